@@ -1,0 +1,170 @@
+#include "shell.h"
+
+#include "control_ids.h"
+#include "form1.h"
+#include "identity.h"
+#include "late_bound.h"
+#include "launcher.h"
+#include "message_box.h"
+#include "panel3d.h"
+#include "single_instance.h"
+#include "system_services.h"
+#include "zip_tester.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QPushButton>
+
+namespace vellum {
+
+Shell::Shell(Form1& form, RunState& state, ShellServices services)
+    : m_form(form), m_state(state), m_services(std::move(services)),
+      m_run(state, form,
+            RunServices{m_services.applicationFolder, m_services.commandLine, m_services.sound, m_services.launcher})
+{
+    connectHandlers();
+}
+
+void Shell::connectHandlers()
+{
+    connect(m_form.Command1, &QPushButton::clicked, this, [this] { startRunUnlessRunning(); });
+    connect(m_form.browse, &QAction::triggered, this, [this] { startRunUnlessRunning(); });
+    connect(m_form.Command2, &QPushButton::clicked, this, [this] { m_run.Command2_Click(); });
+    connect(m_form.exit, &QAction::triggered, this, [this] { exit_Click(); });
+    connect(m_form.log, &QAction::triggered, this, [this] { log_Click(); });
+    connect(m_form.contents, &QAction::triggered, this, [this] { contents_Click(); });
+    connect(m_form.email, &QAction::triggered, this, [this] { email_Click(); });
+    connect(m_form.web, &QAction::triggered, this, [this] { web_Click(); });
+    connect(&m_form, &Form1::keyDown, this, [this](int keyCode, int shift) { Form_KeyDown(keyCode, shift); });
+    connect(&m_form, &Form1::resized, this, [this] { Form_Resize(); });
+    connect(&m_form, &Form1::closing, this, [this](QCloseEvent* event) { Form_Unload(event); });
+    connect(&m_services.singleInstance, &platform::SingleInstance::keysReceived, this,
+            [this](const QString& keys) { restoreOnRequest(keys); });
+
+    m_form.onSelectionChanged = [this](std::string& selection, std::int32_t reserved) {
+        m_run.BrowseDialog1_SelectionChanged(selection, reserved);
+    };
+    m_form.onZipStatus = [this](const ZipStatus& status) {
+        try {
+            m_run.ZipTester1_Status(status);
+        } catch (const ControlCallFailure&) {
+            // A control that refuses a call ends this progress event and nothing else.
+        }
+    };
+}
+
+Shell::StartOutcome Shell::Form_Load()
+{
+    m_form.show();
+    m_form.repaint();
+
+    if (platform::isInRootDirectory(m_services.applicationFolder)) {
+        platform::showStopMessage("Vellum can not be run from\r\na root directory, please reinstall.", "Vellum error");
+        m_form.close();
+        return StartOutcome::RefusedRootDirectory;
+    }
+
+    if (m_services.singleInstance.anotherIsRunning()) {
+        const char* duplicateTitle = "... duplicate instance.";
+        QCoreApplication::setApplicationName(duplicateTitle);
+        m_form.setCaption(duplicateTitle);
+        m_services.singleInstance.sendKeys("% R");
+        m_form.close();
+        return StartOutcome::HandedOver;
+    }
+
+    if (!m_services.commandLine.empty()) {
+        m_state.StartFolder = platform::lowerCase(m_services.commandLine);
+        m_state.StartFolderPath = m_services.commandLine;
+        m_run.Command1_Click();
+        m_form.close();
+        return StartOutcome::RanUnattended;
+    }
+
+    m_form.focusOption1();
+    return StartOutcome::WaitingForUser;
+}
+
+void Shell::startRunUnlessRunning()
+{
+    if (!m_run.isRunning())
+        m_run.browse_Click();
+}
+
+void Shell::Form_Resize()
+{
+    if (m_form.windowState() == Qt::WindowNoState)
+        m_form.setCaption(identity::programTitle);
+}
+
+void Shell::Form_Unload(QCloseEvent* event)
+{
+    // The system's close command during a run acts as Exit: the walk stops, the run still writes
+    // its report, and the window, only hidden meanwhile, is gone once the run has returned.
+    if (m_run.isRunning() && !m_state.ExitWhenDone) {
+        stopWalk();
+        m_state.ExitWhenDone = true;
+    }
+    event->accept();
+}
+
+void Shell::Form_KeyDown(int keyCode, int)
+{
+    if (keyCode != Form1::escapeKeyCode || !m_run.RunActive)
+        return;
+    stopWalk();
+    m_form.setPanel1Caption("");
+    m_form.setLabel2Caption("");
+}
+
+void Shell::exit_Click()
+{
+    stopWalk();
+    m_state.ExitWhenDone = true;
+    m_form.closeWindow();
+}
+
+void Shell::stopWalk()
+{
+    m_run.RunActive = false;
+    putProperty(m_form.ZipTester1(), ZipDispatchId::Abort, true);
+    m_form.setLabel1Caption("Aborted");
+    putProperty(m_form.progressBar(), ProgressBarDispatchId::Position, std::int16_t{0});
+}
+
+void Shell::log_Click()
+{
+    const std::string logPath = m_services.applicationFolder + "/errors.log";
+    if (platform::normalFileExists(logPath))
+        m_services.launcher.start("notepad.exe " + logPath, platform::WindowStyle::ShowNormal);
+}
+
+void Shell::contents_Click()
+{
+    m_services.launcher.start("winhelp.exe " + m_services.applicationFolder + "/Vellum.hlp",
+                              platform::WindowStyle::ShowNoActivate);
+}
+
+void Shell::email_Click()
+{
+    m_services.launcher.start(std::string("webdial.exe >mailto:") + identity::authorEmail,
+                              platform::WindowStyle::ShowNormal);
+}
+
+void Shell::web_Click()
+{
+    m_services.launcher.start(std::string("webdial.exe $") + identity::homePageUrl, platform::WindowStyle::ShowNormal);
+}
+
+void Shell::restoreOnRequest(const QString& keys)
+{
+    // Alt+Space opens the window menu and R picks Restore: the window comes back at its normal size.
+    if (keys != "% R")
+        return;
+    m_form.showNormal();
+    m_form.raise();
+    m_form.activateWindow();
+}
+
+} // namespace vellum

@@ -1,0 +1,65 @@
+#pragma once
+
+// The main window's handlers outside a run: start-up, the window's lifecycle and keyboard, and the
+// menu commands. The run's own handlers belong to TestRun; this class connects both to the window.
+
+#include "run_state.h"
+#include "test_run.h"
+
+#include <QObject>
+#include <string>
+
+class QCloseEvent;
+
+namespace vellum {
+
+class Form1;
+
+namespace platform {
+class SingleInstance;
+}
+
+struct ShellServices {
+    std::string applicationFolder;
+    std::string commandLine;
+    platform::SoundPlayer& sound;
+    platform::Launcher& launcher;
+    platform::SingleInstance& singleInstance;
+};
+
+class Shell final : public QObject {
+public:
+    enum class StartOutcome { RefusedRootDirectory, HandedOver, RanUnattended, WaitingForUser };
+
+    Shell(Form1& form, RunState& state, ShellServices services);
+
+    // Start-up: show the window, refuse the root directory, hand over to a running copy, or run
+    // the command-line folder unattended and close; otherwise wait for the user.
+    StartOutcome Form_Load();
+
+    void Form_Resize();
+    void Form_Unload(QCloseEvent* event);
+    void Form_KeyDown(int keyCode, int shift);
+    void exit_Click();
+    void log_Click();
+    void contents_Click();
+    void email_Click();
+    void web_Click();
+
+    TestRun& run() { return m_run; }
+
+private:
+    void connectHandlers();
+    // Browse is ignored while a run is under way, so that no run is nested inside another.
+    void startRunUnlessRunning();
+    // What Escape and Exit share: the walk and the component's operation stop.
+    void stopWalk();
+    void restoreOnRequest(const QString& keys);
+
+    Form1& m_form;
+    RunState& m_state;
+    ShellServices m_services;
+    TestRun m_run;
+};
+
+} // namespace vellum

@@ -1,0 +1,10 @@
+# vellum_add_test(<name> SOURCES <files...> LIBRARIES <targets...> [GUI])
+# Builds one test program and registers it with CTest. GUI tests run on Qt's offscreen platform.
+function(vellum_add_test name)
+    cmake_parse_arguments(ARG "GUI" "" "SOURCES;LIBRARIES" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} Qt6::Test vellum_test_support)
+    add_test(NAME ${name} COMMAND ${name})
+    set(environment "QT_QPA_PLATFORM=offscreen")
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${environment}" TIMEOUT 300)
+endfunction()

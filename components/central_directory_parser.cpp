@@ -1,0 +1,162 @@
+#include "central_directory_parser.h"
+
+#include "extra_fields.h"
+#include "little_endian_reader.h"
+#include "wildcard_match.h"
+
+#include <algorithm>
+#include <string_view>
+
+namespace vellum {
+
+namespace {
+
+using namespace zipformat;
+
+// Polls the clock once per this many headers: often enough to yield in time on a directory of
+// millions of entries, rarely enough to cost nothing.
+constexpr std::size_t HeadersPerPoll = 512;
+
+// Entries are indexed with 32 bits; a directory of more headers would need hundreds of gigabytes.
+constexpr std::size_t MaximumEntries = UINT32_MAX;
+
+std::string_view asText(std::span<const std::uint8_t> bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+// Parses the header at the start of bytes (which holds the whole header) into entry. Logs the
+// entry's own faults; the header's placement was checked by the caller.
+void parseHeader(std::span<const std::uint8_t> bytes, std::int64_t index, std::uint64_t offset, FaultLog& log,
+                 const ZipArchiveLayout& layout, std::string_view fileFilter, ZipEntryRecord& entry) {
+    LittleEndianReader reader(bytes);
+    reader.skip(8); // signature, versions
+    entry.flags = reader.u16();
+    entry.method = reader.u16();
+    reader.skip(4); // time, date
+    entry.crc = reader.u32();
+    const std::uint32_t compressed32 = reader.u32();
+    const std::uint32_t uncompressed32 = reader.u32();
+    const std::uint16_t nameLength = reader.u16();
+    const std::uint16_t extraLength = reader.u16();
+    reader.skip(2); // comment length
+    const std::uint16_t diskStart = reader.u16();
+    reader.skip(6); // internal and external attributes
+    const std::uint32_t localOffset32 = reader.u32();
+    const std::span<const std::uint8_t> name = reader.take(nameLength);
+    const std::span<const std::uint8_t> extra = reader.take(extraLength);
+
+    entry.centralHeaderOffset = offset;
+    entry.nameLength = nameLength;
+    entry.nameHash = zipNameHash(name);
+    entry.matchesFilter = wildcardMatch(fileFilter, entryFileName(asText(name)));
+    entry.compressedSize = compressed32;
+    entry.uncompressedSize = uncompressed32;
+    std::uint64_t localOffset = localOffset32;
+
+    const ExtraFieldScan scan = scanExtraFields(extra);
+    if (!scan.tiles) {
+        log.add(ZipFaultKind::ExtraFieldsDamaged, index, offset);
+        entry.damaged = true;
+    }
+    Zip64Needs needs;
+    needs.uncompressedSize = uncompressed32 == Saturated32;
+    needs.compressedSize = compressed32 == Saturated32;
+    needs.localHeaderOffset = localOffset32 == Saturated32;
+    needs.diskStart = diskStart == Saturated16;
+    if (needs.any()) {
+        const std::optional<Zip64Values> values =
+            scan.hasZip64 ? readZip64Values(scan.zip64Data, needs) : std::nullopt;
+        if (!values) {
+            log.add(ZipFaultKind::Zip64FieldMissing, index, offset);
+            entry.damaged = true;
+            entry.unlocatable = true;
+        } else {
+            entry.zip64 = true;
+            if (needs.uncompressedSize)
+                entry.uncompressedSize = values->uncompressedSize;
+            if (needs.compressedSize)
+                entry.compressedSize = values->compressedSize;
+            if (needs.localHeaderOffset)
+                localOffset = values->localHeaderOffset;
+        }
+    }
+    if (localOffset > UINT64_MAX - layout.shift) {
+        log.add(ZipFaultKind::EntryOutsideFile, index, offset);
+        entry.damaged = true;
+        entry.unlocatable = true;
+    } else {
+        entry.localHeaderOffset = localOffset + layout.shift;
+    }
+    if (implausibleRatio(entry.method, entry.compressedSize, entry.uncompressedSize)) {
+        log.add(ZipFaultKind::ImplausibleRatio, index, offset);
+        entry.damaged = true;
+    }
+}
+
+} // namespace
+
+bool implausibleRatio(std::uint16_t method, std::uint64_t compressedSize, std::uint64_t uncompressedSize) {
+    if (method != MethodDeflated || uncompressedSize <= RatioAllowance)
+        return false;
+    if (compressedSize >= (UINT64_MAX - RatioAllowance) / MaximumDeflateRatio)
+        return false;
+    return uncompressedSize - RatioAllowance > compressedSize * MaximumDeflateRatio;
+}
+
+ParseOutcome parseCentralDirectory(ByteWindow& window, FaultLog& log, ProgressPacer& pacer,
+                                   const ZipArchiveLayout& layout, std::string_view fileFilter,
+                                   std::vector<ZipEntryRecord>& entries) {
+    entries.clear();
+    // Never trust the declared count for memory: the directory cannot hold more headers than its
+    // size allows.
+    entries.reserve(static_cast<std::size_t>(
+        std::min<std::uint64_t>(layout.declaredEntries, layout.directorySize / CentralHeaderSize)));
+    const std::uint64_t end = layout.directoryStart + layout.directorySize;
+    std::uint64_t position = layout.directoryStart;
+    bool consumedExactly = true;
+    while (position < end) {
+        const std::uint64_t left = end - position;
+        const auto index = static_cast<std::int64_t>(entries.size());
+        if (left < CentralHeaderSize || entries.size() >= MaximumEntries) {
+            log.addArchiveFault(ZipFaultKind::CentralDirectorySizeMismatch, position);
+            consumedExactly = false;
+            break;
+        }
+        const auto fixed = window.view(position, CentralHeaderSize);
+        if (!fixed) {
+            log.addArchiveFault(ZipFaultKind::CannotRead, position);
+            return ParseOutcome::ReadFailed;
+        }
+        LittleEndianReader reader(*fixed);
+        if (reader.u32() != CentralHeaderSignature) {
+            log.add(ZipFaultKind::CentralHeaderSignature, index, position);
+            consumedExactly = false;
+            break;
+        }
+        reader.skip(24);
+        const std::uint64_t total =
+            CentralHeaderSize + std::uint64_t{reader.u16()} + std::uint64_t{reader.u16()} + reader.u16();
+        if (total > left) {
+            log.add(ZipFaultKind::CentralHeaderTruncated, index, position);
+            consumedExactly = false;
+            break;
+        }
+        const auto whole = window.view(position, static_cast<std::size_t>(total));
+        if (!whole) {
+            log.addArchiveFault(ZipFaultKind::CannotRead, position);
+            return ParseOutcome::ReadFailed;
+        }
+        entries.emplace_back();
+        parseHeader(*whole, index, position, log, layout, fileFilter, entries.back());
+        position += total;
+        if (entries.size() % HeadersPerPoll == 0 && !pacer.poll())
+            return ParseOutcome::Stopped;
+        if (log.stopRequested())
+            return ParseOutcome::Stopped;
+    }
+    if (consumedExactly && entries.size() != layout.declaredEntries)
+        log.addArchiveFault(ZipFaultKind::EntryCountMismatch, layout.endRecordOffset);
+    return log.stopRequested() ? ParseOutcome::Stopped : ParseOutcome::Completed;
+}
+
+} // namespace vellum

@@ -1,0 +1,113 @@
+#include "entry_verifier.h"
+
+#include "crc32.h"
+
+#include <algorithm>
+
+namespace vellum {
+
+EntryVerifier::EntryVerifier(ByteWindow& window, CodecTable& codecs) : m_window(window), m_codecs(codecs) {}
+
+EntryVerifier::Outcome EntryVerifier::verify(const ZipEntryRecord& entry, std::int64_t index, FaultLog& log,
+                                             ProgressSink& progress, std::uint64_t& outputBudget) {
+    const std::uint64_t dataOffset = entry.dataOffset();
+    if (entry.encrypted()) {
+        log.add(ZipFaultKind::EntryEncrypted, index, dataOffset);
+        return Outcome::Unverifiable;
+    }
+    ZipCodec* codec = m_codecs.find(entry.method);
+    if (!codec) {
+        log.add(ZipFaultKind::MethodUnsupported, index, entry.localHeaderOffset);
+        return Outcome::Unverifiable;
+    }
+    // Some writers store an empty file as a deflated entry with no compressed bytes at all; that
+    // holds nothing to decode and nothing to get wrong.
+    if (entry.compressedSize == 0 && entry.uncompressedSize == 0 && entry.crc == 0)
+        return Outcome::Checked;
+
+    codec->reset();
+    std::uint32_t crc = 0;
+    std::uint64_t produced = 0;
+    std::uint64_t position = dataOffset;
+    std::uint64_t remaining = entry.compressedSize;
+    bool finished = false;
+    // Each pass feeds one chunk of compressed data. Once it is all fed, one more pass with no input
+    // lets the decoder finish what its bit buffer still holds.
+    bool drainPassDone = false;
+    while (!finished) {
+        const std::size_t chunkLength =
+            static_cast<std::size_t>(std::min<std::uint64_t>(remaining, m_window.capacity()));
+        if (chunkLength == 0) {
+            if (drainPassDone)
+                break;
+            drainPassDone = true;
+        }
+        const auto chunk = m_window.view(position, chunkLength);
+        if (!chunk) {
+            log.addArchiveFault(ZipFaultKind::CannotRead, position);
+            return Outcome::ReadFailed;
+        }
+        position += chunkLength;
+        remaining -= chunkLength;
+        std::span<const std::uint8_t> input = *chunk;
+        for (;;) {
+            // Allow one byte more than declared, so that a stream longer than its entry says is
+            // caught at once instead of being decoded to its end.
+            const std::uint64_t allowed = entry.uncompressedSize - produced;
+            const std::size_t outputLimit =
+                static_cast<std::size_t>(std::min<std::uint64_t>(allowed, std::uint64_t{UINT32_MAX} - 1) + 1);
+            const CodecStep step = codec->decode(input, outputLimit);
+            input = input.subspan(step.consumed);
+            crc = crc32Update(crc, step.output);
+            produced += step.output.size();
+            if (produced > entry.uncompressedSize) {
+                log.add(ZipFaultKind::SizeMismatch, index, dataOffset);
+                return Outcome::Checked;
+            }
+            if (step.output.size() > outputBudget) {
+                outputBudget = 0;
+                return Outcome::BudgetSpent;
+            }
+            outputBudget -= step.output.size();
+            if (step.state == CodecState::Damaged) {
+                log.add(ZipFaultKind::StreamDamaged, index, dataOffset);
+                return Outcome::Checked;
+            }
+            if (step.state == CodecState::Finished) {
+                if (step.unusedInput > 0 || remaining > 0) {
+                    log.add(ZipFaultKind::StreamTrailingBytes, index, dataOffset);
+                    return Outcome::Checked;
+                }
+                finished = true;
+                break;
+            }
+            if (step.state == CodecState::NeedsInput) {
+                if (input.empty())
+                    break;
+                // A decoder that asks for more while input is left and makes no progress would
+                // otherwise be called forever.
+                if (step.consumed == 0 && step.output.empty()) {
+                    log.add(ZipFaultKind::StreamDamaged, index, dataOffset);
+                    return Outcome::Checked;
+                }
+                continue;
+            }
+            // Output full: a highly compressed chunk can take long to expand, so keep polling.
+            if (!progress.advance(static_cast<std::size_t>(index), 0))
+                return Outcome::Stopped;
+        }
+        if (!progress.advance(static_cast<std::size_t>(index), chunkLength))
+            return Outcome::Stopped;
+        if (!finished && remaining == 0 && codec->endsWithInput())
+            finished = true;
+    }
+    if (!finished)
+        log.add(ZipFaultKind::StreamTruncated, index, dataOffset);
+    else if (produced != entry.uncompressedSize)
+        log.add(ZipFaultKind::SizeMismatch, index, dataOffset);
+    else if (crc != entry.crc)
+        log.add(ZipFaultKind::CrcMismatch, index, dataOffset);
+    return Outcome::Checked;
+}
+
+} // namespace vellum

@@ -1,0 +1,40 @@
+#pragma once
+
+// Decompresses one entry through fixed buffers and checks what comes out against the entry's
+// CRC-32 and sizes: the stream must end exactly at the end of the compressed data, produce exactly
+// the declared size and match the CRC. Faults go to the log; the entry's structure has been checked
+// before.
+
+#include "byte_window.h"
+#include "codec_table.h"
+#include "fault_log.h"
+#include "progress_pacer.h"
+#include "zip_format.h"
+
+#include <cstdint>
+
+namespace vellum {
+
+class EntryVerifier {
+public:
+    enum class Outcome {
+        Checked,      // decompressed; any fault is in the log
+        Unverifiable, // encrypted, or no decoder for its method (a note is in the log)
+        Stopped,      // abort
+        BudgetSpent,  // the operation's output allowance ran out
+        ReadFailed,   // the file could not be read
+    };
+
+    EntryVerifier(ByteWindow& window, CodecTable& codecs);
+
+    // outputBudget is reduced by the bytes decoded; when it runs out the entry stops unchecked.
+    // Progress is advanced by the compressed bytes consumed.
+    Outcome verify(const ZipEntryRecord& entry, std::int64_t index, FaultLog& log, ProgressSink& progress,
+                   std::uint64_t& outputBudget);
+
+private:
+    ByteWindow& m_window;
+    CodecTable& m_codecs;
+};
+
+} // namespace vellum

@@ -1,0 +1,220 @@
+#include "local_header_checker.h"
+
+#include "extra_fields.h"
+#include "little_endian_reader.h"
+
+#include <algorithm>
+#include <array>
+
+namespace vellum {
+
+namespace {
+
+using namespace zipformat;
+
+// Headers are read with this much read-ahead rather than a full window: enough to take the headers
+// of many small entries in one read, little enough not to read large entries' data here and again
+// when they are decompressed.
+constexpr std::size_t HeaderReadAhead = 32 * 1024;
+
+struct LocalSizes {
+    std::uint64_t compressed = 0;
+    std::uint64_t uncompressed = 0;
+    bool zip64 = false;
+};
+
+// The local header's sizes. A zip64 field there must hold both sizes (APPNOTE 4.5.3), but a field
+// holding only the saturated one is read too, as some writers produce it.
+LocalSizes localSizes(std::uint32_t compressed32, std::uint32_t uncompressed32, const ExtraFieldScan& scan) {
+    LocalSizes sizes{compressed32, uncompressed32, false};
+    if (!scan.hasZip64 || (compressed32 != Saturated32 && uncompressed32 != Saturated32))
+        return sizes;
+    Zip64Needs needs;
+    needs.uncompressedSize = uncompressed32 == Saturated32 || scan.zip64Data.size() >= 16;
+    needs.compressedSize = compressed32 == Saturated32 || scan.zip64Data.size() >= 16;
+    if (const std::optional<Zip64Values> values = readZip64Values(scan.zip64Data, needs)) {
+        sizes.zip64 = true;
+        if (needs.uncompressedSize)
+            sizes.uncompressed = values->uncompressedSize;
+        if (needs.compressedSize)
+            sizes.compressed = values->compressedSize;
+    }
+    return sizes;
+}
+
+// One of the four data descriptor layouts: with or without its signature, 4- or 8-byte sizes.
+struct DescriptorForm {
+    bool signature;
+    bool wide;
+    std::uint8_t length() const {
+        return static_cast<std::uint8_t>((signature ? 4 : 0) + 4 + (wide ? 16 : 8));
+    }
+};
+
+bool descriptorMatches(std::span<const std::uint8_t> bytes, DescriptorForm form,
+                       const ZipEntryRecord& entry) {
+    if (bytes.size() < form.length())
+        return false;
+    LittleEndianReader reader(bytes);
+    if (form.signature && reader.u32() != DataDescriptorSignature)
+        return false;
+    const std::uint32_t crc = reader.u32();
+    const std::uint64_t compressed = form.wide ? reader.u64() : reader.u32();
+    const std::uint64_t uncompressed = form.wide ? reader.u64() : reader.u32();
+    return crc == entry.crc && compressed == entry.compressedSize && uncompressed == entry.uncompressedSize;
+}
+
+// Finds the data descriptor after the entry's data. The expected form (8-byte sizes for a zip64
+// entry) is tried first, but any form that matches the central record is accepted. Returns false
+// with the entry's descriptor length left 0 when none matches.
+bool checkDescriptor(ByteWindow& window, FaultLog& log, std::int64_t index, std::uint64_t dataEnd,
+                     std::uint64_t limit, bool wide, ZipEntryRecord& entry, bool& readFailed) {
+    const std::size_t available = static_cast<std::size_t>(std::min<std::uint64_t>(limit - dataEnd, 24));
+    const auto bytes = window.view(dataEnd, available, HeaderReadAhead);
+    if (!bytes) {
+        readFailed = true;
+        log.addArchiveFault(ZipFaultKind::CannotRead, dataEnd);
+        return false;
+    }
+    const std::array<DescriptorForm, 4> forms{DescriptorForm{true, wide}, DescriptorForm{true, !wide},
+                                              DescriptorForm{false, wide}, DescriptorForm{false, !wide}};
+    for (const DescriptorForm form : forms) {
+        if (descriptorMatches(*bytes, form, entry)) {
+            entry.descriptorLength = form.length();
+            return true;
+        }
+    }
+    const bool present = available >= DescriptorForm{false, false}.length();
+    log.add(present ? ZipFaultKind::DataDescriptorMismatch : ZipFaultKind::DataDescriptorMissing, index,
+            dataEnd);
+    return false;
+}
+
+// Checks one entry; false only when the file could not be read.
+bool checkEntry(ByteWindow& window, FaultLog& log, const ZipArchiveLayout& layout, std::int64_t index,
+                ZipEntryRecord& entry) {
+    const std::uint64_t limit = layout.directoryStart;
+    const std::uint64_t offset = entry.localHeaderOffset;
+    auto fail = [&](ZipFaultKind kind, std::uint64_t where) {
+        log.add(kind, index, where);
+        entry.damaged = true;
+    };
+    if (offset > limit || limit - offset < LocalHeaderSize) {
+        fail(ZipFaultKind::EntryOutsideFile, offset);
+        return true;
+    }
+    const auto fixed = window.view(offset, LocalHeaderSize, HeaderReadAhead);
+    if (!fixed) {
+        log.addArchiveFault(ZipFaultKind::CannotRead, offset);
+        return false;
+    }
+    LittleEndianReader reader(*fixed);
+    if (reader.u32() != LocalHeaderSignature) {
+        fail(ZipFaultKind::LocalHeaderMissing, offset);
+        return true;
+    }
+    reader.skip(2); // version needed
+    const std::uint16_t flags = reader.u16();
+    const std::uint16_t method = reader.u16();
+    reader.skip(4); // time, date
+    const std::uint32_t crc = reader.u32();
+    const std::uint32_t compressed32 = reader.u32();
+    const std::uint32_t uncompressed32 = reader.u32();
+    const std::uint16_t nameLength = reader.u16();
+    const std::uint16_t extraLength = reader.u16();
+    const std::uint64_t headerLength = LocalHeaderSize + std::uint64_t{nameLength} + extraLength;
+    if (headerLength > limit - offset) {
+        fail(ZipFaultKind::EntryOutsideFile, offset);
+        return true;
+    }
+    const auto whole = window.view(offset, static_cast<std::size_t>(headerLength), HeaderReadAhead);
+    if (!whole) {
+        log.addArchiveFault(ZipFaultKind::CannotRead, offset);
+        return false;
+    }
+    LittleEndianReader variable(whole->subspan(LocalHeaderSize));
+    const std::span<const std::uint8_t> name = variable.take(nameLength);
+    const ExtraFieldScan scan = scanExtraFields(variable.take(extraLength));
+
+    if (nameLength != entry.nameLength || zipNameHash(name) != entry.nameHash)
+        fail(ZipFaultKind::LocalHeaderNameMismatch, offset);
+    if (method != entry.method)
+        fail(ZipFaultKind::LocalHeaderMethodMismatch, offset);
+    if ((flags ^ entry.flags) & FlagEncrypted)
+        fail(ZipFaultKind::LocalHeaderFlagsMismatch, offset);
+    if (!scan.tiles)
+        fail(ZipFaultKind::ExtraFieldsDamaged, offset);
+    const LocalSizes sizes = localSizes(compressed32, uncompressed32, scan);
+    const bool hasDescriptor = (flags & FlagDataDescriptor) != 0;
+    if (!hasDescriptor) {
+        if (crc != entry.crc)
+            fail(ZipFaultKind::LocalHeaderCrcMismatch, offset);
+        if (sizes.compressed != entry.compressedSize || sizes.uncompressed != entry.uncompressedSize)
+            fail(ZipFaultKind::LocalHeaderSizeMismatch, offset);
+    }
+
+    const std::uint64_t dataOffset = offset + headerLength;
+    if (entry.compressedSize > limit - dataOffset) {
+        fail(ZipFaultKind::EntryOutsideFile, dataOffset);
+        return true;
+    }
+    entry.dataDelta = static_cast<std::uint32_t>(headerLength);
+    if (hasDescriptor) {
+        bool readFailed = false;
+        if (!checkDescriptor(window, log, index, dataOffset + entry.compressedSize, limit,
+                             sizes.zip64 || entry.zip64, entry, readFailed)) {
+            entry.damaged = true;
+            if (readFailed)
+                return false;
+        }
+    }
+    entry.spanKnown = true;
+    return true;
+}
+
+} // namespace
+
+ParseOutcome checkLocalHeaders(ByteWindow& window, FaultLog& log, ProgressSink& progress,
+                               const ZipArchiveLayout& layout, std::vector<ZipEntryRecord>& entries,
+                               std::vector<std::uint32_t>& order) {
+    order.clear();
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+        if (!entries[index].unlocatable)
+            order.push_back(static_cast<std::uint32_t>(index));
+    }
+    const auto byOffset = [&](std::uint32_t left, std::uint32_t right) {
+        return entries[left].localHeaderOffset < entries[right].localHeaderOffset;
+    };
+    // Archivers write the directory in file order, so the sort is almost always skipped; that
+    // matters for directories of millions of entries, where sorting would hold up yielding.
+    if (!std::is_sorted(order.begin(), order.end(), byOffset))
+        std::stable_sort(order.begin(), order.end(), byOffset);
+
+    for (const std::uint32_t index : order) {
+        if (!checkEntry(window, log, layout, index, entries[index]))
+            return ParseOutcome::ReadFailed;
+        if (!progress.advance(index, 1))
+            return ParseOutcome::Stopped;
+        if (log.stopRequested())
+            return ParseOutcome::Stopped;
+    }
+
+    // Spans in offset order: each must start at or after the furthest end seen so far. Entries
+    // sharing data (the trick of overlapping zip bombs) fail here.
+    std::uint64_t furthestEnd = 0;
+    for (const std::uint32_t index : order) {
+        ZipEntryRecord& entry = entries[index];
+        if (!entry.spanKnown)
+            continue;
+        if (entry.localHeaderOffset < furthestEnd) {
+            log.add(ZipFaultKind::EntriesOverlap, index, entry.localHeaderOffset);
+            entry.damaged = true;
+            if (log.stopRequested())
+                return ParseOutcome::Stopped;
+        }
+        furthestEnd = std::max(furthestEnd, entry.spanEnd());
+    }
+    return ParseOutcome::Completed;
+}
+
+} // namespace vellum

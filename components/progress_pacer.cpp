@@ -1,0 +1,32 @@
+#include "progress_pacer.h"
+
+namespace vellum {
+
+ProgressPacer::ProgressPacer(const std::function<void()>& onYield,
+                             const std::function<void(const ZipStatus&)>& onStatus, const bool& abortFlag)
+    : m_onYield(onYield), m_onStatus(onStatus), m_abortFlag(abortFlag), m_lastYield(Clock::now()) {}
+
+bool ProgressPacer::poll() {
+    if (m_aborted)
+        return false;
+    const Clock::time_point now = Clock::now();
+    if (now - m_lastYield >= YieldInterval) {
+        if (m_onYield)
+            m_onYield();
+        // Measured after the callback, which may have spent a while painting the window.
+        m_lastYield = Clock::now();
+    }
+    if (m_abortFlag)
+        m_aborted = true;
+    return !m_aborted;
+}
+
+int ProgressPacer::percentOf(std::uint64_t done, std::uint64_t total) {
+    if (total == 0 || done >= total)
+        return 100;
+    // Split the division so that huge totals cannot overflow the multiplication.
+    const std::uint64_t percent = total > (UINT64_MAX / 100) ? done / (total / 100) : done * 100 / total;
+    return static_cast<int>(percent > 99 ? 99 : percent);
+}
+
+} // namespace vellum

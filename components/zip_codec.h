@@ -1,0 +1,41 @@
+#pragma once
+
+// The decoder of one compression method, driven in steps over fixed buffers. The verifier owns
+// the input; a codec either writes into the output buffer it was given or, when it does not
+// transform the data, hands back a view of the input itself.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace vellum {
+
+enum class CodecState {
+    NeedsInput, // consumed all it was given and wants more
+    OutputFull, // stopped at the output limit; call again with the rest of the input
+    Finished,   // the stream has ended
+    Damaged,    // the stream cannot be decoded
+};
+
+struct CodecStep {
+    std::size_t consumed = 0;             // input bytes used
+    std::span<const std::uint8_t> output; // decoded bytes, valid until the next call
+    CodecState state = CodecState::NeedsInput;
+    std::size_t unusedInput = 0; // after Finished: bytes of the given input past the stream's end
+};
+
+class ZipCodec {
+public:
+    virtual ~ZipCodec() = default;
+
+    // Prepares for a new entry.
+    virtual void reset() = 0;
+
+    // Decodes from input, producing at most outputLimit bytes (outputLimit is at least 1).
+    virtual CodecStep decode(std::span<const std::uint8_t> input, std::size_t outputLimit) = 0;
+
+    // True for methods whose stream has no end marker of its own and ends with its input.
+    virtual bool endsWithInput() const = 0;
+};
+
+} // namespace vellum

@@ -1,0 +1,254 @@
+#include "zip_engine.h"
+
+#include "central_directory_parser.h"
+#include "end_record_reader.h"
+#include "fault_log.h"
+#include "little_endian_reader.h"
+#include "local_header_checker.h"
+#include "progress_pacer.h"
+
+#include <algorithm>
+
+namespace vellum {
+
+namespace {
+
+using namespace zipformat;
+
+// Input chunks and output blocks: large enough for fast reads and decoding, small enough to poll
+// the clock often. The window also has to hold the largest central header and the end-record search.
+constexpr std::size_t WindowSize = 256 * 1024;
+constexpr std::size_t OutputSize = 256 * 1024;
+
+static_assert(WindowSize >= MaximumCentralHeaderSize && WindowSize >= EndRecordSize + MaximumCommentLength);
+
+const bool NeverAborted = false;
+const std::function<void()> NoYield;
+const std::function<void(const ZipStatus&)> NoStatus;
+
+bool localSignatureAt(ByteWindow& window, std::uint64_t offset, std::uint64_t limit) {
+    if (offset > limit || limit - offset < 4)
+        return false;
+    const auto bytes = window.view(offset, 4);
+    return bytes && LittleEndianReader(*bytes).u32() == LocalHeaderSignature;
+}
+
+} // namespace
+
+// One run of the engine: the state that lives only while an archive is being checked.
+class ZipEngine::Operation final : public ProgressSink {
+public:
+    Operation(ZipEngine& engine, ZipOperation kind, ByteSource& source, const ZipEngineSettings& settings,
+              std::vector<ZipFault>& faults)
+        : m_engine(engine), m_kind(kind), m_source(source), m_settings(settings),
+          m_log(faults, settings.stopAtFirstFault),
+          m_pacer(settings.onYield ? *settings.onYield : NoYield,
+                  settings.onStatus ? *settings.onStatus : NoStatus,
+                  settings.abortFlag ? *settings.abortFlag : NeverAborted),
+          m_outputBudget(settings.outputLimit) {}
+
+    std::int16_t run() {
+        m_engine.m_window.attach(&m_source);
+        m_layout.fileSize = m_source.size();
+        checkStructure();
+        if (!m_pacer.aborted() && !m_stopped)
+            decompressSelected();
+        if (m_pacer.aborted()) {
+            m_engine.m_window.attach(nullptr);
+            return ZipResult::Aborted;
+        }
+        m_pacer.finish([&](ZipStatus& status) { describeCurrent(status); });
+        m_engine.m_window.attach(nullptr);
+        return m_kind == ZipOperation::Probe ? m_log.probeCode() : m_log.verifyCode();
+    }
+
+    bool advance(std::size_t entryIndex, std::uint64_t amount) override {
+        m_currentEntry = entryIndex;
+        m_done += amount;
+        if (!m_pacer.poll())
+            return false;
+        // Work that the operation's percentage does not count (the structure check during verify)
+        // only polls.
+        if (m_total > 0)
+            m_pacer.progress(m_done, m_total, [&](ZipStatus& status) { describeCurrent(status); });
+        return true;
+    }
+
+private:
+    void checkStructure() {
+        std::vector<ZipEntryRecord>& entries = m_engine.m_entries;
+        entries.clear();
+        m_engine.m_order.clear();
+        if (!readEndRecords(m_engine.m_window, m_log, m_layout) || !m_layout.directoryHere) {
+            m_stopped = true;
+            return;
+        }
+        if (m_log.stopRequested() ||
+            parseCentralDirectory(m_engine.m_window, m_log, m_pacer, m_layout, m_settings.fileFilter,
+                                  entries) != ParseOutcome::Completed) {
+            m_stopped = true;
+            return;
+        }
+        if (m_layout.split) {
+            // The entries' data may lie in other parts: nothing more can be checked here.
+            m_stopped = true;
+            return;
+        }
+        confirmShift();
+        m_total = m_kind == ZipOperation::Probe ? entries.size() : 0;
+        if (m_log.stopRequested() || checkLocalHeaders(m_engine.m_window, m_log, *this, m_layout, entries,
+                                                       m_engine.m_order) != ParseOutcome::Completed)
+            m_stopped = true;
+    }
+
+    // A directory found later than its declared offset means data before the archive, and every
+    // stored offset is moved by as much. Unless the first local header is only found where its
+    // offset points without the move: then the archive starts at the file's start and it is the
+    // directory offset that is wrong.
+    void confirmShift() {
+        if (m_layout.shift == 0)
+            return;
+        std::vector<ZipEntryRecord>& entries = m_engine.m_entries;
+        const ZipEntryRecord* first = nullptr;
+        for (const ZipEntryRecord& entry : entries) {
+            if (!entry.unlocatable && (!first || entry.localHeaderOffset < first->localHeaderOffset))
+                first = &entry;
+        }
+        if (first &&
+            !localSignatureAt(m_engine.m_window, first->localHeaderOffset, m_layout.directoryStart) &&
+            localSignatureAt(m_engine.m_window, first->localHeaderOffset - m_layout.shift,
+                             m_layout.directoryStart)) {
+            m_log.addArchiveFault(ZipFaultKind::DirectoryOffsetWrong, m_layout.endRecordOffset);
+            for (ZipEntryRecord& entry : entries) {
+                if (!entry.unlocatable)
+                    entry.localHeaderOffset -= m_layout.shift;
+            }
+            m_layout.shift = 0;
+            return;
+        }
+        m_log.addArchiveFault(ZipFaultKind::DataBeforeArchive, 0);
+    }
+
+    bool selected(const ZipEntryRecord& entry) const {
+        if (entry.damaged || !entry.spanKnown)
+            return false;
+        if (m_kind == ZipOperation::Probe || !m_settings.fileFilter.empty())
+            return entry.matchesFilter;
+        return true;
+    }
+
+    void decompressSelected() {
+        std::vector<ZipEntryRecord>& entries = m_engine.m_entries;
+        const std::vector<std::uint32_t>& order = m_engine.m_order;
+        if (m_kind == ZipOperation::Verify) {
+            m_done = 0;
+            m_total = 0;
+            for (const std::uint32_t index : order) {
+                if (selected(entries[index]))
+                    m_total += entries[index].compressedSize;
+            }
+        }
+        // The probe's progress counts entries, already done; its decompression only polls.
+        const std::uint64_t savedDone = m_done;
+        for (const std::uint32_t index : order) {
+            const ZipEntryRecord& entry = entries[index];
+            if (!selected(entry))
+                continue;
+            m_currentEntry = index;
+            const EntryVerifier::Outcome outcome =
+                m_engine.m_verifier.verify(entry, index, m_log, *this, m_outputBudget);
+            if (m_kind == ZipOperation::Probe)
+                m_done = savedDone;
+            if (outcome == EntryVerifier::Outcome::Stopped ||
+                outcome == EntryVerifier::Outcome::BudgetSpent ||
+                outcome == EntryVerifier::Outcome::ReadFailed || m_log.stopRequested())
+                return;
+        }
+    }
+
+    void describeCurrent(ZipStatus& status) {
+        if (m_currentEntry < m_engine.m_entries.size())
+            m_engine.describeEntry(m_engine.m_entries[m_currentEntry], status);
+        status.processed = static_cast<std::int64_t>(std::min<std::uint64_t>(m_done, INT64_MAX));
+    }
+
+    ZipEngine& m_engine;
+    ZipOperation m_kind;
+    ByteSource& m_source;
+    const ZipEngineSettings& m_settings;
+    FaultLog m_log;
+    ProgressPacer m_pacer;
+    ZipArchiveLayout m_layout;
+    std::uint64_t m_outputBudget;
+    std::uint64_t m_done = 0;
+    std::uint64_t m_total = 0;
+    std::size_t m_currentEntry = SIZE_MAX;
+    bool m_stopped = false;
+};
+
+ZipEngine::ZipEngine()
+    : m_output(OutputSize), m_window(WindowSize), m_codecs(m_output), m_verifier(m_window, m_codecs),
+      m_headerBuffer(MaximumCentralHeaderSize) {}
+
+ZipEngine::~ZipEngine() = default;
+
+std::int16_t ZipEngine::run(ZipOperation operation, ByteSource& source, const ZipEngineSettings& settings,
+                            std::vector<ZipFault>& faults) {
+    Operation run(*this, operation, source, settings, faults);
+    return run.run();
+}
+
+void ZipEngine::describeEntry(const ZipEntryRecord& entry, ZipStatus& status) {
+    status.size = static_cast<std::int64_t>(std::min<std::uint64_t>(entry.uncompressedSize, INT64_MAX));
+    status.packedSize = static_cast<std::int64_t>(std::min<std::uint64_t>(entry.compressedSize, INT64_MAX));
+    status.crc = entry.crc;
+    status.method = static_cast<std::int16_t>(entry.method);
+    status.encrypted = entry.encrypted();
+    if (entry.uncompressedSize > 0 && entry.compressedSize < entry.uncompressedSize)
+        status.ratio = static_cast<std::int16_t>(100 - entry.compressedSize * 100 / entry.uncompressedSize);
+    // The central header was read and checked before; copy it again (from the window's cache when it
+    // still holds it), leaving the cached data alone for the work in progress.
+    const std::span<std::uint8_t> buffer(m_headerBuffer);
+    if (!m_window.copy(entry.centralHeaderOffset, buffer.first(CentralHeaderSize)))
+        return;
+    LittleEndianReader fixed(buffer.first(CentralHeaderSize));
+    fixed.skip(12);
+    const std::uint16_t time = fixed.u16();
+    const std::uint16_t date = fixed.u16();
+    fixed.skip(12);
+    const std::size_t nameLength = fixed.u16();
+    const std::size_t extraLength = fixed.u16();
+    const std::size_t commentLength = fixed.u16();
+    fixed.skip(6);
+    status.attributes = static_cast<std::int32_t>(fixed.u32());
+    status.fileTime = (std::int64_t{date} << 16) | time;
+    const std::size_t variableLength = nameLength + extraLength + commentLength;
+    if (!m_window.copy(entry.centralHeaderOffset + CentralHeaderSize, buffer.first(variableLength)))
+        return;
+    LittleEndianReader variable(buffer.first(variableLength));
+    const std::span<const std::uint8_t> name = variable.take(nameLength);
+    variable.skip(extraLength);
+    const std::span<const std::uint8_t> comment = variable.take(commentLength);
+    status.fileName.assign(name.begin(), name.end());
+    status.comment.assign(comment.begin(), comment.end());
+    status.commentLength = static_cast<std::int16_t>(std::min<std::size_t>(commentLength, INT16_MAX));
+}
+
+ZipMemoryVerdict testArchiveInMemory(ZipEngine& engine, std::span<const std::uint8_t> bytes,
+                                     std::string_view probeFilter, std::uint64_t outputLimit) {
+    MemoryByteSource source(bytes);
+    std::vector<ZipFault> faults;
+    ZipEngineSettings settings;
+    settings.outputLimit = outputLimit;
+    settings.fileFilter = probeFilter;
+    ZipMemoryVerdict verdict;
+    verdict.probe = engine.run(ZipOperation::Probe, source, settings, faults);
+    if (verdict.probe == ZipResult::Sound || verdict.probe == ZipResult::SoundWithNotes) {
+        settings.fileFilter = {};
+        verdict.verify = engine.run(ZipOperation::Verify, source, settings, faults);
+        verdict.verified = true;
+    }
+    return verdict;
+}
+
+} // namespace vellum

@@ -1,0 +1,79 @@
+#pragma once
+
+// The checking machinery behind ZipTester: reads an archive from any ByteSource, checks its
+// structure and decompresses the selected entries, with buffers and decoder state allocated once
+// per engine and reused for every archive.
+
+#include "byte_source.h"
+#include "byte_window.h"
+#include "codec_table.h"
+#include "entry_verifier.h"
+#include "zip_faults.h"
+#include "zip_format.h"
+#include "zip_tester.h"
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace vellum {
+
+enum class ZipOperation {
+    Probe,  // structure, plus the entries the filter selects
+    Verify, // structure, plus every entry (or the ones a non-empty filter selects)
+};
+
+struct ZipEngineSettings {
+    std::string_view fileFilter;
+    bool stopAtFirstFault = false;
+    // Decoded bytes the operation may produce before it stops checking further data; the fuzzer
+    // uses it to keep each run short.
+    std::uint64_t outputLimit = UINT64_MAX;
+    // The callbacks and the abort flag stay owned by the caller; any of them may be null.
+    const std::function<void()>* onYield = nullptr;
+    const std::function<void(const ZipStatus&)>* onStatus = nullptr;
+    const bool* abortFlag = nullptr; // read after each yield
+};
+
+class ZipEngine {
+public:
+    ZipEngine();
+    ~ZipEngine();
+    ZipEngine(const ZipEngine&) = delete;
+    ZipEngine& operator=(const ZipEngine&) = delete;
+
+    // Runs one operation and returns its result code; faults receives what was found. Does not
+    // throw except for std::bad_alloc, which the caller turns into a result code.
+    std::int16_t run(ZipOperation operation, ByteSource& source, const ZipEngineSettings& settings,
+                     std::vector<ZipFault>& faults);
+
+private:
+    class Operation;
+
+    // Fills status with what the entry's central header describes (name, sizes, time, comment).
+    void describeEntry(const ZipEntryRecord& entry, ZipStatus& status);
+
+    std::vector<std::uint8_t> m_output;
+    ByteWindow m_window;
+    CodecTable m_codecs;
+    EntryVerifier m_verifier;
+    std::vector<ZipEntryRecord> m_entries;
+    std::vector<std::uint32_t> m_order;
+    std::vector<std::uint8_t> m_headerBuffer;
+};
+
+// Both steps over an archive in memory, as the caller runs them: probe, then verify when the probe
+// lets it go on (verify is 0 when it does not). For tests and fuzzing.
+struct ZipMemoryVerdict {
+    std::int16_t probe = 0;
+    std::int16_t verify = 0;
+    bool verified = false;
+};
+
+ZipMemoryVerdict testArchiveInMemory(ZipEngine& engine, std::span<const std::uint8_t> bytes,
+                                     std::string_view probeFilter = "*.diz",
+                                     std::uint64_t outputLimit = UINT64_MAX);
+
+} // namespace vellum

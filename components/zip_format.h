@@ -1,0 +1,100 @@
+#pragma once
+
+// Record signatures and sizes of the zip format (PKWARE APPNOTE), and the compact per-entry record
+// the component keeps while it checks an archive.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace vellum::zipformat {
+
+inline constexpr std::uint32_t LocalHeaderSignature = 0x04034b50;
+inline constexpr std::uint32_t CentralHeaderSignature = 0x02014b50;
+inline constexpr std::uint32_t EndRecordSignature = 0x06054b50;
+inline constexpr std::uint32_t Zip64EndRecordSignature = 0x06064b50;
+inline constexpr std::uint32_t Zip64LocatorSignature = 0x07064b50;
+inline constexpr std::uint32_t DataDescriptorSignature = 0x08074b50;
+
+inline constexpr std::uint16_t Zip64ExtraId = 0x0001;
+
+inline constexpr std::size_t LocalHeaderSize = 30;
+inline constexpr std::size_t CentralHeaderSize = 46;
+inline constexpr std::size_t EndRecordSize = 22;
+inline constexpr std::size_t Zip64EndRecordSize = 56; // without extensible data
+inline constexpr std::size_t Zip64LocatorSize = 20;
+inline constexpr std::size_t MaximumCommentLength = 0xFFFF;
+// The largest central header: fixed part plus name, extra and comment of the largest length.
+inline constexpr std::size_t MaximumCentralHeaderSize = CentralHeaderSize + 3 * 0xFFFF;
+
+inline constexpr std::uint16_t Saturated16 = 0xFFFF;
+inline constexpr std::uint32_t Saturated32 = 0xFFFFFFFF;
+
+inline constexpr std::uint16_t FlagEncrypted = 0x0001;
+inline constexpr std::uint16_t FlagDataDescriptor = 0x0008;
+
+inline constexpr std::uint16_t MethodStored = 0;
+inline constexpr std::uint16_t MethodDeflated = 8;
+
+// Deflate cannot expand by more than 258 bytes per two bits; anything beyond this, with some room
+// for tiny streams, is a lie about the size (a ratio bomb) rather than real data.
+inline constexpr std::uint64_t MaximumDeflateRatio = 1032;
+inline constexpr std::uint64_t RatioAllowance = 1024;
+
+} // namespace vellum::zipformat
+
+namespace vellum {
+
+// What the component remembers of one entry: enough to find, check and decompress it, but none of
+// its variable-length fields, so that memory stays small however many entries there are (64 bytes
+// an entry, less than the 46 bytes and more its central header takes in the file, so memory is
+// bounded by the file's real size). The name is kept as a hash for comparison with the local
+// header; names, comments and times are reread from the central header when they are shown.
+struct ZipEntryRecord {
+    std::uint64_t centralHeaderOffset = 0; // in the file
+    std::uint64_t localHeaderOffset = 0;   // in the file, with any prepended data allowed for
+    std::uint64_t compressedSize = 0;
+    std::uint64_t uncompressedSize = 0;
+    std::uint64_t nameHash = 0;
+    std::uint32_t crc = 0;
+    std::uint32_t dataDelta = 0; // from the local header to the data, once the local header is read
+    std::uint16_t method = 0;
+    std::uint16_t flags = 0;
+    std::uint16_t nameLength = 0;
+    std::uint8_t descriptorLength = 0; // bytes of data descriptor after the data
+    bool zip64 = false;                // the central header carried zip64 sizes
+    bool matchesFilter = false;        // selected by the operation's file filter
+    bool unlocatable = false;          // its offsets are unknown: the local header cannot be checked
+    bool damaged = false;              // a structural fault of its own: not decompressed
+    bool spanKnown = false;            // dataDelta and descriptorLength are valid
+
+    std::uint64_t dataOffset() const { return localHeaderOffset + dataDelta; }
+    std::uint64_t spanEnd() const { return dataOffset() + compressedSize + descriptorLength; }
+    bool encrypted() const { return (flags & zipformat::FlagEncrypted) != 0; }
+};
+
+// Where the parts of an archive lie in the file, once the end records have been read.
+struct ZipArchiveLayout {
+    std::uint64_t fileSize = 0;
+    std::uint64_t endRecordOffset = 0;
+    std::uint64_t directoryEnd = 0;   // the end record, or the zip64 end record when there is one
+    std::uint64_t directoryStart = 0; // where the central directory really starts
+    std::uint64_t directorySize = 0;
+    std::uint64_t declaredEntries = 0;
+    std::uint64_t shift = 0;   // bytes of prepended data that every stored offset must skip
+    bool split = false;        // one part of a split archive
+    bool directoryHere = true; // the central directory lies in this file
+};
+
+// FNV-1a over a stored name: equal names give equal hashes, and two different names of one entry
+// colliding by chance is too unlikely to matter for a consistency check.
+inline std::uint64_t zipNameHash(std::span<const std::uint8_t> name) {
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (const std::uint8_t byte : name) {
+        hash ^= byte;
+        hash *= 0x100000001b3ull;
+    }
+    return hash;
+}
+
+} // namespace vellum

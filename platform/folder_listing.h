@@ -1,0 +1,47 @@
+#pragma once
+
+// Lists one folder's entries in the order the file system gives them, like a wildcard file search:
+// every entry whose name matches the pattern, hidden (dot) entries and "." and ".." included.
+// Names are the raw bytes the file system gave. The directory bit is set for real folders only:
+// a symbolic link to a folder is not a folder, so a walk over the listing never loops.
+
+#include <dirent.h>
+
+#include <string>
+#include <string_view>
+
+namespace vellum::platform {
+
+struct FolderEntry {
+    std::string name;
+    bool isDirectory = false;
+};
+
+// Matches a name against a wildcard pattern ('*' any run, '?' one byte), ignoring ASCII case.
+// "*.*" matches every name, dot or not, as the wildcard search it stands for does.
+bool matchesPattern(std::string_view name, std::string_view pattern);
+
+class FolderListing {
+public:
+    // Opens the listing of `folder` (a path ending in '/') for the entries that match `pattern`.
+    FolderListing(const std::string& folder, std::string pattern);
+    ~FolderListing();
+    FolderListing(const FolderListing&) = delete;
+    FolderListing& operator=(const FolderListing&) = delete;
+
+    // False when the folder could not be opened (missing, not a folder, unreadable).
+    bool isOpen() const { return m_directory != nullptr; }
+
+    // Fills the next matching entry; false when there is none left (or the listing is not open).
+    bool next(FolderEntry& entry);
+
+    // Ends the listing early; the destructor does it too.
+    void close();
+
+private:
+    DIR* m_directory = nullptr;
+    std::string m_folder;
+    std::string m_pattern;
+};
+
+} // namespace vellum::platform

@@ -1,0 +1,53 @@
+#pragma once
+
+// Starts a program from one command-line text without waiting for it. Failure to start is silent.
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vellum::platform {
+
+// Show-window codes: 1 shows the program's window and activates it, 4 shows it without activating.
+enum class WindowStyle { ShowNormal = 1, ShowNoActivate = 4 };
+
+class Launcher {
+public:
+    virtual ~Launcher() = default;
+    virtual void start(const std::string& commandLine, WindowStyle style) = 0;
+};
+
+// Runs the named program when it is on the PATH; otherwise maps notepad.exe and winhelp.exe to the
+// desktop's handler for the file, and webdial.exe to the desktop's handler for the address
+// (">mailto:address" or "$url").
+std::unique_ptr<Launcher> createSystemLauncher();
+
+// A program and its arguments, ready to be started.
+struct LaunchCommand {
+    QString program;
+    QStringList arguments;
+};
+
+// What the system launcher starts for a command line: the program name is the text up to the first
+// blank and the rest, blanks and all, is its one argument. Nothing when the program is neither on
+// the PATH nor one of the mapped names. Starts nothing itself.
+std::optional<LaunchCommand> resolveCommandLine(const std::string& commandLine);
+
+// Records the command lines and starts nothing; for tests.
+class RecordingLauncher final : public Launcher {
+public:
+    struct Request {
+        std::string commandLine;
+        WindowStyle style;
+    };
+    void start(const std::string& commandLine, WindowStyle style) override {
+        requests.push_back({commandLine, style});
+    }
+    std::vector<Request> requests;
+};
+
+} // namespace vellum::platform

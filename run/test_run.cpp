@@ -1,0 +1,220 @@
+#include "test_run.h"
+
+#include "control_ids.h"
+#include "late_bound.h"
+#include "system_services.h"
+#include "zip_tester.h"
+
+#include <vector>
+
+namespace vellum {
+
+namespace {
+
+std::string withTrailingSeparator(std::string folder)
+{
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    return folder;
+}
+
+} // namespace
+
+TestRun::TestRun(RunState& state, RunWindow& window, RunServices services)
+    : m_state(state), m_window(window), m_services(std::move(services))
+{
+}
+
+void TestRun::Command1_Click()
+{
+    m_state.AbortRequested = false;
+    std::string abortField;
+    std::string sourceField;
+    m_state.BadCount = 0;
+    m_state.TestedCount = 1;
+
+    const bool interactive = m_services.commandLine.empty();
+    if (interactive) {
+        Dispatch& picker = m_window.browseDialog();
+        if (!callForBoolean(picker, BrowseDialogDispatchId::Browse)) {
+            m_state.StartFolder.clear();
+            m_state.StartFolderPath.clear();
+            return;
+        }
+        m_state.StartFolderPath = getText(picker, BrowseDialogDispatchId::ChosenFolder);
+        m_state.StartFolder = platform::lowerCase(m_state.StartFolderPath);
+    }
+
+    m_state.StartFolder = withTrailingSeparator(m_state.StartFolder);
+    m_state.StartFolderPath = withTrailingSeparator(m_state.StartFolderPath);
+    ArchivePattern = "*.zip";
+    m_running = true;
+    m_window.setBusyPointer(true);
+    RunActive = true;
+    m_window.setAnimationEnabled(true);
+    try {
+        SearchFolder(m_state.StartFolderPath);
+    } catch (const std::exception&) {
+        // A failure anywhere in the walk ends all of it; the run ends as after a complete walk.
+    }
+
+    if (m_window.isMinimized())
+        m_window.showNormalAndRepaint();
+    m_window.setAnimationEnabled(false);
+    RunActive = false;
+    m_window.setBusyPointer(false);
+    m_window.setPanel1Caption("");
+    if (!m_state.AbortRequested)
+        m_window.setLabel1Caption("");
+    m_window.setLabel2Caption("Done.");
+    m_window.setCaption("Vellum");
+    if (m_state.AbortRequested)
+        abortField = "Aborted!";
+    if (!interactive)
+        sourceField = "Command line";
+
+    writeEndOfRunReport(m_state, abortField, sourceField,
+                        ReportServices{m_services.applicationFolder, m_services.sound, m_services.launcher});
+
+    m_running = false;
+    if (m_state.ExitWhenDone)
+        m_window.closeWindow();
+}
+
+void TestRun::browse_Click()
+{
+    Command1_Click();
+}
+
+void TestRun::Command2_Click()
+{
+    RunActive = false;
+    putProperty(m_window.zipTester(), ZipDispatchId::Abort, true);
+    m_window.yieldToEvents();
+    m_window.setLabel1Caption("Aborted");
+    putProperty(m_window.progressBar(), ProgressBarDispatchId::Position, std::int16_t{0});
+    m_state.AbortRequested = true;
+    m_window.focusOption1();
+}
+
+void TestRun::BrowseDialog1_SelectionChanged(std::string& selection, std::int32_t)
+{
+    putProperty(m_window.browseDialog(), BrowseDialogDispatchId::SelectionText, selection);
+}
+
+void TestRun::SearchFolder(const std::string& folder)
+{
+    if (m_state.AbortRequested)
+        return;
+    m_window.setPanel1Caption(platform::lowerCase(folder));
+    if (m_window.isMinimized())
+        m_window.setCaption("Searching...");
+    m_window.yieldToEvents();
+    if (!RunActive)
+        return;
+
+    // The listing is finished and closed before anything else lists: the archive scan and the
+    // levels below reuse FindRecord.
+    std::vector<std::string> subFolders;
+    {
+        platform::FolderListing listing(folder, "*.*");
+        while (listing.next(FindRecord)) {
+            if (FindRecord.isDirectory && !FindRecord.name.starts_with('.'))
+                subFolders.push_back(FindRecord.name);
+        }
+    }
+
+    TestFolder(folder);
+    for (const std::string& name : subFolders)
+        SearchFolder(folder + name + "/");
+}
+
+void TestRun::TestFolder(const std::string& folder)
+{
+    platform::FolderListing listing(folder, ArchivePattern);
+    while (listing.next(FindRecord)) {
+        m_window.yieldToEvents();
+        if (!RunActive)
+            return;
+        m_state.CurrentArchivePath = folder + FindRecord.name;
+        m_state.CurrentArchive = platform::lowerCase(m_state.CurrentArchivePath);
+        m_window.setLabel1Caption(platform::lowerCase(FindRecord.name));
+        m_window.setLabel2Caption("Testing ...");
+        TestArchive();
+    }
+}
+
+void TestRun::TestArchive()
+{
+    if (m_state.AbortRequested)
+        return;
+    Dispatch& tester = m_window.zipTester();
+    putProperty(tester, ZipDispatchId::OptionSwitch, false);
+    putProperty(tester, ZipDispatchId::FileFilter, std::string("*.diz"));
+    putProperty(tester, ZipDispatchId::WorkFolder, m_services.applicationFolder);
+    putProperty(tester, ZipDispatchId::ArchivePath, m_state.CurrentArchivePath);
+    putProperty(tester, ZipDispatchId::ArchiveName, m_state.CurrentArchive);
+
+    enum class Verdict { Good, Bad, Aborted };
+    Verdict verdict = Verdict::Good;
+    const std::int16_t probeResult = callForInteger16(tester, ZipDispatchId::ProbeArchive, {std::int16_t{0}});
+    if (probeResult == ZipResult::Aborted) {
+        verdict = Verdict::Aborted;
+    } else if (probeResult == 0 || probeResult == 140) {
+        putProperty(tester, ZipDispatchId::ArchivePath, m_state.CurrentArchivePath);
+        putProperty(tester, ZipDispatchId::ArchiveName, m_state.CurrentArchive);
+        putProperty(tester, ZipDispatchId::FileFilter, std::string());
+        const std::int16_t verifyResult = callForInteger16(tester, ZipDispatchId::VerifyArchive);
+        if (verifyResult == ZipResult::Aborted)
+            verdict = Verdict::Aborted;
+        else if (verifyResult == 110 || verifyResult == 200 || verifyResult == 410)
+            verdict = Verdict::Bad;
+    } else if (probeResult >= 101) {
+        verdict = Verdict::Bad;
+    }
+
+    if (verdict == Verdict::Aborted) {
+        RunActive = false;
+        putProperty(tester, ZipDispatchId::Abort, true);
+        m_window.setLabel1Caption("Aborted");
+        m_window.setPanel1Caption("");
+        putProperty(m_window.progressBar(), ProgressBarDispatchId::Position, std::int16_t{0});
+        m_window.setLabel2Caption("");
+    } else {
+        if (verdict == Verdict::Bad)
+            recordBadArchive();
+        putProperty(m_window.progressBar(), ProgressBarDispatchId::Position, std::int16_t{0});
+        if (!getBoolean(tester, ZipDispatchId::Abort))
+            m_window.setLabel1Caption("");
+    }
+    showCounts();
+}
+
+void TestRun::recordBadArchive()
+{
+    std::string name = getText(m_window.zipTester(), ZipDispatchId::ArchiveName);
+    const auto index = static_cast<std::size_t>(m_state.BadCount);
+    if (index < m_state.BadArchives.size())
+        m_state.BadArchives[index] = std::move(name);
+    else
+        m_state.BadArchives.push_back(std::move(name));
+    ++m_state.BadCount;
+}
+
+void TestRun::showCounts()
+{
+    m_window.setLabel3Caption(platform::numberText(m_state.TestedCount) + "  tested    -   " +
+                              platform::numberText(m_state.BadCount) + "  bad");
+    ++m_state.TestedCount;
+}
+
+void TestRun::ZipTester1_Status(const ZipStatus& status)
+{
+    Dispatch& progressBar = m_window.progressBar();
+    if (getInteger(progressBar, ProgressBarDispatchId::Position) != status.completion)
+        putProperty(progressBar, ProgressBarDispatchId::Position, status.completion);
+    if (m_window.isMinimized())
+        m_window.setCaption(platform::numberText(status.completion) + "%  " + platform::lowerCase(FindRecord.name));
+}
+
+} // namespace vellum

@@ -1,0 +1,61 @@
+#pragma once
+
+// A test run: from the choice of a folder, through the walk over it and every folder below it,
+// to the written report. Everything happens on the window's thread; the walk lets pending window
+// events through once per folder and once per archive, so Cancel, Escape and Exit act between two
+// steps, and the archive component lets them through while it works.
+
+#include "folder_listing.h"
+#include "report.h"
+#include "run_state.h"
+#include "run_window.h"
+
+#include <string>
+
+namespace vellum {
+
+struct ZipStatus;
+
+struct RunServices {
+    std::string applicationFolder;
+    // Everything after the program name on the command line; empty for an interactive start.
+    std::string commandLine;
+    platform::SoundPlayer& sound;
+    platform::Launcher& launcher;
+};
+
+class TestRun {
+public:
+    TestRun(RunState& state, RunWindow& window, RunServices services);
+
+    // One whole run: folder choice, walk, window back to idle, report, and the close that Exit asked for.
+    void Command1_Click();
+    // Whether Command1_Click is under way (the walk may already have been told to stop).
+    bool isRunning() const { return m_running; }
+    void browse_Click();
+    // Stops the run under way; does the same when none is.
+    void Command2_Click();
+    void BrowseDialog1_SelectionChanged(std::string& selection, std::int32_t reserved);
+    // Progress of the archive component: moves the progress bar, and the caption while minimised.
+    void ZipTester1_Status(const ZipStatus& status);
+
+    // The walk may go on while this is true.
+    bool RunActive = false;
+    std::string ArchivePattern;
+    // The last entry a listing delivered: while an archive is tested, that archive.
+    platform::FolderEntry FindRecord;
+
+private:
+    void SearchFolder(const std::string& folder);
+    void TestFolder(const std::string& folder);
+    void TestArchive();
+    void recordBadArchive();
+    void showCounts();
+
+    RunState& m_state;
+    RunWindow& m_window;
+    RunServices m_services;
+    bool m_running = false;
+};
+
+} // namespace vellum

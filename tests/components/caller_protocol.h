@@ -1,0 +1,65 @@
+#pragma once
+
+// Runs the archive component the way the test run does, and judges its codes by the run's rules,
+// so that the component's tests check verdicts as well as exact codes.
+
+#include "zip_tester.h"
+
+#include <cstdint>
+#include <string>
+
+namespace vellum::testing {
+
+struct CallerVerdict {
+    std::int16_t probe = 0;
+    std::int16_t verify = -1; // -1 when the probe did not let verify run
+    bool good = false;
+};
+
+inline bool probeGoesOn(std::int16_t probe) {
+    return probe == ZipResult::Sound || probe == ZipResult::SoundWithNotes;
+}
+
+inline bool judgeGood(std::int16_t probe, std::int16_t verify) {
+    if (probe == ZipResult::Aborted)
+        return false;
+    if (!probeGoesOn(probe))
+        return probe < 101;
+    return verify != ZipResult::Aborted && verify != ZipResult::DataMismatch &&
+           verify != ZipResult::StreamDamaged && verify != ZipResult::StructureDamaged;
+}
+
+// The caller's sequence for one archive file.
+inline CallerVerdict runAsCaller(ZipTester& tester, const std::string& path) {
+    CallerVerdict verdict;
+    tester.optionSwitch = false;
+    tester.fileFilter = "*.diz";
+    tester.archivePath = path;
+    tester.archiveName = path;
+    verdict.probe = tester.probeArchive(0);
+    if (probeGoesOn(verdict.probe)) {
+        tester.archiveName = path;
+        tester.fileFilter = "";
+        verdict.verify = tester.verifyArchive();
+    }
+    verdict.good = judgeGood(verdict.probe, verdict.verify);
+    return verdict;
+}
+
+// The same sequence over bytes in memory.
+inline CallerVerdict runAsCallerInMemory(ZipTester& tester, const std::string& bytes) {
+    const std::span<const std::uint8_t> view(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                             bytes.size());
+    CallerVerdict verdict;
+    tester.optionSwitch = false;
+    tester.fileFilter = "*.diz";
+    verdict.probe = tester.probeBytes(view);
+    if (probeGoesOn(verdict.probe)) {
+        tester.fileFilter = "";
+        verdict.verify = tester.verifyBytes(view);
+    }
+    verdict.good = judgeGood(verdict.probe, verdict.verify);
+    return verdict;
+}
+
+} // namespace vellum::testing

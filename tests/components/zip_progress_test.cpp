@@ -1,0 +1,194 @@
+// Progress, yielding and abort: the window stays responsive because the component yields often
+// enough, reports completion sensibly, and stops promptly when the yield callback sets abort.
+
+#include "zip_builder.h"
+#include "zip_tester.h"
+
+#include <QTest>
+
+#include <chrono>
+#include <thread>
+
+using namespace vellum;
+using namespace vellum::testing;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::span<const std::uint8_t> asBytes(const std::string& text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+// 64 MiB of log-like lines: compresses well, and takes a while to decompress and check.
+std::string largeArchive() {
+    std::string data;
+    data.reserve(64u << 20);
+    unsigned counter = 0;
+    char line[96];
+    while (data.size() < (64u << 20)) {
+        const int length =
+            std::snprintf(line, sizeof line, "%08u entry checked at offset %010u with status %u\n", counter,
+                          counter * 977u, counter % 7u);
+        data.append(line, static_cast<std::size_t>(length));
+        ++counter;
+    }
+    ZipBuilderEntry first{"large-1.log", data.substr(0, data.size() / 2), 8};
+    ZipBuilderEntry second{"large-2.log", data.substr(data.size() / 2), 8};
+    return buildZip({first, second}).bytes;
+}
+
+std::string manyEntries(int count) {
+    std::vector<ZipBuilderEntry> entries;
+    entries.reserve(static_cast<std::size_t>(count));
+    for (int index = 0; index < count; ++index)
+        entries.push_back(
+            {"folder/file" + std::to_string(index) + ".txt", "entry " + std::to_string(index), 0});
+    return buildZip(entries).bytes;
+}
+
+} // namespace
+
+class ZipProgressTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void abortFromYieldStopsVerify();
+    void abortFromYieldStopsProbe();
+    void abortLeftOverDoesNotAbort();
+    void yieldsOftenEnough();
+    void verifyCompletionRisesToHundred();
+    void probeCompletionCountsEntries();
+    void smallArchiveCostsNoYield();
+
+private:
+    std::string m_large;
+    std::string m_many;
+};
+
+void ZipProgressTest::initTestCase() {
+    m_large = largeArchive();
+    m_many = manyEntries(100000);
+}
+
+void ZipProgressTest::abortFromYieldStopsVerify() {
+    ZipTester tester;
+    int yields = 0;
+    int statuses = 0;
+    // A slow first status event (a window repainting) makes sure the next chunk is due to yield.
+    tester.onStatus = [&](const ZipStatus&) {
+        if (statuses++ == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    };
+    tester.onYield = [&] {
+        ++yields;
+        tester.abort = true;
+    };
+    QCOMPARE(tester.verifyBytes(asBytes(m_large)), ZipResult::Aborted);
+    QCOMPARE(yields, 1);
+    // Stopped within a chunk: far from the end.
+    QVERIFY(statuses < 50);
+}
+
+void ZipProgressTest::abortFromYieldStopsProbe() {
+    ZipTester tester;
+    int statuses = 0;
+    tester.onStatus = [&](const ZipStatus&) {
+        if (statuses++ == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    };
+    tester.onYield = [&] { tester.abort = true; };
+    QCOMPARE(tester.probeBytes(asBytes(m_many)), ZipResult::Aborted);
+    QVERIFY(statuses < 50);
+}
+
+void ZipProgressTest::abortLeftOverDoesNotAbort() {
+    ZipTester tester;
+    tester.abort = true;
+    QCOMPARE(tester.verifyBytes(asBytes(m_large)), ZipResult::Verified);
+    tester.abort = true;
+    QCOMPARE(tester.probeBytes(asBytes(m_many)), ZipResult::Sound);
+    QVERIFY(!tester.abort);
+}
+
+// The longest stretch without a yield, from the start to the end of the operation, must stay
+// well within what keeps a window responsive. The bound is loose so that a busy machine does not
+// make the test flaky; the component aims at 25 ms.
+void ZipProgressTest::yieldsOftenEnough() {
+    for (const bool probe : {false, true}) {
+        ZipTester tester;
+        Clock::time_point last = Clock::now();
+        Clock::duration longest{};
+        int yields = 0;
+        tester.onYield = [&] {
+            const Clock::time_point now = Clock::now();
+            longest = std::max(longest, now - last);
+            last = now;
+            ++yields;
+        };
+        const std::int16_t result =
+            probe ? tester.probeBytes(asBytes(m_many)) : tester.verifyBytes(asBytes(m_large));
+        longest = std::max(longest, Clock::now() - last);
+        QCOMPARE(result, std::int16_t{0});
+        const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(longest).count();
+        QVERIFY2(milliseconds < 200, qPrintable(QStringLiteral("%1 ms without a yield").arg(milliseconds)));
+        if (!probe)
+            QVERIFY(yields > 0);
+    }
+}
+
+void ZipProgressTest::verifyCompletionRisesToHundred() {
+    ZipTester tester;
+    std::vector<int> completions;
+    std::vector<std::string> names;
+    tester.onStatus = [&](const ZipStatus& status) {
+        completions.push_back(status.completion);
+        names.push_back(status.fileName);
+    };
+    QCOMPARE(tester.verifyBytes(asBytes(m_large)), ZipResult::Verified);
+    QVERIFY(completions.size() >= 10);
+    QVERIFY(completions.size() <= 101);
+    for (std::size_t index = 1; index < completions.size(); ++index)
+        QVERIFY(completions[index] > completions[index - 1]);
+    QCOMPARE(completions.back(), 100);
+    QCOMPARE(names.front(), std::string("large-1.log"));
+    QCOMPARE(names.back(), std::string("large-2.log"));
+}
+
+void ZipProgressTest::probeCompletionCountsEntries() {
+    ZipTester tester;
+    std::vector<int> completions;
+    bool namesGiven = true;
+    tester.onStatus = [&](const ZipStatus& status) {
+        completions.push_back(status.completion);
+        namesGiven = namesGiven && status.fileName.rfind("folder/file", 0) == 0;
+    };
+    QCOMPARE(tester.probeBytes(asBytes(m_many)), ZipResult::Sound);
+    QCOMPARE(completions.size(), std::size_t{100});
+    for (std::size_t index = 0; index < completions.size(); ++index)
+        QCOMPARE(completions[index], static_cast<int>(index + 1));
+    QVERIFY(namesGiven);
+}
+
+void ZipProgressTest::smallArchiveCostsNoYield() {
+    const std::string small = buildZip({{"one.txt", "one entry", 8}}).bytes;
+    ZipTester tester;
+    int yields = 0;
+    std::vector<ZipStatus> statuses;
+    tester.onYield = [&] { ++yields; };
+    tester.onStatus = [&](const ZipStatus& status) { statuses.push_back(status); };
+    QCOMPARE(tester.probeBytes(asBytes(small)), ZipResult::Sound);
+    QCOMPARE(tester.verifyBytes(asBytes(small)), ZipResult::Verified);
+    QCOMPARE(yields, 0);
+    QCOMPARE(statuses.size(), std::size_t{2});
+    for (const ZipStatus& status : statuses) {
+        QCOMPARE(status.completion, std::int16_t{100});
+        QCOMPARE(status.fileName, std::string("one.txt"));
+        QCOMPARE(status.size, std::int64_t{9});
+        QCOMPARE(status.method, std::int16_t{8});
+    }
+}
+
+QTEST_GUILESS_MAIN(ZipProgressTest)
+#include "zip_progress_test.moc"

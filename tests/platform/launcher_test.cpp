@@ -1,0 +1,102 @@
+#include "launcher.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace vellum::platform;
+
+// Every test runs with a PATH of its own, so that what happens to be installed here does not matter.
+class LauncherTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        m_savedPath = qgetenv("PATH");
+        QVERIFY(m_emptyFolder.isValid());
+        QVERIFY(m_programFolder.isValid());
+    }
+
+    void init() { qputenv("PATH", m_emptyFolder.path().toLocal8Bit()); }
+
+    void cleanupTestCase() { qputenv("PATH", m_savedPath); }
+
+    void mapping_data() {
+        QTest::addColumn<QString>("commandLine");
+        QTest::addColumn<bool>("resolved");
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("notepad with a blank in the path")
+            << "notepad.exe /home/me/My Logs/test log.txt" << true << "xdg-open"
+            << QStringList{"/home/me/My Logs/test log.txt"};
+        QTest::newRow("notepad in capitals")
+            << "NOTEPAD.EXE /tmp/a.txt" << true << "xdg-open" << QStringList{"/tmp/a.txt"};
+        QTest::newRow("winhelp") << "winhelp.exe /opt/vellum/vellum.hlp" << true << "xdg-open"
+                                 << QStringList{"/opt/vellum/vellum.hlp"};
+        QTest::newRow("webdial mail") << "webdial.exe >mailto:someone@example.com" << true << "xdg-open"
+                                      << QStringList{"mailto:someone@example.com"};
+        QTest::newRow("webdial address") << "webdial.exe $https://example.com/vellum" << true << "xdg-open"
+                                         << QStringList{"https://example.com/vellum"};
+        QTest::newRow("webdial without marker")
+            << "webdial.exe https://example.com" << false << QString() << QStringList();
+        QTest::newRow("notepad without file") << "notepad.exe" << false << QString() << QStringList();
+        QTest::newRow("unknown program") << "calc.exe 1+1" << false << QString() << QStringList();
+        QTest::newRow("empty") << "" << false << QString() << QStringList();
+        QTest::newRow("leading blanks")
+            << "  notepad.exe a.txt" << true << "xdg-open" << QStringList{"a.txt"};
+    }
+
+    void mapping() {
+        QFETCH(QString, commandLine);
+        QFETCH(bool, resolved);
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        const std::optional<LaunchCommand> command = resolveCommandLine(commandLine.toStdString());
+        QCOMPARE(command.has_value(), resolved);
+        if (command) {
+            QCOMPARE(command->program, program);
+            QCOMPARE(command->arguments, arguments);
+        }
+    }
+
+    void programOnThePathIsUsed() {
+        const QString script = m_programFolder.filePath("notepad.exe");
+        QFile file(script);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("#!/bin/sh\nexit 0\n");
+        file.close();
+        QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        qputenv("PATH", m_programFolder.path().toLocal8Bit() + ":" + m_savedPath);
+
+        const auto withFile = resolveCommandLine("notepad.exe /tmp/with blank.txt");
+        QVERIFY(withFile.has_value());
+        QCOMPARE(withFile->program, script);
+        QCOMPARE(withFile->arguments, QStringList{"/tmp/with blank.txt"});
+
+        const auto alone = resolveCommandLine("notepad.exe");
+        QVERIFY(alone.has_value());
+        QCOMPARE(alone->program, script);
+        QVERIFY(alone->arguments.isEmpty());
+    }
+
+    void startReturnsAtOnceWhenNothingCanRun() {
+        // The empty PATH leaves not even the desktop opener to run; starting must neither wait nor fail
+        // loudly.
+        const auto launcher = createSystemLauncher();
+        QElapsedTimer timer;
+        timer.start();
+        launcher->start("notepad.exe /tmp/missing file.txt", WindowStyle::ShowNormal);
+        launcher->start("webdial.exe >mailto:someone@example.com", WindowStyle::ShowNoActivate);
+        launcher->start("unknown.exe", WindowStyle::ShowNormal);
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+    }
+
+private:
+    QByteArray m_savedPath;
+    QTemporaryDir m_emptyFolder;
+    QTemporaryDir m_programFolder;
+};
+
+QTEST_GUILESS_MAIN(LauncherTest)
+#include "launcher_test.moc"

@@ -1,0 +1,205 @@
+// How the run judges the component's result codes, handles an abort or a refused call, counts,
+// and follows the component's progress.
+
+#include "run_harness.h"
+
+#include <QtTest>
+
+using namespace vellum;
+using namespace vellum::testing;
+
+Q_DECLARE_METATYPE(std::int16_t)
+
+class ArchiveTestTest : public QObject {
+    Q_OBJECT
+private slots:
+    void judgesResultCodes_data();
+    void judgesResultCodes();
+    void abortReportedByComponentStopsTheWalk();
+    void refusedComponentCallEndsWalkButReportsWhatWasFound();
+    void countsLabelAfterFirstArchive();
+    void leftoverAbortDoesNotEndNextOperation();
+    void progressFollowsStatusEvents();
+    void laterRunListsOnlyItsOwnBadArchives();
+};
+
+void ArchiveTestTest::judgesResultCodes_data()
+{
+    QTest::addColumn<std::int16_t>("probe");
+    QTest::addColumn<std::int16_t>("verify");
+    QTest::addColumn<bool>("verified");
+    QTest::addColumn<bool>("bad");
+
+    auto row = [](const char* name, int probe, int verify, bool verified, bool bad) {
+        QTest::newRow(name) << static_cast<std::int16_t>(probe) << static_cast<std::int16_t>(verify) << verified << bad;
+    };
+    row("probe 0 leads to a good verify", 0, 0, true, false);
+    row("probe 140 leads to verify", 140, 0, true, false);
+    row("probe 1 is good without verify", 1, 0, false, false);
+    row("probe 100 is good without verify", 100, 0, false, false);
+    row("negative probe is good", -5, 0, false, false);
+    row("probe 101 is bad", 101, 0, false, true);
+    row("probe 139 is bad", 139, 0, false, true);
+    row("probe 141 is bad", 141, 0, false, true);
+    row("probe 189 is bad", 189, 0, false, true);
+    row("probe 191 is bad", 191, 0, false, true);
+    row("probe 32767 is bad", 32767, 0, false, true);
+    row("verify 110 is bad", 0, 110, true, true);
+    row("verify 200 is bad", 140, 200, true, true);
+    row("verify 410 is bad", 0, 410, true, true);
+    row("verify 111 is good", 0, 111, true, false);
+    row("verify 1 is good", 0, 1, true, false);
+    row("verify 10 is good", 0, 10, true, false);
+}
+
+void ArchiveTestTest::judgesResultCodes()
+{
+    QFETCH(std::int16_t, probe);
+    QFETCH(std::int16_t, verify);
+    QFETCH(bool, verified);
+    QFETCH(bool, bad);
+
+    RunHarness harness;
+    ScriptedZipTester& component = harness.useScriptedComponent();
+    component.scripts["data.zip"] = {probe, verify};
+    harness.writeGoodArchive("data.zip");
+
+    harness.runFrom();
+
+    QCOMPARE(component.verified.size(), std::size_t{verified ? 1u : 0u});
+    QCOMPARE(harness.state.BadCount, bad ? 1 : 0);
+    QCOMPARE(harness.state.TestedCount, 2);
+    if (bad)
+        QCOMPARE(harness.state.BadArchives[0], harness.shown("data.zip"));
+    QCOMPARE(harness.reportLines("errors.txt").size(), std::size_t{bad ? 2u : 0u});
+    QCOMPARE(harness.launcher.requests.size(), std::size_t{bad ? 1u : 0u});
+}
+
+void ArchiveTestTest::abortReportedByComponentStopsTheWalk()
+{
+    for (const bool duringVerify : {false, true}) {
+        RunHarness harness;
+        ScriptedZipTester& component = harness.useScriptedComponent();
+        component.scripts["a.zip"] = duringVerify ? ScriptedZipTester::Script{0, 190} : ScriptedZipTester::Script{190, 0};
+        harness.writeGoodArchive("a.zip");
+        harness.makeFolder("sub");
+        harness.writeGoodArchive("sub/b.zip");
+        std::string label1AtEnd, label2AtEnd;
+        harness.window.onYield = [&] {
+            label1AtEnd = harness.window.label1;
+            label2AtEnd = harness.window.label2;
+        };
+
+        harness.runFrom();
+
+        QCOMPARE(component.tested.size(), std::size_t{1});
+        QVERIFY(component.abort);
+        QCOMPARE(harness.state.BadCount, 0);
+        QCOMPARE(harness.state.TestedCount, 2); // the aborted archive counts as tested
+        QCOMPARE(harness.window.label3, std::string(" 1  tested    -    0  bad"));
+        // Seen at the next yield (the pending sub-folder's): the abort's own captions.
+        QCOMPARE(label1AtEnd, std::string("Aborted"));
+        QCOMPARE(label2AtEnd, std::string());
+        QCOMPARE(harness.window.progress.position, 0);
+        // No Cancel was pressed: the driver clears the archive name and the report says nothing.
+        QCOMPARE(harness.window.label1, std::string());
+        QVERIFY(harness.reportLines("errors.log")[0].find("Aborted!") == std::string::npos);
+    }
+}
+
+void ArchiveTestTest::refusedComponentCallEndsWalkButReportsWhatWasFound()
+{
+    RunHarness harness;
+    ScriptedZipTester& component = harness.useScriptedComponent();
+    harness.makeFolder("a");
+    harness.makeFolder("b");
+    harness.writeBadArchive("a/first.zip");
+    harness.writeBadArchive("b/second.zip");
+    component.scripts["first.zip"] = {101, 0};
+    component.scripts["second.zip"] = {101, 0};
+    component.refusedDispatchId = ZipDispatchId::ProbeArchive;
+    component.refuseAfterArchives = 1;
+
+    harness.runFrom();
+
+    QCOMPARE(harness.state.BadCount, 1);
+    QCOMPARE(harness.window.label2, std::string("Done."));
+    const auto report = harness.reportLines("errors.txt");
+    QCOMPARE(report.size(), std::size_t{2});
+    QCOMPARE(report[1], component.tested[0]);
+    const auto log = harness.reportLines("errors.log");
+    QCOMPARE(log[1], std::string(" 1 tested - 1 bad"));
+}
+
+void ArchiveTestTest::countsLabelAfterFirstArchive()
+{
+    RunHarness harness;
+    harness.writeGoodArchive("good.zip");
+    harness.window.label3 = "left from an earlier run";
+
+    harness.runFrom();
+
+    QCOMPARE(harness.window.label3, std::string(" 1  tested    -    0  bad"));
+    QCOMPARE(harness.state.TestedCount, 2);
+    QCOMPARE(harness.window.label1, std::string());
+    QCOMPARE(harness.window.label2, std::string("Done."));
+}
+
+void ArchiveTestTest::leftoverAbortDoesNotEndNextOperation()
+{
+    // An abort set on the real component while no operation runs ends no operation.
+    RunHarness harness;
+    harness.writeGoodArchive("one.zip");
+    harness.writeGoodArchive("two.zip");
+    harness.window.zipTester().invoke(ZipDispatchId::Abort, DispatchKind::PropertyPut,
+                                      std::vector<DispatchValue>{true});
+
+    harness.runFrom();
+
+    QCOMPARE(harness.state.TestedCount, 3);
+    QCOMPARE(harness.state.BadCount, 0);
+}
+
+void ArchiveTestTest::progressFollowsStatusEvents()
+{
+    RunHarness harness;
+    harness.useScriptedComponent();
+    harness.run.FindRecord.name = "Data.zip";
+    ZipStatus status;
+
+    status.completion = 45;
+    harness.run.ZipTester1_Status(status);
+    harness.run.ZipTester1_Status(status);
+    QCOMPARE(harness.window.progress.writes, std::vector<std::int32_t>{45});
+    QCOMPARE(harness.window.caption, std::string("Vellum"));
+
+    harness.window.minimized = true;
+    status.completion = 100;
+    harness.run.ZipTester1_Status(status);
+    QCOMPARE(harness.window.caption, std::string(" 100%  data.zip"));
+    status.completion = -3;
+    harness.run.ZipTester1_Status(status);
+    QCOMPARE(harness.window.caption, std::string("-3%  data.zip"));
+    QCOMPARE(harness.window.progress.position, -3);
+}
+
+void ArchiveTestTest::laterRunListsOnlyItsOwnBadArchives()
+{
+    RunHarness harness;
+    for (const char* name : {"x1.zip", "x2.zip", "x3.zip"})
+        harness.writeBadArchive(name);
+    harness.runFrom();
+    QCOMPARE(harness.state.BadCount, 3);
+
+    for (const char* name : {"x1.zip", "x3.zip"})
+        QFile::remove(QString::fromStdString(harness.tree() + name));
+    harness.runFrom();
+
+    QCOMPARE(harness.state.BadCount, 1);
+    const auto report = harness.reportLines("errors.txt");
+    QCOMPARE(report.size(), std::size_t{2});
+    QCOMPARE(report[1], harness.shown("x2.zip"));
+}
+
+QTEST_GUILESS_MAIN(ArchiveTestTest)
+#include "archive_test_test.moc"

@@ -1,0 +1,203 @@
+// The walk over a tree: order, which folders and files it visits, and how it stops.
+
+#include "folder_listing.h"
+#include "run_harness.h"
+
+#include <QtTest>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace vellum;
+using namespace vellum::testing;
+
+namespace {
+
+// The sub-folders of `folder` in the order the file system lists them.
+std::vector<std::string> listedSubFolders(const std::string& folder)
+{
+    std::vector<std::string> names;
+    platform::FolderListing listing(folder, "*.*");
+    platform::FolderEntry entry;
+    while (listing.next(entry)) {
+        if (entry.isDirectory && !entry.name.starts_with('.'))
+            names.push_back(entry.name);
+    }
+    return names;
+}
+
+} // namespace
+
+class WalkTest : public QObject {
+    Q_OBJECT
+private slots:
+    void visitsFoldersPreOrderDepthFirst();
+    void skipsDotFoldersButFindsHiddenFiles();
+    void symbolicLinkLoopDoesNotHang();
+    void folderNamedLikeAnArchiveIsJudgedBad();
+    void mixedCaseNamesAreFoundAndOpened();
+    void unreadableFolderIsSkipped();
+    void cancelDuringRunStopsTheWalk();
+    void stopBeforeFirstArchiveStillShowsPendingFolders();
+    void minimisedRunShowsSearchingThenRestores();
+};
+
+void WalkTest::visitsFoldersPreOrderDepthFirst()
+{
+    RunHarness harness;
+    ScriptedZipTester& component = harness.useScriptedComponent();
+    harness.makeFolder("b/d");
+    harness.makeFolder("c");
+    for (const char* archive : {"a.zip", "b/b.zip", "b/d/d.zip", "c/c.zip"})
+        harness.writeGoodArchive(archive);
+
+    harness.runFrom();
+
+    // Archives of a folder come before its sub-folders; sub-folders in listing order.
+    std::vector<std::string> expected = {harness.shown("a.zip")};
+    for (const std::string& sub : listedSubFolders(harness.tree())) {
+        expected.push_back(harness.shown(sub + "/" + sub + ".zip"));
+        if (sub == "b")
+            expected.push_back(harness.shown("b/d/d.zip"));
+    }
+    QCOMPARE(component.tested, expected);
+    QCOMPARE(harness.state.TestedCount, 5);
+}
+
+void WalkTest::skipsDotFoldersButFindsHiddenFiles()
+{
+    RunHarness harness;
+    ScriptedZipTester& component = harness.useScriptedComponent();
+    harness.makeFolder(".cache");
+    harness.writeGoodArchive(".cache/inside.zip");
+    harness.writeGoodArchive(".hidden.zip");
+
+    harness.runFrom();
+
+    QCOMPARE(component.tested, std::vector<std::string>{harness.shown(".hidden.zip")});
+}
+
+void WalkTest::symbolicLinkLoopDoesNotHang()
+{
+    RunHarness harness;
+    ScriptedZipTester& component = harness.useScriptedComponent();
+    harness.makeFolder("sub");
+    harness.writeGoodArchive("sub/one.zip");
+    QVERIFY(symlink(harness.tree().c_str(), (harness.tree() + "sub/loop").c_str()) == 0);
+
+    harness.runFrom();
+
+    QCOMPARE(component.tested, std::vector<std::string>{harness.shown("sub/one.zip")});
+}
+
+void WalkTest::folderNamedLikeAnArchiveIsJudgedBad()
+{
+    RunHarness harness;
+    harness.makeFolder("old.zip");
+    harness.writeGoodArchive("old.zip/inner.zip");
+
+    harness.runFrom();
+
+    // The folder is handed to the archive test, judged bad, and then walked like any folder.
+    QCOMPARE(harness.state.BadCount, 1);
+    QCOMPARE(harness.state.BadArchives[0], harness.shown("old.zip"));
+    QCOMPARE(harness.state.TestedCount, 3);
+}
+
+void WalkTest::mixedCaseNamesAreFoundAndOpened()
+{
+    RunHarness harness;
+    harness.makeFolder("Mixed");
+    harness.writeGoodArchive("Mixed/Data.ZIP");
+    harness.writeBadArchive("Mixed/Broken.Zip");
+
+    harness.runFrom(harness.tree() + "Mixed");
+
+    QCOMPARE(harness.state.TestedCount, 3);
+    QCOMPARE(harness.state.BadCount, 1);
+    QCOMPARE(harness.state.BadArchives[0], harness.shown("mixed/broken.zip"));
+    QCOMPARE(harness.state.StartFolder, harness.shown("mixed/"));
+}
+
+void WalkTest::unreadableFolderIsSkipped()
+{
+    if (geteuid() == 0)
+        QSKIP("root reads every folder, so none can be made unreadable");
+    RunHarness harness;
+    ScriptedZipTester& component = harness.useScriptedComponent();
+    harness.makeFolder("locked");
+    harness.writeGoodArchive("locked/hidden-from-us.zip");
+    harness.writeGoodArchive("open.zip");
+    QVERIFY(chmod((harness.tree() + "locked").c_str(), 0) == 0);
+
+    harness.runFrom();
+    chmod((harness.tree() + "locked").c_str(), 0700);
+
+    QCOMPARE(component.tested, std::vector<std::string>{harness.shown("open.zip")});
+}
+
+void WalkTest::cancelDuringRunStopsTheWalk()
+{
+    RunHarness harness;
+    ScriptedZipTester& component = harness.useScriptedComponent();
+    harness.makeFolder("more");
+    for (const char* archive : {"one.zip", "two.zip", "more/three.zip"})
+        harness.writeGoodArchive(archive);
+    // Cancel is pressed during the first archive's test, as the component lets events through.
+    component.duringProbe = [&] {
+        if (component.tested.size() == 1)
+            harness.run.Command2_Click();
+    };
+
+    harness.runFrom();
+
+    QCOMPARE(component.tested.size(), std::size_t{1});
+    QCOMPARE(harness.window.label1, std::string("Aborted"));
+    QCOMPARE(harness.window.label2, std::string("Done."));
+    QCOMPARE(harness.window.panel1, std::string());
+    QVERIFY(harness.window.option1Focused);
+    QVERIFY(!harness.window.busyPointer);
+    QVERIFY(!harness.window.animationEnabled);
+    const auto log = harness.reportLines("errors.log");
+    QCOMPARE(log.size(), std::size_t{4});
+    QVERIFY2(log[0].ends_with(" Aborted! Command line"), log[0].c_str());
+    QCOMPARE(log[1], std::string(" 1 tested - 0 bad"));
+}
+
+void WalkTest::stopBeforeFirstArchiveStillShowsPendingFolders()
+{
+    RunHarness harness;
+    ScriptedZipTester& component = harness.useScriptedComponent();
+    harness.writeGoodArchive("one.zip");
+    harness.makeFolder("sub/deeper");
+    harness.writeGoodArchive("sub/deeper/x.zip");
+    // Stopped at the yield before the first archive: the listed sub-folder still shows itself and
+    // yields, but lists and tests nothing, so the folder below it is never reached.
+    harness.window.onYield = [&] {
+        if (harness.window.yields == 2)
+            harness.run.RunActive = false;
+    };
+
+    harness.runFrom();
+
+    QVERIFY(component.tested.empty());
+    QCOMPARE(harness.window.panel1History, (std::vector<std::string>{harness.shown(), harness.shown("sub/")}));
+}
+
+void WalkTest::minimisedRunShowsSearchingThenRestores()
+{
+    RunHarness harness;
+    harness.writeGoodArchive("one.zip");
+    harness.window.minimized = true;
+    std::vector<std::string> captionsSeen;
+    harness.window.onYield = [&] { captionsSeen.push_back(harness.window.caption); };
+
+    harness.runFrom();
+
+    QVERIFY(!captionsSeen.empty());
+    QCOMPARE(captionsSeen.front(), std::string("Searching..."));
+    QVERIFY(!harness.window.minimized);
+    QCOMPARE(harness.window.caption, std::string("Vellum"));
+}
+
+QTEST_GUILESS_MAIN(WalkTest)
+#include "walk_test.moc"

@@ -1,0 +1,351 @@
+#include "zip_builder.h"
+
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+
+namespace vellum::testing {
+
+namespace {
+
+constexpr std::uint32_t Saturated32 = 0xFFFFFFFFu;
+constexpr std::uint16_t Saturated16 = 0xFFFFu;
+
+[[noreturn]] void fail(const char* what) {
+    std::fprintf(stderr, "zip builder: %s\n", what);
+    std::abort();
+}
+
+void put16(std::string& out, std::uint64_t value) {
+    for (int shift = 0; shift < 16; shift += 8)
+        out.push_back(static_cast<char>((value >> shift) & 0xFF));
+}
+
+void put32(std::string& out, std::uint64_t value) {
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(static_cast<char>((value >> shift) & 0xFF));
+}
+
+void put64(std::string& out, std::uint64_t value) {
+    for (int shift = 0; shift < 64; shift += 8)
+        out.push_back(static_cast<char>((value >> shift) & 0xFF));
+}
+
+std::uint32_t clamp32(std::uint64_t value) {
+    return value > Saturated32 ? Saturated32 : static_cast<std::uint32_t>(value);
+}
+
+// What one entry's headers need to know once its data has been laid out.
+struct PreparedEntry {
+    std::string payload; // the bytes stored in the archive
+    std::uint32_t crc = 0;
+    std::uint64_t uncompressedSize = 0;
+    std::uint16_t flags = 0;
+};
+
+PreparedEntry prepare(const ZipBuilderEntry& entry) {
+    PreparedEntry prepared;
+    prepared.crc = crc32Of(entry.data);
+    prepared.uncompressedSize = entry.data.size();
+    if (entry.compressedData)
+        prepared.payload = *entry.compressedData;
+    else if (entry.method == 8)
+        prepared.payload = deflateRaw(entry.data);
+    else
+        prepared.payload = entry.data;
+    prepared.flags = entry.extraFlags;
+    if (entry.dataDescriptor)
+        prepared.flags |= 0x0008;
+    if (entry.encrypted)
+        prepared.flags |= 0x0001;
+    return prepared;
+}
+
+void writeLocalHeader(std::string& out, const ZipBuilderEntry& entry, const PreparedEntry& prepared) {
+    std::string extra;
+    if (entry.zip64) {
+        put16(extra, 0x0001);
+        put16(extra, 16);
+        put64(extra, entry.dataDescriptor ? 0 : prepared.uncompressedSize);
+        put64(extra, entry.dataDescriptor ? 0 : prepared.payload.size());
+    }
+    extra += entry.localExtra;
+
+    put32(out, 0x04034b50);
+    put16(out, entry.zip64 ? 45 : 20);
+    put16(out, prepared.flags);
+    put16(out, entry.method);
+    put16(out, entry.dosTime);
+    put16(out, entry.dosDate);
+    if (entry.zip64) {
+        put32(out, entry.dataDescriptor ? 0 : prepared.crc);
+        put32(out, Saturated32);
+        put32(out, Saturated32);
+    } else if (entry.dataDescriptor) {
+        put32(out, 0);
+        put32(out, 0);
+        put32(out, 0);
+    } else {
+        put32(out, prepared.crc);
+        put32(out, clamp32(prepared.payload.size()));
+        put32(out, clamp32(prepared.uncompressedSize));
+    }
+    put16(out, entry.name.size());
+    put16(out, extra.size());
+    out += entry.name;
+    out += extra;
+}
+
+void writeDescriptor(std::string& out, const ZipBuilderEntry& entry, const PreparedEntry& prepared) {
+    if (entry.descriptorSignature)
+        put32(out, 0x08074b50);
+    put32(out, prepared.crc);
+    if (entry.zip64) {
+        put64(out, prepared.payload.size());
+        put64(out, prepared.uncompressedSize);
+    } else {
+        put32(out, prepared.payload.size());
+        put32(out, prepared.uncompressedSize);
+    }
+}
+
+void writeCentralHeader(std::string& out, const ZipBuilderEntry& entry, const PreparedEntry& prepared,
+                        std::uint64_t localOffset) {
+    std::string extra;
+    if (entry.zip64) {
+        put16(extra, 0x0001);
+        put16(extra, 24);
+        put64(extra, prepared.uncompressedSize);
+        put64(extra, prepared.payload.size());
+        put64(extra, localOffset);
+    }
+    extra += entry.centralExtra;
+
+    put32(out, 0x02014b50);
+    put16(out, 0x031E); // made by Unix, version 3.0
+    put16(out, entry.zip64 ? 45 : 20);
+    put16(out, prepared.flags);
+    put16(out, entry.method);
+    put16(out, entry.dosTime);
+    put16(out, entry.dosDate);
+    put32(out, prepared.crc);
+    put32(out, entry.zip64 ? Saturated32 : clamp32(prepared.payload.size()));
+    put32(out, entry.zip64 ? Saturated32 : clamp32(prepared.uncompressedSize));
+    put16(out, entry.name.size());
+    put16(out, extra.size());
+    put16(out, entry.comment.size());
+    put16(out, 0); // disk number start
+    put16(out, 0); // internal attributes
+    put32(out, entry.externalAttributes);
+    put32(out, entry.zip64 ? Saturated32 : clamp32(localOffset));
+    out += entry.name;
+    out += extra;
+    out += entry.comment;
+}
+
+} // namespace
+
+BuiltZip buildZip(const std::vector<ZipBuilderEntry>& entries, const ZipBuilderOptions& options) {
+    BuiltZip built;
+    std::string& out = built.bytes;
+    out = options.prefix;
+    // Offsets written into the archive count from the archive's own start unless the archiver was
+    // told about the stub in front of it.
+    const std::uint64_t base = options.adjustOffsetsForPrefix ? 0 : options.prefix.size();
+
+    std::vector<PreparedEntry> prepared;
+    prepared.reserve(entries.size());
+    for (const ZipBuilderEntry& entry : entries) {
+        prepared.push_back(prepare(entry));
+        const PreparedEntry& current = prepared.back();
+        ZipEntryLayout layout;
+        layout.localHeaderOffset = out.size();
+        writeLocalHeader(out, entry, current);
+        layout.dataOffset = out.size();
+        layout.compressedSize = current.payload.size();
+        layout.crc = current.crc;
+        out += current.payload;
+        if (entry.dataDescriptor) {
+            layout.descriptorOffset = out.size();
+            writeDescriptor(out, entry, current);
+        }
+        built.entries.push_back(layout);
+    }
+
+    built.centralDirectoryOffset = out.size();
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+        built.entries[index].centralHeaderOffset = out.size();
+        writeCentralHeader(out, entries[index], prepared[index],
+                           built.entries[index].localHeaderOffset - base);
+    }
+    const std::uint64_t directorySize = out.size() - built.centralDirectoryOffset;
+    const std::uint64_t directoryOffset = built.centralDirectoryOffset - base;
+
+    // Counts and offsets too large for the end record need the zip64 records, as any archiver
+    // would write them.
+    const bool zip64EndRecord = options.zip64EndRecord || entries.size() >= Saturated16 ||
+                                directorySize >= Saturated32 || directoryOffset >= Saturated32;
+    if (zip64EndRecord) {
+        built.zip64EndRecordOffset = out.size();
+        put32(out, 0x06064b50);
+        put64(out, 44);
+        put16(out, 0x031E);
+        put16(out, 45);
+        put32(out, 0);
+        put32(out, 0);
+        put64(out, entries.size());
+        put64(out, entries.size());
+        put64(out, directorySize);
+        put64(out, directoryOffset);
+        built.zip64LocatorOffset = out.size();
+        put32(out, 0x07064b50);
+        put32(out, 0);
+        put64(out, built.zip64EndRecordOffset - base);
+        put32(out, 1);
+    }
+
+    built.endRecordOffset = out.size();
+    put32(out, 0x06054b50);
+    put16(out, 0);
+    put16(out, 0);
+    const std::uint64_t count =
+        zip64EndRecord ? Saturated16 : std::min<std::uint64_t>(entries.size(), Saturated16);
+    put16(out, count);
+    put16(out, count);
+    put32(out, zip64EndRecord ? Saturated32 : clamp32(directorySize));
+    put32(out, zip64EndRecord ? Saturated32 : clamp32(directoryOffset));
+    put16(out, options.comment.size());
+    out += options.comment;
+    return built;
+}
+
+void writeFile(const std::string& path, std::string_view bytes) {
+    const std::filesystem::path target(path);
+    std::error_code error;
+    if (target.has_parent_path())
+        std::filesystem::create_directories(target.parent_path(), error);
+    std::ofstream stream(target, std::ios::binary | std::ios::trunc);
+    if (!stream)
+        fail("cannot create file");
+    stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!stream)
+        fail("cannot write file");
+}
+
+std::string deflateRaw(std::string_view data, int level) {
+    z_stream stream{};
+    if (deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        fail("deflateInit2 failed");
+    std::string out(deflateBound(&stream, static_cast<uLong>(data.size())), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream.avail_in = static_cast<uInt>(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    if (deflate(&stream, Z_FINISH) != Z_STREAM_END)
+        fail("deflate did not finish");
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+std::string inflateRaw(std::string_view compressed) {
+    z_stream stream{};
+    if (inflateInit2(&stream, -15) != Z_OK)
+        fail("inflateInit2 failed");
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
+    stream.avail_in = static_cast<uInt>(compressed.size());
+    std::string out;
+    char buffer[65536];
+    int status = Z_OK;
+    while (status == Z_OK) {
+        stream.next_out = reinterpret_cast<Bytef*>(buffer);
+        stream.avail_out = sizeof buffer;
+        status = inflate(&stream, Z_NO_FLUSH);
+        out.append(buffer, sizeof buffer - stream.avail_out);
+    }
+    inflateEnd(&stream);
+    return status == Z_STREAM_END ? out : std::string();
+}
+
+std::string gzipCompress(std::string_view data) {
+    z_stream stream{};
+    if (deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        fail("deflateInit2 failed");
+    std::string out(deflateBound(&stream, static_cast<uLong>(data.size())) + 32, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream.avail_in = static_cast<uInt>(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    if (deflate(&stream, Z_FINISH) != Z_STREAM_END)
+        fail("gzip deflate did not finish");
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+std::uint32_t crc32Of(std::string_view data) {
+    uLong crc = crc32(0L, Z_NULL, 0);
+    // zlib takes the length as uInt, so feed large inputs in pieces.
+    while (!data.empty()) {
+        const std::size_t piece = std::min<std::size_t>(data.size(), std::numeric_limits<uInt>::max());
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(piece));
+        data.remove_prefix(piece);
+    }
+    return static_cast<std::uint32_t>(crc);
+}
+
+namespace {
+
+std::uint64_t readLe(std::string_view bytes, std::uint64_t offset, int width) {
+    if (offset + static_cast<std::uint64_t>(width) > bytes.size())
+        fail("read past the end of the archive");
+    std::uint64_t value = 0;
+    for (int index = width - 1; index >= 0; --index)
+        value = (value << 8) | static_cast<unsigned char>(bytes[offset + static_cast<std::uint64_t>(index)]);
+    return value;
+}
+
+void patchLe(std::string& bytes, std::uint64_t offset, std::uint64_t value, int width) {
+    if (offset + static_cast<std::uint64_t>(width) > bytes.size())
+        fail("patch past the end of the archive");
+    for (int index = 0; index < width; ++index)
+        bytes[offset + static_cast<std::uint64_t>(index)] = static_cast<char>((value >> (8 * index)) & 0xFF);
+}
+
+} // namespace
+
+std::uint16_t readLe16(std::string_view bytes, std::uint64_t offset) {
+    return static_cast<std::uint16_t>(readLe(bytes, offset, 2));
+}
+
+std::uint32_t readLe32(std::string_view bytes, std::uint64_t offset) {
+    return static_cast<std::uint32_t>(readLe(bytes, offset, 4));
+}
+
+std::uint64_t readLe64(std::string_view bytes, std::uint64_t offset) {
+    return readLe(bytes, offset, 8);
+}
+
+void patchLe16(std::string& bytes, std::uint64_t offset, std::uint16_t value) {
+    patchLe(bytes, offset, value, 2);
+}
+
+void patchLe32(std::string& bytes, std::uint64_t offset, std::uint32_t value) {
+    patchLe(bytes, offset, value, 4);
+}
+
+void patchLe64(std::string& bytes, std::uint64_t offset, std::uint64_t value) {
+    patchLe(bytes, offset, value, 8);
+}
+
+void flipBit(std::string& bytes, std::uint64_t offset, int bit) {
+    if (offset >= bytes.size())
+        fail("bit flip past the end of the archive");
+    bytes[offset] = static_cast<char>(bytes[offset] ^ (1 << bit));
+}
+
+} // namespace vellum::testing
