@@ -2,12 +2,14 @@
 
 #include "control_ids.h"
 #include "form1.h"
+#include "form2.h"
 #include "identity.h"
 #include "late_bound.h"
 #include "launcher.h"
 #include "message_box.h"
 #include "panel3d.h"
 #include "single_instance.h"
+#include "sound.h"
 #include "system_services.h"
 #include "zip_tester.h"
 
@@ -26,6 +28,11 @@ Shell::Shell(Form1& form, RunState& state, ShellServices services)
     connectHandlers();
 }
 
+Shell::~Shell()
+{
+    delete m_about;
+}
+
 void Shell::connectHandlers()
 {
     connect(m_form.Command1, &QPushButton::clicked, this, [this] { startRunUnlessRunning(); });
@@ -36,6 +43,8 @@ void Shell::connectHandlers()
     connect(m_form.contents, &QAction::triggered, this, [this] { contents_Click(); });
     connect(m_form.email, &QAction::triggered, this, [this] { email_Click(); });
     connect(m_form.web, &QAction::triggered, this, [this] { web_Click(); });
+    connect(m_form.about, &QAction::triggered, this, [this] { about_Click(); });
+    connect(m_form.Panel2, &Panel3D::clicked, this, [this] { Panel2_Click(); });
     connect(&m_form, &Form1::keyDown, this, [this](int keyCode, int shift) { Form_KeyDown(keyCode, shift); });
     connect(&m_form, &Form1::resized, this, [this] { Form_Resize(); });
     connect(&m_form, &Form1::closing, this, [this](QCloseEvent* event) { Form_Unload(event); });
@@ -155,6 +164,32 @@ void Shell::email_Click()
 void Shell::web_Click()
 {
     m_services.launcher.start(std::string("webdial.exe $") + identity::homePageUrl, platform::WindowStyle::ShowNormal);
+}
+
+Form2& Shell::loadAboutWindow()
+{
+    // A closed About window deletes itself once the event loop comes round; until then it is only
+    // hidden, and the next showing must not bring it back.
+    if (!m_about || !m_about->isVisible())
+        m_about = new Form2();
+    return *m_about;
+}
+
+void Shell::about_Click()
+{
+    Form2& about = loadAboutWindow();
+    m_services.sound.play(thunderSound(), platform::SoundMode::Asynchronous);
+    about.show();
+}
+
+void Shell::Panel2_Click()
+{
+    // The window shows for exactly as long as the thunder lasts; meanwhile no event is handled.
+    Form2& about = loadAboutWindow();
+    about.show();
+    about.repaint();
+    m_services.sound.play(thunderSound(), platform::SoundMode::Synchronous);
+    about.close();
 }
 
 void Shell::restoreOnRequest(const QString& keys)

@@ -7,6 +7,7 @@
 #include "test_run.h"
 
 #include <QObject>
+#include <QPointer>
 #include <string>
 
 class QCloseEvent;
@@ -14,6 +15,7 @@ class QCloseEvent;
 namespace vellum {
 
 class Form1;
+class Form2;
 
 namespace platform {
 class SingleInstance;
@@ -32,6 +34,7 @@ public:
     enum class StartOutcome { RefusedRootDirectory, HandedOver, RanUnattended, WaitingForUser };
 
     Shell(Form1& form, RunState& state, ShellServices services);
+    ~Shell() override;
 
     // Start-up: show the window, refuse the root directory, hand over to a running copy, or run
     // the command-line folder unattended and close; otherwise wait for the user.
@@ -45,6 +48,11 @@ public:
     void contents_Click();
     void email_Click();
     void web_Click();
+    void about_Click();
+    void Panel2_Click();
+
+    // The About window while it is open, else null.
+    Form2* aboutWindow() const { return m_about; }
 
     TestRun& run() { return m_run; }
 
@@ -55,11 +63,14 @@ private:
     // What Escape and Exit share: the walk and the component's operation stop.
     void stopWalk();
     void restoreOnRequest(const QString& keys);
+    Form2& loadAboutWindow();
+    std::string thunderSound() const { return m_services.applicationFolder + "/thunder.wav"; }
 
     Form1& m_form;
     RunState& m_state;
     ShellServices m_services;
     TestRun m_run;
+    QPointer<Form2> m_about;
 };
 
 } // namespace vellum

@@ -5,6 +5,7 @@
 #include "caller_protocol.h"
 #include "wildcard_match.h"
 #include "zip_builder.h"
+#include "zip_engine.h"
 #include "zip_faults.h"
 #include "zip_tester.h"
 
@@ -15,6 +16,29 @@
 using namespace vellum;
 using namespace vellum::testing;
 
+namespace {
+
+// A file with an unreadable stretch, as a disk with a bad sector has.
+class FailingSource final : public ByteSource {
+public:
+    FailingSource(const std::string& bytes, std::uint64_t badStart, std::uint64_t badEnd)
+        : m_bytes(bytes), m_badStart(badStart), m_badEnd(badEnd) {}
+    std::uint64_t size() const override { return m_bytes.size(); }
+    bool read(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
+        if (offset < m_badEnd && offset + buffer.size() > m_badStart)
+            return false;
+        std::copy_n(m_bytes.begin() + static_cast<std::ptrdiff_t>(offset), buffer.size(), buffer.begin());
+        return true;
+    }
+
+private:
+    std::string m_bytes;
+    std::uint64_t m_badStart;
+    std::uint64_t m_badEnd;
+};
+
+} // namespace
+
 class ZipFaultsTest : public QObject {
     Q_OBJECT
 
@@ -24,6 +48,8 @@ private slots:
     void wildcard_data();
     void wildcard();
     void probeDecompressesFilteredEntries();
+    void readErrorsAreNotDamage_data();
+    void readErrorsAreNotDamage();
 };
 
 void ZipFaultsTest::everyKindHasAMessage() {
@@ -127,6 +153,51 @@ void ZipFaultsTest::probeDecompressesFilteredEntries() {
     QCOMPARE(tester.verifyBytes(view), ZipResult::Verified);
     tester.fileFilter = "";
     QCOMPARE(tester.verifyBytes(view), ZipResult::DataMismatch);
+}
+
+void ZipFaultsTest::readErrorsAreNotDamage_data() {
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<bool>("probeFails");
+    QTest::newRow("the whole file") << "all" << true;
+    QTest::newRow("the end record") << "end" << true;
+    QTest::newRow("the central directory") << "directory" << true;
+    QTest::newRow("the middle of an entry's data") << "data" << false;
+}
+
+// An input/output error is reported as "cannot read" (102 from probe, 410 from verify), never as
+// a kind of damage that would suggest the archive itself is broken.
+void ZipFaultsTest::readErrorsAreNotDamage() {
+    QFETCH(QString, where);
+    QFETCH(bool, probeFails);
+    // Two entries of 150 KB: larger than one read together, so their parts are read separately.
+    std::string noise(150000, '\0');
+    unsigned state = 1;
+    for (char& byte : noise) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<char>(state >> 24);
+    }
+    const BuiltZip zip = buildZip({{"first.bin", noise, 0}, {"second.bin", noise, 0}});
+    std::uint64_t badStart = 0;
+    std::uint64_t badEnd = zip.bytes.size();
+    if (where == "end") {
+        badStart = zip.endRecordOffset + 10;
+    } else if (where == "directory") {
+        badStart = zip.centralDirectoryOffset + 10;
+        badEnd = badStart + 1;
+    } else if (where == "data") {
+        // Away from the headers and from the end-record search over the last 64 KiB.
+        badStart = zip.entries[0].dataOffset + 60000;
+        badEnd = badStart + 1000;
+    }
+    FailingSource source(zip.bytes, badStart, badEnd);
+    ZipEngine engine;
+    std::vector<ZipFault> faults;
+    ZipEngineSettings settings;
+    const std::int16_t probe = engine.run(ZipOperation::Probe, source, settings, faults);
+    QCOMPARE(probe, probeFails ? ZipResult::CannotRead : ZipResult::Sound);
+    QCOMPARE(engine.run(ZipOperation::Verify, source, settings, faults), ZipResult::StructureDamaged);
+    QCOMPARE(faults.size(), std::size_t{1});
+    QCOMPARE(faults.front().kind, ZipFaultKind::CannotRead);
 }
 
 QTEST_GUILESS_MAIN(ZipFaultsTest)

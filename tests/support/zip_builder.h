@@ -1,7 +1,7 @@
 #pragma once
 
 // Builds zip archives in memory for tests: good ones in every layout the archive component must
-// accept, and, together with the patch helpers below, deliberately damaged ones. Everything is
+// accept, and, together with the patch functions below, deliberately damaged ones. Everything is
 // written by hand from the published record layouts so that a test can place each byte where it
 // wants, including places a well-behaved archiver never would.
 

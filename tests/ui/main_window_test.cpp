@@ -1,8 +1,8 @@
 // The real main window on the offscreen platform, driven as a user would: Browse with a picker
 // that is cancelled or returns a folder, Cancel with no run, Escape during a run.
 
-#include "../run/fake_controls.h"
 #include "animated_icon.h"
+#include "window_fixture.h"
 #include "form1.h"
 #include "launcher.h"
 #include "progress_bar.h"
@@ -23,33 +23,6 @@
 using namespace vellum;
 using namespace vellum::testing;
 
-namespace {
-
-struct Window {
-    explicit Window(std::string commandLine = {})
-        : shell(form, state,
-                ShellServices{applicationDir.path().toStdString(), std::move(commandLine), sound, launcher,
-                              singleInstance})
-    {
-        auto fakePicker = std::make_unique<FakeFolderPicker>();
-        picker = fakePicker.get();
-        form.replaceBrowseDialog(std::move(fakePicker));
-        form.show();
-    }
-
-    QString logPath() const { return applicationDir.path() + "/errors.log"; }
-
-    QTemporaryDir applicationDir;
-    RunState state;
-    platform::RecordingSoundPlayer sound;
-    platform::RecordingLauncher launcher;
-    platform::SingleInstance singleInstance{"VellumWindowTest"};
-    Form1 form;
-    Shell shell;
-    FakeFolderPicker* picker = nullptr;
-};
-
-} // namespace
 
 class MainWindowTest : public QObject {
     Q_OBJECT

@@ -1,0 +1,83 @@
+#include "form2.h"
+
+#include "artwork.h"
+
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace vellum {
+
+namespace {
+
+QLabel* transparentLabel(QWidget* parent, const char* name, const QString& text, QColor colour, QRect geometry)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setTextFormat(Qt::PlainText);
+    label->setAttribute(Qt::WA_TranslucentBackground);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+    label->setGeometry(geometry.translated(Form2::frameWidth, Form2::frameWidth));
+    return label;
+}
+
+} // namespace
+
+Form2::Form2(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), m_picture(aboutPicture())
+{
+    setObjectName("Form2");
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowIcon(aboutIcon());
+    setFixedSize(clientSize.width() + 2 * frameWidth, clientSize.height() + 2 * frameWidth);
+
+    // In the window's own order of its children.
+    Label4 = transparentLabel(this, "Label4", "", Qt::black, {62, 210, 217, 17});
+    Label3 = transparentLabel(this, "Label3", "v1.05", Qt::white, {118, 35, 41, 15});
+    Label1 = transparentLabel(this, "Label1", "Vellum  v1.02", Qt::white, {13, 18, 105, 39});
+    QFont titleFont("Chaucer");
+    titleFont.setPointSizeF(21.75);
+    Label1->setFont(titleFont);
+    Image1 = new QLabel(this);
+    Image1->setObjectName("Image1");
+    Image1->setPixmap(applicationIconPixmap());
+    Image1->setGeometry(42 + frameWidth, 107 + frameWidth, 32, 32);
+
+    for (QWidget* closer : {static_cast<QWidget*>(Image1), static_cast<QWidget*>(Label1),
+                            static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label4)})
+        closer->installEventFilter(this);
+}
+
+void Form2::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    // The picture is drawn unscaled from the client area's top-left corner; only what fits shows.
+    painter.drawPixmap(frameWidth, frameWidth, m_picture, 0, 0, clientSize.width(), clientSize.height());
+    painter.setPen(palette().color(QPalette::Dark));
+    for (int ring = 0; ring < frameWidth; ++ring)
+        painter.drawRect(rect().adjusted(ring, ring, -ring - 1, -ring - 1));
+}
+
+void Form2::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        Form_Click();
+}
+
+bool Form2::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::MouseButtonRelease || static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
+        return QWidget::eventFilter(watched, event);
+    // Image1, Label1 and Label3 close the window; the bottom line has no click handler and keeps it open.
+    if (watched != Label4)
+        Form_Click();
+    return true;
+}
+
+void Form2::Form_Click()
+{
+    close();
+}
+
+} // namespace vellum
