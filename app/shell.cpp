@@ -166,6 +166,11 @@ void Shell::web_Click()
     m_services.launcher.start(std::string("webdial.exe $") + identity::homePageUrl, platform::WindowStyle::ShowNormal);
 }
 
+Form2* Shell::aboutWindow() const
+{
+    return m_about;
+}
+
 Form2& Shell::loadAboutWindow()
 {
     // A closed About window deletes itself once the event loop comes round; until then it is only

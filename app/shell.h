@@ -52,7 +52,7 @@ public:
     void Panel2_Click();
 
     // The About window while it is open, else null.
-    Form2* aboutWindow() const { return m_about; }
+    Form2* aboutWindow() const;
 
     TestRun& run() { return m_run; }
 
