@@ -1,32 +1,47 @@
 #pragma once
 
 // The decoders this component has, by zip method number. A method missing here is not damage:
-// its entries are reported as unverifiable. New methods are added as one codec and one row.
+// its entries are reported as unverifiable. A decoder is created the first time an entry needs
+// it and then reused for every later entry, so an archive of stored and deflated entries never
+// pays for the state of the rarer methods. New methods are added as one codec and one row.
 
-#include "deflate_codec.h"
-#include "stored_codec.h"
+#include "zip_codec.h"
 
-#include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <vector>
 
 namespace vellum {
 
 class CodecTable {
 public:
+    // Makes a codec that decodes into the shared output buffer it is given.
+    using Factory = std::function<std::unique_ptr<ZipCodec>(std::span<std::uint8_t> outputBuffer)>;
+
     explicit CodecTable(std::span<std::uint8_t> outputBuffer);
+    ~CodecTable();
 
     // The codec for method, or nullptr when there is none.
     ZipCodec* find(std::uint16_t method);
 
+    void add(std::uint16_t method, Factory factory);
+
 private:
     struct Row {
         std::uint16_t method;
-        ZipCodec* codec;
+        Factory factory;
+        std::unique_ptr<ZipCodec> codec;
     };
 
-    StoredCodec m_stored;
-    DeflateCodec m_deflate;
-    std::array<Row, 2> m_rows;
+    std::span<std::uint8_t> m_output;
+    std::vector<Row> m_rows;
 };
+
+// The rows of the decoders built on packaged libraries (bzip2, LZMA, xz, Zstandard) and of
+// Deflate64, and the rows of the older methods written here (Shrink, Reduce, Implode, PPMd).
+void addLibraryCodecs(CodecTable& table);
+void addLegacyCodecs(CodecTable& table);
 
 } // namespace vellum

@@ -8,14 +8,15 @@ namespace vellum {
 
 DeflateCodec::DeflateCodec(std::span<std::uint8_t> outputBuffer)
     : m_output(outputBuffer), m_state(std::make_unique<inflate_state>()) {
-    reset();
+    reset({});
 }
 
 DeflateCodec::~DeflateCodec() = default;
 
-void DeflateCodec::reset() {
+bool DeflateCodec::reset(const CodecEntry&) {
     isal_inflate_init(m_state.get());
     m_state->crc_flag = ISAL_DEFLATE;
+    return true;
 }
 
 CodecStep DeflateCodec::decode(std::span<const std::uint8_t> input, std::size_t outputLimit) {

@@ -15,7 +15,7 @@ public:
     explicit DeflateCodec(std::span<std::uint8_t> outputBuffer);
     ~DeflateCodec() override;
 
-    void reset() override;
+    bool reset(const CodecEntry& entry) override;
     CodecStep decode(std::span<const std::uint8_t> input, std::size_t outputLimit) override;
     bool endsWithInput() const override { return false; }
 

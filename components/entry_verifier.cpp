@@ -25,7 +25,10 @@ EntryVerifier::Outcome EntryVerifier::verify(const ZipEntryRecord& entry, std::i
     if (entry.compressedSize == 0 && entry.uncompressedSize == 0 && entry.crc == 0)
         return Outcome::Checked;
 
-    codec->reset();
+    if (!codec->reset(CodecEntry{entry.method, entry.flags, entry.compressedSize, entry.uncompressedSize})) {
+        log.add(ZipFaultKind::StreamDamaged, index, dataOffset);
+        return Outcome::Checked;
+    }
     std::uint32_t crc = 0;
     std::uint64_t produced = 0;
     std::uint64_t position = dataOffset;

@@ -7,7 +7,7 @@ namespace vellum {
 // Method 0: the data is stored as it is; decoding hands the input straight back.
 class StoredCodec final : public ZipCodec {
 public:
-    void reset() override {}
+    bool reset(const CodecEntry&) override { return true; }
     CodecStep decode(std::span<const std::uint8_t> input, std::size_t outputLimit) override;
     bool endsWithInput() const override { return true; }
 };

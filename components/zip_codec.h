@@ -24,12 +24,22 @@ struct CodecStep {
     std::size_t unusedInput = 0; // after Finished: bytes of the given input past the stream's end
 };
 
+// What a decoder may need to know of the entry it is about to decode: some methods take their
+// options from the general-purpose flags, and some streams end only at the declared size.
+struct CodecEntry {
+    std::uint16_t method = 0;
+    std::uint16_t flags = 0;
+    std::uint64_t compressedSize = 0;
+    std::uint64_t uncompressedSize = 0;
+};
+
 class ZipCodec {
 public:
     virtual ~ZipCodec() = default;
 
-    // Prepares for a new entry.
-    virtual void reset() = 0;
+    // Prepares for a new entry. False when the entry's own parameters (a method's header or
+    // options) cannot be decoded at all, which is damage of that entry's data.
+    virtual bool reset(const CodecEntry& entry) = 0;
 
     // Decodes from input, producing at most outputLimit bytes (outputLimit is at least 1).
     virtual CodecStep decode(std::span<const std::uint8_t> input, std::size_t outputLimit) = 0;

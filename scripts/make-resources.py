@@ -825,9 +825,11 @@ First the structure of the archive:
     zip64 records when the archive uses them;
   - the central directory is read entry by entry;
   - every local header is checked against its central directory record:
-    names, sizes, CRC-32, method and flags must agree;
+    the name, the method and the encryption must agree, and so must the
+    sizes and the CRC-32 unless a data descriptor carries them;
   - data descriptors, where present, are read and compared too;
-  - no two entries may overlap in the archive.
+  - every entry must lie inside the file, and no two entries may overlap;
+  - no entry may claim to expand beyond any real compression ratio.
 
 Then every entry is decompressed in full, and the CRC-32 and the size of what
 comes out are checked against the values the archive records.

@@ -6,6 +6,7 @@
 #include "byte_source.h"
 #include "byte_window.h"
 #include "codec_table.h"
+#include "deflate_codec.h"
 #include "crc32.h"
 #include "entry_verifier.h"
 #include "fault_log.h"

@@ -1,0 +1,1 @@
+# Decoders of the older methods, written here: target_sources(vellum_components PRIVATE ...).

@@ -1,0 +1,7 @@
+#include "codec_table.h"
+
+namespace vellum {
+
+void addLegacyCodecs(CodecTable&) {}
+
+} // namespace vellum
