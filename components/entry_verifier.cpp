@@ -76,6 +76,10 @@ EntryVerifier::Outcome EntryVerifier::verify(const ZipEntryRecord& entry, std::i
                 log.add(ZipFaultKind::StreamDamaged, index, dataOffset);
                 return Outcome::Checked;
             }
+            if (step.state == CodecState::Unsupported) {
+                log.add(ZipFaultKind::MethodUnsupported, index, entry.localHeaderOffset);
+                return Outcome::Unverifiable;
+            }
             if (step.state == CodecState::Finished) {
                 if (step.unusedInput > 0 || remaining > 0) {
                     log.add(ZipFaultKind::StreamTrailingBytes, index, dataOffset);

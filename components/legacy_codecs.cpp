@@ -1,7 +1,17 @@
 #include "codec_table.h"
 
+#include "implode_codec.h"
+#include "reduce_codec.h"
+#include "shrink_codec.h"
+
 namespace vellum {
 
-void addLegacyCodecs(CodecTable&) {}
+void addLegacyCodecs(CodecTable& table) {
+    table.add(1, [](std::span<std::uint8_t> output) { return std::make_unique<ShrinkCodec>(output); });
+    // Reduce with factors 1 to 4 shares one decoder, which takes the factor from the method.
+    for (std::uint16_t method = 2; method <= 5; ++method)
+        table.add(method, [](std::span<std::uint8_t> output) { return std::make_unique<ReduceCodec>(output); });
+    table.add(6, [](std::span<std::uint8_t> output) { return std::make_unique<ImplodeCodec>(output); });
+}
 
 } // namespace vellum

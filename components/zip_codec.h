@@ -15,6 +15,9 @@ enum class CodecState {
     OutputFull, // stopped at the output limit; call again with the rest of the input
     Finished,   // the stream has ended
     Damaged,    // the stream cannot be decoded
+    // The stream asks for more than this decoder allows itself (a dictionary or window beyond its
+    // memory cap, or an option the library lacks). That is no sign of damage: the entry is unverifiable.
+    Unsupported,
 };
 
 struct CodecStep {

@@ -12,7 +12,7 @@ run_suite() {
 
 run_suite "${BUILD_DIR:-$top/build}"
 if [ "${1:-}" = "--sanitize" ]; then
-    export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1"
+    export ASAN_OPTIONS="abort_on_error=1"
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
     run_suite "$top/build-asan" -DVELLUM_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 fi
