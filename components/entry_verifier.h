@@ -19,7 +19,7 @@ class EntryVerifier {
 public:
     enum class Outcome {
         Checked,      // decompressed; any fault is in the log
-        Unverifiable, // encrypted, or no decoder for its method (a note is in the log)
+        Unverifiable, // encrypted, no decoder for its method, or beyond the decoder's memory limit (noted)
         Stopped,      // abort
         BudgetSpent,  // the operation's output allowance ran out
         ReadFailed,   // the file could not be read

@@ -1,8 +1,7 @@
 # Decoders of the older methods, written here: target_sources(vellum_components PRIVATE ...).
 target_sources(vellum_components PRIVATE
-    implode_codec.cpp
-    implode_tree.cpp
-    legacy_codecs.cpp
-    reduce_codec.cpp
-    shrink_codec.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/implode_codec.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/implode_tree.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/reduce_codec.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/shrink_codec.cpp
 )

@@ -10,7 +10,7 @@ packages=(
     libasound2-dev
     clang libclang-rt-14-dev
     zip unzip p7zip-full libarchive-tools python3 bc
-    xvfb xauth
+    xvfb xauth x11-utils xdotool imagemagick
 )
 
 missing=()

@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 
 namespace vellum {
 
@@ -50,7 +51,13 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent)
     setObjectName("Form1");
     setWindowTitle("Vellum");
     setWindowIcon(applicationIcon());
+    // The fixed layout leaves room for text of the classic 8-point interface font, 11 pixels high;
+    // the desktop's larger default would run the status texts into each other.
+    QFont interfaceFont = font();
+    interfaceFont.setPixelSize(11);
+    setFont(interfaceFont);
     auto* client = new QWidget(this);
+    m_client = client;
     client->setObjectName("client");
     client->setFixedSize(clientSize);
     setCentralWidget(client);
@@ -91,6 +98,11 @@ void Form1::createControls(QWidget* client)
     initialsFont.setPointSizeF(14.25);
     initialsFont.setBold(true);
     Panel2->setFont(initialsFont);
+    QPalette initialsPalette = Panel2->palette();
+    initialsPalette.setColor(QPalette::WindowText, initialsPalette.color(QPalette::Button));
+    initialsPalette.setColor(QPalette::Window, initialsPalette.color(QPalette::Button));
+    Panel2->setPalette(initialsPalette);
+    Panel2->setEngraved(true);
     Panel2->setCursor(clownCursor());
 
     Command2 = place(new QPushButton("&Cancel", client), "Command2", {182, 121, 58, 23});
@@ -181,10 +193,16 @@ void Form1::showNormalAndRepaint()
 
 void Form1::setBusyPointer(bool busy)
 {
-    if (busy)
+    // The hourglass marks a walk; while it lasts the window is redrawn at a steady rate rather
+    // than after every archive, which would cost more than testing a small archive does.
+    if (busy) {
         setCursor(Qt::WaitCursor);
-    else
+        m_client->setUpdatesEnabled(false);
+        m_sinceRedraw.start();
+    } else {
         unsetCursor();
+        m_client->setUpdatesEnabled(true);
+    }
 }
 
 void Form1::setAnimationEnabled(bool enabled)
@@ -219,7 +237,14 @@ void Form1::focusOption1()
 
 void Form1::yieldToEvents()
 {
+    const bool redrawDue = !m_client->updatesEnabled() && m_sinceRedraw.hasExpired(redrawIntervalMilliseconds);
+    if (redrawDue)
+        m_client->setUpdatesEnabled(true);
     QCoreApplication::processEvents();
+    if (redrawDue) {
+        m_client->setUpdatesEnabled(false);
+        m_sinceRedraw.start();
+    }
 }
 
 void Form1::closeWindow()
@@ -246,6 +271,16 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
         }
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void Form1::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (m_centred)
+        return;
+    m_centred = true;
+    if (const QScreen* display = screen())
+        move(display->availableGeometry().center() - frameGeometry().center() + pos());
 }
 
 void Form1::changeEvent(QEvent* event)

@@ -6,6 +6,7 @@
 
 #include "run_window.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <functional>
 #include <memory>
@@ -94,6 +95,7 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -102,6 +104,11 @@ private:
     void createControls(QWidget* client);
     void createMenus();
 
+    static constexpr qint64 redrawIntervalMilliseconds = 40;
+
+    QWidget* m_client = nullptr;
+    bool m_centred = false;
+    QElapsedTimer m_sinceRedraw;
     std::unique_ptr<Dispatch> m_browseDialog;
     std::unique_ptr<Dispatch> m_zipTester;
 };

@@ -39,6 +39,8 @@ Form2::Form2(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindow
     QFont titleFont("Chaucer");
     titleFont.setPointSizeF(21.75);
     Label1->setFont(titleFont);
+    // Like the title it stands for, it breaks between words when it does not fit on one line.
+    Label1->setWordWrap(true);
     Image1 = new QLabel(this);
     Image1->setObjectName("Image1");
     Image1->setPixmap(applicationIconPixmap());

@@ -12,11 +12,19 @@ public:
     enum class Bevel { Sunken, Raised };
     explicit Panel3D(Bevel bevel, QWidget* parent = nullptr);
 
+    // Text in the panel's own face colour can only be seen cut into the panel: it is then drawn
+    // engraved, a light edge below a dark one.
+    void setEngraved(bool engraved) { m_engraved = engraved; update(); }
+
 signals:
     void clicked();
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    bool m_engraved = false;
 };
 
 } // namespace vellum

@@ -1,0 +1,138 @@
+#include "lzma_codec.h"
+
+#include "little_endian_reader.h"
+
+#include <lzma.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+
+namespace vellum {
+
+namespace {
+
+// General-purpose flag bit 1 for method 14: the stream carries an end-of-stream marker.
+constexpr std::uint16_t EndMarkerFlag = 0x0002;
+constexpr std::uint32_t SmallestDictionary = 4096;
+
+} // namespace
+
+struct LzmaCodec::Stream {
+    lzma_stream state = LZMA_STREAM_INIT;
+    lzma_options_lzma options{};
+};
+
+LzmaCodec::LzmaCodec(std::span<std::uint8_t> outputBuffer, std::uint64_t dictionaryCap)
+    : m_output(outputBuffer), m_dictionaryCap(std::min(dictionaryCap, std::uint64_t{1} << 31)),
+      m_stream(std::make_unique<Stream>()) {}
+
+LzmaCodec::~LzmaCodec() {
+    lzma_end(&m_stream->state);
+}
+
+bool LzmaCodec::reset(const CodecEntry& entry) {
+    m_entry = entry;
+    m_headerLength = 0;
+    m_phase = Phase::Header;
+    return true;
+}
+
+void LzmaCodec::startStream() {
+    LittleEndianReader reader(m_header);
+    reader.skip(2); // the version of the SDK that wrote the stream: it does not matter for decoding
+    const std::uint16_t propertiesSize = reader.u16();
+    const std::uint8_t modelByte = reader.take(1)[0];
+    const std::uint64_t declaredDictionary = reader.u32();
+    // The model byte packs (pb * 5 + lp) * 9 + lc, with pb at most 4, lp at most 4 and lc at most 8.
+    if (propertiesSize != 5 || modelByte >= 9 * 5 * 5) {
+        m_phase = Phase::Damaged;
+        return;
+    }
+    const std::uint64_t needed =
+        std::max<std::uint64_t>(std::min(declaredDictionary, m_entry.uncompressedSize), SmallestDictionary);
+    if (needed > m_dictionaryCap) {
+        m_phase = Phase::Refused;
+        return;
+    }
+    lzma_options_lzma& options = m_stream->options;
+    options = lzma_options_lzma{};
+    options.dict_size = static_cast<std::uint32_t>(std::bit_ceil(needed));
+    options.lc = modelByte % 9u;
+    options.lp = modelByte / 9u % 5u;
+    options.pb = modelByte / 45u;
+    if (m_entry.flags & EndMarkerFlag) {
+        // The marker ends the stream; the verifier judges the size it comes to.
+        lzma_set_ext_size(options, UINT64_MAX);
+    } else {
+        options.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
+        lzma_set_ext_size(options, m_entry.uncompressedSize);
+    }
+    const lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+    // liblzma reuses its coder and its dictionary buffer when the stream is started again with a
+    // dictionary of the same size.
+    const lzma_ret result = lzma_raw_decoder(&m_stream->state, filters);
+    // Any failure here is liblzma's limit, not the stream's fault: a model it does not take (lc + lp
+    // above 4 is still valid LZMA) or no memory for the dictionary.
+    m_phase = result == LZMA_OK ? Phase::Stream : Phase::Refused;
+}
+
+CodecStep LzmaCodec::decode(std::span<const std::uint8_t> input, std::size_t outputLimit) {
+    CodecStep step;
+    if (m_phase == Phase::Header) {
+        const std::size_t taken = std::min(input.size(), HeaderLength - m_headerLength);
+        std::copy_n(input.begin(), taken, m_header.begin() + static_cast<std::ptrdiff_t>(m_headerLength));
+        m_headerLength += taken;
+        step.consumed = taken;
+        input = input.subspan(taken);
+        if (m_headerLength < HeaderLength) {
+            step.state = CodecState::NeedsInput;
+            return step;
+        }
+        startStream();
+    }
+    switch (m_phase) {
+    case Phase::Header:
+    case Phase::Stream:
+        break;
+    case Phase::Finished:
+        step.state = CodecState::Finished;
+        step.unusedInput = input.size();
+        return step;
+    case Phase::Refused:
+        step.state = CodecState::Unsupported;
+        return step;
+    case Phase::Damaged:
+        step.state = CodecState::Damaged;
+        return step;
+    }
+
+    const std::size_t limit = std::min(outputLimit, m_output.size());
+    lzma_stream& stream = m_stream->state;
+    stream.next_in = input.data();
+    stream.avail_in = input.size();
+    stream.next_out = m_output.data();
+    stream.avail_out = limit;
+    const lzma_ret result = lzma_code(&stream, LZMA_RUN);
+
+    step.consumed += input.size() - stream.avail_in;
+    step.output = std::span<const std::uint8_t>(m_output).first(limit - stream.avail_out);
+    if (result == LZMA_STREAM_END) {
+        m_phase = Phase::Finished;
+        step.state = CodecState::Finished;
+        step.unusedInput = stream.avail_in;
+    } else if (result == LZMA_MEM_ERROR) {
+        step.state = CodecState::Unsupported;
+    } else if (result != LZMA_OK && result != LZMA_BUF_ERROR) {
+        // LZMA_BUF_ERROR only says that nothing could be done without more input.
+        m_phase = Phase::Damaged;
+        step.state = CodecState::Damaged;
+    } else if (stream.avail_out == 0) {
+        step.state = CodecState::OutputFull;
+    } else {
+        step.state = CodecState::NeedsInput;
+    }
+    return step;
+}
+
+} // namespace vellum

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Starts a virtual X display, runs the real program on it and saves PNG screenshots of the main
+# window idle, the main window during a run, and the About window, into docs/ (or the folder given).
+set -euo pipefail
+top="$(cd "$(dirname "$0")/.." && pwd)"
+build="${BUILD_DIR:-$top/build}"
+out="${1:-$top/docs}"
+work="$(mktemp -d)"
+display=":$((90 + RANDOM % 100))"
+xvfb_pid=""
+cleanup() {
+    pkill -f "$work/vellum" 2>/dev/null || true
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+[ -x "$build/vellum" ] || "$top/scripts/build.sh" >/dev/null
+mkdir -p "$out"
+# A private copy, so that the reports of the run below do not land in the build folder.
+cp "$build/vellum" "$build/thunder.wav" "$build/error.wav" "$build/Vellum.hlp" "$work/"
+"$build/bench/make_bench_tree" small "$work/tree" 6000 >/dev/null
+
+Xvfb "$display" -screen 0 400x300x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+export DISPLAY="$display" TMPDIR="$work"
+unset WAYLAND_DISPLAY QT_QPA_PLATFORM
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+
+wait_for_window() { # title
+    for _ in $(seq 100); do xdotool search --name "$1" >/dev/null 2>&1 && return 0; sleep 0.1; done
+    echo "no window named $1 appeared" >&2
+    return 1
+}
+shoot() { sleep "${2:-0.5}"; import -window root "$out/$1"; echo "wrote $out/$1"; }
+
+"$work/vellum" &
+wait_for_window '^Vellum$'
+shoot main-idle.png
+# No window manager runs here, so the window is given the keyboard focus by hand.
+xdotool search --name '^Vellum$' windowfocus --sync
+xdotool key alt+h
+sleep 0.3
+xdotool key a
+shoot about.png
+pkill -f "$work/vellum" || true
+sleep 0.5
+
+"$work/vellum" "$work/tree" &
+wait_for_window '^Vellum$'
+shoot main-during-run.png 0.8
+wait || true
