@@ -2,6 +2,11 @@
 target_sources(vellum_components PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/implode_codec.cpp
     ${CMAKE_CURRENT_LIST_DIR}/implode_tree.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ppmd_allocator.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ppmd_codec.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ppmd_decode.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ppmd_model.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ppmd_restore.cpp
     ${CMAKE_CURRENT_LIST_DIR}/reduce_codec.cpp
     ${CMAKE_CURRENT_LIST_DIR}/shrink_codec.cpp
 )

@@ -1,6 +1,7 @@
 #include "codec_table.h"
 
 #include "implode_codec.h"
+#include "ppmd_codec.h"
 #include "reduce_codec.h"
 #include "shrink_codec.h"
 
@@ -12,6 +13,7 @@ void addLegacyCodecs(CodecTable& table) {
     for (std::uint16_t method = 2; method <= 5; ++method)
         table.add(method, [](std::span<std::uint8_t> output) { return std::make_unique<ReduceCodec>(output); });
     table.add(6, [](std::span<std::uint8_t> output) { return std::make_unique<ImplodeCodec>(output); });
+    table.add(98, [](std::span<std::uint8_t> output) { return std::make_unique<PpmdCodec>(output); });
 }
 
 } // namespace vellum

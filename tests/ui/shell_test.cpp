@@ -9,6 +9,10 @@
 #include "zip_builder.h"
 
 #include <QAction>
+#include <QDialog>
+#include <QFileSystemModel>
+#include <QTimer>
+#include <QTreeView>
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
@@ -36,6 +40,8 @@ private slots:
     void aboutTwiceGivesOneWindow();
     void panelClickPlaysSynchronouslyThenCloses();
     void aboutWindowClosesOnClicks();
+    void secondCopyRestoresTheWindow();
+    void folderPickerShowsPromptsAndSelection();
 };
 
 void ShellTest::controlsStandAtTheirRectangles_data()
@@ -263,6 +269,58 @@ void ShellTest::aboutWindowClosesOnClicks()
     QTest::mouseClick(about->Label4, Qt::LeftButton, {}, QPoint(2, 2));
     QVERIFY(about->isVisible());
     QCOMPARE(about->size(), QSize(358, 247));
+}
+
+void ShellTest::secondCopyRestoresTheWindow()
+{
+    Window window;
+    QVERIFY(!window.singleInstance.anotherIsRunning());
+    window.form.showMinimized();
+    QVERIFY(window.form.isMinimized());
+
+    platform::SingleInstance secondCopy("VellumWindowTest");
+    QVERIFY(secondCopy.anotherIsRunning());
+    QVERIFY(secondCopy.sendKeys("% R"));
+
+    QTRY_VERIFY_WITH_TIMEOUT(!window.form.isMinimized(), 2000);
+    QCOMPARE(window.form.windowTitle(), QString("Vellum"));
+}
+
+void ShellTest::folderPickerShowsPromptsAndSelection()
+{
+    Form1 form;
+    form.show();
+    std::vector<std::string> selections;
+    form.onSelectionChanged = [&](std::string& selection, std::int32_t) {
+        selections.push_back(selection);
+        // The handler writes the selection back into the picker, which shows it.
+        form.BrowseDialog1().invoke(0x6803000B, DispatchKind::PropertyPut, std::vector<DispatchValue>{selection});
+    };
+    QStringList promptsSeen;
+    QString selectionShown;
+    QTimer::singleShot(0, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        QVERIFY(dialog);
+        for (const QLabel* label : dialog->findChildren<QLabel*>())
+            promptsSeen << label->text();
+        auto* tree = dialog->findChild<QTreeView*>();
+        QVERIFY(tree);
+        const QModelIndex root = tree->rootIndex();
+        QCOMPARE(static_cast<QFileSystemModel*>(tree->model())->filePath(root), QString("/"));
+        QTRY_VERIFY(tree->model()->rowCount(root) > 0);
+        tree->setCurrentIndex(tree->model()->index(0, 0, root));
+        selectionShown = dialog->findChildren<QLabel*>().last()->text();
+        static_cast<QDialog*>(dialog)->reject();
+    });
+
+    const auto chosen = form.BrowseDialog1().invoke(0x6003001A, DispatchKind::Method, {});
+
+    QVERIFY(chosen && std::get<bool>(*chosen) == false);
+    QVERIFY(promptsSeen.contains("Choose drive or folder of Zip's to test"));
+    QVERIFY(promptsSeen.contains("Al sub-directories will be checked also"));
+    QCOMPARE(selections.size(), std::size_t{1});
+    QVERIFY(selections[0].starts_with("/"));
+    QCOMPARE(selectionShown.toStdString(), selections[0]);
 }
 
 QTEST_MAIN(ShellTest)

@@ -1,0 +1,116 @@
+#include "ppmd_codec.h"
+
+#include <algorithm>
+
+namespace vellum {
+
+PpmdCodec::PpmdCodec(std::span<std::uint8_t> outputBuffer) : m_output(outputBuffer) {}
+
+bool PpmdCodec::reset(const CodecEntry& entry) {
+    m_bufferStart = m_bufferEnd = 0;
+    m_received = 0;
+    m_compressedSize = entry.compressedSize;
+    m_produced = 0;
+    m_total = entry.uncompressedSize;
+    m_phase = Phase::Header;
+    return true;
+}
+
+// Reads the parameter word and starts the model and the range decoder.
+CodecState PpmdCodec::startModel() {
+    const std::uint8_t* header = m_buffer.data() + m_bufferStart;
+    const unsigned word = header[0] | static_cast<unsigned>(header[1]) << 8;
+    const unsigned order = (word & 0x0F) + 1;
+    const std::uint32_t memory = (((word >> 4) & 0xFF) + 1) << 20;
+    const unsigned restoreMethod = word >> 12;
+    if (order < 2 || restoreMethod > PpmdModel::RestoreFreeze)
+        return CodecState::Damaged;
+    if (!m_model.reserve(memory, MemoryCap))
+        return CodecState::Unsupported;
+    m_model.start(order, restoreMethod);
+    m_decoder.setInput(header + 2, header + HeaderSize);
+    m_decoder.start();
+    m_bufferStart += HeaderSize;
+    m_phase = Phase::Symbols;
+    return m_decoder.failed() ? CodecState::Damaged : CodecState::NeedsInput;
+}
+
+CodecStep PpmdCodec::decode(std::span<const std::uint8_t> input, std::size_t outputLimit) {
+    const std::size_t limit = std::min(outputLimit, m_output.size());
+    std::size_t written = 0;
+    std::size_t position = 0;
+    CodecStep step;
+    for (;;) {
+        if (buffered() < Reserve && position < input.size()) {
+            std::copy(m_buffer.begin() + static_cast<std::ptrdiff_t>(m_bufferStart),
+                      m_buffer.begin() + static_cast<std::ptrdiff_t>(m_bufferEnd), m_buffer.begin());
+            m_bufferEnd -= m_bufferStart;
+            m_bufferStart = 0;
+            const std::size_t take = std::min(m_buffer.size() - m_bufferEnd, input.size() - position);
+            std::copy_n(input.data() + position, take, m_buffer.data() + m_bufferEnd);
+            m_bufferEnd += take;
+            position += take;
+            m_received += take;
+        }
+        const bool allReceived = m_received >= m_compressedSize;
+        if (m_phase == Phase::Header) {
+            if (buffered() < HeaderSize) {
+                if (allReceived)
+                    m_phase = Phase::Truncated;
+                step.state = CodecState::NeedsInput;
+                break;
+            }
+            step.state = startModel();
+            if (step.state != CodecState::NeedsInput)
+                break;
+        }
+        if (m_phase == Phase::Truncated) {
+            // The stream ended inside a symbol: take what is offered and wait for an end that the
+            // verifier reports as truncation.
+            position = input.size();
+            step.state = CodecState::NeedsInput;
+            break;
+        }
+        if (m_produced == m_total) {
+            step.state = CodecState::Finished;
+            step.unusedInput = buffered() + (input.size() - position);
+            break;
+        }
+        if (written == limit) {
+            step.state = CodecState::OutputFull;
+            break;
+        }
+        if (buffered() < Reserve && !allReceived) {
+            step.state = CodecState::NeedsInput;
+            break;
+        }
+        const std::uint8_t* end = m_buffer.data() + m_bufferEnd;
+        m_decoder.setInput(m_buffer.data() + m_bufferStart, end);
+        while (written < limit && m_produced < m_total &&
+               (allReceived || static_cast<std::size_t>(end - m_decoder.position()) >= Reserve)) {
+            const int value = m_model.decodeSymbol(m_decoder);
+            if (m_model.exhausted()) {
+                step.state = CodecState::Unsupported;
+                break;
+            }
+            if (value < 0 || m_decoder.failed()) {
+                step.state = CodecState::Damaged;
+                break;
+            }
+            if (m_decoder.overrun()) {
+                m_phase = Phase::Truncated;
+                break;
+            }
+            m_output[written++] = static_cast<std::uint8_t>(value);
+            ++m_produced;
+        }
+        m_bufferStart = static_cast<std::size_t>(m_decoder.position() - m_buffer.data());
+        if (step.state == CodecState::Damaged || step.state == CodecState::Unsupported)
+            break;
+    }
+    step.consumed = position;
+    step.output = std::span<const std::uint8_t>(m_output.data(), written);
+    return step;
+}
+
+} // namespace vellum
