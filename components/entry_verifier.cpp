@@ -17,6 +17,12 @@ EntryVerifier::Outcome EntryVerifier::verify(const ZipEntryRecord& entry, std::i
     }
     ZipCodec* codec = m_codecs.find(entry.method);
     if (!codec) {
+        if (!zipformat::isDefinedMethod(entry.method)) {
+            // No writer produces such a method: the field itself is damaged, and nothing can
+            // extract the entry.
+            log.add(ZipFaultKind::MethodUndefined, index, entry.localHeaderOffset);
+            return Outcome::Checked;
+        }
         log.add(ZipFaultKind::MethodUnsupported, index, entry.localHeaderOffset);
         return Outcome::Unverifiable;
     }

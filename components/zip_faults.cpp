@@ -63,6 +63,8 @@ constexpr std::array<FaultDescription, ZipFaultKindCount> Descriptions{{
     {ZipFaultKind::StreamTruncated, 113, 200, "The entry's compressed data ends before its stream does."},
     {ZipFaultKind::StreamTrailingBytes, 113, 200,
      "The entry's compressed data goes on after the end of its stream."},
+    {ZipFaultKind::MethodUndefined, 113, 410,
+     "The entry names a compression method that the zip format does not define."},
     {ZipFaultKind::DataBeforeArchive, 140, 0,
      "The file has data before the archive (a self-extractor stub)."},
     {ZipFaultKind::BytesAfterEndRecord, 140, 0, "The file has bytes after the end record."},

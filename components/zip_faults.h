@@ -56,6 +56,7 @@ enum class ZipFaultKind : std::uint8_t {
     StreamDamaged,
     StreamTruncated,
     StreamTrailingBytes,
+    MethodUndefined,
     // Notes: not damage.
     DataBeforeArchive,
     BytesAfterEndRecord,
