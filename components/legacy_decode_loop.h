@@ -17,8 +17,9 @@ enum class LegacyStep {
 };
 
 template <typename DecodeSymbol>
-CodecStep runLegacyDecode(LegacyBitReader& reader, LegacyHistory& history, std::span<const std::uint8_t> input,
-                          std::span<std::uint8_t> output, std::size_t outputLimit, DecodeSymbol decodeSymbol) {
+CodecStep runLegacyDecode(LegacyBitReader& reader, LegacyHistory& history,
+                          std::span<const std::uint8_t> input, std::span<std::uint8_t> output,
+                          std::size_t outputLimit, DecodeSymbol decodeSymbol) {
     history.begin(output, outputLimit);
     std::size_t position = 0;
     CodecStep step;

@@ -14,7 +14,9 @@ constexpr unsigned PeriodBits = 7;
 constexpr unsigned IntervalBits = 7;
 constexpr unsigned BinaryScale = 1u << 14;
 
-unsigned meanOf(unsigned probability) { return (probability + (1u << (PeriodBits - 2))) >> PeriodBits; }
+unsigned meanOf(unsigned probability) {
+    return (probability + (1u << (PeriodBits - 2))) >> PeriodBits;
+}
 
 } // namespace
 
@@ -130,7 +132,8 @@ int PpmdModel::decodeSymbol(PpmdRangeDecoder& decoder) {
         const std::uint32_t state = oneState(m_minContext);
         if (decoder.binaryThreshold() < probability) {
             decoder.decode(0, probability);
-            probability = static_cast<std::uint16_t>(probability + (1u << IntervalBits) - meanOf(probability));
+            probability =
+                static_cast<std::uint16_t>(probability + (1u << IntervalBits) - meanOf(probability));
             m_foundState = state;
             const int value = symbol(state);
             updateBinary();

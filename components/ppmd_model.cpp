@@ -12,19 +12,19 @@ namespace {
 
 // Initial escape estimates of the binary contexts, by the low three bits of their summary index.
 constexpr std::array<std::uint16_t, 8> InitialBinaryEscape = {0x3CDD, 0x1F3F, 0x59BF, 0x48F3,
-                                                               0x64A1, 0x5ABC, 0x6632, 0x6051};
+                                                              0x64A1, 0x5ABC, 0x6632, 0x6051};
 constexpr unsigned BinaryScale = 1u << 14;
 constexpr unsigned PeriodBits = 7;
 
 constexpr std::array<std::uint8_t, 260> makeStatsToIndex() {
     std::array<std::uint8_t, 260> table{};
     unsigned index = 0;
-    for (; index < 5; ++index)
+    for (; index < 3; ++index)
         table[index] = static_cast<std::uint8_t>(index);
     for (unsigned value = index, step = 1; index < 260; ++index) {
         table[index] = static_cast<std::uint8_t>(value);
         if (--step == 0)
-            step = ++value - 4;
+            step = ++value - 2;
     }
     return table;
 }
@@ -88,7 +88,8 @@ void PpmdModel::restartModel() {
 
     for (unsigned row = 0; row < 25; ++row) {
         for (unsigned column = 0; column < 8; ++column) {
-            const auto value = static_cast<std::uint16_t>(BinaryScale - InitialBinaryEscape[column] / (row + 2));
+            const auto value =
+                static_cast<std::uint16_t>(BinaryScale - InitialBinaryEscape[column] / (row + 2));
             for (unsigned group = 0; group < 64; group += 8)
                 m_binarySummary[row][column + group] = value;
         }
@@ -96,7 +97,7 @@ void PpmdModel::restartModel() {
     for (unsigned row = 0; row < 24; ++row) {
         for (See& see : m_see[row]) {
             see.shift = PeriodBits - 4;
-            see.summ = static_cast<std::uint16_t>((5 * row + 10) << see.shift);
+            see.summ = static_cast<std::uint16_t>((4 * row + 7) << see.shift);
             see.count = 7;
         }
     }
@@ -126,7 +127,8 @@ std::uint32_t PpmdModel::createSuccessors(bool skip, std::uint32_t firstState, s
             }
         } else {
             state = oneState(context);
-            freq(state) = static_cast<std::uint8_t>(freq(state) + ((numStats(suffix(context)) == 0) & (freq(state) < 24)));
+            freq(state) = static_cast<std::uint8_t>(freq(state) +
+                                                    ((numStats(suffix(context)) == 0) & (freq(state) < 24)));
         }
         if (successor(state) != upBranch) {
             context = successor(state);
@@ -352,7 +354,8 @@ void PpmdModel::updateModel() {
             cf = 4 + (cf > 9 * sf) + (cf > 12 * sf) + (cf > 15 * sf);
             setSummFreq(context, summFreq(context) + cf);
         }
-        storeState(stats(context) + (count + 1) * 6, {foundSymbol, static_cast<std::uint8_t>(cf), newSuccessor});
+        storeState(stats(context) + (count + 1) * 6,
+                   {foundSymbol, static_cast<std::uint8_t>(cf), newSuccessor});
         flags(context) |= highFlag;
         numStats(context) = static_cast<std::uint8_t>(count + 1);
     }

@@ -48,9 +48,11 @@ void PpmdModel::rescale() {
         numStats(context) = static_cast<std::uint8_t>(oldStats - removed);
         if (numStats(context) == 0) {
             State kept = loadState(first);
-            kept.freq = static_cast<std::uint8_t>(std::min<unsigned>((2 * kept.freq + escapeFreq - 1) / escapeFreq, MaxFreq / 3));
+            kept.freq = static_cast<std::uint8_t>(
+                std::min<unsigned>((2 * kept.freq + escapeFreq - 1) / escapeFreq, MaxFreq / 3));
             freeUnits(first, (oldStats + 2) >> 1);
-            flags(context) = static_cast<std::uint8_t>((flags(context) & 0x10) + 0x08 * (kept.symbol >= 0x40));
+            flags(context) =
+                static_cast<std::uint8_t>((flags(context) & 0x10) + 0x08 * (kept.symbol >= 0x40));
             m_foundState = oneState(context);
             storeState(m_foundState, kept);
             return;
@@ -97,7 +99,8 @@ void PpmdModel::restoreModel(std::uint32_t stopContext, std::uint32_t foundSucce
     for (; context != stopContext; context = suffix(context)) {
         if (--numStats(context) == 0) {
             const std::uint32_t state = stats(context);
-            flags(context) = static_cast<std::uint8_t>((flags(context) & 0x10) + 0x08 * (symbol(state) >= 0x40));
+            flags(context) =
+                static_cast<std::uint8_t>((flags(context) & 0x10) + 0x08 * (symbol(state) >= 0x40));
             copyState(oneState(context), state);
             specialFreeUnit(state);
             freq(oneState(context)) = static_cast<std::uint8_t>((freq(oneState(context)) + 11) >> 3);
@@ -107,7 +110,8 @@ void PpmdModel::restoreModel(std::uint32_t stopContext, std::uint32_t foundSucce
     }
     for (; context != m_minContext; context = suffix(context)) {
         if (numStats(context) == 0) {
-            freq(oneState(context)) = static_cast<std::uint8_t>(freq(oneState(context)) - (freq(oneState(context)) >> 1));
+            freq(oneState(context)) =
+                static_cast<std::uint8_t>(freq(oneState(context)) - (freq(oneState(context)) >> 1));
         } else {
             setSummFreq(context, summFreq(context) + 4);
             if (summFreq(context) > 128u + 4u * numStats(context))
@@ -174,7 +178,8 @@ std::uint32_t PpmdModel::cutOff(std::uint32_t context, unsigned order) {
             return 0;
         }
         if (last == 0) {
-            flags(context) = static_cast<std::uint8_t>((flags(context) & 0x10) + 0x08 * (symbol(state) >= 0x40));
+            flags(context) =
+                static_cast<std::uint8_t>((flags(context) & 0x10) + 0x08 * (symbol(state) >= 0x40));
             copyState(oneState(context), state);
             freeUnits(state, units);
             freq(oneState(context)) = static_cast<std::uint8_t>((freq(oneState(context)) + 11) >> 3);

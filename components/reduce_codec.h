@@ -38,9 +38,9 @@ private:
     LegacyHistory m_history;
     std::array<FollowerSet, 256> m_sets{};
     unsigned m_factor = 1;
-    unsigned m_setsRead = 0;   // follower sets complete so far, read from byte 255 down
-    int m_setPosition = -1;    // bytes read of the current set; -1 before its count
-    std::uint8_t m_last = 0;   // the previous byte of the follower-set layer
+    unsigned m_setsRead = 0; // follower sets complete so far, read from byte 255 down
+    int m_setPosition = -1;  // bytes read of the current set; -1 before its count
+    std::uint8_t m_last = 0; // the previous byte of the follower-set layer
     Expand m_expand = Expand::Literal;
     unsigned m_lengthCode = 0; // the byte after DLE
     unsigned m_length = 0;

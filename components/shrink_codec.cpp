@@ -39,7 +39,8 @@ CodecStep ShrinkCodec::decode(std::span<const std::uint8_t> input, std::size_t o
     CodecStep step;
     for (;;) {
         // Write out the current string as far as the output and the declared size allow.
-        const std::size_t pending = std::min<std::uint64_t>(m_stringLength - m_stringStart, m_total - m_produced);
+        const std::size_t pending =
+            std::min<std::uint64_t>(m_stringLength - m_stringStart, m_total - m_produced);
         const std::size_t count = std::min(pending, limit - written);
         std::copy_n(m_string.data() + m_stringStart, count, m_output.data() + written);
         m_stringStart += count;

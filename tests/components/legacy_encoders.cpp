@@ -38,7 +38,9 @@ private:
     int m_used = 0;
 };
 
-std::uint8_t byteAt(std::string_view data, std::size_t index) { return static_cast<std::uint8_t>(data[index]); }
+std::uint8_t byteAt(std::string_view data, std::size_t index) {
+    return static_cast<std::uint8_t>(data[index]);
+}
 
 // The longest earlier match for position within window bytes back, found through chains of
 // positions that share their next three bytes.
@@ -79,7 +81,8 @@ public:
 
 private:
     std::uint32_t keyAt(std::size_t position) const {
-        return byteAt(m_data, position) | byteAt(m_data, position + 1) << 8 | byteAt(m_data, position + 2) << 16;
+        return byteAt(m_data, position) | byteAt(m_data, position + 1) << 8 |
+               byteAt(m_data, position + 2) << 16;
     }
     std::string_view m_data;
     std::size_t m_window;
@@ -183,7 +186,8 @@ std::string reduceEncode(std::string_view data, int factor) {
             const unsigned lengthCode = static_cast<unsigned>(length - 3);
             const unsigned high = static_cast<unsigned>((distance - 1) >> 8);
             runs.push_back(Dle);
-            runs.push_back(static_cast<std::uint8_t>(high << (8 - factor) | std::min(lengthCode, lengthMask)));
+            runs.push_back(
+                static_cast<std::uint8_t>(high << (8 - factor) | std::min(lengthCode, lengthMask)));
             if (lengthCode >= lengthMask)
                 runs.push_back(static_cast<std::uint8_t>(lengthCode - lengthMask));
             runs.push_back(static_cast<std::uint8_t>((distance - 1) & 0xFF));
@@ -212,7 +216,8 @@ std::string reduceEncode(std::string_view data, int factor) {
     for (std::size_t byte = 0; byte < 256; ++byte) {
         std::vector<int> order(256);
         std::iota(order.begin(), order.end(), 0);
-        std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return pairs[byte][a] > pairs[byte][b]; });
+        std::stable_sort(order.begin(), order.end(),
+                         [&](int a, int b) { return pairs[byte][a] > pairs[byte][b]; });
         for (const int value : order) {
             if (sets[byte].size() == SetSizes[byte % SetSizes.size()] || pairs[byte][value] == 0)
                 break;
@@ -248,17 +253,21 @@ std::string reduceEncode(std::string_view data, int factor) {
     return writer.finish();
 }
 
-int implodeFlags(bool largeWindow, bool literalTree) { return (largeWindow ? 2 : 0) | (literalTree ? 4 : 0); }
+int implodeFlags(bool largeWindow, bool literalTree) {
+    return (largeWindow ? 2 : 0) | (literalTree ? 4 : 0);
+}
 
 namespace {
 
 // Code lengths from a fixed profile, handed out by falling frequency. Every profile satisfies the
 // prefix condition; the literal and distance profiles are complete, the length profile reaches 11
 // bits and leaves some codes unused.
-std::vector<std::uint8_t> lengthsByRank(const std::vector<int>& frequencies, const std::vector<std::uint8_t>& profile) {
+std::vector<std::uint8_t> lengthsByRank(const std::vector<int>& frequencies,
+                                        const std::vector<std::uint8_t>& profile) {
     std::vector<int> order(frequencies.size());
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return frequencies[a] > frequencies[b]; });
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int a, int b) { return frequencies[a] > frequencies[b]; });
     std::vector<std::uint8_t> lengths(frequencies.size());
     for (std::size_t rank = 0; rank < order.size(); ++rank)
         lengths[static_cast<std::size_t>(order[rank])] = profile[rank];
@@ -335,7 +344,8 @@ std::string implodeEncode(std::string_view data, bool largeWindow, bool literalT
         }
     }
     const auto literalLengths = lengthsByRank(literalCounts, profileOf({{16, 6}, {144, 8}, {96, 9}}));
-    const auto lengthLengths = lengthsByRank(lengthCounts, profileOf({{1, 1}, {1, 2}, {1, 3}, {1, 4}, {1, 5}, {59, 11}}));
+    const auto lengthLengths =
+        lengthsByRank(lengthCounts, profileOf({{1, 1}, {1, 2}, {1, 3}, {1, 4}, {1, 5}, {59, 11}}));
     const auto distanceLengths = lengthsByRank(distanceCounts, profileOf({{2, 3}, {8, 5}, {10, 6}, {44, 7}}));
     const auto literalCodes = canonicalCodes(literalLengths);
     const auto lengthCodes = canonicalCodes(lengthLengths);
