@@ -1,9 +1,13 @@
 // Writes a benchmark tree, the same bytes on every run.
-//   make_bench_tree small <folder> [archives]  many small archives (1 to 20 entries of 2 to 50 KB)
-//                                              spread over folders five levels deep
+//   make_bench_tree small <folder> [archives]  many small archives (1 to 20 entries, 2 to 50 KB of
+//                                              data each) in 200 folders five levels deep
 //   make_bench_tree large <folder> [MiB]       four large archives: one big deflated entry, many
 //                                              medium entries, stored entries, and zip64 records
+//   make_bench_tree stored <folder> [MiB]      archives of stored entries only
+//   make_bench_tree folders <folder> [count]   empty folders and nothing else
+//   make_bench_tree huge <folder> [MiB]        one zip64 archive of a single compressible entry
 
+#include "huge_archive_writer.h"
 #include "zip_builder.h"
 
 #include <cstdio>
@@ -16,11 +20,10 @@ using namespace vellum::testing;
 namespace {
 
 // Text-like data that compresses about as well as real documents do (roughly 3 to 1).
-std::string documentText(std::mt19937& random, std::size_t size)
-{
-    static const char* words[] = {"archive", "ledger", "board", "upload", "modem", "record", "entry",
-                                  "folder", "1994",    "backup", "file",   "zip",   "the",    "of",
-                                  "and",    "report",  "checked", "night", "line",  "data"};
+std::string documentText(std::mt19937& random, std::size_t size) {
+    static const char* words[] = {"archive", "ledger", "board",   "upload", "modem", "record", "entry",
+                                  "folder",  "1994",   "backup",  "file",   "zip",   "the",    "of",
+                                  "and",     "report", "checked", "night",  "line",  "data"};
     std::string text;
     text.reserve(size + 16);
     std::uniform_int_distribution<std::size_t> pick(0, std::size(words) - 1);
@@ -33,34 +36,35 @@ std::string documentText(std::mt19937& random, std::size_t size)
     return text;
 }
 
-void writeSmallTree(const std::string& root, int archives)
-{
+void writeSmallTree(const std::string& root, int archives) {
     std::mt19937 random(1994);
     std::uniform_int_distribution<int> entryCount(1, 20);
-    std::uniform_int_distribution<std::size_t> entrySize(2'000, 50'000);
+    std::uniform_int_distribution<std::size_t> archiveSize(2'000, 50'000);
     for (int index = 0; index < archives; ++index) {
-        // 200 folders: 5 top folders, each a chain of sub-folders 5 levels deep, 8 chains each.
+        // 200 folders, five levels deep: 5 top folders, 8 chains in each, 5 leaves at the bottom.
         const int folder = index % 200;
-        const std::string path = root + "/top" + std::to_string(folder % 5) + "/chain" + std::to_string(folder / 25) +
-                                 "/l2/l3/l4/level" + std::to_string(folder % 25 / 5) + "/archive" +
-                                 std::to_string(index) + ".zip";
+        const std::string path =
+            root + "/top" + std::to_string(folder % 5) + "/chain" + std::to_string(folder / 25) +
+            "/l2/l3/level" + std::to_string(folder % 25 / 5) + "/archive" + std::to_string(index) + ".zip";
         std::vector<ZipBuilderEntry> entries;
         const int count = entryCount(random);
+        const std::size_t total = archiveSize(random);
         for (int entry = 0; entry < count; ++entry)
-            entries.push_back({"file" + std::to_string(entry) + ".txt", documentText(random, entrySize(random))});
+            entries.push_back({"file" + std::to_string(entry) + ".txt",
+                               documentText(random, total / static_cast<std::size_t>(count) + 1)});
         writeFile(path, buildZip(entries).bytes);
     }
 }
 
-void writeLargeTree(const std::string& root, std::size_t mebibytes)
-{
+void writeLargeTree(const std::string& root, std::size_t mebibytes) {
     std::mt19937 random(2024);
     const std::size_t quarter = mebibytes * 1024 * 1024 / 4;
     writeFile(root + "/single-entry.zip", buildZip({{"big.txt", documentText(random, quarter)}}).bytes);
 
     std::vector<ZipBuilderEntry> medium;
     for (std::size_t size = 0; size < quarter; size += quarter / 2000 + 1)
-        medium.push_back({"doc" + std::to_string(medium.size()) + ".txt", documentText(random, quarter / 2000 + 1)});
+        medium.push_back(
+            {"doc" + std::to_string(medium.size()) + ".txt", documentText(random, quarter / 2000 + 1)});
     writeFile(root + "/medium-entries.zip", buildZip(medium).bytes);
 
     std::vector<ZipBuilderEntry> stored;
@@ -73,21 +77,62 @@ void writeLargeTree(const std::string& root, std::size_t mebibytes)
     writeFile(root + "/zip64.zip", buildZip({wide}, ZipBuilderOptions{.zip64EndRecord = true}).bytes);
 }
 
+// Four archives of stored entries of mixed sizes, from a few kilobytes to tens of megabytes.
+void writeStoredTree(const std::string& root, std::size_t mebibytes) {
+    std::mt19937 random(1987);
+    const std::size_t perArchive = mebibytes * 1024 * 1024 / 4;
+    const std::string text = documentText(random, 64u << 20);
+    for (int archive = 0; archive < 4; ++archive) {
+        std::vector<ZipBuilderEntry> entries;
+        std::size_t filled = 0;
+        for (std::size_t size = 4096; filled < perArchive; size = size < (32u << 20) ? size * 4 : 4096) {
+            const std::size_t length = std::min(size, perArchive - filled);
+            const std::size_t start = (filled * 7 + entries.size() * 4099) % (text.size() - length + 1);
+            entries.push_back(
+                {"part" + std::to_string(entries.size()) + ".bin", text.substr(start, length), 0});
+            filled += length;
+        }
+        writeFile(root + "/stored" + std::to_string(archive) + ".zip", buildZip(entries).bytes);
+    }
+}
+
+// count empty folders: 100 at the top, the rest spread evenly below them.
+void writeFolderTree(const std::string& root, int count) {
+    const int top = std::min(count, 100);
+    for (int index = 0; index < count; ++index) {
+        const int parent = index % top;
+        std::string path = root + "/d" + std::to_string(parent);
+        if (index >= top)
+            path += "/e" + std::to_string(index);
+        std::filesystem::create_directories(path);
+    }
+}
+
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: make_bench_tree small|large <folder> [count|MiB]\n");
+        std::fprintf(stderr, "usage: make_bench_tree small|large|stored|folders|huge <folder> [amount]\n");
         return 2;
     }
     const std::string kind = argv[1];
     const std::string root = argv[2];
+    const bool amountGiven = argc > 3;
     std::filesystem::remove_all(root);
+    std::filesystem::create_directories(root);
     if (kind == "small")
-        writeSmallTree(root, argc > 3 ? std::stoi(argv[3]) : 2000);
+        writeSmallTree(root, amountGiven ? std::stoi(argv[3]) : 20000);
     else if (kind == "large")
-        writeLargeTree(root, argc > 3 ? std::stoul(argv[3]) : 256);
+        writeLargeTree(root, amountGiven ? std::stoul(argv[3]) : 1000);
+    else if (kind == "stored")
+        writeStoredTree(root, amountGiven ? std::stoul(argv[3]) : 1000);
+    else if (kind == "folders")
+        writeFolderTree(root, amountGiven ? std::stoi(argv[3]) : 100000);
+    else if (kind == "huge")
+        return vellum::bench::writeHugeArchive(root + "/huge.zip", (amountGiven ? std::stoull(argv[3]) : 5120)
+                                                                       << 20)
+                   ? 0
+                   : 1;
     else
         return 2;
     return 0;

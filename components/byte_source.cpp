@@ -8,6 +8,32 @@
 
 namespace vellum {
 
+namespace {
+
+// Large archives are read from start to end: ask the kernel for a longer read-ahead.
+constexpr off_t SequentialReadThreshold = 8 << 20;
+
+FileIdentity identityFrom(const struct stat& status) {
+    FileIdentity identity;
+    identity.device = static_cast<std::uint64_t>(status.st_dev);
+    identity.inode = static_cast<std::uint64_t>(status.st_ino);
+    identity.size = static_cast<std::int64_t>(status.st_size);
+    identity.modifiedSeconds = static_cast<std::int64_t>(status.st_mtim.tv_sec);
+    identity.modifiedNanoseconds = static_cast<std::int64_t>(status.st_mtim.tv_nsec);
+    identity.changedSeconds = static_cast<std::int64_t>(status.st_ctim.tv_sec);
+    identity.changedNanoseconds = static_cast<std::int64_t>(status.st_ctim.tv_nsec);
+    return identity;
+}
+
+} // namespace
+
+std::optional<FileIdentity> fileIdentityOf(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return std::nullopt;
+    return identityFrom(status);
+}
+
 bool MemoryByteSource::read(std::uint64_t offset, std::span<std::uint8_t> buffer) {
     if (offset > m_bytes.size() || buffer.size() > m_bytes.size() - offset)
         return false;
@@ -39,6 +65,9 @@ bool FileByteSource::open(const std::string& path) {
     }
     m_descriptor = descriptor;
     m_size = static_cast<std::uint64_t>(status.st_size);
+    m_identity = identityFrom(status);
+    if (status.st_size >= SequentialReadThreshold)
+        ::posix_fadvise(descriptor, 0, 0, POSIX_FADV_SEQUENTIAL);
     return true;
 }
 

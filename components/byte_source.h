@@ -5,6 +5,7 @@
 // read at once; the memory source serves tests and fuzzing without touching the disk.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -37,6 +38,24 @@ private:
     std::span<const std::uint8_t> m_bytes;
 };
 
+// What tells one state of a file from another: the file itself (device and inode) and the size and
+// modification time of its content. Two equal identities mean the same bytes, as far as the file
+// system can tell without reading them.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modifiedSeconds = 0;
+    std::int64_t modifiedNanoseconds = 0;
+    std::int64_t changedSeconds = 0;
+    std::int64_t changedNanoseconds = 0;
+
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of the file at path now; std::nullopt when it cannot be examined.
+std::optional<FileIdentity> fileIdentityOf(const std::string& path);
+
 class FileByteSource final : public ByteSource {
 public:
     FileByteSource() = default;
@@ -51,9 +70,13 @@ public:
     std::uint64_t size() const override { return m_size; }
     bool read(std::uint64_t offset, std::span<std::uint8_t> buffer) override;
 
+    // The identity of the open file, taken when it was opened.
+    const FileIdentity& identity() const { return m_identity; }
+
 private:
     int m_descriptor = -1;
     std::uint64_t m_size = 0;
+    FileIdentity m_identity;
 };
 
 } // namespace vellum

@@ -1,6 +1,7 @@
 #include "codec_table.h"
 
 #include "implode_codec.h"
+#include "ppmd_codec.h"
 #include "reduce_codec.h"
 #include "shrink_codec.h"
 
@@ -13,9 +14,9 @@ void addLegacyCodecs(CodecTable& table) {
         table.add(method,
                   [](std::span<std::uint8_t> output) { return std::make_unique<ReduceCodec>(output); });
     table.add(6, [](std::span<std::uint8_t> output) { return std::make_unique<ImplodeCodec>(output); });
-    // Method 98 (PPMd, ppmd_codec.h) stays out of the table until its model reproduces 7-Zip's
-    // streams symbol for symbol: a wrong model would call good archives damaged, while a missing
-    // decoder only leaves their entries unverifiable.
+    // PPMd reproduces the model exactly while it has memory; when a stream made with the cut-off
+    // or freeze restoration runs out of it, the entry is reported unverifiable rather than guessed.
+    table.add(98, [](std::span<std::uint8_t> output) { return std::make_unique<PpmdCodec>(output); });
 }
 
 } // namespace vellum

@@ -65,13 +65,11 @@ void PpmdModel::insertNode(std::uint32_t node, unsigned index) {
     store32(node + 4, m_freeList[index]);
     store32(node + 8, unitsOf(index));
     m_freeList[index] = node;
-    ++m_stamps[index];
 }
 
 std::uint32_t PpmdModel::removeNode(unsigned index) {
     const std::uint32_t node = m_freeList[index];
     m_freeList[index] = load32(node + 4);
-    --m_stamps[index];
     return node;
 }
 
@@ -91,7 +89,6 @@ void PpmdModel::splitBlock(std::uint32_t block, unsigned oldIndex, unsigned newI
 // Blocks absorbed into a neighbour keep their header with a size of zero and are skipped.
 void PpmdModel::glueFreeBlocks() {
     m_glueCount = 1u << 13;
-    m_stamps.fill(0);
     // A zero stamp at LoUnit stops a merge from running into the unused gap; the order-0 context
     // at the very top stops it at the end.
     if (m_loUnit != m_hiUnit)
@@ -202,69 +199,11 @@ std::uint32_t PpmdModel::shrinkUnits(std::uint32_t block, unsigned oldUnits, uns
     return block;
 }
 
-// Moves a block to a free one further down when that frees room next to the text area.
-std::uint32_t PpmdModel::moveUnitsUp(std::uint32_t block, unsigned units) {
-    const unsigned index = indexOf(units);
-    if (block > m_unitsStart + 16 * 1024 || block > m_freeList[index])
-        return block;
-    const std::uint32_t moved = removeNode(index);
-    std::memmove(m_base + moved, m_base + block, units * UnitSize);
-    if (block != m_unitsStart)
-        insertNode(block, index);
-    else
-        m_unitsStart += unitsOf(index) * UnitSize;
-    return moved;
-}
-
 void PpmdModel::specialFreeUnit(std::uint32_t block) {
     if (block != m_unitsStart)
         insertNode(block, 0);
     else
         m_unitsStart += UnitSize;
-}
-
-// Gives the free blocks at the bottom of the units back to the text area.
-void PpmdModel::expandTextArea() {
-    std::array<std::uint32_t, IndexCount> count{};
-    if (m_loUnit != m_hiUnit)
-        store32(m_loUnit, 0);
-    std::uint32_t node = m_unitsStart;
-    while (load32(node) == EmptyNode) {
-        const std::uint32_t units = load32(node + 8);
-        if (units == 0 || units > 128)
-            break;
-        store32(node, 0);
-        ++count[indexOf(units)];
-        node += units * UnitSize;
-    }
-    m_unitsStart = node;
-    for (unsigned index = 0; index < IndexCount; ++index) {
-        // Unlinks the nodes just stamped zero; 'link' is the offset of the field pointing at node.
-        std::uint32_t previous = 0; // 0: the list head itself
-        while (count[index] != 0) {
-            std::uint32_t current = previous == 0 ? m_freeList[index] : load32(previous + 4);
-            while (current != 0 && load32(current) == 0) {
-                current = load32(current + 4);
-                if (previous == 0)
-                    m_freeList[index] = current;
-                else
-                    store32(previous + 4, current);
-                --m_stamps[index];
-                if (--count[index] == 0)
-                    break;
-            }
-            if (current == 0)
-                break;
-            previous = current;
-        }
-    }
-}
-
-std::uint32_t PpmdModel::usedMemory() const {
-    std::uint32_t freeUnits = 0;
-    for (unsigned index = 0; index < IndexCount; ++index)
-        freeUnits += m_stamps[index] * unitsOf(index);
-    return m_size - (m_hiUnit - m_loUnit) - (m_unitsStart - m_text) - freeUnits * UnitSize;
 }
 
 } // namespace vellum

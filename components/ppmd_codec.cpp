@@ -35,6 +35,20 @@ CodecState PpmdCodec::startModel() {
     return m_decoder.failed() ? CodecState::Damaged : CodecState::NeedsInput;
 }
 
+// 7-Zip ends its streams with an escape out of the order-0 context before flushing the coder, while
+// other writers stop after the last symbol. The coder reads four bytes ahead, as many as the flush
+// writes, so a stream without the marker is used up exactly when the last symbol is decoded; any
+// bytes left must hold the marker, and otherwise they stay unused for the verifier to judge.
+void PpmdCodec::skipEndMark() {
+    if (buffered() == 0)
+        return;
+    const std::uint8_t* end = m_buffer.data() + m_bufferEnd;
+    m_decoder.setInput(m_buffer.data() + m_bufferStart, end);
+    const int value = m_model.decodeSymbol(m_decoder);
+    if (value == PpmdModel::EndMark && !m_decoder.overrun() && !m_decoder.failed())
+        m_bufferStart = static_cast<std::size_t>(m_decoder.position() - m_buffer.data());
+}
+
 CodecStep PpmdCodec::decode(std::span<const std::uint8_t> input, std::size_t outputLimit) {
     const std::size_t limit = std::min(outputLimit, m_output.size());
     std::size_t written = 0;
@@ -72,6 +86,12 @@ CodecStep PpmdCodec::decode(std::span<const std::uint8_t> input, std::size_t out
             break;
         }
         if (m_produced == m_total) {
+            // The writer may close the stream with an end marker; wait for the input it needs.
+            if (buffered() != 0 && buffered() < Reserve && !allReceived) {
+                step.state = CodecState::NeedsInput;
+                break;
+            }
+            skipEndMark();
             step.state = CodecState::Finished;
             step.unusedInput = buffered() + (input.size() - position);
             break;

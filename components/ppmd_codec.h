@@ -10,12 +10,14 @@ namespace vellum {
 
 // Method 98: PPMd variant I revision 1. The stream starts with a 16-bit word: model order minus
 // one in bits 0-3, model memory in MiB minus one in bits 4-11, restoration method in bits 12-15;
-// then the range-coded symbols, with no end marker: the stream ends at the uncompressed size.
+// then the range-coded symbols. The stream ends at the uncompressed size, optionally followed by an
+// end marker (an escape out of the order-0 context), which 7-Zip writes.
 //
 // The model is allocated once and kept for later entries. Its memory is capped at MemoryCap: an
 // entry declaring more is decoded in the cap for as long as that gives the same result, which is
 // all the way for entries too small to fill the cap, and reported Unsupported from the point where
-// it would not.
+// it would not. The same holds when the model runs out of memory under the cut-off or freezing
+// restoration methods (1 and 2), which this decoder does not reproduce; restarting (0) it does.
 class PpmdCodec final : public ZipCodec {
 public:
     static constexpr std::uint32_t MemoryCap = 64u << 20;
@@ -35,6 +37,7 @@ private:
     static constexpr std::size_t HeaderSize = 6; // the parameter word and the coder's first four bytes
 
     CodecState startModel();
+    void skipEndMark();
     std::size_t buffered() const { return m_bufferEnd - m_bufferStart; }
 
     std::span<std::uint8_t> m_output;

@@ -19,12 +19,12 @@ constexpr unsigned PeriodBits = 7;
 constexpr std::array<std::uint8_t, 260> makeStatsToIndex() {
     std::array<std::uint8_t, 260> table{};
     unsigned index = 0;
-    for (; index < 3; ++index)
+    for (; index < 5; ++index)
         table[index] = static_cast<std::uint8_t>(index);
     for (unsigned value = index, step = 1; index < 260; ++index) {
         table[index] = static_cast<std::uint8_t>(value);
         if (--step == 0)
-            step = ++value - 2;
+            step = ++value - 4;
     }
     return table;
 }
@@ -64,7 +64,6 @@ std::uint32_t PpmdModel::findState(std::uint32_t context, std::uint8_t wanted) {
 
 void PpmdModel::restartModel() {
     m_freeList.fill(0);
-    m_stamps.fill(0);
     m_text = TextStart;
     m_hiUnit = m_text + m_size;
     m_loUnit = m_unitsStart = m_hiUnit - m_size / 8 / UnitSize * 7 * UnitSize;
@@ -86,18 +85,29 @@ void PpmdModel::restartModel() {
     for (unsigned value = 0; value < 256; ++value)
         storeState(m_foundState + value * 6, {static_cast<std::uint8_t>(value), 1, 0});
 
+    // Each row of binary summaries serves a range of frequencies; its starting estimate divides by
+    // one more than the highest frequency index of the range, so that rows for frequent symbols
+    // start close to certainty.
+    unsigned frequencyIndex = 0;
     for (unsigned row = 0; row < 25; ++row) {
+        while (StatsToIndex[frequencyIndex] == row)
+            ++frequencyIndex;
         for (unsigned column = 0; column < 8; ++column) {
             const auto value =
-                static_cast<std::uint16_t>(BinaryScale - InitialBinaryEscape[column] / (row + 2));
+                static_cast<std::uint16_t>(BinaryScale - InitialBinaryEscape[column] / (frequencyIndex + 1));
             for (unsigned group = 0; group < 64; group += 8)
                 m_binarySummary[row][column + group] = value;
         }
     }
+    // Likewise each row of escape estimators serves a range of symbol counts (from three up); its
+    // starting escape grows with the number of counts below the row's upper end.
+    unsigned countIndex = 0;
     for (unsigned row = 0; row < 24; ++row) {
+        while (StatsToIndex[countIndex + 3] == row + 3)
+            ++countIndex;
         for (See& see : m_see[row]) {
             see.shift = PeriodBits - 4;
-            see.summ = static_cast<std::uint16_t>((4 * row + 7) << see.shift);
+            see.summ = static_cast<std::uint16_t>((2 * countIndex + 5) << see.shift);
             see.count = 7;
         }
     }
@@ -172,9 +182,6 @@ std::uint32_t PpmdModel::reduceOrder(std::uint32_t firstState, std::uint32_t con
     const std::uint32_t startContext = context;
     const std::uint32_t upBranch = m_text;
     const std::uint8_t foundSymbol = symbol(m_foundState);
-    std::array<std::uint32_t, 64> pending{};
-    unsigned pendingCount = 0;
-    pending[pendingCount++] = m_foundState;
     setSuccessor(m_foundState, upBranch);
     ++m_orderFall;
     std::uint32_t state = 0;
@@ -184,15 +191,8 @@ std::uint32_t PpmdModel::reduceOrder(std::uint32_t firstState, std::uint32_t con
             state = firstState;
             firstState = 0;
         } else {
-            if (suffix(context) == 0) {
-                if (m_restoreMethod > RestoreFreeze) {
-                    while (pendingCount > 0)
-                        setSuccessor(pending[--pendingCount], context);
-                    m_text = TextStart + 1;
-                    m_orderFall = 1;
-                }
+            if (suffix(context) == 0)
                 return context;
-            }
             context = suffix(context);
             if (numStats(context) != 0) {
                 state = findState(context, foundSymbol);
@@ -207,18 +207,8 @@ std::uint32_t PpmdModel::reduceOrder(std::uint32_t firstState, std::uint32_t con
         }
         if (successor(state) != 0)
             break;
-        if (pendingCount < pending.size())
-            pending[pendingCount++] = state;
         setSuccessor(state, upBranch);
         ++m_orderFall;
-    }
-    if (m_restoreMethod > RestoreFreeze) {
-        context = successor(state);
-        while (pendingCount > 0)
-            setSuccessor(pending[--pendingCount], context);
-        m_text = TextStart + 1;
-        m_orderFall = 1;
-        return context;
     }
     if (successor(state) <= upBranch) {
         const std::uint32_t found = m_foundState;
@@ -267,7 +257,7 @@ void PpmdModel::updateModel() {
         const std::uint32_t created = createSuccessors(true, suffixState, m_minContext);
         if (created == 0) {
             setSuccessor(found, 0);
-            restoreModel(context, foundSuccessor);
+            restoreModel(context);
         } else {
             setSuccessor(found, created);
             m_maxContext = created;
@@ -280,20 +270,20 @@ void PpmdModel::updateModel() {
     if (m_text >= m_unitsStart) {
         if (m_limited)
             m_exhausted = true;
-        restoreModel(context, foundSuccessor);
+        restoreModel(context);
         return;
     }
     if (foundSuccessor == 0) {
         const std::uint32_t reduced = reduceOrder(suffixState, m_minContext);
         if (reduced == 0) {
-            restoreModel(context, 0);
+            restoreModel(context);
             return;
         }
         foundSuccessor = reduced;
     } else if (foundSuccessor < m_unitsStart) {
         const std::uint32_t created = createSuccessors(false, suffixState, m_minContext);
         if (created == 0) {
-            restoreModel(context, 0);
+            restoreModel(context);
             return;
         }
         foundSuccessor = created;
@@ -302,10 +292,6 @@ void PpmdModel::updateModel() {
     if (--m_orderFall == 0) {
         newSuccessor = foundSuccessor;
         m_text -= (m_maxContext != m_minContext);
-    } else if (m_restoreMethod > RestoreFreeze) {
-        newSuccessor = foundSuccessor;
-        m_text = TextStart;
-        m_orderFall = 0;
     }
 
     const unsigned minStats = numStats(m_minContext);
@@ -321,7 +307,7 @@ void PpmdModel::updateModel() {
                 if (index != indexOf(oldUnits + 1)) {
                     const std::uint32_t block = allocUnits(index + 1);
                     if (block == 0) {
-                        restoreModel(context, foundSuccessor);
+                        restoreModel(context);
                         return;
                     }
                     const std::uint32_t old = stats(context);
@@ -334,7 +320,7 @@ void PpmdModel::updateModel() {
         } else {
             const std::uint32_t block = allocUnits(0);
             if (block == 0) {
-                restoreModel(context, foundSuccessor);
+                restoreModel(context);
                 return;
             }
             copyState(block, oneState(context));

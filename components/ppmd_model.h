@@ -41,8 +41,9 @@ public:
     // The next symbol (0..255), EndMark or DataError.
     int decodeSymbol(PpmdRangeDecoder& decoder);
 
-    // True once the model, running in less memory than declared, reached a point where the
-    // declared memory would have behaved differently.
+    // True once decoding reached a point this model does not follow: running in less memory than
+    // declared, it needed memory that only the declared size has; or the memory ran out under the
+    // cut-off or freezing restoration methods, which are not reproduced (only restarting is).
     bool exhausted() const { return m_exhausted; }
 
 private:
@@ -123,11 +124,8 @@ private:
     std::uint32_t allocUnits(unsigned index);
     std::uint32_t allocContext();
     std::uint32_t shrinkUnits(std::uint32_t block, unsigned oldUnits, unsigned newUnits);
-    std::uint32_t moveUnitsUp(std::uint32_t block, unsigned units);
     void freeUnits(std::uint32_t block, unsigned units) { insertNode(block, indexOf(units)); }
     void specialFreeUnit(std::uint32_t block);
-    void expandTextArea();
-    std::uint32_t usedMemory() const;
 
     // Growing the model (ppmd_model.cpp).
     void restartModel();
@@ -135,12 +133,10 @@ private:
     std::uint32_t reduceOrder(std::uint32_t firstState, std::uint32_t context);
     void updateModel();
 
-    // Cutting it back (ppmd_restore.cpp).
+    // Keeping it within bounds (ppmd_restore.cpp).
     void rescale();
     void refresh(std::uint32_t context, unsigned oldUnits, unsigned scale);
-    void restoreModel(std::uint32_t stopContext, std::uint32_t foundSuccessor);
-    std::uint32_t cutOff(std::uint32_t context, unsigned order);
-    std::uint32_t removeBinaryContexts(std::uint32_t context, unsigned order);
+    void restoreModel(std::uint32_t stopContext);
 
     // Symbol decoding and the updates that follow it (ppmd_decode.cpp).
     See* makeEscapeFrequency(unsigned maskedStats, std::uint32_t& escapeFrequency);
@@ -169,7 +165,6 @@ private:
     std::uint32_t m_hiUnit = 0;
     std::uint32_t m_glueCount = 0;
     std::array<std::uint32_t, IndexCount> m_freeList{};
-    std::array<std::uint32_t, IndexCount> m_stamps{}; // nodes in each free list
 
     std::uint32_t m_minContext = 0;
     std::uint32_t m_maxContext = 0;

@@ -1,6 +1,6 @@
 // Keeping the PPMd variant I model within its bounds: halving a context's frequencies when one grows
-// too large (rescale), and what the restoration method does when the memory runs out: restart
-// from scratch, cut the model back to the contexts still in use, or freeze it.
+// too large (rescale), and what happens when the memory runs out: the symbols just added are taken
+// back and the model restarts from scratch (restoration method 0).
 
 #include "ppmd_model.h"
 
@@ -19,7 +19,7 @@ void PpmdModel::rescale() {
     }
     const unsigned oldStats = numStats(context);
     unsigned escapeFreq = summFreq(context) - freq(state);
-    const unsigned adder = (m_orderFall != 0 || m_restoreMethod > RestoreFreeze) ? 1 : 0;
+    const unsigned adder = m_orderFall != 0 ? 1 : 0;
     freq(state) = static_cast<std::uint8_t>((freq(state) + 4 + adder) >> 1);
     unsigned sumFreq = freq(state);
     for (unsigned left = oldStats; left > 0; --left) {
@@ -93,7 +93,7 @@ void PpmdModel::refresh(std::uint32_t context, unsigned oldUnits, unsigned scale
 
 // Undoes the symbols just added to the contexts from MaxContext down to stopContext, then acts
 // by the restoration method.
-void PpmdModel::restoreModel(std::uint32_t stopContext, std::uint32_t foundSuccessor) {
+void PpmdModel::restoreModel(std::uint32_t stopContext) {
     m_text = TextStart;
     std::uint32_t context = m_maxContext;
     for (; context != stopContext; context = suffix(context)) {
@@ -118,103 +118,13 @@ void PpmdModel::restoreModel(std::uint32_t stopContext, std::uint32_t foundSucce
                 refresh(context, (numStats(context) + 2u) >> 1, 1);
         }
     }
-    if (m_restoreMethod > RestoreFreeze) {
-        m_maxContext = foundSuccessor;
-        m_glueCount += !(m_stamps[1] & 1);
-    } else if (m_restoreMethod == RestoreFreeze) {
-        while (suffix(m_maxContext) != 0)
-            m_maxContext = suffix(m_maxContext);
-        removeBinaryContexts(m_maxContext, 0);
-        ++m_restoreMethod;
-        m_glueCount = 0;
-        m_orderFall = m_maxOrder;
-    } else if (m_restoreMethod == RestoreRestart || usedMemory() < (m_size >> 1)) {
+    // A restart is reproduced exactly. The cut-off and freezing methods rebuild the model in ways
+    // this decoder does not follow symbol for symbol, so from here on the entry is unverifiable
+    // rather than judged by a model that may differ from the writer's.
+    if (m_restoreMethod == RestoreRestart)
         restartModel();
-    } else {
-        while (suffix(m_maxContext) != 0)
-            m_maxContext = suffix(m_maxContext);
-        do {
-            cutOff(m_maxContext, 0);
-            expandTextArea();
-        } while (usedMemory() > 3 * (m_size >> 2));
-        m_glueCount = 0;
-        m_orderFall = m_maxOrder;
-    }
-}
-
-// Drops, below context, every successor that is only a text position and every context deeper
-// than the model's order; one-symbol contexts left without successors beyond order 9 go too.
-std::uint32_t PpmdModel::cutOff(std::uint32_t context, unsigned order) {
-    if (numStats(context) == 0) {
-        const std::uint32_t state = oneState(context);
-        if (successor(state) >= m_unitsStart) {
-            setSuccessor(state, order < m_maxOrder ? cutOff(successor(state), order + 1) : 0);
-            if (successor(state) != 0 || order <= 9)
-                return context;
-        }
-        specialFreeUnit(context);
-        return 0;
-    }
-    const unsigned units = (numStats(context) + 2u) >> 1;
-    setStats(context, moveUnitsUp(stats(context), units));
-    int last = numStats(context);
-    for (std::uint32_t state = stats(context) + static_cast<std::uint32_t>(last) * 6;; state -= 6) {
-        if (successor(state) < m_unitsStart) {
-            const std::uint32_t other = stats(context) + static_cast<std::uint32_t>(last--) * 6;
-            setSuccessor(state, 0);
-            swapStates(state, other);
-        } else {
-            setSuccessor(state, order < m_maxOrder ? cutOff(successor(state), order + 1) : 0);
-        }
-        if (state == stats(context))
-            break;
-    }
-    if (last != numStats(context) && order != 0) {
-        numStats(context) = static_cast<std::uint8_t>(last);
-        const std::uint32_t state = stats(context);
-        if (last < 0) {
-            freeUnits(state, units);
-            specialFreeUnit(context);
-            return 0;
-        }
-        if (last == 0) {
-            flags(context) =
-                static_cast<std::uint8_t>((flags(context) & 0x10) + 0x08 * (symbol(state) >= 0x40));
-            copyState(oneState(context), state);
-            freeUnits(state, units);
-            freq(oneState(context)) = static_cast<std::uint8_t>((freq(oneState(context)) + 11) >> 3);
-        } else {
-            refresh(context, units, summFreq(context) > 16u * static_cast<unsigned>(last));
-        }
-    }
-    return context;
-}
-
-// Freezing: the model keeps its contexts with more than one symbol and stops growing.
-std::uint32_t PpmdModel::removeBinaryContexts(std::uint32_t context, unsigned order) {
-    if (numStats(context) == 0) {
-        const std::uint32_t state = oneState(context);
-        if (successor(state) >= m_unitsStart && order < m_maxOrder)
-            setSuccessor(state, removeBinaryContexts(successor(state), order + 1));
-        else
-            setSuccessor(state, 0);
-        // A suffix already freed shows the all-ones stamp of a free block in its flags.
-        const std::uint32_t parent = suffix(context);
-        if (successor(state) == 0 && (numStats(parent) == 0 || flags(parent) == 0xFF)) {
-            freeUnits(context, 1);
-            return 0;
-        }
-        return context;
-    }
-    for (std::uint32_t state = stats(context) + numStats(context) * 6u;; state -= 6) {
-        if (successor(state) >= m_unitsStart && order < m_maxOrder)
-            setSuccessor(state, removeBinaryContexts(successor(state), order + 1));
-        else
-            setSuccessor(state, 0);
-        if (state == stats(context))
-            break;
-    }
-    return context;
+    else
+        m_exhausted = true;
 }
 
 } // namespace vellum

@@ -8,6 +8,7 @@
 #include "progress_pacer.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace vellum {
 
@@ -69,8 +70,14 @@ public:
             return false;
         // Work that the operation's percentage does not count (the structure check during verify)
         // only polls.
-        if (m_total > 0)
-            m_pacer.progress(m_done, m_total, [&](ZipStatus& status) { describeCurrent(status); });
+        if (m_total > 0) {
+            std::uint64_t done = m_done + m_helperDone.load(std::memory_order_relaxed);
+            // While entries are checked in parallel, the 100 % event waits for the end, so that it
+            // names the last entry in check order as a one-by-one check does.
+            if (m_parallel && done >= m_total)
+                done = m_total - 1;
+            m_pacer.progress(done, m_total, [&](ZipStatus& status) { describeCurrent(status); });
+        }
         return true;
     }
 
@@ -148,6 +155,8 @@ private:
                     m_total += entries[index].compressedSize;
             }
         }
+        if (m_kind == ZipOperation::Verify && decompressInParallel())
+            return;
         // The probe's progress counts entries, already done; its decompression only polls.
         const std::uint64_t savedDone = m_done;
         for (const std::uint32_t index : order) {
@@ -164,6 +173,36 @@ private:
                 outcome == EntryVerifier::Outcome::ReadFailed || m_log.stopRequested())
                 return;
         }
+    }
+
+    // Checks the selected entries on several threads when the archive is large enough to gain from
+    // it and the caller wants every entry checked; false when the entries are left to the serial loop.
+    bool decompressInParallel() {
+        if (m_settings.entryThreads < 2 || m_settings.stopAtFirstFault ||
+            m_settings.outputLimit != UINT64_MAX)
+            return false;
+        std::vector<std::uint32_t>& selection = m_engine.m_selection;
+        selection.clear();
+        for (const std::uint32_t index : m_engine.m_order) {
+            if (selected(m_engine.m_entries[index]))
+                selection.push_back(index);
+        }
+        if (!worthCheckingInParallel(selection.size(), m_total))
+            return false;
+        std::vector<std::unique_ptr<EntryWorkbench>>& helpers = m_engine.m_helpers;
+        while (helpers.size() < m_settings.entryThreads - 1)
+            helpers.push_back(std::make_unique<EntryWorkbench>());
+        ParallelEntryCheck check;
+        check.entries = m_engine.m_entries;
+        check.selection = selection;
+        check.source = &m_source;
+        check.callerVerifier = &m_engine.m_verifier;
+        check.callerProgress = this;
+        check.helperProgress = &m_helperDone;
+        m_parallel = true;
+        checkEntriesInParallel(check, std::span(helpers).first(m_settings.entryThreads - 1), m_log,
+                               m_currentEntry);
+        return true;
     }
 
     void describeCurrent(ZipStatus& status) {
@@ -184,6 +223,8 @@ private:
     std::uint64_t m_total = 0;
     std::size_t m_currentEntry = SIZE_MAX;
     bool m_stopped = false;
+    std::atomic<std::uint64_t> m_helperDone{0};
+    bool m_parallel = false;
 };
 
 ZipEngine::ZipEngine()

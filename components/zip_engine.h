@@ -8,12 +8,14 @@
 #include "byte_window.h"
 #include "codec_table.h"
 #include "entry_verifier.h"
+#include "parallel_entries.h"
 #include "zip_faults.h"
 #include "zip_format.h"
 #include "zip_tester.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -35,6 +37,10 @@ struct ZipEngineSettings {
     const std::function<void()>* onYield = nullptr;
     const std::function<void(const ZipStatus&)>* onStatus = nullptr;
     const bool* abortFlag = nullptr; // read after each yield
+    // Threads that may check the entries of one large archive at once, the calling one included.
+    // Only a verify that checks every entry without stopping at the first fault uses more than one;
+    // its faults and result are the same as with one.
+    unsigned entryThreads = 1;
 };
 
 class ZipEngine {
@@ -61,7 +67,10 @@ private:
     EntryVerifier m_verifier;
     std::vector<ZipEntryRecord> m_entries;
     std::vector<std::uint32_t> m_order;
+    std::vector<std::uint32_t> m_selection;
     std::vector<std::uint8_t> m_headerBuffer;
+    // Helper threads' workbenches, made the first time an archive is checked in parallel.
+    std::vector<std::unique_ptr<EntryWorkbench>> m_helpers;
 };
 
 // Both steps over an archive in memory, as the caller runs them: probe, then verify when the probe

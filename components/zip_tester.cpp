@@ -1,15 +1,77 @@
 #include "zip_tester.h"
 
 #include "byte_source.h"
+#include "lookahead_verdicts.h"
 #include "zip_engine.h"
 
+#include <algorithm>
 #include <new>
+#include <thread>
 
 namespace vellum {
 
+namespace {
+
+// Threads that test announced archives, and that check the entries of one large archive: as many
+// as there are processors, within reason; the window's thread mostly waits meanwhile.
+unsigned workerThreads() {
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+}
+
+} // namespace
+
 ZipTester::ZipTester() = default;
 
+// Destroying the look-ahead stops its workers and waits for them.
 ZipTester::~ZipTester() = default;
+
+void ZipTester::expectArchives(std::vector<std::string> paths) {
+    try {
+        if (!m_lookahead)
+            m_lookahead = std::make_unique<LookaheadVerdicts>(workerThreads());
+        m_lookahead->announce(std::move(paths));
+    } catch (...) {
+        // Without the look-ahead every archive is simply tested in place.
+        m_lookahead.reset();
+    }
+}
+
+void ZipTester::raiseFinalStatus(const ZipStatus& status) {
+    if (onStatus)
+        onStatus(status);
+}
+
+std::optional<std::int16_t> ZipTester::answerFromLookahead(Operation operation, const std::string& path) {
+    const bool probe = operation == Operation::Probe;
+    std::shared_ptr<const PrecomputedVerdict> verdict = std::move(m_heldVerdict);
+    if (!m_lookahead || optionSwitch)
+        return std::nullopt;
+    if (probe) {
+        if (fileFilter != LookaheadProbeFilter)
+            return std::nullopt;
+        const auto keepWaiting = [this] {
+            if (onYield)
+                onYield();
+            return !abort;
+        };
+        const LookaheadVerdicts::Outcome outcome = m_lookahead->take(path, keepWaiting, verdict);
+        if (outcome == LookaheadVerdicts::Outcome::Aborted)
+            return ZipResult::Aborted;
+        if (outcome != LookaheadVerdicts::Outcome::Ready)
+            return std::nullopt;
+    } else if (!verdict || !verdict->verified || !fileFilter.empty() || verdict->path != path) {
+        return std::nullopt;
+    }
+    // A file replaced or rewritten since it was tested ahead is tested again.
+    if (fileIdentityOf(path) != verdict->identity)
+        return std::nullopt;
+    m_faults = probe ? verdict->probeFaults : verdict->verifyFaults;
+    raiseFinalStatus(probe ? verdict->probeStatus : verdict->verifyStatus);
+    const std::int16_t result = probe ? verdict->probe : verdict->verify;
+    if (probe)
+        m_heldVerdict = std::move(verdict);
+    return result;
+}
 
 // The mode argument is part of the control's published interface; callers pass 0 and no other
 // mode exists, so it does not change what the probe does.
@@ -36,6 +98,13 @@ std::int16_t ZipTester::runOperation(Operation operation, std::span<const std::u
     const bool probe = operation == Operation::Probe;
     try {
         m_faults.clear();
+        if (!fromMemory) {
+            if (const auto answer =
+                    answerFromLookahead(operation, archivePath.empty() ? archiveName : archivePath))
+                return *answer;
+        } else {
+            m_heldVerdict.reset();
+        }
         if (!m_engine)
             m_engine = std::make_unique<ZipEngine>();
         ZipEngineSettings settings;
@@ -44,6 +113,7 @@ std::int16_t ZipTester::runOperation(Operation operation, std::span<const std::u
         settings.onYield = &onYield;
         settings.onStatus = &onStatus;
         settings.abortFlag = &abort;
+        settings.entryThreads = workerThreads();
         const ZipOperation kind = probe ? ZipOperation::Probe : ZipOperation::Verify;
         if (fromMemory) {
             MemoryByteSource source(memory);
@@ -101,14 +171,39 @@ std::optional<DispatchValue> boolProperty(bool& property, DispatchKind kind,
     return std::nullopt;
 }
 
+std::vector<std::string> splitPaths(const std::string& text) {
+    std::vector<std::string> paths;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find('\0', start), text.size());
+        if (end > start)
+            paths.emplace_back(text, start, end - start);
+        start = end + 1;
+    }
+    return paths;
+}
+
 } // namespace
 
 std::optional<DispatchValue> ZipTester::invoke(std::int32_t dispatchId, DispatchKind kind,
                                                std::span<const DispatchValue> arguments) {
     try {
         switch (dispatchId) {
-        case ZipDispatchId::Abort:
-            return boolProperty(abort, kind, arguments);
+        case ZipDispatchId::Abort: {
+            auto answer = boolProperty(abort, kind, arguments);
+            // Whatever was announced belongs to the run being stopped.
+            if (answer && kind == DispatchKind::PropertyPut && abort && m_lookahead)
+                m_lookahead->discard();
+            return answer;
+        }
+        case ZipDispatchId::ExpectedArchives:
+            if (isPut(kind, arguments)) {
+                if (const auto* text = std::get_if<std::string>(&arguments[0])) {
+                    expectArchives(splitPaths(*text));
+                    return DispatchValue{std::monostate{}};
+                }
+            }
+            return std::nullopt;
         case ZipDispatchId::OptionSwitch:
             return boolProperty(optionSwitch, kind, arguments);
         case ZipDispatchId::WorkFolder:

@@ -94,6 +94,9 @@ inline constexpr std::int32_t ProbeArchive = 25;
 // The file to open, as the file system names it, when it differs from ArchiveName (which callers
 // may have lower-cased for display). Empty means: open ArchiveName.
 inline constexpr std::int32_t ArchivePath = 100;
+// Put only: the archives the caller will test next, in order, as file-system paths separated by
+// NUL characters (which no path contains). See ZipTester::expectArchives.
+inline constexpr std::int32_t ExpectedArchives = 101;
 } // namespace ZipDispatchId
 
 // The thirteen parameters of the status event. Completion is the percentage of the current
@@ -115,6 +118,8 @@ struct ZipStatus {
 };
 
 class ZipEngine;
+class LookaheadVerdicts;
+struct PrecomputedVerdict;
 
 class ZipTester final : public Dispatch {
 public:
@@ -131,6 +136,15 @@ public:
 
     std::int16_t probeArchive(std::int16_t mode);
     std::int16_t verifyArchive();
+
+    // Announces the archives the caller is about to test, in order, as it will name them in
+    // archivePath (or archiveName). Worker threads start testing them at once, so that both steps
+    // of a later probe and verify of the same file, with the settings the run uses (optionSwitch
+    // false, fileFilter "*.diz" for the probe, "" for the verify), can answer with the outcome
+    // already found: the same result code and faults, and one status event at 100 %. Any other
+    // call, or a file that changed since it was tested, is tested in place as always. A new
+    // announcement replaces the previous one; setting abort through dispatch drops it.
+    void expectArchives(std::vector<std::string> paths);
 
     // The same two operations over an archive already in memory (archiveName and archivePath are
     // not used). For tests and tools that have the bytes at hand.
@@ -149,9 +163,15 @@ public:
 private:
     enum class Operation { Probe, Verify };
     std::int16_t runOperation(Operation operation, std::span<const std::uint8_t> memory, bool fromMemory);
+    // Answers the operation from a verdict found ahead; std::nullopt when it has to run in place.
+    std::optional<std::int16_t> answerFromLookahead(Operation operation, const std::string& path);
+    void raiseFinalStatus(const ZipStatus& status);
 
     std::vector<ZipFault> m_faults;
     std::unique_ptr<ZipEngine> m_engine; // buffers and decoder state, reused for every archive
+    std::unique_ptr<LookaheadVerdicts> m_lookahead;
+    // The verdict whose probe was answered last, kept for the verify that follows it.
+    std::shared_ptr<const PrecomputedVerdict> m_heldVerdict;
 };
 
 } // namespace vellum

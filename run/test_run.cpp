@@ -131,8 +131,30 @@ void TestRun::SearchFolder(const std::string& folder)
 
 void TestRun::TestFolder(const std::string& folder)
 {
-    platform::FolderListing listing(folder, ArchivePattern);
-    while (listing.next(FindRecord)) {
+    // The whole listing is read first, so that the archive component can be told which archives
+    // come next and start on them while the window's thread goes through them one by one.
+    std::vector<platform::FolderEntry> archives;
+    {
+        platform::FolderListing listing(folder, ArchivePattern);
+        platform::FolderEntry entry;
+        while (listing.next(entry))
+            archives.push_back(entry);
+    }
+    if (archives.empty())
+        return;
+    std::string expected;
+    for (const platform::FolderEntry& archive : archives) {
+        expected += folder;
+        expected += archive.name;
+        expected += '\0';
+    }
+    // Only a hint: a component that does not know it refuses it, and the run goes on unchanged.
+    const DispatchValue announcement{std::move(expected)};
+    m_window.zipTester().invoke(ZipDispatchId::ExpectedArchives, DispatchKind::PropertyPut,
+                                {&announcement, 1});
+
+    for (const platform::FolderEntry& archive : archives) {
+        FindRecord = archive;
         m_window.yieldToEvents();
         if (!RunActive)
             return;

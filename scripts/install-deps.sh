@@ -9,7 +9,7 @@ packages=(
     libisal-dev zlib1g-dev libbz2-dev liblzma-dev libzstd-dev
     libasound2-dev
     clang libclang-rt-14-dev
-    zip unzip p7zip-full libarchive-tools python3 bc
+    zip unzip p7zip-full 7zip libarchive-tools python3 bc time
     xvfb xauth x11-utils xdotool imagemagick
 )
 

@@ -329,21 +329,24 @@ void LegacyCodecsTest::truncationIsNeverGood() {
 
 void LegacyCodecsTest::ppmdSamplesAreNeverDamaged_data() {
     QTest::addColumn<QByteArray>("archive");
+    QTest::addColumn<int>("verify");
     for (const char* name : {"ppmd.zip", "ppmd-o6-16m.zip", "ppmd-o2-1m.zip", "ppmd-o16-64m.zip",
-                             "ppmd-o8-bytes.zip", "ppmd-o16-1m-restart.zip", "ppmd-o16-1m-cutoff.zip"})
-        QTest::newRow(name) << QByteArray::fromStdString(readSample(name));
+                             "ppmd-o8-bytes.zip", "ppmd-o16-1m-restart.zip"})
+        QTest::newRow(name) << QByteArray::fromStdString(readSample(name)) << int{ZipResult::Verified};
+    // The cut-off restoration, once the model's memory runs out, is not reproduced: unverifiable.
+    QTest::newRow("ppmd-o16-1m-cutoff.zip") << QByteArray::fromStdString(readSample("ppmd-o16-1m-cutoff.zip"))
+                                            << int{ZipResult::VerifiedWithUnverifiableEntries};
 }
 
-// Valid archives: verified when the method is decoded, unverifiable when it is not, never damaged.
+// Valid archives: verified while the model reproduces the writer's, unverifiable past that, never damaged.
 void LegacyCodecsTest::ppmdSamplesAreNeverDamaged() {
     QFETCH(QByteArray, archive);
+    QFETCH(int, verify);
     ZipTester tester;
     const auto bytes =
         asBytes(std::string_view(archive.constData(), static_cast<std::size_t>(archive.size())));
     QCOMPARE(tester.probeBytes(bytes), ZipResult::Sound);
-    const std::int16_t result = tester.verifyBytes(bytes);
-    QVERIFY2(result == ZipResult::Verified || result == ZipResult::VerifiedWithUnverifiableEntries,
-             qPrintable(QString::number(result)));
+    QCOMPARE(int{tester.verifyBytes(bytes)}, verify);
 }
 
 QTEST_GUILESS_MAIN(LegacyCodecsTest)

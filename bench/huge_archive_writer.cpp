@@ -1,0 +1,180 @@
+#include "huge_archive_writer.h"
+
+#include <zlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vellum::bench {
+
+namespace {
+
+constexpr std::uint32_t Saturated32 = 0xFFFFFFFFu;
+constexpr char EntryName[] = "huge.log";
+
+void put16(std::string& out, std::uint64_t value) {
+    for (int shift = 0; shift < 16; shift += 8)
+        out.push_back(static_cast<char>((value >> shift) & 0xFF));
+}
+
+void put32(std::string& out, std::uint64_t value) {
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(static_cast<char>((value >> shift) & 0xFF));
+}
+
+void put64(std::string& out, std::uint64_t value) {
+    for (int shift = 0; shift < 64; shift += 8)
+        out.push_back(static_cast<char>((value >> shift) & 0xFF));
+}
+
+// A local header whose sizes live in its zip64 field; they are written as zero first and patched
+// once the data has been streamed.
+std::string localHeader(std::uint32_t crc, std::uint64_t compressed, std::uint64_t size) {
+    std::string out;
+    put32(out, 0x04034b50);
+    put16(out, 45);
+    put16(out, 0);
+    put16(out, 8);
+    put16(out, 0x6000);
+    put16(out, 0x5821);
+    put32(out, crc);
+    put32(out, Saturated32);
+    put32(out, Saturated32);
+    put16(out, sizeof EntryName - 1);
+    put16(out, 20);
+    out += EntryName;
+    put16(out, 0x0001);
+    put16(out, 16);
+    put64(out, size);
+    put64(out, compressed);
+    return out;
+}
+
+std::string directoryAndEnd(std::uint32_t crc, std::uint64_t compressed, std::uint64_t size,
+                            std::uint64_t directoryOffset) {
+    std::string out;
+    put32(out, 0x02014b50);
+    put16(out, 45);
+    put16(out, 45);
+    put16(out, 0);
+    put16(out, 8);
+    put16(out, 0x6000);
+    put16(out, 0x5821);
+    put32(out, crc);
+    put32(out, Saturated32);
+    put32(out, Saturated32);
+    put16(out, sizeof EntryName - 1);
+    put16(out, 20);
+    put16(out, 0);
+    put16(out, 0);
+    put16(out, 0);
+    put32(out, 0);
+    put32(out, 0);
+    out += EntryName;
+    put16(out, 0x0001);
+    put16(out, 16);
+    put64(out, size);
+    put64(out, compressed);
+    const std::uint64_t directorySize = out.size();
+
+    const std::uint64_t zip64EndOffset = directoryOffset + directorySize;
+    put32(out, 0x06064b50);
+    put64(out, 44);
+    put16(out, 45);
+    put16(out, 45);
+    put32(out, 0);
+    put32(out, 0);
+    put64(out, 1);
+    put64(out, 1);
+    put64(out, directorySize);
+    put64(out, directoryOffset);
+    put32(out, 0x07064b50);
+    put32(out, 0);
+    put64(out, zip64EndOffset);
+    put32(out, 1);
+    put32(out, 0x06054b50);
+    put16(out, 0);
+    put16(out, 0);
+    put16(out, 0xFFFF);
+    put16(out, 0xFFFF);
+    put32(out, Saturated32);
+    put32(out, Saturated32);
+    put16(out, 0);
+    return out;
+}
+
+// One period of the repeated text: numbered log lines, so that the data is not a single run.
+std::string period() {
+    std::string text;
+    char line[96];
+    for (unsigned counter = 0; text.size() < 6000; ++counter) {
+        const int length = std::snprintf(line, sizeof line, "%06u archive checked, status %u, offset %08u\n",
+                                         counter, counter % 7u, counter * 977u);
+        text.append(line, static_cast<std::size_t>(length));
+    }
+    return text;
+}
+
+} // namespace
+
+bool writeHugeArchive(const std::string& path, std::uint64_t size) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);
+    if (!file)
+        return false;
+    const std::string placeholder = localHeader(0, 0, 0);
+    if (std::fwrite(placeholder.data(), 1, placeholder.size(), file.get()) != placeholder.size())
+        return false;
+
+    const std::string text = period();
+    // A block of whole periods, fed again and again: the stream sees one long repetition.
+    std::string block;
+    while (block.size() < (1u << 20))
+        block += text;
+    z_stream stream{};
+    if (deflateInit2(&stream, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return false;
+    std::vector<unsigned char> output(1u << 20);
+    std::uint32_t crc = 0;
+    std::uint64_t written = 0;
+    std::uint64_t compressed = 0;
+    std::uint64_t phase = 0;
+    bool ok = true;
+    while (ok) {
+        const std::uint64_t remaining = size - written;
+        const std::size_t take =
+            static_cast<std::size_t>(std::min<std::uint64_t>(remaining, block.size() - phase));
+        const auto* input = reinterpret_cast<const Bytef*>(block.data() + phase);
+        crc = static_cast<std::uint32_t>(crc32(crc, input, static_cast<uInt>(take)));
+        stream.next_in = const_cast<Bytef*>(input);
+        stream.avail_in = static_cast<uInt>(take);
+        written += take;
+        phase = (phase + take) % text.size();
+        const int flush = written == size ? Z_FINISH : Z_NO_FLUSH;
+        int result = Z_OK;
+        do {
+            stream.next_out = output.data();
+            stream.avail_out = static_cast<uInt>(output.size());
+            result = deflate(&stream, flush);
+            const std::size_t produced = output.size() - stream.avail_out;
+            compressed += produced;
+            ok = std::fwrite(output.data(), 1, produced, file.get()) == produced;
+        } while (ok && (stream.avail_in > 0 || (flush == Z_FINISH && result != Z_STREAM_END)));
+        if (flush == Z_FINISH)
+            break;
+    }
+    deflateEnd(&stream);
+    if (!ok)
+        return false;
+    const std::string tail = directoryAndEnd(crc, compressed, size, placeholder.size() + compressed);
+    if (std::fwrite(tail.data(), 1, tail.size(), file.get()) != tail.size())
+        return false;
+    const std::string header = localHeader(crc, compressed, size);
+    return std::fseek(file.get(), 0, SEEK_SET) == 0 &&
+           std::fwrite(header.data(), 1, header.size(), file.get()) == header.size();
+}
+
+} // namespace vellum::bench

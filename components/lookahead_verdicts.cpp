@@ -1,0 +1,249 @@
+#include "lookahead_verdicts.h"
+
+#include "zip_engine.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+
+namespace vellum {
+
+namespace {
+
+// How far the workers may run ahead of the caller. Kept verdicts are small, but a folder may hold
+// archives that fail with a fault for each of a million entries, and any work ahead is wasted when
+// the run is cancelled. Each worker may always hold one archive beyond the one the caller waits for,
+// so that a large archive finished early does not leave a processor idle.
+constexpr std::size_t MaximumArchivesAhead = 64;
+constexpr std::uint64_t MaximumBytesAhead = std::uint64_t{1} << 30;
+constexpr std::size_t MaximumFaultsAhead = 200000;
+constexpr auto WaitSlice = std::chrono::milliseconds(25);
+
+} // namespace
+
+struct LookaheadVerdicts::Slot {
+    enum class State { Waiting, Working, Done, Failed };
+
+    explicit Slot(std::string archivePath) : path(std::move(archivePath)) {}
+
+    const std::string path;
+    // Everything below but cancelled is guarded by the owner's mutex.
+    State state = State::Waiting;
+    bool inQueue = true;
+    std::shared_ptr<const PrecomputedVerdict> verdict;
+    std::uint64_t bytes = 0;
+    std::size_t faults = 0;
+    // Read by the worker testing the archive at every yield of its engine.
+    std::atomic<bool> cancelled{false};
+};
+
+namespace {
+
+// Tests one archive as the caller would; null when it could not be tested ahead (the file does not
+// open, the work was cancelled, memory ran out), which leaves the archive to the caller.
+std::shared_ptr<PrecomputedVerdict> testAhead(ZipEngine& engine, const std::string& path,
+                                              const std::atomic<bool>& cancelled) {
+    FileByteSource source;
+    if (!source.open(path))
+        return nullptr;
+    auto verdict = std::make_shared<PrecomputedVerdict>();
+    verdict->path = path;
+    verdict->identity = source.identity();
+    // The engine reads its abort flag after each yield; the yield copies the cancellation into it,
+    // so that the flag itself is only ever touched by this thread.
+    bool stop = false;
+    const std::function<void()> onYield = [&] { stop = cancelled.load(); };
+    ZipStatus* lastStatus = &verdict->probeStatus;
+    const std::function<void(const ZipStatus&)> onStatus = [&](const ZipStatus& status) {
+        *lastStatus = status;
+    };
+    ZipEngineSettings settings;
+    settings.fileFilter = LookaheadProbeFilter;
+    settings.onYield = &onYield;
+    settings.onStatus = &onStatus;
+    settings.abortFlag = &stop;
+    settings.entryThreads = 2;
+    verdict->probe = engine.run(ZipOperation::Probe, source, settings, verdict->probeFaults);
+    if (verdict->probe == ZipResult::Aborted)
+        return nullptr;
+    if (verdict->probe == ZipResult::Sound || verdict->probe == ZipResult::SoundWithNotes) {
+        lastStatus = &verdict->verifyStatus;
+        settings.fileFilter = {};
+        verdict->verify = engine.run(ZipOperation::Verify, source, settings, verdict->verifyFaults);
+        if (verdict->verify == ZipResult::Aborted)
+            return nullptr;
+        verdict->verified = true;
+    }
+    return verdict;
+}
+
+} // namespace
+
+LookaheadVerdicts::LookaheadVerdicts(unsigned workerCount) : m_workerCount(std::max(workerCount, 1u)) {}
+
+LookaheadVerdicts::~LookaheadVerdicts() {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_shuttingDown = true;
+        cancelLocked();
+    }
+    m_workAvailable.notify_all();
+    for (std::thread& worker : m_workers)
+        worker.join();
+}
+
+void LookaheadVerdicts::announce(std::vector<std::string> paths) {
+    {
+        const std::lock_guard lock(m_mutex);
+        cancelLocked();
+        for (std::string& path : paths)
+            m_slots.push_back(std::make_shared<Slot>(std::move(path)));
+        if (m_workers.empty() && !m_slots.empty())
+            startWorkers();
+    }
+    m_workAvailable.notify_all();
+}
+
+void LookaheadVerdicts::discard() {
+    {
+        const std::lock_guard lock(m_mutex);
+        cancelLocked();
+    }
+}
+
+std::size_t LookaheadVerdicts::pendingCount() const {
+    const std::lock_guard lock(m_mutex);
+    return m_slots.size();
+}
+
+void LookaheadVerdicts::startWorkers() {
+    // Without threads nothing is tested ahead, and every archive is left to the caller.
+    try {
+        for (unsigned index = 0; index < m_workerCount; ++index)
+            m_workers.emplace_back([this] { work(); });
+    } catch (const std::system_error&) {
+    }
+}
+
+void LookaheadVerdicts::cancelLocked() {
+    for (const std::shared_ptr<Slot>& slot : m_slots) {
+        slot->cancelled.store(true);
+        slot->inQueue = false;
+    }
+    m_slots.clear();
+    m_bytesAhead = 0;
+    m_faultsAhead = 0;
+}
+
+std::shared_ptr<LookaheadVerdicts::Slot> LookaheadVerdicts::nextSlotLocked() {
+    const std::size_t reach = std::min(m_slots.size(), MaximumArchivesAhead);
+    for (std::size_t position = 0; position < reach; ++position) {
+        const std::shared_ptr<Slot>& slot = m_slots[position];
+        if (slot->state != Slot::State::Waiting)
+            continue;
+        // The archive the caller asks for next, and one more for each worker, is always worth
+        // testing; those after them only while the verdicts kept so far stay within bounds.
+        if (position <= m_workerCount ||
+            (m_bytesAhead < MaximumBytesAhead && m_faultsAhead < MaximumFaultsAhead))
+            return slot;
+        return nullptr;
+    }
+    return nullptr;
+}
+
+void LookaheadVerdicts::work() {
+    // Each worker's engine is its own: buffers and decoder states are reused for every archive.
+    std::unique_ptr<ZipEngine> engine;
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        std::shared_ptr<Slot> slot;
+        m_workAvailable.wait(lock, [&] { return m_shuttingDown || (slot = nextSlotLocked()) != nullptr; });
+        if (m_shuttingDown)
+            return;
+        slot->state = Slot::State::Working;
+        lock.unlock();
+        std::shared_ptr<PrecomputedVerdict> verdict;
+        try {
+            if (!engine)
+                engine = std::make_unique<ZipEngine>();
+            verdict = testAhead(*engine, slot->path, slot->cancelled);
+        } catch (...) {
+            // Out of memory: the caller tests the archive itself, and reports what it finds.
+            verdict = nullptr;
+        }
+        lock.lock();
+        if (verdict && !slot->cancelled.load()) {
+            slot->bytes = static_cast<std::uint64_t>(verdict->identity.size);
+            slot->faults = verdict->probeFaults.size() + verdict->verifyFaults.size();
+            slot->verdict = std::move(verdict);
+            slot->state = Slot::State::Done;
+            if (slot->inQueue) {
+                m_bytesAhead += slot->bytes;
+                m_faultsAhead += slot->faults;
+            }
+        } else {
+            slot->state = Slot::State::Failed;
+        }
+        m_verdictReady.notify_one();
+    }
+}
+
+LookaheadVerdicts::Outcome LookaheadVerdicts::take(const std::string& path,
+                                                   const std::function<bool()>& keepWaiting,
+                                                   std::shared_ptr<const PrecomputedVerdict>& verdict) {
+    verdict.reset();
+    std::unique_lock lock(m_mutex);
+    const auto found = std::find_if(m_slots.begin(), m_slots.end(),
+                                    [&](const std::shared_ptr<Slot>& slot) { return slot->path == path; });
+    if (found == m_slots.end())
+        return Outcome::NotQueued;
+    // Announced archives the caller passed over will not be asked for any more.
+    const std::shared_ptr<Slot> slot = *found;
+    while (m_slots.front() != slot) {
+        const std::shared_ptr<Slot>& skipped = m_slots.front();
+        skipped->cancelled.store(true);
+        skipped->inQueue = false;
+        if (skipped->state == Slot::State::Done) {
+            m_bytesAhead -= skipped->bytes;
+            m_faultsAhead -= skipped->faults;
+        }
+        m_slots.pop_front();
+    }
+    // An archive no worker has started yet is the first a free worker takes: waiting for it keeps
+    // this thread free for the caller's own work instead of competing with the workers.
+    const auto inProgress = [&] {
+        return slot->state == Slot::State::Working || slot->state == Slot::State::Waiting;
+    };
+    if (m_workers.empty())
+        return Outcome::NotQueued;
+    while (inProgress()) {
+        if (m_verdictReady.wait_for(lock, WaitSlice, [&] { return !inProgress(); }))
+            break;
+        lock.unlock();
+        const bool goOn = keepWaiting();
+        lock.lock();
+        if (!goOn) {
+            cancelLocked();
+            return Outcome::Aborted;
+        }
+        // Dropped while the caller yielded (a new announcement or a discard): test it in place.
+        if (!slot->inQueue)
+            return Outcome::NotQueued;
+    }
+    if (slot->inQueue) {
+        slot->inQueue = false;
+        if (slot->state == Slot::State::Done) {
+            m_bytesAhead -= slot->bytes;
+            m_faultsAhead -= slot->faults;
+        }
+        m_slots.pop_front();
+    }
+    // Taking one lets the workers reach one further.
+    m_workAvailable.notify_one();
+    if (slot->state != Slot::State::Done)
+        return Outcome::NotQueued;
+    verdict = slot->verdict;
+    return Outcome::Ready;
+}
+
+} // namespace vellum
