@@ -6,6 +6,7 @@
 #include "implode_codec.h"
 #include "reduce_codec.h"
 #include "shrink_codec.h"
+#include "codec_driver.h"
 #include "zip_tester.h"
 
 #include "legacy_encoders.h"
@@ -73,57 +74,6 @@ std::unique_ptr<ZipCodec> makeCodec(std::uint16_t method, std::span<std::uint8_t
     if (method == 6)
         return std::make_unique<ImplodeCodec>(buffer);
     return nullptr;
-}
-
-struct Decoded {
-    std::string output;
-    CodecState state = CodecState::NeedsInput; // the last state reported
-    std::size_t unused = 0;
-    bool hung = false;
-
-    bool good(const StreamEntry& item) const {
-        return state == CodecState::Finished && unused == 0 && output.size() == item.entry.uncompressedSize &&
-               crc32Of(output) == item.crc;
-    }
-};
-
-// Drives codec over stream the way the verifier does: inputPiece bytes at a time, at most
-// outputPiece bytes out per call, and one call with no input once all is given.
-Decoded decodeInPieces(ZipCodec& codec, const CodecEntry& entry, std::string_view stream,
-                       std::size_t inputPiece, std::size_t outputPiece) {
-    Decoded result;
-    if (!codec.reset(entry)) {
-        result.state = CodecState::Damaged;
-        return result;
-    }
-    // Every call but the last makes progress, so more calls than this is a decoder that spins.
-    std::size_t callsLeft = 2 * (stream.size() + entry.uncompressedSize) + 64;
-    std::span<const std::uint8_t> input = asBytes(stream);
-    bool drained = false;
-    while (!drained) {
-        drained = input.empty();
-        std::span<const std::uint8_t> piece = input.first(std::min(input.size(), inputPiece));
-        input = input.subspan(piece.size());
-        for (;;) {
-            if (callsLeft-- == 0) {
-                result.hung = true;
-                return result;
-            }
-            const CodecStep step = codec.decode(piece, outputPiece);
-            piece = piece.subspan(step.consumed);
-            result.output.append(reinterpret_cast<const char*>(step.output.data()), step.output.size());
-            result.state = step.state;
-            if (step.state == CodecState::Finished) {
-                result.unused = step.unusedInput + input.size();
-                return result;
-            }
-            if (step.state == CodecState::Damaged || step.state == CodecState::Unsupported)
-                return result;
-            if (step.state == CodecState::NeedsInput && piece.empty())
-                break;
-        }
-    }
-    return result;
 }
 
 // A file of text-like lines with repeats near and far, so that every coding path is taken.

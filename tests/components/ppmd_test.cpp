@@ -5,6 +5,7 @@
 
 #include "ppmd_codec.h"
 
+#include "codec_driver.h"
 #include "zip_builder.h"
 
 #include <QFile>
@@ -38,57 +39,6 @@ Sample readSample(const QString& name) {
     const std::size_t data = 30u + readLe16(zip, 26) + readLe16(zip, 28);
     sample.stream = zip.substr(data, sample.entry.compressedSize);
     return sample;
-}
-
-struct Decoded {
-    std::string output;
-    CodecState state = CodecState::NeedsInput; // the last state reported
-    std::size_t unused = 0;
-    bool hung = false;
-
-    bool good(const Sample& sample) const {
-        return state == CodecState::Finished && unused == 0 &&
-               output.size() == sample.entry.uncompressedSize && crc32Of(output) == sample.crc;
-    }
-};
-
-// Drives the codec the way the verifier does: inputPiece bytes at a time, at most outputPiece
-// bytes out per call, and one call with no input once all is given.
-Decoded decodeInPieces(PpmdCodec& codec, const CodecEntry& entry, std::string_view stream,
-                       std::size_t inputPiece, std::size_t outputPiece) {
-    Decoded result;
-    if (!codec.reset(entry)) {
-        result.state = CodecState::Damaged;
-        return result;
-    }
-    // Every call but the last makes progress, so more calls than this is a decoder that spins.
-    std::size_t callsLeft = 2 * (stream.size() + entry.uncompressedSize) + 64;
-    std::span<const std::uint8_t> input(reinterpret_cast<const std::uint8_t*>(stream.data()), stream.size());
-    bool drained = false;
-    while (!drained) {
-        drained = input.empty();
-        std::span<const std::uint8_t> piece = input.first(std::min(input.size(), inputPiece));
-        input = input.subspan(piece.size());
-        for (;;) {
-            if (callsLeft-- == 0) {
-                result.hung = true;
-                return result;
-            }
-            const CodecStep step = codec.decode(piece, outputPiece);
-            piece = piece.subspan(step.consumed);
-            result.output.append(reinterpret_cast<const char*>(step.output.data()), step.output.size());
-            result.state = step.state;
-            if (step.state == CodecState::Finished) {
-                result.unused = step.unusedInput + input.size();
-                return result;
-            }
-            if (step.state == CodecState::Damaged || step.state == CodecState::Unsupported)
-                return result;
-            if (step.state == CodecState::NeedsInput && piece.empty())
-                break;
-        }
-    }
-    return result;
 }
 
 // The samples whose model either never runs out of memory or restarts when it does.
