@@ -6,8 +6,7 @@
 
 namespace vellum {
 
-std::string joinArguments(int argc, char** argv)
-{
+std::string joinArguments(int argc, char** argv) {
     std::string commandLine;
     for (int index = 1; index < argc; ++index) {
         if (index > 1)
@@ -17,11 +16,10 @@ std::string joinArguments(int argc, char** argv)
     return commandLine;
 }
 
-std::string informationRequested(const std::string& commandLine)
-{
+std::string informationRequested(const std::string& commandLine) {
     if (commandLine == "--version")
-        return std::string(identity::programTitle) + " " + identity::fileVersion + "\n" + identity::fileDescription +
-               "\n";
+        return std::string(identity::programTitle) + " " + identity::fileVersion + "\n" +
+               identity::fileDescription + "\n";
     if (commandLine == "--help")
         return std::string("Usage: vellum [FOLDER]\n") + identity::fileDescription +
                ".\n\n"
@@ -36,8 +34,7 @@ std::string informationRequested(const std::string& commandLine)
     return {};
 }
 
-bool displayAvailable()
-{
+bool displayAvailable() {
     const char* platformName = std::getenv("QT_QPA_PLATFORM");
     if (platformName != nullptr && *platformName != '\0')
         return true;

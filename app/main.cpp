@@ -21,8 +21,7 @@ namespace {
 
 // Unattended runs tell the caller what happened: 2 when the start folder could not be read,
 // 1 when bad archives were found, 0 otherwise.
-int unattendedExitStatus(const vellum::RunState& state, int startFolderError)
-{
+int unattendedExitStatus(const vellum::RunState& state, int startFolderError) {
     if (startFolderError != 0) {
         std::fprintf(stderr, "vellum: cannot read folder %s: %s\n", state.StartFolderPath.c_str(),
                      std::strerror(startFolderError));
@@ -33,20 +32,18 @@ int unattendedExitStatus(const vellum::RunState& state, int startFolderError)
 
 // Off screen, Qt's warnings speak of a display and a desktop that nobody sees; an unattended run
 // keeps standard error for what its caller needs to know.
-void quietOffscreenMessages(QtMsgType type, const QMessageLogContext&, const QString& message)
-{
+void quietOffscreenMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
     if (type == QtCriticalMsg || type == QtFatalMsg)
         std::fprintf(stderr, "%s\n", qPrintable(message));
 }
 
-bool anyWindowOpen()
-{
+bool anyWindowOpen() {
     const QWidgetList windows = QApplication::topLevelWidgets();
-    return std::any_of(windows.begin(), windows.end(), [](const QWidget* window) { return window->isVisible(); });
+    return std::any_of(windows.begin(), windows.end(),
+                       [](const QWidget* window) { return window->isVisible(); });
 }
 
-int startFolderError(const std::string& folder)
-{
+int startFolderError(const std::string& folder) {
     DIR* directory = opendir(folder.c_str());
     if (directory == nullptr)
         return errno != 0 ? errno : ENOENT;
@@ -56,8 +53,7 @@ int startFolderError(const std::string& folder)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     using namespace vellum;
     const std::string commandLine = joinArguments(argc, argv);
     if (const std::string information = informationRequested(commandLine); !information.empty()) {

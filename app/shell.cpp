@@ -23,18 +23,16 @@ namespace vellum {
 Shell::Shell(Form1& form, RunState& state, ShellServices services)
     : m_form(form), m_state(state), m_services(std::move(services)),
       m_run(state, form,
-            RunServices{m_services.applicationFolder, m_services.commandLine, m_services.sound, m_services.launcher})
-{
+            RunServices{m_services.applicationFolder, m_services.commandLine, m_services.sound,
+                        m_services.launcher}) {
     connectHandlers();
 }
 
-Shell::~Shell()
-{
+Shell::~Shell() {
     delete m_about;
 }
 
-void Shell::connectHandlers()
-{
+void Shell::connectHandlers() {
     connect(m_form.Command1, &QPushButton::clicked, this, [this] { startRunUnlessRunning(); });
     connect(m_form.browse, &QAction::triggered, this, [this] { startRunUnlessRunning(); });
     connect(m_form.Command2, &QPushButton::clicked, this, [this] { m_run.Command2_Click(); });
@@ -63,13 +61,13 @@ void Shell::connectHandlers()
     };
 }
 
-Shell::StartOutcome Shell::Form_Load()
-{
+Shell::StartOutcome Shell::Form_Load() {
     m_form.show();
     m_form.repaint();
 
     if (platform::isInRootDirectory(m_services.applicationFolder)) {
-        platform::showStopMessage("Vellum can not be run from\r\na root directory, please reinstall.", "Vellum error");
+        platform::showStopMessage("Vellum can not be run from\r\na root directory, please reinstall.",
+                                  "Vellum error");
         m_form.close();
         return StartOutcome::RefusedRootDirectory;
     }
@@ -95,20 +93,17 @@ Shell::StartOutcome Shell::Form_Load()
     return StartOutcome::WaitingForUser;
 }
 
-void Shell::startRunUnlessRunning()
-{
+void Shell::startRunUnlessRunning() {
     if (!m_run.isRunning())
         m_run.browse_Click();
 }
 
-void Shell::Form_Resize()
-{
+void Shell::Form_Resize() {
     if (m_form.windowState() == Qt::WindowNoState)
         m_form.setCaption(identity::programTitle);
 }
 
-void Shell::Form_Unload(QCloseEvent* event)
-{
+void Shell::Form_Unload(QCloseEvent* event) {
     // The system's close command during a run acts as Exit: the walk stops, the run still writes
     // its report, and the window, only hidden meanwhile, is gone once the run has returned.
     if (m_run.isRunning() && !m_state.ExitWhenDone) {
@@ -118,8 +113,7 @@ void Shell::Form_Unload(QCloseEvent* event)
     event->accept();
 }
 
-void Shell::Form_KeyDown(int keyCode, int)
-{
+void Shell::Form_KeyDown(int keyCode, int) {
     if (keyCode != Form1::escapeKeyCode || !m_run.RunActive)
         return;
     stopWalk();
@@ -127,52 +121,45 @@ void Shell::Form_KeyDown(int keyCode, int)
     m_form.setLabel2Caption("");
 }
 
-void Shell::exit_Click()
-{
+void Shell::exit_Click() {
     stopWalk();
     m_state.ExitWhenDone = true;
     m_form.closeWindow();
 }
 
-void Shell::stopWalk()
-{
+void Shell::stopWalk() {
     m_run.RunActive = false;
     putProperty(m_form.ZipTester1(), ZipDispatchId::Abort, true);
     m_form.setLabel1Caption("Aborted");
     putProperty(m_form.progressBar(), ProgressBarDispatchId::Position, std::int16_t{0});
 }
 
-void Shell::log_Click()
-{
+void Shell::log_Click() {
     const std::string logPath = m_services.applicationFolder + "/errors.log";
     if (platform::normalFileExists(logPath))
         m_services.launcher.start("notepad.exe " + logPath, platform::WindowStyle::ShowNormal);
 }
 
-void Shell::contents_Click()
-{
+void Shell::contents_Click() {
     m_services.launcher.start("winhelp.exe " + m_services.applicationFolder + "/Vellum.hlp",
                               platform::WindowStyle::ShowNoActivate);
 }
 
-void Shell::email_Click()
-{
+void Shell::email_Click() {
     m_services.launcher.start(std::string("webdial.exe >mailto:") + identity::authorEmail,
                               platform::WindowStyle::ShowNormal);
 }
 
-void Shell::web_Click()
-{
-    m_services.launcher.start(std::string("webdial.exe $") + identity::homePageUrl, platform::WindowStyle::ShowNormal);
+void Shell::web_Click() {
+    m_services.launcher.start(std::string("webdial.exe $") + identity::homePageUrl,
+                              platform::WindowStyle::ShowNormal);
 }
 
-Form2* Shell::aboutWindow() const
-{
+Form2* Shell::aboutWindow() const {
     return m_about;
 }
 
-Form2& Shell::loadAboutWindow()
-{
+Form2& Shell::loadAboutWindow() {
     // A closed About window deletes itself once the event loop comes round; until then it is only
     // hidden, and the next showing must not bring it back.
     if (!m_about || !m_about->isVisible())
@@ -180,15 +167,13 @@ Form2& Shell::loadAboutWindow()
     return *m_about;
 }
 
-void Shell::about_Click()
-{
+void Shell::about_Click() {
     Form2& about = loadAboutWindow();
     m_services.sound.play(thunderSound(), platform::SoundMode::Asynchronous);
     about.show();
 }
 
-void Shell::Panel2_Click()
-{
+void Shell::Panel2_Click() {
     // The window shows for exactly as long as the thunder lasts; meanwhile no event is handled.
     Form2& about = loadAboutWindow();
     about.show();
@@ -197,8 +182,7 @@ void Shell::Panel2_Click()
     about.close();
 }
 
-void Shell::restoreOnRequest(const QString& keys)
-{
+void Shell::restoreOnRequest(const QString& keys) {
     // Alt+Space opens the window menu and R picks Restore: the window comes back at its normal size.
     if (keys != "% R")
         return;

@@ -6,8 +6,7 @@
 
 namespace vellum {
 
-CodecTable::CodecTable(std::span<std::uint8_t> outputBuffer) : m_output(outputBuffer)
-{
+CodecTable::CodecTable(std::span<std::uint8_t> outputBuffer) : m_output(outputBuffer) {
     add(zipformat::MethodStored, [](std::span<std::uint8_t>) { return std::make_unique<StoredCodec>(); });
     add(zipformat::MethodDeflated,
         [](std::span<std::uint8_t> output) { return std::make_unique<DeflateCodec>(output); });
@@ -17,13 +16,11 @@ CodecTable::CodecTable(std::span<std::uint8_t> outputBuffer) : m_output(outputBu
 
 CodecTable::~CodecTable() = default;
 
-void CodecTable::add(std::uint16_t method, Factory factory)
-{
+void CodecTable::add(std::uint16_t method, Factory factory) {
     m_rows.push_back({method, std::move(factory), nullptr});
 }
 
-ZipCodec* CodecTable::find(std::uint16_t method)
-{
+ZipCodec* CodecTable::find(std::uint16_t method) {
     for (Row& row : m_rows) {
         if (row.method != method)
             continue;

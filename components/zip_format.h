@@ -38,8 +38,7 @@ inline constexpr std::uint16_t MethodDeflated = 8;
 
 // The methods the zip format's published note defines (0 to 20 without its reserved numbers, and
 // 93 to 99), whether or not this component can decode them.
-constexpr bool isDefinedMethod(std::uint16_t method)
-{
+constexpr bool isDefinedMethod(std::uint16_t method) {
     if (method <= 20)
         return method != 7 && method != 11 && method != 13 && method != 15 && method != 17;
     return method >= 93 && method <= 99;

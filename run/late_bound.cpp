@@ -7,8 +7,7 @@ namespace vellum {
 namespace {
 
 DispatchValue invokeOrFail(Dispatch& control, std::int32_t dispatchId, DispatchKind kind,
-                           std::initializer_list<DispatchValue> arguments)
-{
+                           std::initializer_list<DispatchValue> arguments) {
     const std::vector<DispatchValue> argumentList(arguments);
     auto result = control.invoke(dispatchId, kind, argumentList);
     if (!result)
@@ -16,28 +15,24 @@ DispatchValue invokeOrFail(Dispatch& control, std::int32_t dispatchId, DispatchK
     return std::move(*result);
 }
 
-[[noreturn]] void wrongType(std::int32_t dispatchId)
-{
+[[noreturn]] void wrongType(std::int32_t dispatchId) {
     throw ControlCallFailure("unexpected result type from dispatch ID " + std::to_string(dispatchId));
 }
 
 } // namespace
 
-void putProperty(Dispatch& control, std::int32_t dispatchId, DispatchValue value)
-{
+void putProperty(Dispatch& control, std::int32_t dispatchId, DispatchValue value) {
     invokeOrFail(control, dispatchId, DispatchKind::PropertyPut, {std::move(value)});
 }
 
-bool getBoolean(Dispatch& control, std::int32_t dispatchId)
-{
+bool getBoolean(Dispatch& control, std::int32_t dispatchId) {
     const DispatchValue value = invokeOrFail(control, dispatchId, DispatchKind::PropertyGet, {});
     if (const bool* flag = std::get_if<bool>(&value))
         return *flag;
     wrongType(dispatchId);
 }
 
-std::int32_t getInteger(Dispatch& control, std::int32_t dispatchId)
-{
+std::int32_t getInteger(Dispatch& control, std::int32_t dispatchId) {
     const DispatchValue value = invokeOrFail(control, dispatchId, DispatchKind::PropertyGet, {});
     if (const auto* small = std::get_if<std::int16_t>(&value))
         return *small;
@@ -46,8 +41,7 @@ std::int32_t getInteger(Dispatch& control, std::int32_t dispatchId)
     wrongType(dispatchId);
 }
 
-std::string getText(Dispatch& control, std::int32_t dispatchId)
-{
+std::string getText(Dispatch& control, std::int32_t dispatchId) {
     DispatchValue value = invokeOrFail(control, dispatchId, DispatchKind::PropertyGet, {});
     if (auto* text = std::get_if<std::string>(&value))
         return std::move(*text);
@@ -55,16 +49,14 @@ std::string getText(Dispatch& control, std::int32_t dispatchId)
 }
 
 std::int16_t callForInteger16(Dispatch& control, std::int32_t dispatchId,
-                              std::initializer_list<DispatchValue> arguments)
-{
+                              std::initializer_list<DispatchValue> arguments) {
     const DispatchValue value = invokeOrFail(control, dispatchId, DispatchKind::Method, arguments);
     if (const auto* result = std::get_if<std::int16_t>(&value))
         return *result;
     wrongType(dispatchId);
 }
 
-bool callForBoolean(Dispatch& control, std::int32_t dispatchId)
-{
+bool callForBoolean(Dispatch& control, std::int32_t dispatchId) {
     const DispatchValue value = invokeOrFail(control, dispatchId, DispatchKind::Method, {});
     if (const bool* flag = std::get_if<bool>(&value))
         return *flag;

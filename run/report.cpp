@@ -11,8 +11,7 @@ namespace vellum {
 
 namespace {
 
-std::string headerLineNow(const std::string& abortField, const std::string& sourceField)
-{
+std::string headerLineNow(const std::string& abortField, const std::string& sourceField) {
     const std::time_t seconds = std::time(nullptr);
     std::tm now{};
     localtime_r(&seconds, &now);
@@ -20,8 +19,7 @@ std::string headerLineNow(const std::string& abortField, const std::string& sour
 }
 
 void writeLogOnlyRecord(const RunState& state, const std::string& abortField, const std::string& sourceField,
-                        const std::string& logPath)
-{
+                        const std::string& logPath) {
     platform::TextFile log;
     if (!log.open(logPath, platform::TextFile::Mode::Append))
         return;
@@ -33,8 +31,7 @@ void writeLogOnlyRecord(const RunState& state, const std::string& abortField, co
 }
 
 void writeFullReport(const RunState& state, const std::string& abortField, const std::string& sourceField,
-                     const ReportServices& services)
-{
+                     const ReportServices& services) {
     const std::string reportPath = services.applicationFolder + "/errors.txt";
     const std::string logPath = services.applicationFolder + "/errors.log";
 
@@ -64,21 +61,19 @@ void writeFullReport(const RunState& state, const std::string& abortField, const
 
 } // namespace
 
-std::string reportHeaderLine(const std::tm& now, const std::string& abortField, const std::string& sourceField)
-{
+std::string reportHeaderLine(const std::tm& now, const std::string& abortField,
+                             const std::string& sourceField) {
     std::array<char, 32> stamp{};
     std::strftime(stamp.data(), stamp.size(), "%m-%d-%Y %H:%M:%S", &now);
     return std::string(stamp.data()) + " " + abortField + " " + sourceField;
 }
 
-std::string reportCountsLine(std::int32_t tested, std::int32_t bad)
-{
+std::string reportCountsLine(std::int32_t tested, std::int32_t bad) {
     return platform::numberText(tested) + " tested -" + platform::numberText(bad) + " bad";
 }
 
 void writeEndOfRunReport(const RunState& state, const std::string& abortField, const std::string& sourceField,
-                         const ReportServices& services)
-{
+                         const ReportServices& services) {
     if (state.BadCount >= 1)
         writeFullReport(state, abortField, sourceField, services);
     else

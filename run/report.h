@@ -22,7 +22,8 @@ struct ReportServices {
 };
 
 // "MM-DD-YYYY HH:MM:SS <abort field> <source field>"
-std::string reportHeaderLine(const std::tm& now, const std::string& abortField, const std::string& sourceField);
+std::string reportHeaderLine(const std::tm& now, const std::string& abortField,
+                             const std::string& sourceField);
 // " <tested> tested - <bad> bad"
 std::string reportCountsLine(std::int32_t tested, std::int32_t bad);
 

@@ -11,8 +11,7 @@ namespace vellum {
 
 namespace {
 
-std::string withTrailingSeparator(std::string folder)
-{
+std::string withTrailingSeparator(std::string folder) {
     if (folder.empty() || folder.back() != '/')
         folder += '/';
     return folder;
@@ -21,12 +20,9 @@ std::string withTrailingSeparator(std::string folder)
 } // namespace
 
 TestRun::TestRun(RunState& state, RunWindow& window, RunServices services)
-    : m_state(state), m_window(window), m_services(std::move(services))
-{
-}
+    : m_state(state), m_window(window), m_services(std::move(services)) {}
 
-void TestRun::Command1_Click()
-{
+void TestRun::Command1_Click() {
     m_state.AbortRequested = false;
     std::string abortField;
     std::string sourceField;
@@ -81,13 +77,11 @@ void TestRun::Command1_Click()
         m_window.closeWindow();
 }
 
-void TestRun::browse_Click()
-{
+void TestRun::browse_Click() {
     Command1_Click();
 }
 
-void TestRun::Command2_Click()
-{
+void TestRun::Command2_Click() {
     RunActive = false;
     putProperty(m_window.zipTester(), ZipDispatchId::Abort, true);
     m_window.yieldToEvents();
@@ -97,13 +91,11 @@ void TestRun::Command2_Click()
     m_window.focusOption1();
 }
 
-void TestRun::BrowseDialog1_SelectionChanged(std::string& selection, std::int32_t)
-{
+void TestRun::BrowseDialog1_SelectionChanged(std::string& selection, std::int32_t) {
     putProperty(m_window.browseDialog(), BrowseDialogDispatchId::SelectionText, selection);
 }
 
-void TestRun::SearchFolder(const std::string& folder)
-{
+void TestRun::SearchFolder(const std::string& folder) {
     if (m_state.AbortRequested)
         return;
     m_window.setPanel1Caption(platform::lowerCase(folder));
@@ -129,8 +121,7 @@ void TestRun::SearchFolder(const std::string& folder)
         SearchFolder(folder + name + "/");
 }
 
-void TestRun::TestFolder(const std::string& folder)
-{
+void TestRun::TestFolder(const std::string& folder) {
     // The whole listing is read first, so that the archive component can be told which archives
     // come next and start on them while the window's thread goes through them one by one.
     std::vector<platform::FolderEntry> archives;
@@ -166,8 +157,7 @@ void TestRun::TestFolder(const std::string& folder)
     }
 }
 
-void TestRun::TestArchive()
-{
+void TestRun::TestArchive() {
     if (m_state.AbortRequested)
         return;
     Dispatch& tester = m_window.zipTester();
@@ -212,8 +202,7 @@ void TestRun::TestArchive()
     showCounts();
 }
 
-void TestRun::recordBadArchive()
-{
+void TestRun::recordBadArchive() {
     std::string name = getText(m_window.zipTester(), ZipDispatchId::ArchiveName);
     const auto index = static_cast<std::size_t>(m_state.BadCount);
     if (index < m_state.BadArchives.size())
@@ -223,20 +212,19 @@ void TestRun::recordBadArchive()
     ++m_state.BadCount;
 }
 
-void TestRun::showCounts()
-{
+void TestRun::showCounts() {
     m_window.setLabel3Caption(platform::numberText(m_state.TestedCount) + "  tested    -   " +
                               platform::numberText(m_state.BadCount) + "  bad");
     ++m_state.TestedCount;
 }
 
-void TestRun::ZipTester1_Status(const ZipStatus& status)
-{
+void TestRun::ZipTester1_Status(const ZipStatus& status) {
     Dispatch& progressBar = m_window.progressBar();
     if (getInteger(progressBar, ProgressBarDispatchId::Position) != status.completion)
         putProperty(progressBar, ProgressBarDispatchId::Position, status.completion);
     if (m_window.isMinimized())
-        m_window.setCaption(platform::numberText(status.completion) + "%  " + platform::lowerCase(FindRecord.name));
+        m_window.setCaption(platform::numberText(status.completion) + "%  " +
+                            platform::lowerCase(FindRecord.name));
 }
 
 } // namespace vellum

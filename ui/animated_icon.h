@@ -2,8 +2,8 @@
 
 // A 32 x 32 icon that plays its frames in a fixed sequence at 50 ms a step while it is enabled.
 
-#include <QWidget>
 #include <QTimer>
+#include <QWidget>
 #include <vector>
 
 namespace vellum {

@@ -16,8 +16,7 @@ FolderPicker::FolderPicker(QWidget* parentWindow) : m_parentWindow(parentWindow)
 
 FolderPicker::~FolderPicker() = default;
 
-bool FolderPicker::browse()
-{
+bool FolderPicker::browse() {
     QDialog dialog(m_parentWindow);
     dialog.setObjectName("BrowseDialog1");
     dialog.setWindowTitle("Browse for Folder");
@@ -59,8 +58,7 @@ bool FolderPicker::browse()
 }
 
 std::optional<DispatchValue> FolderPicker::invoke(std::int32_t dispatchId, DispatchKind kind,
-                                                  std::span<const DispatchValue> arguments)
-{
+                                                  std::span<const DispatchValue> arguments) {
     using namespace BrowseDialogDispatchId;
     if (dispatchId == Browse && kind == DispatchKind::Method && arguments.empty())
         return DispatchValue{browse()};

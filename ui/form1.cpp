@@ -25,20 +25,16 @@ namespace {
 constexpr QSize clientSize(310, 192);
 
 // The modifier bits a key handler receives: 1 Shift, 2 Ctrl, 4 Alt.
-int shiftState(Qt::KeyboardModifiers modifiers)
-{
-    return (modifiers.testFlag(Qt::ShiftModifier) ? 1 : 0) | (modifiers.testFlag(Qt::ControlModifier) ? 2 : 0) |
-           (modifiers.testFlag(Qt::AltModifier) ? 4 : 0);
+int shiftState(Qt::KeyboardModifiers modifiers) {
+    return (modifiers.testFlag(Qt::ShiftModifier) ? 1 : 0) |
+           (modifiers.testFlag(Qt::ControlModifier) ? 2 : 0) | (modifiers.testFlag(Qt::AltModifier) ? 4 : 0);
 }
 
-QString fromText(const std::string& text)
-{
+QString fromText(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-template <typename Widget>
-Widget* place(Widget* widget, const char* name, QRect geometry)
-{
+template <typename Widget> Widget* place(Widget* widget, const char* name, QRect geometry) {
     widget->setObjectName(name);
     widget->setGeometry(geometry);
     return widget;
@@ -46,8 +42,7 @@ Widget* place(Widget* widget, const char* name, QRect geometry)
 
 } // namespace
 
-Form1::Form1(QWidget* parent) : QMainWindow(parent)
-{
+Form1::Form1(QWidget* parent) : QMainWindow(parent) {
     setObjectName("Form1");
     setWindowTitle("Vellum");
     setWindowIcon(applicationIcon());
@@ -83,13 +78,11 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent)
     qApp->installEventFilter(this);
 }
 
-Form1::~Form1()
-{
+Form1::~Form1() {
     qApp->removeEventFilter(this);
 }
 
-void Form1::createControls(QWidget* client)
-{
+void Form1::createControls(QWidget* client) {
     // Window children, in the window's own order; the frame's children are placed relative to it.
     Panel2 = place(new Panel3D(Panel3D::Bevel::Raised, client), "Panel2", {241, 16, 54, 25});
     Panel2->setText("JvD");
@@ -141,8 +134,7 @@ void Form1::createControls(QWidget* client)
     setTabOrder(Command2, Option1);
 }
 
-void Form1::createMenus()
-{
+void Form1::createMenus() {
     file = menuBar()->addMenu("&File");
     file->setObjectName("file");
     log = file->addAction("&Open log...");
@@ -165,34 +157,28 @@ void Form1::createMenus()
     about->setObjectName("about");
 }
 
-void Form1::replaceBrowseDialog(std::unique_ptr<Dispatch> picker)
-{
+void Form1::replaceBrowseDialog(std::unique_ptr<Dispatch> picker) {
     m_browseDialog = std::move(picker);
 }
 
-void Form1::replaceZipTester(std::unique_ptr<Dispatch> tester)
-{
+void Form1::replaceZipTester(std::unique_ptr<Dispatch> tester) {
     m_zipTester = std::move(tester);
 }
 
-void Form1::setCaption(const std::string& caption)
-{
+void Form1::setCaption(const std::string& caption) {
     setWindowTitle(fromText(caption));
 }
 
-bool Form1::isMinimized() const
-{
+bool Form1::isMinimized() const {
     return QMainWindow::isMinimized();
 }
 
-void Form1::showNormalAndRepaint()
-{
+void Form1::showNormalAndRepaint() {
     showNormal();
     repaint();
 }
 
-void Form1::setBusyPointer(bool busy)
-{
+void Form1::setBusyPointer(bool busy) {
     // The hourglass marks a walk; while it lasts the window is redrawn at a steady rate rather
     // than after every archive, which would cost more than testing a small archive does.
     if (busy) {
@@ -205,39 +191,33 @@ void Form1::setBusyPointer(bool busy)
     }
 }
 
-void Form1::setAnimationEnabled(bool enabled)
-{
+void Form1::setAnimationEnabled(bool enabled) {
     AniIcon1->setEnabled(enabled);
 }
 
-void Form1::setPanel1Caption(const std::string& text)
-{
+void Form1::setPanel1Caption(const std::string& text) {
     Panel1->setText(fromText(text));
 }
 
-void Form1::setLabel1Caption(const std::string& text)
-{
+void Form1::setLabel1Caption(const std::string& text) {
     Label1->setText(fromText(text));
 }
 
-void Form1::setLabel2Caption(const std::string& text)
-{
+void Form1::setLabel2Caption(const std::string& text) {
     Label2->setText(fromText(text));
 }
 
-void Form1::setLabel3Caption(const std::string& text)
-{
+void Form1::setLabel3Caption(const std::string& text) {
     Label3->setText(fromText(text));
 }
 
-void Form1::focusOption1()
-{
+void Form1::focusOption1() {
     Option1->setFocus(Qt::OtherFocusReason);
 }
 
-void Form1::yieldToEvents()
-{
-    const bool redrawDue = !m_client->updatesEnabled() && m_sinceRedraw.hasExpired(redrawIntervalMilliseconds);
+void Form1::yieldToEvents() {
+    const bool redrawDue =
+        !m_client->updatesEnabled() && m_sinceRedraw.hasExpired(redrawIntervalMilliseconds);
     if (redrawDue)
         m_client->setUpdatesEnabled(true);
     QCoreApplication::processEvents();
@@ -247,18 +227,15 @@ void Form1::yieldToEvents()
     }
 }
 
-void Form1::closeWindow()
-{
+void Form1::closeWindow() {
     close();
 }
 
-Dispatch& Form1::progressBar()
-{
+Dispatch& Form1::progressBar() {
     return *ProgressBar1;
 }
 
-bool Form1::eventFilter(QObject* watched, QEvent* event)
-{
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
     // Key preview: the window sees every key before the control that has the focus, which still
     // receives it afterwards. A key the focused control ignores travels on to its parents as the
     // same event, so only its first receiver counts.
@@ -267,14 +244,14 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
         QWidget* focus = QApplication::focusWidget();
         if (receiver->window() == this && (receiver == focus || (focus == nullptr && receiver == this))) {
             const auto* key = static_cast<QKeyEvent*>(event);
-            emit keyDown(key->key() == Qt::Key_Escape ? escapeKeyCode : key->key(), shiftState(key->modifiers()));
+            emit keyDown(key->key() == Qt::Key_Escape ? escapeKeyCode : key->key(),
+                         shiftState(key->modifiers()));
         }
     }
     return QMainWindow::eventFilter(watched, event);
 }
 
-void Form1::showEvent(QShowEvent* event)
-{
+void Form1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (m_centred)
         return;
@@ -283,21 +260,18 @@ void Form1::showEvent(QShowEvent* event)
         move(display->availableGeometry().center() - frameGeometry().center() + pos());
 }
 
-void Form1::changeEvent(QEvent* event)
-{
+void Form1::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange)
         emit resized();
 }
 
-void Form1::resizeEvent(QResizeEvent* event)
-{
+void Form1::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     emit resized();
 }
 
-void Form1::closeEvent(QCloseEvent* event)
-{
+void Form1::closeEvent(QCloseEvent* event) {
     event->accept();
     emit closing(event);
 }

@@ -10,8 +10,8 @@ namespace vellum {
 
 namespace {
 
-QLabel* transparentLabel(QWidget* parent, const char* name, const QString& text, QColor colour, QRect geometry)
-{
+QLabel* transparentLabel(QWidget* parent, const char* name, const QString& text, QColor colour,
+                         QRect geometry) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(name);
     label->setTextFormat(Qt::PlainText);
@@ -25,8 +25,8 @@ QLabel* transparentLabel(QWidget* parent, const char* name, const QString& text,
 
 } // namespace
 
-Form2::Form2(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), m_picture(aboutPicture())
-{
+Form2::Form2(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), m_picture(aboutPicture()) {
     setObjectName("Form2");
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowIcon(aboutIcon());
@@ -51,8 +51,7 @@ Form2::Form2(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindow
         closer->installEventFilter(this);
 }
 
-void Form2::paintEvent(QPaintEvent*)
-{
+void Form2::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     // The picture is drawn unscaled from the client area's top-left corner; only what fits shows.
     painter.drawPixmap(frameWidth, frameWidth, m_picture, 0, 0, clientSize.width(), clientSize.height());
@@ -61,15 +60,14 @@ void Form2::paintEvent(QPaintEvent*)
         painter.drawRect(rect().adjusted(ring, ring, -ring - 1, -ring - 1));
 }
 
-void Form2::mouseReleaseEvent(QMouseEvent* event)
-{
+void Form2::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton)
         Form_Click();
 }
 
-bool Form2::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() != QEvent::MouseButtonRelease || static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
+bool Form2::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::MouseButtonRelease ||
+        static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
         return QWidget::eventFilter(watched, event);
     // Image1, Label1 and Label3 close the window; the bottom line has no click handler and keeps it open.
     if (watched != Label4)
@@ -77,8 +75,7 @@ bool Form2::eventFilter(QObject* watched, QEvent* event)
     return true;
 }
 
-void Form2::Form_Click()
-{
+void Form2::Form_Click() {
     close();
 }
 

@@ -5,16 +5,14 @@
 
 namespace vellum {
 
-Panel3D::Panel3D(Bevel bevel, QWidget* parent) : QLabel(parent)
-{
+Panel3D::Panel3D(Bevel bevel, QWidget* parent) : QLabel(parent) {
     setFrameStyle(QFrame::Panel | (bevel == Bevel::Sunken ? QFrame::Sunken : QFrame::Raised));
     setLineWidth(1);
     setAutoFillBackground(true);
     setTextFormat(Qt::PlainText);
 }
 
-void Panel3D::mouseReleaseEvent(QMouseEvent* event)
-{
+void Panel3D::mouseReleaseEvent(QMouseEvent* event) {
     QLabel::mouseReleaseEvent(event);
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         emit clicked();
@@ -24,8 +22,7 @@ void Panel3D::mouseReleaseEvent(QMouseEvent* event)
 
 namespace vellum {
 
-void Panel3D::paintEvent(QPaintEvent* event)
-{
+void Panel3D::paintEvent(QPaintEvent* event) {
     if (!m_engraved) {
         QLabel::paintEvent(event);
         return;

@@ -14,7 +14,10 @@ public:
 
     // Text in the panel's own face colour can only be seen cut into the panel: it is then drawn
     // engraved, a light edge below a dark one.
-    void setEngraved(bool engraved) { m_engraved = engraved; update(); }
+    void setEngraved(bool engraved) {
+        m_engraved = engraved;
+        update();
+    }
 
 signals:
     void clicked();

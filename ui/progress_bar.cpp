@@ -6,22 +6,19 @@
 
 namespace vellum {
 
-ProgressBarControl::ProgressBarControl(QWidget* parent) : QProgressBar(parent)
-{
+ProgressBarControl::ProgressBarControl(QWidget* parent) : QProgressBar(parent) {
     setRange(0, 100);
     setValue(0);
     setTextVisible(false);
 }
 
-void ProgressBarControl::setPosition(std::int32_t position)
-{
+void ProgressBarControl::setPosition(std::int32_t position) {
     m_position = position;
     setValue(std::clamp(position, minimum(), maximum()));
 }
 
 std::optional<DispatchValue> ProgressBarControl::invoke(std::int32_t dispatchId, DispatchKind kind,
-                                                        std::span<const DispatchValue> arguments)
-{
+                                                        std::span<const DispatchValue> arguments) {
     if (dispatchId != ProgressBarDispatchId::Position)
         return std::nullopt;
     if (kind == DispatchKind::PropertyGet && arguments.empty())

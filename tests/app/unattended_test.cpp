@@ -13,8 +13,7 @@ using namespace vellum::testing;
 
 namespace {
 
-QStringList fileLines(const QString& path)
-{
+QStringList fileLines(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
@@ -27,8 +26,7 @@ QStringList fileLines(const QString& path)
 
 class InstalledCopy {
 public:
-    InstalledCopy()
-    {
+    InstalledCopy() {
         const QString program = m_home.path() + "/vellum";
         QFile::copy(VELLUM_PROGRAM, program);
         QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -45,8 +43,7 @@ public:
     QString folder() const { return m_home.path(); }
     QString tree() const { return m_tree.path(); }
 
-    int run(const QStringList& arguments, QString* errorOutput = nullptr)
-    {
+    int run(const QStringList& arguments, QString* errorOutput = nullptr) {
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove("DISPLAY");
@@ -66,8 +63,7 @@ public:
 
     QString output() const { return m_output; }
 
-    QStringList viewerCalls() const
-    {
+    QStringList viewerCalls() const {
         QStringList calls;
         // The viewer is started without waiting for it; give it a moment to write.
         for (int attempt = 0; attempt < 50 && calls.isEmpty(); ++attempt) {
@@ -86,13 +82,11 @@ private:
     QString m_output;
 };
 
-void writeGood(const QString& path)
-{
+void writeGood(const QString& path) {
     writeFile(path.toStdString(), buildZip({{"notes.txt", "kept safe\n"}}).bytes);
 }
 
-void writeDamaged(const QString& path)
-{
+void writeDamaged(const QString& path) {
     BuiltZip zip = buildZip({{"notes.txt", std::string(3000, 'n'), 0}});
     zip.bytes[zip.entries[0].dataOffset + 100] ^= 0x20;
     writeFile(path.toStdString(), zip.bytes);
@@ -111,8 +105,7 @@ private slots:
     void answersVersionAndHelp();
 };
 
-void UnattendedTest::reportsBadArchivesAndExitsWithOne()
-{
+void UnattendedTest::reportsBadArchivesAndExitsWithOne() {
     InstalledCopy copy;
     QDir().mkpath(copy.tree() + "/Mixed/Deep");
     writeGood(copy.tree() + "/Mixed/Data.ZIP");
@@ -128,7 +121,8 @@ void UnattendedTest::reportsBadArchivesAndExitsWithOne()
     QVERIFY2(headerPattern.match(report[0]).hasMatch(), qPrintable(report[0]));
     QStringList bad = report.mid(1);
     bad.sort();
-    QCOMPARE(bad, (QStringList{shownTree + "mixed/deep/broken.zip", shownTree + "not-really.zip", shownTree + "top.zip"}));
+    QCOMPARE(bad, (QStringList{shownTree + "mixed/deep/broken.zip", shownTree + "not-really.zip",
+                               shownTree + "top.zip"}));
 
     const QStringList log = fileLines(copy.folder() + "/errors.log");
     QCOMPARE(log.size(), 7);
@@ -141,8 +135,7 @@ void UnattendedTest::reportsBadArchivesAndExitsWithOne()
     QCOMPARE(copy.viewerCalls(), QStringList{copy.folder() + "/errors.txt"});
 }
 
-void UnattendedTest::cleanTreeAppendsFourLinesAndExitsWithZero()
-{
+void UnattendedTest::cleanTreeAppendsFourLinesAndExitsWithZero() {
     InstalledCopy copy;
     writeGood(copy.tree() + "/one.zip");
     writeFile((copy.folder() + "/errors.txt").toStdString(), "kept\r\n");
@@ -159,8 +152,7 @@ void UnattendedTest::cleanTreeAppendsFourLinesAndExitsWithZero()
     QCOMPARE(fileLines(copy.folder() + "/errors.txt"), QStringList{"kept"});
 }
 
-void UnattendedTest::missingFolderExitsWithTwo()
-{
+void UnattendedTest::missingFolderExitsWithTwo() {
     InstalledCopy copy;
     QString errors;
 
@@ -174,8 +166,7 @@ void UnattendedTest::missingFolderExitsWithTwo()
     QCOMPARE(log[2], copy.tree().toLower() + "/nowhere/");
 }
 
-void UnattendedTest::answersVersionAndHelp()
-{
+void UnattendedTest::answersVersionAndHelp() {
     InstalledCopy copy;
     QCOMPARE(copy.run({"--version"}), 0);
     QVERIFY(copy.output().startsWith("Vellum 1.05\n"));

@@ -3,10 +3,10 @@
 // cut into any pieces, and damaged streams, which must never crash, hang or pass as good. Also the
 // PPMd samples, which must never be judged damaged.
 
+#include "codec_driver.h"
 #include "implode_codec.h"
 #include "reduce_codec.h"
 #include "shrink_codec.h"
-#include "codec_driver.h"
 #include "zip_tester.h"
 
 #include "legacy_encoders.h"

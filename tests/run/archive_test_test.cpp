@@ -23,15 +23,15 @@ private slots:
     void laterRunListsOnlyItsOwnBadArchives();
 };
 
-void ArchiveTestTest::judgesResultCodes_data()
-{
+void ArchiveTestTest::judgesResultCodes_data() {
     QTest::addColumn<std::int16_t>("probe");
     QTest::addColumn<std::int16_t>("verify");
     QTest::addColumn<bool>("verified");
     QTest::addColumn<bool>("bad");
 
     auto row = [](const char* name, int probe, int verify, bool verified, bool bad) {
-        QTest::newRow(name) << static_cast<std::int16_t>(probe) << static_cast<std::int16_t>(verify) << verified << bad;
+        QTest::newRow(name) << static_cast<std::int16_t>(probe) << static_cast<std::int16_t>(verify)
+                            << verified << bad;
     };
     row("probe 0 leads to a good verify", 0, 0, true, false);
     row("probe 140 leads to verify", 140, 0, true, false);
@@ -52,8 +52,7 @@ void ArchiveTestTest::judgesResultCodes_data()
     row("verify 10 is good", 0, 10, true, false);
 }
 
-void ArchiveTestTest::judgesResultCodes()
-{
+void ArchiveTestTest::judgesResultCodes() {
     QFETCH(std::int16_t, probe);
     QFETCH(std::int16_t, verify);
     QFETCH(bool, verified);
@@ -75,12 +74,12 @@ void ArchiveTestTest::judgesResultCodes()
     QCOMPARE(harness.launcher.requests.size(), std::size_t{bad ? 1u : 0u});
 }
 
-void ArchiveTestTest::abortReportedByComponentStopsTheWalk()
-{
+void ArchiveTestTest::abortReportedByComponentStopsTheWalk() {
     for (const bool duringVerify : {false, true}) {
         RunHarness harness;
         ScriptedZipTester& component = harness.useScriptedComponent();
-        component.scripts["a.zip"] = duringVerify ? ScriptedZipTester::Script{0, 190} : ScriptedZipTester::Script{190, 0};
+        component.scripts["a.zip"] =
+            duringVerify ? ScriptedZipTester::Script{0, 190} : ScriptedZipTester::Script{190, 0};
         harness.writeGoodArchive("a.zip");
         harness.makeFolder("sub");
         harness.writeGoodArchive("sub/b.zip");
@@ -107,8 +106,7 @@ void ArchiveTestTest::abortReportedByComponentStopsTheWalk()
     }
 }
 
-void ArchiveTestTest::refusedComponentCallEndsWalkButReportsWhatWasFound()
-{
+void ArchiveTestTest::refusedComponentCallEndsWalkButReportsWhatWasFound() {
     RunHarness harness;
     ScriptedZipTester& component = harness.useScriptedComponent();
     harness.makeFolder("a");
@@ -131,8 +129,7 @@ void ArchiveTestTest::refusedComponentCallEndsWalkButReportsWhatWasFound()
     QCOMPARE(log[1], std::string(" 1 tested - 1 bad"));
 }
 
-void ArchiveTestTest::countsLabelAfterFirstArchive()
-{
+void ArchiveTestTest::countsLabelAfterFirstArchive() {
     RunHarness harness;
     harness.writeGoodArchive("good.zip");
     harness.window.label3 = "left from an earlier run";
@@ -145,8 +142,7 @@ void ArchiveTestTest::countsLabelAfterFirstArchive()
     QCOMPARE(harness.window.label2, std::string("Done."));
 }
 
-void ArchiveTestTest::leftoverAbortDoesNotEndNextOperation()
-{
+void ArchiveTestTest::leftoverAbortDoesNotEndNextOperation() {
     // An abort set on the real component while no operation runs ends no operation.
     RunHarness harness;
     harness.writeGoodArchive("one.zip");
@@ -160,8 +156,7 @@ void ArchiveTestTest::leftoverAbortDoesNotEndNextOperation()
     QCOMPARE(harness.state.BadCount, 0);
 }
 
-void ArchiveTestTest::progressFollowsStatusEvents()
-{
+void ArchiveTestTest::progressFollowsStatusEvents() {
     RunHarness harness;
     harness.useScriptedComponent();
     harness.run.FindRecord.name = "Data.zip";
@@ -183,8 +178,7 @@ void ArchiveTestTest::progressFollowsStatusEvents()
     QCOMPARE(harness.window.progress.position, -3);
 }
 
-void ArchiveTestTest::laterRunListsOnlyItsOwnBadArchives()
-{
+void ArchiveTestTest::laterRunListsOnlyItsOwnBadArchives() {
     RunHarness harness;
     for (const char* name : {"x1.zip", "x2.zip", "x3.zip"})
         harness.writeBadArchive(name);

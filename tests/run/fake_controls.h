@@ -20,8 +20,7 @@ namespace vellum::testing {
 class FakeProgressBar final : public Dispatch {
 public:
     std::optional<DispatchValue> invoke(std::int32_t dispatchId, DispatchKind kind,
-                                        std::span<const DispatchValue> arguments) override
-    {
+                                        std::span<const DispatchValue> arguments) override {
         if (dispatchId != ProgressBarDispatchId::Position)
             return std::nullopt;
         if (kind == DispatchKind::PropertyGet)
@@ -41,8 +40,7 @@ public:
 class FakeFolderPicker final : public Dispatch {
 public:
     std::optional<DispatchValue> invoke(std::int32_t dispatchId, DispatchKind kind,
-                                        std::span<const DispatchValue> arguments) override
-    {
+                                        std::span<const DispatchValue> arguments) override {
         using namespace BrowseDialogDispatchId;
         if (dispatchId == Browse && kind == DispatchKind::Method) {
             ++browseCalls;
@@ -71,8 +69,7 @@ public:
     };
 
     std::optional<DispatchValue> invoke(std::int32_t dispatchId, DispatchKind kind,
-                                        std::span<const DispatchValue> arguments) override
-    {
+                                        std::span<const DispatchValue> arguments) override {
         if (refusedDispatchId == dispatchId && tested.size() >= refuseAfterArchives)
             return std::nullopt;
         if (kind == DispatchKind::PropertyPut) {
@@ -103,8 +100,7 @@ public:
         return std::nullopt;
     }
 
-    Script scriptFor(const std::string& path) const
-    {
+    Script scriptFor(const std::string& path) const {
         const std::string name = path.substr(path.rfind('/') + 1);
         const auto found = scripts.find(name);
         return found == scripts.end() ? Script{} : found->second;
@@ -130,8 +126,7 @@ public:
     void showNormalAndRepaint() override { minimized = false; }
     void setBusyPointer(bool busy) override { busyPointer = busy; }
     void setAnimationEnabled(bool enabled) override { animationEnabled = enabled; }
-    void setPanel1Caption(const std::string& text) override
-    {
+    void setPanel1Caption(const std::string& text) override {
         panel1 = text;
         if (!text.empty())
             panel1History.push_back(text);
@@ -140,8 +135,7 @@ public:
     void setLabel2Caption(const std::string& text) override { label2 = text; }
     void setLabel3Caption(const std::string& text) override { label3 = text; }
     void focusOption1() override { option1Focused = true; }
-    void yieldToEvents() override
-    {
+    void yieldToEvents() override {
         ++yields;
         if (onYield)
             onYield();

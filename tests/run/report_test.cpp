@@ -13,8 +13,7 @@ namespace {
 
 const QRegularExpression headerPattern(R"(^\d\d-\d\d-\d{4} \d\d:\d\d:\d\d (Aborted!)? (Command line)?$)");
 
-bool isHeader(const std::string& line, const char* abortField, const char* sourceField)
-{
+bool isHeader(const std::string& line, const char* abortField, const char* sourceField) {
     const auto match = headerPattern.match(QString::fromStdString(line));
     return match.hasMatch() && match.captured(1) == abortField && match.captured(2) == sourceField;
 }
@@ -31,8 +30,7 @@ private slots:
     void unwritableReportNeitherOpensAStaleOne();
 };
 
-void ReportTest::headerAndCountsLines()
-{
+void ReportTest::headerAndCountsLines() {
     std::tm time{};
     time.tm_year = 99;
     time.tm_mon = 2;
@@ -47,21 +45,22 @@ void ReportTest::headerAndCountsLines()
     QCOMPARE(reportCountsLine(1, 0), std::string(" 1 tested - 0 bad"));
 }
 
-void ReportTest::runWithBadArchivesWritesBothFiles()
-{
+void ReportTest::runWithBadArchivesWritesBothFiles() {
     RunHarness harness;
     harness.makeFolder("b");
     harness.writeBadArchive("first.zip");
     harness.writeGoodArchive("good.zip");
     harness.writeBadArchive("b/second.zip");
     harness.writeBadArchive("b/third.zip");
-    writeFile(harness.applicationFolder() + "/errors.txt", "an older report that is longer than the new one\r\n"
-                                                           "with more lines\r\nthan it\r\nhas\r\nhere\r\n");
+    writeFile(harness.applicationFolder() + "/errors.txt",
+              "an older report that is longer than the new one\r\n"
+              "with more lines\r\nthan it\r\nhas\r\nhere\r\n");
 
     harness.runFrom();
 
     QCOMPARE(harness.state.BadCount, 3);
-    std::vector<std::string> entries(harness.state.BadArchives.begin(), harness.state.BadArchives.begin() + 3);
+    std::vector<std::string> entries(harness.state.BadArchives.begin(),
+                                     harness.state.BadArchives.begin() + 3);
     const auto report = harness.reportLines("errors.txt");
     QCOMPARE(report.size(), std::size_t{4});
     QVERIFY2(isHeader(report[0], "", "Command line"), report[0].c_str());
@@ -79,12 +78,12 @@ void ReportTest::runWithBadArchivesWritesBothFiles()
     QCOMPARE(harness.sound.requests[0].path, harness.applicationFolder() + "/error.wav");
     QVERIFY(harness.sound.requests[0].mode == platform::SoundMode::Asynchronous);
     QCOMPARE(harness.launcher.requests.size(), std::size_t{1});
-    QCOMPARE(harness.launcher.requests[0].commandLine, "notepad.exe " + harness.applicationFolder() + "/errors.txt");
+    QCOMPARE(harness.launcher.requests[0].commandLine,
+             "notepad.exe " + harness.applicationFolder() + "/errors.txt");
     QVERIFY(harness.launcher.requests[0].style == platform::WindowStyle::ShowNormal);
 }
 
-void ReportTest::runWithoutBadArchivesAppendsFourLines()
-{
+void ReportTest::runWithoutBadArchivesAppendsFourLines() {
     RunHarness harness;
     harness.writeGoodArchive("good.zip");
     const std::string earlierReport = "an earlier report\r\n";
@@ -105,8 +104,7 @@ void ReportTest::runWithoutBadArchivesAppendsFourLines()
     QVERIFY(harness.launcher.requests.empty());
 }
 
-void ReportTest::interactiveRunHasNoSourceField()
-{
+void ReportTest::interactiveRunHasNoSourceField() {
     RunHarness harness("");
     harness.writeBadArchive("bad.zip");
     harness.window.picker.chosenFolder = harness.tree();
@@ -118,8 +116,7 @@ void ReportTest::interactiveRunHasNoSourceField()
     QVERIFY2(isHeader(report.at(0), "", ""), report.at(0).c_str());
 }
 
-void ReportTest::unwritableReportNeitherOpensAStaleOne()
-{
+void ReportTest::unwritableReportNeitherOpensAStaleOne() {
     // errors.txt cannot be written (a folder stands in its place): the log record is still whole,
     // and the viewer is not started on anything.
     RunHarness harness;

@@ -18,8 +18,7 @@ namespace vellum::testing {
 class RunHarness {
 public:
     explicit RunHarness(std::string commandLine = "x")
-        : run(state, window, RunServices{applicationFolder(), std::move(commandLine), sound, launcher})
-    {
+        : run(state, window, RunServices{applicationFolder(), std::move(commandLine), sound, launcher}) {
         wireComponent();
     }
 
@@ -29,22 +28,23 @@ public:
     std::string tree() const { return m_treeDir.path().toStdString() + "/"; }
 
     // How the run shows and reports a path under the tree: lower-cased.
-    std::string shown(const std::string& relative = {}) const { return platform::lowerCase(tree() + relative); }
+    std::string shown(const std::string& relative = {}) const {
+        return platform::lowerCase(tree() + relative);
+    }
 
-    void makeFolder(const std::string& relative) const { QDir().mkpath(QString::fromStdString(tree() + relative)); }
-    void writeGoodArchive(const std::string& relative) const
-    {
+    void makeFolder(const std::string& relative) const {
+        QDir().mkpath(QString::fromStdString(tree() + relative));
+    }
+    void writeGoodArchive(const std::string& relative) const {
         writeFile(tree() + relative, buildZip({{"readme.txt", "a good archive\n"}}).bytes);
     }
-    void writeBadArchive(const std::string& relative) const
-    {
+    void writeBadArchive(const std::string& relative) const {
         BuiltZip zip = buildZip({{"data.bin", std::string(4000, 'x'), 0}});
         zip.bytes[zip.entries[0].dataOffset + 10] ^= 0x01;
         writeFile(tree() + relative, zip.bytes);
     }
 
-    ScriptedZipTester& useScriptedComponent()
-    {
+    ScriptedZipTester& useScriptedComponent() {
         auto scripted = std::make_unique<ScriptedZipTester>();
         ScriptedZipTester& reference = *scripted;
         window.zip = std::move(scripted);
@@ -52,8 +52,7 @@ public:
     }
 
     // Starts a run from the command line at `folder` (default: the tree), as start-up does.
-    void runFrom(std::string folder = {})
-    {
+    void runFrom(std::string folder = {}) {
         if (folder.empty())
             folder = tree();
         state.StartFolderPath = folder;
@@ -62,8 +61,7 @@ public:
     }
 
     // The lines of a report file, each with its CR LF removed; fails the test on a bare LF.
-    std::vector<std::string> reportLines(const std::string& name) const
-    {
+    std::vector<std::string> reportLines(const std::string& name) const {
         QFile file(QString::fromStdString(applicationFolder() + "/" + name));
         std::vector<std::string> lines;
         if (!file.open(QIODevice::ReadOnly))
@@ -92,8 +90,7 @@ public:
     platform::RecordingLauncher launcher;
 
 private:
-    void wireComponent()
-    {
+    void wireComponent() {
         auto* tester = static_cast<ZipTester*>(window.zip.get());
         tester->onYield = [this] { window.yieldToEvents(); };
         tester->onStatus = [this](const ZipStatus& status) { run.ZipTester1_Status(status); };

@@ -13,8 +13,7 @@ using namespace vellum::testing;
 namespace {
 
 // The sub-folders of `folder` in the order the file system lists them.
-std::vector<std::string> listedSubFolders(const std::string& folder)
-{
+std::vector<std::string> listedSubFolders(const std::string& folder) {
     std::vector<std::string> names;
     platform::FolderListing listing(folder, "*.*");
     platform::FolderEntry entry;
@@ -41,8 +40,7 @@ private slots:
     void minimisedRunShowsSearchingThenRestores();
 };
 
-void WalkTest::visitsFoldersPreOrderDepthFirst()
-{
+void WalkTest::visitsFoldersPreOrderDepthFirst() {
     RunHarness harness;
     ScriptedZipTester& component = harness.useScriptedComponent();
     harness.makeFolder("b/d");
@@ -63,8 +61,7 @@ void WalkTest::visitsFoldersPreOrderDepthFirst()
     QCOMPARE(harness.state.TestedCount, 5);
 }
 
-void WalkTest::skipsDotFoldersButFindsHiddenFiles()
-{
+void WalkTest::skipsDotFoldersButFindsHiddenFiles() {
     RunHarness harness;
     ScriptedZipTester& component = harness.useScriptedComponent();
     harness.makeFolder(".cache");
@@ -76,8 +73,7 @@ void WalkTest::skipsDotFoldersButFindsHiddenFiles()
     QCOMPARE(component.tested, std::vector<std::string>{harness.shown(".hidden.zip")});
 }
 
-void WalkTest::symbolicLinkLoopDoesNotHang()
-{
+void WalkTest::symbolicLinkLoopDoesNotHang() {
     RunHarness harness;
     ScriptedZipTester& component = harness.useScriptedComponent();
     harness.makeFolder("sub");
@@ -89,8 +85,7 @@ void WalkTest::symbolicLinkLoopDoesNotHang()
     QCOMPARE(component.tested, std::vector<std::string>{harness.shown("sub/one.zip")});
 }
 
-void WalkTest::folderNamedLikeAnArchiveIsJudgedBad()
-{
+void WalkTest::folderNamedLikeAnArchiveIsJudgedBad() {
     RunHarness harness;
     harness.makeFolder("old.zip");
     harness.writeGoodArchive("old.zip/inner.zip");
@@ -103,8 +98,7 @@ void WalkTest::folderNamedLikeAnArchiveIsJudgedBad()
     QCOMPARE(harness.state.TestedCount, 3);
 }
 
-void WalkTest::mixedCaseNamesAreFoundAndOpened()
-{
+void WalkTest::mixedCaseNamesAreFoundAndOpened() {
     RunHarness harness;
     harness.makeFolder("Mixed");
     harness.writeGoodArchive("Mixed/Data.ZIP");
@@ -118,8 +112,7 @@ void WalkTest::mixedCaseNamesAreFoundAndOpened()
     QCOMPARE(harness.state.StartFolder, harness.shown("mixed/"));
 }
 
-void WalkTest::unreadableFolderIsSkipped()
-{
+void WalkTest::unreadableFolderIsSkipped() {
     if (geteuid() == 0)
         QSKIP("root reads every folder, so none can be made unreadable");
     RunHarness harness;
@@ -135,8 +128,7 @@ void WalkTest::unreadableFolderIsSkipped()
     QCOMPARE(component.tested, std::vector<std::string>{harness.shown("open.zip")});
 }
 
-void WalkTest::cancelDuringRunStopsTheWalk()
-{
+void WalkTest::cancelDuringRunStopsTheWalk() {
     RunHarness harness;
     ScriptedZipTester& component = harness.useScriptedComponent();
     harness.makeFolder("more");
@@ -163,8 +155,7 @@ void WalkTest::cancelDuringRunStopsTheWalk()
     QCOMPARE(log[1], std::string(" 1 tested - 0 bad"));
 }
 
-void WalkTest::stopBeforeFirstArchiveStillShowsPendingFolders()
-{
+void WalkTest::stopBeforeFirstArchiveStillShowsPendingFolders() {
     RunHarness harness;
     ScriptedZipTester& component = harness.useScriptedComponent();
     harness.writeGoodArchive("one.zip");
@@ -180,11 +171,11 @@ void WalkTest::stopBeforeFirstArchiveStillShowsPendingFolders()
     harness.runFrom();
 
     QVERIFY(component.tested.empty());
-    QCOMPARE(harness.window.panel1History, (std::vector<std::string>{harness.shown(), harness.shown("sub/")}));
+    QCOMPARE(harness.window.panel1History,
+             (std::vector<std::string>{harness.shown(), harness.shown("sub/")}));
 }
 
-void WalkTest::minimisedRunShowsSearchingThenRestores()
-{
+void WalkTest::minimisedRunShowsSearchingThenRestores() {
     RunHarness harness;
     harness.writeGoodArchive("one.zip");
     harness.window.minimized = true;

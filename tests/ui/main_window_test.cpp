@@ -2,7 +2,6 @@
 // that is cancelled or returns a folder, Cancel with no run, Escape during a run.
 
 #include "animated_icon.h"
-#include "window_fixture.h"
 #include "form1.h"
 #include "launcher.h"
 #include "progress_bar.h"
@@ -10,6 +9,7 @@
 #include "single_instance.h"
 #include "sound.h"
 #include "system_services.h"
+#include "window_fixture.h"
 #include "zip_builder.h"
 
 #include <QAction>
@@ -23,7 +23,6 @@
 using namespace vellum;
 using namespace vellum::testing;
 
-
 class MainWindowTest : public QObject {
     Q_OBJECT
 private slots:
@@ -34,8 +33,7 @@ private slots:
     void escapeFromFocusedButtonStopsRun();
 };
 
-void MainWindowTest::browseCancelledChangesNothing()
-{
+void MainWindowTest::browseCancelledChangesNothing() {
     Window window;
     QTest::mouseClick(window.form.Command1, Qt::LeftButton);
 
@@ -48,8 +46,7 @@ void MainWindowTest::browseCancelledChangesNothing()
     QVERIFY(window.sound.requests.empty());
 }
 
-void MainWindowTest::browseNormalisesChosenFolder()
-{
+void MainWindowTest::browseNormalisesChosenFolder() {
     Window window;
     QTemporaryDir tree;
     QDir().mkpath(tree.path() + "/Archive/Old");
@@ -68,15 +65,13 @@ void MainWindowTest::browseNormalisesChosenFolder()
     QVERIFY(QFile::exists(window.logPath()));
 }
 
-void MainWindowTest::browseMenuEntryStartsTheSameRun()
-{
+void MainWindowTest::browseMenuEntryStartsTheSameRun() {
     Window window;
     window.form.browse->trigger();
     QCOMPARE(window.picker->browseCalls, 1);
 }
 
-void MainWindowTest::cancelWithoutRun()
-{
+void MainWindowTest::cancelWithoutRun() {
     Window window;
     QVERIFY(QTest::qWaitForWindowActive(&window.form));
     window.form.ProgressBar1->setPosition(40);
@@ -98,8 +93,7 @@ void MainWindowTest::cancelWithoutRun()
     QVERIFY(!log.readLine().contains("Aborted!"));
 }
 
-void MainWindowTest::escapeFromFocusedButtonStopsRun()
-{
+void MainWindowTest::escapeFromFocusedButtonStopsRun() {
     Window window;
     QVERIFY(QTest::qWaitForWindowActive(&window.form));
     auto scripted = std::make_unique<ScriptedZipTester>();

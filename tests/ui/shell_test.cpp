@@ -9,16 +9,16 @@
 #include "zip_builder.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDialog>
 #include <QFileSystemModel>
-#include <QTimer>
-#include <QTreeView>
-#include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
+#include <QTreeView>
 #include <QtTest>
 
 using namespace vellum;
@@ -44,8 +44,7 @@ private slots:
     void folderPickerShowsPromptsAndSelection();
 };
 
-void ShellTest::controlsStandAtTheirRectangles_data()
-{
+void ShellTest::controlsStandAtTheirRectangles_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QRect>("rectangle");
     QTest::newRow("Frame1") << "Frame1" << QRect(8, 2, 294, 184);
@@ -61,8 +60,7 @@ void ShellTest::controlsStandAtTheirRectangles_data()
     QTest::newRow("Option1") << "Option1" << QRect(75, 212, 57, 19);
 }
 
-void ShellTest::controlsStandAtTheirRectangles()
-{
+void ShellTest::controlsStandAtTheirRectangles() {
     QFETCH(QString, name);
     QFETCH(QRect, rectangle);
     Window window;
@@ -73,8 +71,7 @@ void ShellTest::controlsStandAtTheirRectangles()
     QCOMPARE(QRect(control->mapTo(client, QPoint(0, 0)), control->size()), rectangle);
 }
 
-void ShellTest::freshWindowShowsOnlyCaptionsAndInitials()
-{
+void ShellTest::freshWindowShowsOnlyCaptionsAndInitials() {
     Window window;
     QCOMPARE(window.form.windowTitle(), QString("Vellum"));
     for (QLabel* label : {window.form.Label1, window.form.Label2, window.form.Label3,
@@ -91,8 +88,7 @@ void ShellTest::freshWindowShowsOnlyCaptionsAndInitials()
     QCOMPARE(menus, (QStringList{"&File", "&Help"}));
 }
 
-void ShellTest::escapeWhenIdleChangesNothing()
-{
+void ShellTest::escapeWhenIdleChangesNothing() {
     Window window;
     window.form.Label1->setText("kept");
     window.form.ProgressBar1->setPosition(30);
@@ -101,8 +97,7 @@ void ShellTest::escapeWhenIdleChangesNothing()
     QCOMPARE(window.form.ProgressBar1->position(), 30);
 }
 
-void ShellTest::exitWhenIdleClosesWithoutReport()
-{
+void ShellTest::exitWhenIdleClosesWithoutReport() {
     Window window;
     window.form.exit->trigger();
     QVERIFY(!window.form.isVisible());
@@ -110,8 +105,7 @@ void ShellTest::exitWhenIdleClosesWithoutReport()
     QVERIFY(!QFile::exists(window.logPath()));
 }
 
-void ShellTest::exitDuringRunWritesReportThenCloses()
-{
+void ShellTest::exitDuringRunWritesReportThenCloses() {
     Window window;
     ScriptedZipTester& component = window.useScriptedComponent();
     QTemporaryDir tree;
@@ -138,8 +132,7 @@ void ShellTest::exitDuringRunWritesReportThenCloses()
     QCOMPARE(window.launcher.requests.size(), std::size_t{1}); // the report opened in the viewer
 }
 
-void ShellTest::systemCloseDuringRunActsAsExit()
-{
+void ShellTest::systemCloseDuringRunActsAsExit() {
     Window window;
     ScriptedZipTester& component = window.useScriptedComponent();
     QTemporaryDir tree;
@@ -157,8 +150,7 @@ void ShellTest::systemCloseDuringRunActsAsExit()
     QVERIFY(QFile::exists(window.logPath()));
 }
 
-void ShellTest::minimisedRunShowsProgressAndRestoresCaption()
-{
+void ShellTest::minimisedRunShowsProgressAndRestoresCaption() {
     Window window;
     QTemporaryDir tree;
     QDir().mkpath(tree.path() + "/Sub");
@@ -166,7 +158,8 @@ void ShellTest::minimisedRunShowsProgressAndRestoresCaption()
               buildZip({{"big.bin", std::string(8 << 20, 'b'), 0}}).bytes);
     window.picker->chosenFolder = tree.path().toStdString();
     QStringList captions;
-    connect(&window.form, &QWidget::windowTitleChanged, &window.form, [&](const QString& title) { captions << title; });
+    connect(&window.form, &QWidget::windowTitleChanged, &window.form,
+            [&](const QString& title) { captions << title; });
     window.form.showMinimized();
 
     QTest::mouseClick(window.form.Command1, Qt::LeftButton);
@@ -182,8 +175,7 @@ void ShellTest::minimisedRunShowsProgressAndRestoresCaption()
     QCOMPARE(window.form.windowTitle(), QString("Vellum"));
 }
 
-void ShellTest::openLogOnlyWhenLogExists()
-{
+void ShellTest::openLogOnlyWhenLogExists() {
     Window window;
     window.form.log->trigger();
     QVERIFY(window.launcher.requests.empty());
@@ -195,8 +187,7 @@ void ShellTest::openLogOnlyWhenLogExists()
     QVERIFY(window.launcher.requests[0].style == platform::WindowStyle::ShowNormal);
 }
 
-void ShellTest::menuCommandLines()
-{
+void ShellTest::menuCommandLines() {
     Window window;
     window.form.contents->trigger();
     window.form.email->trigger();
@@ -211,8 +202,7 @@ void ShellTest::menuCommandLines()
     QVERIFY(requests[2].style == platform::WindowStyle::ShowNormal);
 }
 
-void ShellTest::aboutTwiceGivesOneWindow()
-{
+void ShellTest::aboutTwiceGivesOneWindow() {
     Window window;
     window.form.about->trigger();
     Form2* first = window.shell.aboutWindow();
@@ -228,14 +218,12 @@ void ShellTest::aboutTwiceGivesOneWindow()
     QVERIFY(first->isVisible());
 }
 
-void ShellTest::panelClickPlaysSynchronouslyThenCloses()
-{
+void ShellTest::panelClickPlaysSynchronouslyThenCloses() {
     Window window;
     bool shownWhilePlaying = false;
     struct ObservingPlayer final : platform::SoundPlayer {
         std::function<void()> onPlay;
-        void play(const std::string&, platform::SoundMode mode) override
-        {
+        void play(const std::string&, platform::SoundMode mode) override {
             if (mode == platform::SoundMode::Synchronous)
                 onPlay();
         }
@@ -244,7 +232,8 @@ void ShellTest::panelClickPlaysSynchronouslyThenCloses()
     ObservingPlayer player;
     RunState state;
     Form1 form;
-    Shell shell(form, state, ShellServices{window.folder(), {}, player, window.launcher, window.singleInstance});
+    Shell shell(form, state,
+                ShellServices{window.folder(), {}, player, window.launcher, window.singleInstance});
     player.onPlay = [&] { shownWhilePlaying = shell.aboutWindow() && shell.aboutWindow()->isVisible(); };
     form.show();
 
@@ -254,14 +243,14 @@ void ShellTest::panelClickPlaysSynchronouslyThenCloses()
     QVERIFY(!shell.aboutWindow() || !shell.aboutWindow()->isVisible());
 }
 
-void ShellTest::aboutWindowClosesOnClicks()
-{
+void ShellTest::aboutWindowClosesOnClicks() {
     Window window;
     for (const char* target : {"Form2", "Image1", "Label1", "Label3"}) {
         window.form.about->trigger();
         Form2* about = window.shell.aboutWindow();
         QWidget* clicked = QString(target) == "Form2" ? about : about->findChild<QWidget*>(target);
-        QTest::mouseClick(clicked, Qt::LeftButton, {}, QString(target) == "Form2" ? QPoint(200, 150) : QPoint(2, 2));
+        QTest::mouseClick(clicked, Qt::LeftButton, {},
+                          QString(target) == "Form2" ? QPoint(200, 150) : QPoint(2, 2));
         QVERIFY2(!about->isVisible(), target);
     }
     window.form.about->trigger();
@@ -271,8 +260,7 @@ void ShellTest::aboutWindowClosesOnClicks()
     QCOMPARE(about->size(), QSize(358, 247));
 }
 
-void ShellTest::secondCopyRestoresTheWindow()
-{
+void ShellTest::secondCopyRestoresTheWindow() {
     Window window;
     QVERIFY(!window.singleInstance.anotherIsRunning());
     window.form.showMinimized();
@@ -286,15 +274,15 @@ void ShellTest::secondCopyRestoresTheWindow()
     QCOMPARE(window.form.windowTitle(), QString("Vellum"));
 }
 
-void ShellTest::folderPickerShowsPromptsAndSelection()
-{
+void ShellTest::folderPickerShowsPromptsAndSelection() {
     Form1 form;
     form.show();
     std::vector<std::string> selections;
     form.onSelectionChanged = [&](std::string& selection, std::int32_t) {
         selections.push_back(selection);
         // The handler writes the selection back into the picker, which shows it.
-        form.BrowseDialog1().invoke(0x6803000B, DispatchKind::PropertyPut, std::vector<DispatchValue>{selection});
+        form.BrowseDialog1().invoke(0x6803000B, DispatchKind::PropertyPut,
+                                    std::vector<DispatchValue>{selection});
     };
     QStringList promptsSeen;
     QString selectionShown;

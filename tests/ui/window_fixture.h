@@ -18,8 +18,7 @@ struct Window {
     explicit Window(std::string commandLine = {})
         : shell(form, state,
                 ShellServices{applicationDir.path().toStdString(), std::move(commandLine), sound, launcher,
-                              singleInstance})
-    {
+                              singleInstance}) {
         auto fakePicker = std::make_unique<FakeFolderPicker>();
         picker = fakePicker.get();
         form.replaceBrowseDialog(std::move(fakePicker));
@@ -27,8 +26,7 @@ struct Window {
     }
 
     // Puts a scripted component in the real one's place, for runs that must stop at an exact moment.
-    ScriptedZipTester& useScriptedComponent()
-    {
+    ScriptedZipTester& useScriptedComponent() {
         auto scripted = std::make_unique<ScriptedZipTester>();
         ScriptedZipTester& reference = *scripted;
         form.replaceZipTester(std::move(scripted));
