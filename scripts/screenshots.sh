@@ -6,7 +6,6 @@ top="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$top/build}"
 out="${1:-$top/docs}"
 work="$(mktemp -d)"
-display=":$((90 + RANDOM % 100))"
 xvfb_pid=""
 cleanup() {
     pkill -f "$work/vellum" 2>/dev/null || true
@@ -21,11 +20,13 @@ mkdir -p "$out"
 cp "$build/vellum" "$build/thunder.wav" "$build/error.wav" "$build/Vellum.hlp" "$work/"
 "$build/bench/make_bench_tree" small "$work/tree" 6000 >/dev/null
 
-Xvfb "$display" -screen 0 400x300x24 -nolisten tcp >/dev/null 2>&1 &
+# The server picks a free display number itself and writes it out once it accepts connections.
+Xvfb -displayfd 3 -screen 0 400x300x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 xvfb_pid=$!
-export DISPLAY="$display" TMPDIR="$work"
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "the virtual display did not start" >&2; exit 1; }
+export DISPLAY=":$(tr -d '[:space:]' < "$work/display")" TMPDIR="$work"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 
 wait_for_window() { # title
     for _ in $(seq 100); do xdotool search --name "$1" >/dev/null 2>&1 && return 0; sleep 0.1; done

@@ -15,6 +15,7 @@ QLabel* transparentLabel(QWidget* parent, const char* name, const QString& text,
     auto* label = new QLabel(text, parent);
     label->setObjectName(name);
     label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setAttribute(Qt::WA_TranslucentBackground);
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, colour);
