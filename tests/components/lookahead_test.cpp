@@ -5,6 +5,7 @@
 
 #include "caller_protocol.h"
 #include "lookahead_verdicts.h"
+#include "sample_data.h"
 #include "zip_builder.h"
 #include "zip_engine.h"
 #include "zip_tester.h"
@@ -24,29 +25,6 @@ using namespace vellum::testing;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string sampleText(std::size_t length, unsigned seed) {
-    static const char* const words[] = {"archive ", "entry ",  "central ", "directory ", "local ", "header ",
-                                        "deflate ", "stored ", "crc ",     "zip64 ",     "\n",     "data "};
-    std::string text;
-    unsigned state = seed;
-    while (text.size() < length) {
-        state = state * 1103515245u + 12345u;
-        text += words[(state >> 16) % 12];
-    }
-    text.resize(length);
-    return text;
-}
-
-std::string sampleBinary(std::size_t length, unsigned seed) {
-    std::string bytes(length, '\0');
-    unsigned state = seed;
-    for (char& byte : bytes) {
-        state = state * 1664525u + 1013904223u;
-        byte = static_cast<char>(state >> 24);
-    }
-    return bytes;
-}
 
 BuiltZip goodArchive(unsigned seed) {
     return buildZip({{"readme.txt", sampleText(3000, seed), 0},

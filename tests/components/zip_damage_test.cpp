@@ -2,6 +2,7 @@
 // test run judges it: the exact codes, and whether the archive comes out good or bad.
 
 #include "caller_protocol.h"
+#include "sample_data.h"
 #include "zip_builder.h"
 #include "zip_tester.h"
 
@@ -15,30 +16,6 @@ using namespace vellum::testing;
 namespace {
 
 constexpr int NotRun = -1;
-
-// Deterministic text that deflate compresses well but not to nothing.
-std::string sampleText(std::size_t length, unsigned seed = 1) {
-    static const char* const words[] = {"archive ", "entry ",  "central ", "directory ", "local ", "header ",
-                                        "deflate ", "stored ", "crc ",     "zip64 ",     "\n",     "data "};
-    std::string text;
-    unsigned state = seed;
-    while (text.size() < length) {
-        state = state * 1103515245u + 12345u;
-        text += words[(state >> 16) % 12];
-    }
-    text.resize(length);
-    return text;
-}
-
-std::string sampleBinary(std::size_t length, unsigned seed = 7) {
-    std::string bytes(length, '\0');
-    unsigned state = seed;
-    for (char& byte : bytes) {
-        state = state * 1664525u + 1013904223u;
-        byte = static_cast<char>(state >> 24);
-    }
-    return bytes;
-}
 
 std::vector<ZipBuilderEntry> baseEntries() {
     return {
