@@ -1,5 +1,7 @@
 #include "huge_archive_writer.h"
 
+#include "zip_builder.h"
+
 #include <zlib.h>
 
 #include <cstdio>
@@ -12,97 +14,86 @@ namespace vellum::bench {
 
 namespace {
 
+using testing::appendLe16;
+using testing::appendLe32;
+using testing::appendLe64;
+
 constexpr std::uint32_t Saturated32 = 0xFFFFFFFFu;
 constexpr char EntryName[] = "huge.log";
-
-void put16(std::string& out, std::uint64_t value) {
-    for (int shift = 0; shift < 16; shift += 8)
-        out.push_back(static_cast<char>((value >> shift) & 0xFF));
-}
-
-void put32(std::string& out, std::uint64_t value) {
-    for (int shift = 0; shift < 32; shift += 8)
-        out.push_back(static_cast<char>((value >> shift) & 0xFF));
-}
-
-void put64(std::string& out, std::uint64_t value) {
-    for (int shift = 0; shift < 64; shift += 8)
-        out.push_back(static_cast<char>((value >> shift) & 0xFF));
-}
 
 // A local header whose sizes live in its zip64 field; they are written as zero first and patched
 // once the data has been streamed.
 std::string localHeader(std::uint32_t crc, std::uint64_t compressed, std::uint64_t size) {
     std::string out;
-    put32(out, 0x04034b50);
-    put16(out, 45);
-    put16(out, 0);
-    put16(out, 8);
-    put16(out, 0x6000);
-    put16(out, 0x5821);
-    put32(out, crc);
-    put32(out, Saturated32);
-    put32(out, Saturated32);
-    put16(out, sizeof EntryName - 1);
-    put16(out, 20);
+    appendLe32(out, 0x04034b50);
+    appendLe16(out, 45);
+    appendLe16(out, 0);
+    appendLe16(out, 8);
+    appendLe16(out, 0x6000);
+    appendLe16(out, 0x5821);
+    appendLe32(out, crc);
+    appendLe32(out, Saturated32);
+    appendLe32(out, Saturated32);
+    appendLe16(out, sizeof EntryName - 1);
+    appendLe16(out, 20);
     out += EntryName;
-    put16(out, 0x0001);
-    put16(out, 16);
-    put64(out, size);
-    put64(out, compressed);
+    appendLe16(out, 0x0001);
+    appendLe16(out, 16);
+    appendLe64(out, size);
+    appendLe64(out, compressed);
     return out;
 }
 
 std::string directoryAndEnd(std::uint32_t crc, std::uint64_t compressed, std::uint64_t size,
                             std::uint64_t directoryOffset) {
     std::string out;
-    put32(out, 0x02014b50);
-    put16(out, 45);
-    put16(out, 45);
-    put16(out, 0);
-    put16(out, 8);
-    put16(out, 0x6000);
-    put16(out, 0x5821);
-    put32(out, crc);
-    put32(out, Saturated32);
-    put32(out, Saturated32);
-    put16(out, sizeof EntryName - 1);
-    put16(out, 20);
-    put16(out, 0);
-    put16(out, 0);
-    put16(out, 0);
-    put32(out, 0);
-    put32(out, 0);
+    appendLe32(out, 0x02014b50);
+    appendLe16(out, 45);
+    appendLe16(out, 45);
+    appendLe16(out, 0);
+    appendLe16(out, 8);
+    appendLe16(out, 0x6000);
+    appendLe16(out, 0x5821);
+    appendLe32(out, crc);
+    appendLe32(out, Saturated32);
+    appendLe32(out, Saturated32);
+    appendLe16(out, sizeof EntryName - 1);
+    appendLe16(out, 20);
+    appendLe16(out, 0);
+    appendLe16(out, 0);
+    appendLe16(out, 0);
+    appendLe32(out, 0);
+    appendLe32(out, 0);
     out += EntryName;
-    put16(out, 0x0001);
-    put16(out, 16);
-    put64(out, size);
-    put64(out, compressed);
+    appendLe16(out, 0x0001);
+    appendLe16(out, 16);
+    appendLe64(out, size);
+    appendLe64(out, compressed);
     const std::uint64_t directorySize = out.size();
 
     const std::uint64_t zip64EndOffset = directoryOffset + directorySize;
-    put32(out, 0x06064b50);
-    put64(out, 44);
-    put16(out, 45);
-    put16(out, 45);
-    put32(out, 0);
-    put32(out, 0);
-    put64(out, 1);
-    put64(out, 1);
-    put64(out, directorySize);
-    put64(out, directoryOffset);
-    put32(out, 0x07064b50);
-    put32(out, 0);
-    put64(out, zip64EndOffset);
-    put32(out, 1);
-    put32(out, 0x06054b50);
-    put16(out, 0);
-    put16(out, 0);
-    put16(out, 0xFFFF);
-    put16(out, 0xFFFF);
-    put32(out, Saturated32);
-    put32(out, Saturated32);
-    put16(out, 0);
+    appendLe32(out, 0x06064b50);
+    appendLe64(out, 44);
+    appendLe16(out, 45);
+    appendLe16(out, 45);
+    appendLe32(out, 0);
+    appendLe32(out, 0);
+    appendLe64(out, 1);
+    appendLe64(out, 1);
+    appendLe64(out, directorySize);
+    appendLe64(out, directoryOffset);
+    appendLe32(out, 0x07064b50);
+    appendLe32(out, 0);
+    appendLe64(out, zip64EndOffset);
+    appendLe32(out, 1);
+    appendLe32(out, 0x06054b50);
+    appendLe16(out, 0);
+    appendLe16(out, 0);
+    appendLe16(out, 0xFFFF);
+    appendLe16(out, 0xFFFF);
+    appendLe32(out, Saturated32);
+    appendLe32(out, Saturated32);
+    appendLe16(out, 0);
     return out;
 }
 

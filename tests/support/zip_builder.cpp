@@ -20,21 +20,6 @@ constexpr std::uint16_t Saturated16 = 0xFFFFu;
     std::abort();
 }
 
-void put16(std::string& out, std::uint64_t value) {
-    for (int shift = 0; shift < 16; shift += 8)
-        out.push_back(static_cast<char>((value >> shift) & 0xFF));
-}
-
-void put32(std::string& out, std::uint64_t value) {
-    for (int shift = 0; shift < 32; shift += 8)
-        out.push_back(static_cast<char>((value >> shift) & 0xFF));
-}
-
-void put64(std::string& out, std::uint64_t value) {
-    for (int shift = 0; shift < 64; shift += 8)
-        out.push_back(static_cast<char>((value >> shift) & 0xFF));
-}
-
 std::uint32_t clamp32(std::uint64_t value) {
     return value > Saturated32 ? Saturated32 : static_cast<std::uint32_t>(value);
 }
@@ -68,48 +53,48 @@ PreparedEntry prepare(const ZipBuilderEntry& entry) {
 void writeLocalHeader(std::string& out, const ZipBuilderEntry& entry, const PreparedEntry& prepared) {
     std::string extra;
     if (entry.zip64) {
-        put16(extra, 0x0001);
-        put16(extra, 16);
-        put64(extra, entry.dataDescriptor ? 0 : prepared.uncompressedSize);
-        put64(extra, entry.dataDescriptor ? 0 : prepared.payload.size());
+        appendLe16(extra, 0x0001);
+        appendLe16(extra, 16);
+        appendLe64(extra, entry.dataDescriptor ? 0 : prepared.uncompressedSize);
+        appendLe64(extra, entry.dataDescriptor ? 0 : prepared.payload.size());
     }
     extra += entry.localExtra;
 
-    put32(out, 0x04034b50);
-    put16(out, entry.zip64 ? 45 : 20);
-    put16(out, prepared.flags);
-    put16(out, entry.method);
-    put16(out, entry.dosTime);
-    put16(out, entry.dosDate);
+    appendLe32(out, 0x04034b50);
+    appendLe16(out, entry.zip64 ? 45 : 20);
+    appendLe16(out, prepared.flags);
+    appendLe16(out, entry.method);
+    appendLe16(out, entry.dosTime);
+    appendLe16(out, entry.dosDate);
     if (entry.zip64) {
-        put32(out, entry.dataDescriptor ? 0 : prepared.crc);
-        put32(out, Saturated32);
-        put32(out, Saturated32);
+        appendLe32(out, entry.dataDescriptor ? 0 : prepared.crc);
+        appendLe32(out, Saturated32);
+        appendLe32(out, Saturated32);
     } else if (entry.dataDescriptor) {
-        put32(out, 0);
-        put32(out, 0);
-        put32(out, 0);
+        appendLe32(out, 0);
+        appendLe32(out, 0);
+        appendLe32(out, 0);
     } else {
-        put32(out, prepared.crc);
-        put32(out, clamp32(prepared.payload.size()));
-        put32(out, clamp32(prepared.uncompressedSize));
+        appendLe32(out, prepared.crc);
+        appendLe32(out, clamp32(prepared.payload.size()));
+        appendLe32(out, clamp32(prepared.uncompressedSize));
     }
-    put16(out, entry.name.size());
-    put16(out, extra.size());
+    appendLe16(out, entry.name.size());
+    appendLe16(out, extra.size());
     out += entry.name;
     out += extra;
 }
 
 void writeDescriptor(std::string& out, const ZipBuilderEntry& entry, const PreparedEntry& prepared) {
     if (entry.descriptorSignature)
-        put32(out, 0x08074b50);
-    put32(out, prepared.crc);
+        appendLe32(out, 0x08074b50);
+    appendLe32(out, prepared.crc);
     if (entry.zip64) {
-        put64(out, prepared.payload.size());
-        put64(out, prepared.uncompressedSize);
+        appendLe64(out, prepared.payload.size());
+        appendLe64(out, prepared.uncompressedSize);
     } else {
-        put32(out, prepared.payload.size());
-        put32(out, prepared.uncompressedSize);
+        appendLe32(out, prepared.payload.size());
+        appendLe32(out, prepared.uncompressedSize);
     }
 }
 
@@ -117,37 +102,58 @@ void writeCentralHeader(std::string& out, const ZipBuilderEntry& entry, const Pr
                         std::uint64_t localOffset) {
     std::string extra;
     if (entry.zip64) {
-        put16(extra, 0x0001);
-        put16(extra, 24);
-        put64(extra, prepared.uncompressedSize);
-        put64(extra, prepared.payload.size());
-        put64(extra, localOffset);
+        appendLe16(extra, 0x0001);
+        appendLe16(extra, 24);
+        appendLe64(extra, prepared.uncompressedSize);
+        appendLe64(extra, prepared.payload.size());
+        appendLe64(extra, localOffset);
     }
     extra += entry.centralExtra;
 
-    put32(out, 0x02014b50);
-    put16(out, 0x031E); // made by Unix, version 3.0
-    put16(out, entry.zip64 ? 45 : 20);
-    put16(out, prepared.flags);
-    put16(out, entry.method);
-    put16(out, entry.dosTime);
-    put16(out, entry.dosDate);
-    put32(out, prepared.crc);
-    put32(out, entry.zip64 ? Saturated32 : clamp32(prepared.payload.size()));
-    put32(out, entry.zip64 ? Saturated32 : clamp32(prepared.uncompressedSize));
-    put16(out, entry.name.size());
-    put16(out, extra.size());
-    put16(out, entry.comment.size());
-    put16(out, 0); // disk number start
-    put16(out, 0); // internal attributes
-    put32(out, entry.externalAttributes);
-    put32(out, entry.zip64 ? Saturated32 : clamp32(localOffset));
+    appendLe32(out, 0x02014b50);
+    appendLe16(out, 0x031E); // made by Unix, version 3.0
+    appendLe16(out, entry.zip64 ? 45 : 20);
+    appendLe16(out, prepared.flags);
+    appendLe16(out, entry.method);
+    appendLe16(out, entry.dosTime);
+    appendLe16(out, entry.dosDate);
+    appendLe32(out, prepared.crc);
+    appendLe32(out, entry.zip64 ? Saturated32 : clamp32(prepared.payload.size()));
+    appendLe32(out, entry.zip64 ? Saturated32 : clamp32(prepared.uncompressedSize));
+    appendLe16(out, entry.name.size());
+    appendLe16(out, extra.size());
+    appendLe16(out, entry.comment.size());
+    appendLe16(out, 0); // disk number start
+    appendLe16(out, 0); // internal attributes
+    appendLe32(out, entry.externalAttributes);
+    appendLe32(out, entry.zip64 ? Saturated32 : clamp32(localOffset));
     out += entry.name;
     out += extra;
     out += entry.comment;
 }
 
 } // namespace
+
+namespace {
+
+void appendLittleEndian(std::string& out, std::uint64_t value, int bytes) {
+    for (int shift = 0; shift < 8 * bytes; shift += 8)
+        out.push_back(static_cast<char>((value >> shift) & 0xFF));
+}
+
+} // namespace
+
+void appendLe16(std::string& out, std::uint64_t value) {
+    appendLittleEndian(out, value, 2);
+}
+
+void appendLe32(std::string& out, std::uint64_t value) {
+    appendLittleEndian(out, value, 4);
+}
+
+void appendLe64(std::string& out, std::uint64_t value) {
+    appendLittleEndian(out, value, 8);
+}
 
 BuiltZip buildZip(const std::vector<ZipBuilderEntry>& entries, const ZipBuilderOptions& options) {
     BuiltZip built;
@@ -191,34 +197,34 @@ BuiltZip buildZip(const std::vector<ZipBuilderEntry>& entries, const ZipBuilderO
                                 directorySize >= Saturated32 || directoryOffset >= Saturated32;
     if (zip64EndRecord) {
         built.zip64EndRecordOffset = out.size();
-        put32(out, 0x06064b50);
-        put64(out, 44);
-        put16(out, 0x031E);
-        put16(out, 45);
-        put32(out, 0);
-        put32(out, 0);
-        put64(out, entries.size());
-        put64(out, entries.size());
-        put64(out, directorySize);
-        put64(out, directoryOffset);
+        appendLe32(out, 0x06064b50);
+        appendLe64(out, 44);
+        appendLe16(out, 0x031E);
+        appendLe16(out, 45);
+        appendLe32(out, 0);
+        appendLe32(out, 0);
+        appendLe64(out, entries.size());
+        appendLe64(out, entries.size());
+        appendLe64(out, directorySize);
+        appendLe64(out, directoryOffset);
         built.zip64LocatorOffset = out.size();
-        put32(out, 0x07064b50);
-        put32(out, 0);
-        put64(out, built.zip64EndRecordOffset - base);
-        put32(out, 1);
+        appendLe32(out, 0x07064b50);
+        appendLe32(out, 0);
+        appendLe64(out, built.zip64EndRecordOffset - base);
+        appendLe32(out, 1);
     }
 
     built.endRecordOffset = out.size();
-    put32(out, 0x06054b50);
-    put16(out, 0);
-    put16(out, 0);
+    appendLe32(out, 0x06054b50);
+    appendLe16(out, 0);
+    appendLe16(out, 0);
     const std::uint64_t count =
         zip64EndRecord ? Saturated16 : std::min<std::uint64_t>(entries.size(), Saturated16);
-    put16(out, count);
-    put16(out, count);
-    put32(out, zip64EndRecord ? Saturated32 : clamp32(directorySize));
-    put32(out, zip64EndRecord ? Saturated32 : clamp32(directoryOffset));
-    put16(out, options.comment.size());
+    appendLe16(out, count);
+    appendLe16(out, count);
+    appendLe32(out, zip64EndRecord ? Saturated32 : clamp32(directorySize));
+    appendLe32(out, zip64EndRecord ? Saturated32 : clamp32(directoryOffset));
+    appendLe16(out, options.comment.size());
     out += options.comment;
     return built;
 }

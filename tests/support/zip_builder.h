@@ -69,6 +69,11 @@ std::string inflateRaw(std::string_view compressed); // empty on failure
 std::string gzipCompress(std::string_view data);
 std::uint32_t crc32Of(std::string_view data);
 
+// Numbers appended little-endian, as the zip format stores them.
+void appendLe16(std::string& out, std::uint64_t value);
+void appendLe32(std::string& out, std::uint64_t value);
+void appendLe64(std::string& out, std::uint64_t value);
+
 // Field access by absolute offset, little-endian, as the zip format stores numbers.
 std::uint16_t readLe16(std::string_view bytes, std::uint64_t offset);
 std::uint32_t readLe32(std::string_view bytes, std::uint64_t offset);
