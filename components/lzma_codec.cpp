@@ -1,6 +1,7 @@
 #include "lzma_codec.h"
 
 #include "little_endian_reader.h"
+#include "lzma_step.h"
 
 #include <lzma.h>
 
@@ -107,27 +108,20 @@ CodecStep LzmaCodec::decode(std::span<const std::uint8_t> input, std::size_t out
         return step;
     }
 
-    const std::size_t limit = std::min(outputLimit, m_output.size());
-    lzma_stream& stream = m_stream->state;
-    stream.next_in = input.data();
-    stream.avail_in = input.size();
-    stream.next_out = m_output.data();
-    stream.avail_out = limit;
-    const lzma_ret result = lzma_code(&stream, LZMA_RUN);
-
-    step.consumed += input.size() - stream.avail_in;
-    step.output = std::span<const std::uint8_t>(m_output).first(limit - stream.avail_out);
-    if (result == LZMA_STREAM_END) {
+    const LzmaStep decoded = runLzmaStep(m_stream->state, input, m_output, outputLimit);
+    step.consumed += decoded.consumed;
+    step.output = decoded.output;
+    if (decoded.result == LZMA_STREAM_END) {
         m_phase = Phase::Finished;
         step.state = CodecState::Finished;
-        step.unusedInput = stream.avail_in;
-    } else if (result == LZMA_MEM_ERROR) {
+        step.unusedInput = decoded.inputLeft;
+    } else if (decoded.result == LZMA_MEM_ERROR) {
         step.state = CodecState::Unsupported;
-    } else if (result != LZMA_OK && result != LZMA_BUF_ERROR) {
+    } else if (decoded.result != LZMA_OK && decoded.result != LZMA_BUF_ERROR) {
         // LZMA_BUF_ERROR only says that nothing could be done without more input.
         m_phase = Phase::Damaged;
         step.state = CodecState::Damaged;
-    } else if (stream.avail_out == 0) {
+    } else if (decoded.outputFull) {
         step.state = CodecState::OutputFull;
     } else {
         step.state = CodecState::NeedsInput;

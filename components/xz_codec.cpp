@@ -1,5 +1,7 @@
 #include "xz_codec.h"
 
+#include "lzma_step.h"
+
 #include <lzma.h>
 
 #include <algorithm>
@@ -36,25 +38,18 @@ CodecStep XzCodec::decode(std::span<const std::uint8_t> input, std::size_t outpu
         step.unusedInput = input.size();
         return step;
     }
-    const std::size_t limit = std::min(outputLimit, m_output.size());
-    lzma_stream& stream = m_stream->state;
-    stream.next_in = input.data();
-    stream.avail_in = input.size();
-    stream.next_out = m_output.data();
-    stream.avail_out = limit;
-    const lzma_ret result = lzma_code(&stream, LZMA_RUN);
-
-    step.consumed = input.size() - stream.avail_in;
-    step.output = std::span<const std::uint8_t>(m_output).first(limit - stream.avail_out);
-    switch (result) {
+    const LzmaStep decoded = runLzmaStep(m_stream->state, input, m_output, outputLimit);
+    step.consumed = decoded.consumed;
+    step.output = decoded.output;
+    switch (decoded.result) {
     case LZMA_STREAM_END:
         m_finished = true;
         step.state = CodecState::Finished;
-        step.unusedInput = stream.avail_in;
+        step.unusedInput = decoded.inputLeft;
         break;
     case LZMA_OK:
     case LZMA_BUF_ERROR: // nothing could be done without more input
-        step.state = stream.avail_out == 0 ? CodecState::OutputFull : CodecState::NeedsInput;
+        step.state = decoded.outputFull ? CodecState::OutputFull : CodecState::NeedsInput;
         break;
     case LZMA_MEMLIMIT_ERROR:
     case LZMA_MEM_ERROR:
