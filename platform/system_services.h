@@ -22,6 +22,11 @@ std::string numberText(std::int64_t value);
 // (ASCII letters among them are still lowered).
 std::string lowerCase(std::string_view text);
 
+// The text with every control character (C0 and DEL) and the backslash written as a C-style escape
+// ("\r", "\n", "\t", "\x1b", "\\"), so that a name can neither break a line of a report nor drive a
+// terminal. Every other byte is kept, so unescaping gives back the name exactly.
+std::string escapedText(std::string_view text);
+
 // True only for an existing regular file that is not hidden (its name does not begin with '.').
 bool normalFileExists(const std::string& path);
 
