@@ -1,6 +1,9 @@
 #include "byte_source.h"
 
+#include "path_open.h"
+
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -29,7 +32,14 @@ FileIdentity identityFrom(const struct stat& status) {
 
 std::optional<FileIdentity> fileIdentityOf(const std::string& path) {
     struct stat status {};
-    if (::stat(path.c_str(), &status) != 0)
+    if (path.size() < PATH_MAX)
+        return ::stat(path.c_str(), &status) == 0 ? std::optional(identityFrom(status)) : std::nullopt;
+    const int descriptor = openPathOfAnyLength(path, O_PATH);
+    if (descriptor < 0)
+        return std::nullopt;
+    const bool examined = ::fstat(descriptor, &status) == 0;
+    ::close(descriptor);
+    if (!examined)
         return std::nullopt;
     return identityFrom(status);
 }
@@ -55,7 +65,7 @@ bool FileByteSource::open(const std::string& path) {
     m_size = 0;
     // O_NONBLOCK keeps a pipe or device that slipped through the name check from hanging the open;
     // such files are refused right after by the regular-file check.
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int descriptor = openPathOfAnyLength(path, O_RDONLY | O_NONBLOCK);
     if (descriptor < 0)
         return false;
     struct stat status {};

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -54,7 +55,22 @@ bool matchesPattern(std::string_view name, std::string_view pattern) {
 }
 
 FolderListing::FolderListing(const std::string& folder, std::string pattern)
-    : m_directory(::opendir(folder.c_str())), m_folder(folder), m_pattern(std::move(pattern)) {}
+    : m_directory(::opendir(folder.c_str())), m_pattern(std::move(pattern)) {
+    if (m_directory == nullptr)
+        m_error = errno;
+}
+
+FolderListing::FolderListing(int descriptor, std::string pattern) : m_pattern(std::move(pattern)) {
+    if (descriptor < 0) {
+        m_error = errno != 0 ? errno : EBADF;
+        return;
+    }
+    m_directory = ::fdopendir(descriptor);
+    if (m_directory == nullptr) {
+        m_error = errno;
+        ::close(descriptor);
+    }
+}
 
 FolderListing::~FolderListing() {
     close();
@@ -66,8 +82,10 @@ bool FolderListing::next(FolderEntry& entry) {
     for (;;) {
         errno = 0;
         const dirent* found = ::readdir(m_directory);
-        if (found == nullptr)
+        if (found == nullptr) {
+            m_error = errno;
             return false;
+        }
         const std::string_view name(found->d_name);
         if (!matchesPattern(name, m_pattern))
             continue;

@@ -25,6 +25,10 @@ class FolderListing {
 public:
     // Opens the listing of `folder` (a path ending in '/') for the entries that match `pattern`.
     FolderListing(const std::string& folder, std::string pattern);
+    // Lists the folder open at `descriptor` (opened for reading), which the listing takes over and
+    // closes; -1 (with errno telling why the folder could not be opened) gives a listing that is
+    // not open.
+    FolderListing(int descriptor, std::string pattern);
     ~FolderListing();
     FolderListing(const FolderListing&) = delete;
     FolderListing& operator=(const FolderListing&) = delete;
@@ -35,13 +39,16 @@ public:
     // Fills the next matching entry; false when there is none left (or the listing is not open).
     bool next(FolderEntry& entry);
 
+    // Why the folder could not be opened or read to its end (an errno value); 0 when nothing failed.
+    int error() const { return m_error; }
+
     // Ends the listing early; the destructor does it too.
     void close();
 
 private:
     DIR* m_directory = nullptr;
-    std::string m_folder;
     std::string m_pattern;
+    int m_error = 0;
 };
 
 } // namespace vellum::platform
