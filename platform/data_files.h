@@ -1,0 +1,15 @@
+#pragma once
+
+// Where the program's own files (its sounds and its manual) are read from.
+
+#include <string>
+
+namespace vellum::platform {
+
+// The path of the named data file: beside the program when it is there (a build tree, or a copy
+// unpacked into one folder), else in share/vellum next to the program's bin folder (an installed
+// program, wherever its prefix), else in the data folder of the configured installation. When it is
+// in none of them, the path beside the program, so that whoever reads it meets a missing file.
+std::string dataFilePath(const std::string& applicationFolder, const std::string& name);
+
+} // namespace vellum::platform
