@@ -3,13 +3,14 @@
 #include "launcher.h"
 #include "sound.h"
 #include "system_services.h"
-#include "text_file.h"
 
 #include <array>
 
 namespace vellum {
 
 namespace {
+
+constexpr const char* lineEnd = "\r\n";
 
 std::string headerLineNow(const std::string& abortField, const std::string& sourceField) {
     const std::time_t seconds = std::time(nullptr);
@@ -18,45 +19,28 @@ std::string headerLineNow(const std::string& abortField, const std::string& sour
     return reportHeaderLine(now, abortField, sourceField);
 }
 
-void writeLogOnlyRecord(const RunState& state, const std::string& abortField, const std::string& sourceField,
-                        const std::string& logPath) {
-    platform::TextFile log;
-    if (!log.open(logPath, platform::TextFile::Mode::Append))
-        return;
-    log.writeLine(headerLineNow(abortField, sourceField));
-    log.writeLine(reportCountsLine(state.TestedCount - 1, state.BadCount));
-    log.writeLine(state.StartFolder);
-    log.writeLine("");
-    log.close();
+std::string pathIn(const std::string& folder, const char* name) {
+    return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
-void writeFullReport(const RunState& state, const std::string& abortField, const std::string& sourceField,
-                     const ReportServices& services) {
-    const std::string reportPath = services.applicationFolder + "/errors.txt";
-    const std::string logPath = services.applicationFolder + "/errors.log";
+void appendBadArchives(std::string& text, const RunState& state) {
+    for (std::int32_t index = 0; index < state.BadCount; ++index)
+        text += platform::escapedText(state.BadArchives[static_cast<std::size_t>(index)]) + lineEnd;
+}
 
-    services.sound.play(services.applicationFolder + "/error.wav", platform::SoundMode::Asynchronous);
+std::string reportText(const RunState& state, const std::string& abortField, const std::string& sourceField) {
+    std::string text = headerLineNow(abortField, sourceField) + lineEnd;
+    appendBadArchives(text, state);
+    return text;
+}
 
-    platform::TextFile report;
-    platform::TextFile log;
-    const bool reportWritten = report.open(reportPath, platform::TextFile::Mode::Output);
-    log.open(logPath, platform::TextFile::Mode::Append);
-
-    // A file that failed to open refuses every write, which skips its steps.
-    report.writeLine(headerLineNow(abortField, sourceField));
-    log.writeLine(headerLineNow(abortField, sourceField));
-    log.writeLine(reportCountsLine(state.TestedCount - 1, state.BadCount));
-    log.writeLine(state.StartFolder);
-    for (std::int32_t index = 0; index < state.BadCount; ++index) {
-        report.writeLine(state.BadArchives[static_cast<std::size_t>(index)]);
-        log.writeLine(state.BadArchives[static_cast<std::size_t>(index)]);
-    }
-    report.close();
-    log.writeLine("");
-    log.close();
-
-    if (reportWritten && platform::normalFileExists(reportPath))
-        services.launcher.start("notepad.exe " + reportPath, platform::WindowStyle::ShowNormal);
+std::string logRecord(const RunState& state, const std::string& abortField, const std::string& sourceField) {
+    std::string text = headerLineNow(abortField, sourceField) + lineEnd;
+    text += reportCountsLine(state.TestedCount - 1, state.BadCount) + lineEnd;
+    text += platform::escapedText(state.StartFolderPath) + lineEnd;
+    appendBadArchives(text, state);
+    text += lineEnd;
+    return text;
 }
 
 } // namespace
@@ -72,12 +56,42 @@ std::string reportCountsLine(std::int32_t tested, std::int32_t bad) {
     return platform::numberText(tested) + " tested -" + platform::numberText(bad) + " bad";
 }
 
-void writeEndOfRunReport(const RunState& state, const std::string& abortField, const std::string& sourceField,
-                         const ReportServices& services) {
-    if (state.BadCount >= 1)
-        writeFullReport(state, abortField, sourceField, services);
-    else
-        writeLogOnlyRecord(state, abortField, sourceField, services.applicationFolder + "/errors.log");
+ReportOutcome writeEndOfRunReport(const RunState& state, const std::string& abortField,
+                                  const std::string& sourceField, const ReportServices& services) {
+    const bool foundBadArchives = state.BadCount >= 1;
+    // The sound tells of bad archives even when no report can be written about them.
+    if (foundBadArchives)
+        services.sound.play(services.errorSound, platform::SoundMode::Asynchronous);
+
+    platform::ReportFolder folder =
+        platform::chooseReportFolder(services.applicationFolder, services.explicitReportFolder, true);
+    ReportOutcome outcome{std::move(folder.path), {}};
+    if (folder.failure) {
+        outcome.failures.push_back(std::move(*folder.failure));
+        return outcome;
+    }
+
+    bool reportReplaced = false;
+    const std::string reportPath = pathIn(outcome.folder, "errors.txt");
+    if (foundBadArchives) {
+        auto failure = platform::replaceFile(reportPath, reportText(state, abortField, sourceField));
+        reportReplaced = !failure;
+        if (failure)
+            outcome.failures.push_back(std::move(*failure));
+    }
+    auto failure = platform::appendRecord(pathIn(outcome.folder, "errors.log"),
+                                          logRecord(state, abortField, sourceField));
+    if (failure)
+        outcome.failures.push_back(std::move(*failure));
+
+    if (reportReplaced && services.viewerAllowed)
+        services.launcher.start("notepad.exe " + reportPath, platform::WindowStyle::ShowNormal);
+    return outcome;
+}
+
+std::string reportFolderForReading(const std::string& applicationFolder,
+                                   const std::string& explicitReportFolder) {
+    return platform::chooseReportFolder(applicationFolder, explicitReportFolder, false).path;
 }
 
 } // namespace vellum

@@ -70,7 +70,12 @@ void TestRun::Command1_Click() {
         sourceField = "Command line";
 
     writeEndOfRunReport(m_state, abortField, sourceField,
-                        ReportServices{m_services.applicationFolder, m_services.sound, m_services.launcher});
+                        ReportServices{m_services.applicationFolder,
+                                       {},
+                                       m_services.applicationFolder + "/error.wav",
+                                       m_services.sound,
+                                       m_services.launcher,
+                                       true});
 
     m_running = false;
     if (m_state.ExitWhenDone)

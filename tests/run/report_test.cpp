@@ -1,5 +1,6 @@
 // The report files a run leaves: errors.txt and the errors.log record, line by line.
 
+#include "file_size_limit.h"
 #include "report.h"
 #include "run_harness.h"
 
@@ -18,6 +19,28 @@ bool isHeader(const std::string& line, const char* abortField, const char* sourc
     return match.hasMatch() && match.captured(1) == abortField && match.captured(2) == sourceField;
 }
 
+// A run that found one bad archive, whose name would break a line if written as it is, and that
+// keeps a stale entry from an earlier run beyond its count.
+RunState runWithOneBadArchive() {
+    RunState state;
+    state.StartFolderPath = "/data/Archives/";
+    state.StartFolder = "/data/archives/";
+    state.BadArchives = {"/data/Archives/new\nline.zip", "/data/Archives/stale.zip"};
+    state.BadCount = 1;
+    state.TestedCount = 3;
+    return state;
+}
+
+const std::vector<std::string> recordOfOneBadArchive = {" 2 tested - 1 bad", "/data/Archives/",
+                                                        "/data/Archives/new\\nline.zip", ""};
+
+std::vector<std::string> failedPaths(const ReportOutcome& outcome) {
+    std::vector<std::string> paths;
+    for (const auto& failure : outcome.failures)
+        paths.push_back(failure.path);
+    return paths;
+}
+
 } // namespace
 
 class ReportTest : public QObject {
@@ -27,7 +50,10 @@ private slots:
     void runWithBadArchivesWritesBothFiles();
     void runWithoutBadArchivesAppendsFourLines();
     void interactiveRunHasNoSourceField();
-    void unwritableReportNeitherOpensAStaleOne();
+    void failuresAreNamedAndKeepEarlierFiles_data();
+    void failuresAreNamedAndKeepEarlierFiles();
+    void explicitReportFolder_data();
+    void explicitReportFolder();
 };
 
 void ReportTest::headerAndCountsLines() {
@@ -70,7 +96,7 @@ void ReportTest::runWithBadArchivesWritesBothFiles() {
     QCOMPARE(log.size(), std::size_t{7});
     QVERIFY2(isHeader(log[0], "", "Command line"), log[0].c_str());
     QCOMPARE(log[1], std::string(" 4 tested - 3 bad"));
-    QCOMPARE(log[2], harness.shown());
+    QCOMPARE(log[2], harness.tree());
     QCOMPARE(std::vector<std::string>(log.begin() + 3, log.begin() + 6), entries);
     QCOMPARE(log[6], std::string());
 
@@ -97,7 +123,7 @@ void ReportTest::runWithoutBadArchivesAppendsFourLines() {
     QCOMPARE(log[0], std::string("an earlier record"));
     QVERIFY2(isHeader(log[1], "", "Command line"), log[1].c_str());
     QCOMPARE(log[2], std::string(" 1 tested - 0 bad"));
-    QCOMPARE(log[3], harness.shown());
+    QCOMPARE(log[3], harness.tree());
     QCOMPARE(log[4], std::string());
     QCOMPARE(harness.reportLines("errors.txt"), std::vector<std::string>{"an earlier report"});
     QVERIFY(harness.sound.requests.empty());
@@ -116,20 +142,94 @@ void ReportTest::interactiveRunHasNoSourceField() {
     QVERIFY2(isHeader(report.at(0), "", ""), report.at(0).c_str());
 }
 
-void ReportTest::unwritableReportNeitherOpensAStaleOne() {
-    // errors.txt cannot be written (a folder stands in its place): the log record is still whole,
-    // and the viewer is not started on anything.
+void ReportTest::failuresAreNamedAndKeepEarlierFiles_data() {
+    QTest::addColumn<QString>("obstacle");
+    QTest::addColumn<bool>("viewerAllowed");
+    QTest::addColumn<QStringList>("failing");
+    QTest::addColumn<bool>("viewerStarted");
+
+    QTest::newRow("nothing in the way") << "" << true << QStringList() << true;
+    QTest::newRow("no display") << "" << false << QStringList() << false;
+    QTest::newRow("a folder named errors.txt") << "folder" << true << QStringList{"errors.txt"} << false;
+    QTest::newRow("full disk") << "full disk" << true << QStringList{"errors.txt", "errors.log"} << false;
+}
+
+void ReportTest::failuresAreNamedAndKeepEarlierFiles() {
+    QFETCH(QString, obstacle);
+    QFETCH(bool, viewerAllowed);
+    QFETCH(QStringList, failing);
+    QFETCH(bool, viewerStarted);
     RunHarness harness;
-    harness.writeBadArchive("bad.zip");
-    QDir().mkpath(QString::fromStdString(harness.applicationFolder() + "/errors.txt"));
+    const std::string reportPath = harness.applicationFolder() + "/errors.txt";
+    const std::string logPath = harness.applicationFolder() + "/errors.log";
+    if (obstacle == "folder")
+        QVERIFY(QDir().mkdir(QString::fromStdString(reportPath)));
+    else
+        writeFile(reportPath, "old report\r\n");
+    writeFile(logPath, "old record\r\n");
+    const RunState state = runWithOneBadArchive();
 
-    harness.runFrom();
+    ReportOutcome outcome;
+    {
+        std::optional<FileSizeLimit> limit;
+        if (obstacle == "full disk")
+            limit.emplace(16);
+        outcome = writeEndOfRunReport(state, "", "Command line", harness.reportServices(viewerAllowed));
+    }
 
-    const auto log = harness.reportLines("errors.log");
-    QCOMPARE(log.size(), std::size_t{5});
-    QCOMPARE(log[3], harness.shown("bad.zip"));
-    QVERIFY(harness.launcher.requests.empty());
+    QCOMPARE(outcome.folder, harness.applicationFolder());
+    std::vector<std::string> expectedFailures;
+    for (const QString& name : failing)
+        expectedFailures.push_back(harness.applicationFolder() + "/" + name.toStdString());
+    QCOMPARE(failedPaths(outcome), expectedFailures);
     QCOMPARE(harness.sound.requests.size(), std::size_t{1});
+    QCOMPARE(harness.launcher.requests.size(), std::size_t{viewerStarted ? 1u : 0u});
+
+    const auto report = harness.reportLines("errors.txt");
+    if (failing.contains("errors.txt")) {
+        QCOMPARE(report, std::vector<std::string>(obstacle == "folder" ? 0 : 1, "old report"));
+    } else {
+        QCOMPARE(report.size(), std::size_t{2});
+        QVERIFY2(isHeader(report[0], "", "Command line"), report[0].c_str());
+        QCOMPARE(report[1], recordOfOneBadArchive[2]);
+    }
+    const auto log = harness.reportLines("errors.log");
+    if (failing.contains("errors.log")) {
+        QCOMPARE(log, std::vector<std::string>{"old record"});
+    } else {
+        QCOMPARE(log.size(), std::size_t{6});
+        QCOMPARE(log[0], std::string("old record"));
+        QVERIFY2(isHeader(log[1], "", "Command line"), log[1].c_str());
+        QCOMPARE(std::vector<std::string>(log.begin() + 2, log.end()), recordOfOneBadArchive);
+    }
+}
+
+void ReportTest::explicitReportFolder_data() {
+    QTest::addColumn<bool>("blocked");
+    QTest::newRow("missing folder is created") << false;
+    QTest::newRow("a file in its place") << true;
+}
+
+void ReportTest::explicitReportFolder() {
+    QFETCH(bool, blocked);
+    RunHarness harness;
+    const std::string folder = harness.tree() + "reports/latest";
+    if (blocked) {
+        harness.makeFolder("reports");
+        writeFile(folder, "in the way\n");
+    }
+
+    const ReportOutcome outcome =
+        writeEndOfRunReport(runWithOneBadArchive(), "", "", harness.reportServices(true, folder));
+
+    QCOMPARE(outcome.folder, folder);
+    QCOMPARE(failedPaths(outcome), blocked ? std::vector<std::string>{folder} : std::vector<std::string>{});
+    QCOMPARE(linesOf(folder + "/errors.log").size(), std::size_t{blocked ? 0u : 5u});
+    QCOMPARE(linesOf(folder + "/errors.txt").size(), std::size_t{blocked ? 0u : 2u});
+    QVERIFY(harness.reportLines("errors.log").empty());
+    QCOMPARE(harness.launcher.requests.size(), std::size_t{blocked ? 0u : 1u});
+    if (!blocked)
+        QCOMPARE(harness.launcher.requests[0].commandLine, "notepad.exe " + folder + "/errors.txt");
 }
 
 QTEST_GUILESS_MAIN(ReportTest)

@@ -5,6 +5,7 @@
 
 #include "fake_controls.h"
 #include "launcher.h"
+#include "report.h"
 #include "sound.h"
 #include "system_services.h"
 #include "test_run.h"
@@ -14,6 +15,31 @@
 #include <QTemporaryDir>
 
 namespace vellum::testing {
+
+// The lines of a text file, each with its CR LF removed; a bare line break or a missing last line
+// end shows as a marked line, so that it fails any comparison.
+inline std::vector<std::string> linesOf(const std::string& path) {
+    QFile file(QString::fromStdString(path));
+    std::vector<std::string> lines;
+    if (!file.open(QIODevice::ReadOnly))
+        return lines;
+    const QByteArray content = file.readAll();
+    qsizetype start = 0;
+    while (start < content.size()) {
+        const qsizetype end = content.indexOf("\r\n", start);
+        if (end < 0) {
+            lines.push_back("<unterminated>" + content.mid(start).toStdString());
+            break;
+        }
+        const QByteArray line = content.mid(start, end - start);
+        if (line.contains('\n') || line.contains('\r'))
+            lines.push_back("<bare line break>" + line.toStdString());
+        else
+            lines.push_back(line.toStdString());
+        start = end + 2;
+    }
+    return lines;
+}
 
 class RunHarness {
 public:
@@ -60,28 +86,19 @@ public:
         run.Command1_Click();
     }
 
-    // The lines of a report file, each with its CR LF removed; fails the test on a bare LF.
+    // The lines of a report file in the application folder, each with its CR LF removed.
     std::vector<std::string> reportLines(const std::string& name) const {
-        QFile file(QString::fromStdString(applicationFolder() + "/" + name));
-        std::vector<std::string> lines;
-        if (!file.open(QIODevice::ReadOnly))
-            return lines;
-        const QByteArray content = file.readAll();
-        qsizetype start = 0;
-        while (start < content.size()) {
-            const qsizetype end = content.indexOf("\r\n", start);
-            if (end < 0) {
-                lines.push_back("<unterminated>" + content.mid(start).toStdString());
-                break;
-            }
-            const QByteArray line = content.mid(start, end - start);
-            if (line.contains('\n') || line.contains('\r'))
-                lines.push_back("<bare line break>" + line.toStdString());
-            else
-                lines.push_back(line.toStdString());
-            start = end + 2;
-        }
-        return lines;
+        return linesOf(applicationFolder() + "/" + name);
+    }
+
+    // What the run hands the report, for tests that write one directly.
+    ReportServices reportServices(bool viewerAllowed = true, std::string explicitFolder = {}) {
+        return {applicationFolder(),
+                std::move(explicitFolder),
+                applicationFolder() + "/error.wav",
+                sound,
+                launcher,
+                viewerAllowed};
     }
 
     RunState state;
