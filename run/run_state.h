@@ -9,8 +9,8 @@
 namespace vellum {
 
 struct RunState {
-    // The folder a run starts from, lower-cased for the report, and as given, for file access.
-    // After normalisation both end in '/'.
+    // The folder a run starts from, lower-cased for display, and absolute as the file system names
+    // it, for file access and the report. After normalisation both end in '/'.
     std::string StartFolder;
     std::string StartFolderPath;
 
@@ -23,8 +23,12 @@ struct RunState {
     std::vector<std::string> BadArchives;
     std::int32_t BadCount = 0;
     std::int32_t TestedCount = 0; // the ordinal the next archive to be tested will get
+    // Folders of this run's walk that could not be listed: the run did not see all of its tree.
+    std::int32_t UnreadableFolders = 0;
+    // Report files of this run that could not be written.
+    std::int32_t ReportFailures = 0;
 
-    // The archive under test: lower-cased for display and the report, and as listed, for access.
+    // The archive under test: lower-cased for display, and as listed, for access and the report.
     std::string CurrentArchive;
     std::string CurrentArchivePath;
 };

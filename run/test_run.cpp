@@ -1,10 +1,17 @@
 #include "test_run.h"
 
 #include "control_ids.h"
+#include "data_files.h"
 #include "late_bound.h"
+#include "message_box.h"
+#include "path_open.h"
 #include "system_services.h"
 #include "zip_tester.h"
 
+#include <fcntl.h>
+
+#include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace vellum {
@@ -15,6 +22,12 @@ std::string withTrailingSeparator(std::string folder) {
     if (folder.empty() || folder.back() != '/')
         folder += '/';
     return folder;
+}
+
+// The listing of a folder, opened through a descriptor so that a path of any length is reached.
+platform::FolderListing listFolder(const std::string& folder, std::string pattern) {
+    return platform::FolderListing(openPathOfAnyLength(folder, O_RDONLY | O_DIRECTORY | O_NONBLOCK),
+                                   std::move(pattern));
 }
 
 } // namespace
@@ -28,6 +41,9 @@ void TestRun::Command1_Click() {
     std::string sourceField;
     m_state.BadCount = 0;
     m_state.TestedCount = 1;
+    m_state.UnreadableFolders = 0;
+    m_state.ReportFailures = 0;
+    m_lastUnreadableFolder.clear();
 
     const bool interactive = m_services.commandLine.empty();
     if (interactive) {
@@ -69,13 +85,13 @@ void TestRun::Command1_Click() {
     if (!interactive)
         sourceField = "Command line";
 
-    writeEndOfRunReport(m_state, abortField, sourceField,
-                        ReportServices{m_services.applicationFolder,
-                                       {},
-                                       m_services.applicationFolder + "/error.wav",
-                                       m_services.sound,
-                                       m_services.launcher,
-                                       true});
+    const ReportOutcome report =
+        writeEndOfRunReport(m_state, abortField, sourceField,
+                            ReportServices{m_services.applicationFolder, m_services.explicitReportFolder,
+                                           platform::dataFilePath(m_services.applicationFolder, "error.wav"),
+                                           m_services.sound, m_services.launcher, m_services.realDisplay});
+    m_state.ReportFailures = static_cast<std::int32_t>(report.failures.size());
+    tellReportFailures(report, interactive);
 
     m_running = false;
     if (m_state.ExitWhenDone)
@@ -114,11 +130,13 @@ void TestRun::SearchFolder(const std::string& folder) {
     // levels below reuse FindRecord.
     std::vector<std::string> subFolders;
     {
-        platform::FolderListing listing(folder, "*.*");
+        platform::FolderListing listing = listFolder(folder, "*.*");
         while (listing.next(FindRecord)) {
             if (FindRecord.isDirectory && !FindRecord.name.starts_with('.'))
                 subFolders.push_back(FindRecord.name);
         }
+        if (listing.error() != 0)
+            tellUnreadableFolder(folder, listing.error());
     }
 
     TestFolder(folder);
@@ -131,10 +149,12 @@ void TestRun::TestFolder(const std::string& folder) {
     // come next and start on them while the window's thread goes through them one by one.
     std::vector<platform::FolderEntry> archives;
     {
-        platform::FolderListing listing(folder, ArchivePattern);
+        platform::FolderListing listing = listFolder(folder, ArchivePattern);
         platform::FolderEntry entry;
         while (listing.next(entry))
             archives.push_back(entry);
+        if (listing.error() != 0)
+            tellUnreadableFolder(folder, listing.error());
     }
     if (archives.empty())
         return;
@@ -207,8 +227,33 @@ void TestRun::TestArchive() {
     showCounts();
 }
 
+void TestRun::tellUnreadableFolder(const std::string& folder, int error) {
+    // The sub-folder listing and the archive listing of one folder fail alike; one line says it.
+    if (folder == m_lastUnreadableFolder)
+        return;
+    m_lastUnreadableFolder = folder;
+    ++m_state.UnreadableFolders;
+    std::fprintf(stderr, "vellum: cannot read folder %s: %s\n", platform::escapedText(folder).c_str(),
+                 std::strerror(error));
+}
+
+void TestRun::tellReportFailures(const ReportOutcome& outcome, bool interactive) {
+    if (outcome.failures.empty())
+        return;
+    std::string message;
+    for (const platform::WriteFailure& failure : outcome.failures) {
+        const std::string line =
+            "cannot write " + platform::escapedText(failure.path) + ": " + failure.reason;
+        std::fprintf(stderr, "vellum: %s\n", line.c_str());
+        message += "\r\n" + line;
+    }
+    if (interactive)
+        platform::showStopMessage("Vellum could not write its report." + message, "Vellum error");
+}
+
 void TestRun::recordBadArchive() {
-    std::string name = getText(m_window.zipTester(), ZipDispatchId::ArchiveName);
+    // The report names the file as the file system does; only the window shows it lower-cased.
+    std::string name = m_state.CurrentArchivePath;
     const auto index = static_cast<std::size_t>(m_state.BadCount);
     if (index < m_state.BadArchives.size())
         m_state.BadArchives[index] = std::move(name);

@@ -18,10 +18,14 @@ struct ZipStatus;
 
 struct RunServices {
     std::string applicationFolder;
-    // Everything after the program name on the command line; empty for an interactive start.
+    // The folder given on the command line; empty for an interactive start.
     std::string commandLine;
     platform::SoundPlayer& sound;
     platform::Launcher& launcher;
+    // --report-dir, empty when the reports go to the usual place.
+    std::string explicitReportFolder;
+    // A display someone can see: only then is the text viewer started on the report.
+    bool realDisplay = true;
 };
 
 class TestRun {
@@ -49,13 +53,19 @@ private:
     void SearchFolder(const std::string& folder);
     void TestFolder(const std::string& folder);
     void TestArchive();
+    // A folder that cannot be listed leaves the run incomplete: it is told on standard error.
+    void tellUnreadableFolder(const std::string& folder, int error);
     void recordBadArchive();
+    // Reports that did not land are never silent: a line on standard error for an unattended run,
+    // a message box after a window run.
+    void tellReportFailures(const ReportOutcome& outcome, bool interactive);
     void showCounts();
 
     RunState& m_state;
     RunWindow& m_window;
     RunServices m_services;
     bool m_running = false;
+    std::string m_lastUnreadableFolder;
 };
 
 } // namespace vellum
