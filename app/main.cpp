@@ -1,5 +1,4 @@
 #include "command_line.h"
-#include "folder_listing.h"
 #include "form1.h"
 #include "identity.h"
 #include "launcher.h"
@@ -7,27 +6,26 @@
 #include "shell.h"
 #include "single_instance.h"
 #include "sound.h"
+#include "stop_signals.h"
 #include "system_services.h"
 
 #include <QApplication>
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <dirent.h>
 
 namespace {
 
-// Unattended runs tell the caller what happened: 2 when the start folder could not be read,
-// 1 when bad archives were found, 0 otherwise.
-int unattendedExitStatus(const vellum::RunState& state, int startFolderError) {
-    if (startFolderError != 0) {
-        std::fprintf(stderr, "vellum: cannot read folder %s: %s\n", state.StartFolderPath.c_str(),
-                     std::strerror(startFolderError));
-        return 2;
-    }
-    return state.BadCount > 0 ? 1 : 0;
+// What an unattended run tells its caller; when several apply, the highest wins.
+int unattendedExitStatus(const vellum::RunState& state, int stopSignal) {
+    int status = state.BadCount > 0 ? 1 : 0;
+    if (state.UnreadableFolders > 0)
+        status = 2; // the run did not see all of its tree
+    if (state.ReportFailures > 0)
+        status = 3;
+    if (stopSignal != 0)
+        status = 128 + stopSignal;
+    return status;
 }
 
 // Off screen, Qt's warnings speak of a display and a desktop that nobody sees; an unattended run
@@ -43,27 +41,39 @@ bool anyWindowOpen() {
                        [](const QWidget* window) { return window->isVisible(); });
 }
 
-int startFolderError(const std::string& folder) {
-    DIR* directory = opendir(folder.c_str());
-    if (directory == nullptr)
-        return errno != 0 ? errno : ENOENT;
-    closedir(directory);
-    return 0;
+bool isRealDisplay() {
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     using namespace vellum;
-    const std::string commandLine = joinArguments(argc, argv);
-    if (const std::string information = informationRequested(commandLine); !information.empty()) {
-        std::fputs(information.c_str(), stdout);
+    const CommandLine commandLine = parseCommandLine(argc, argv);
+    switch (commandLine.request) {
+    case CommandLine::Request::Help:
+        std::fputs(helpText().c_str(), stdout);
         return 0;
+    case CommandLine::Request::Version:
+        std::fputs(versionText().c_str(), stdout);
+        return 0;
+    case CommandLine::Request::UsageError:
+        std::fprintf(stderr, "vellum: %s\n%s", platform::escapedText(commandLine.error).c_str(),
+                     usageHint().c_str());
+        return 2;
+    case CommandLine::Request::Run:
+        break;
     }
-    if (!displayAvailable()) {
-        if (commandLine.empty()) {
-            std::fputs("vellum: no display to open the window on; give a folder to test it unattended "
-                       "(see vellum --help)\n",
+    const std::string folder = commandLine.paths.empty() ? std::string() : commandLine.paths.front();
+
+    if (const DisplayReach display = probeDisplay(); display != DisplayReach::Usable) {
+        if (folder.empty()) {
+            std::fputs(display == DisplayReach::Missing
+                           ? "vellum: no display to open the window on; give a folder to test it "
+                             "unattended (see vellum --help)\n"
+                           : "vellum: cannot connect to the display; give a folder to test it "
+                             "unattended (see vellum --help)\n",
                        stderr);
             return 2;
         }
@@ -79,21 +89,32 @@ int main(int argc, char** argv) {
     auto sound = platform::createSystemSoundPlayer();
     auto launcher = platform::createSystemLauncher();
     platform::SingleInstance singleInstance(identity::programTitle);
+    platform::StopSignals stopSignals;
     Form1 form;
     Shell shell(form, state,
-                ShellServices{platform::applicationFolder(), commandLine, *sound, *launcher, singleInstance});
+                ShellServices{platform::applicationFolder(), folder, *sound, *launcher, singleInstance,
+                              commandLine.reportFolder, isRealDisplay()});
+    // A signal stops a run as Cancel does, so that its report still lands, and then ends the program.
+    QObject::connect(&stopSignals, &platform::StopSignals::stopRequested, &shell, [&] {
+        if (shell.run().isRunning()) {
+            shell.run().Command2_Click();
+            state.ExitWhenDone = true;
+        }
+        QApplication::exit(128 + stopSignals.received());
+    });
     const Shell::StartOutcome outcome = shell.Form_Load();
 
-    if (anyWindowOpen())
-        QApplication::exec();
+    int loopStatus = 0;
+    if (anyWindowOpen() && stopSignals.received() == 0)
+        loopStatus = QApplication::exec();
     switch (outcome) {
     case Shell::StartOutcome::RefusedRootDirectory:
         return 2;
     case Shell::StartOutcome::RanUnattended:
-        return unattendedExitStatus(state, startFolderError(state.StartFolderPath));
+        return unattendedExitStatus(state, stopSignals.received());
     case Shell::StartOutcome::HandedOver:
     case Shell::StartOutcome::WaitingForUser:
         break;
     }
-    return 0;
+    return stopSignals.received() != 0 ? 128 + stopSignals.received() : loopStatus;
 }

@@ -1,6 +1,8 @@
 #include "shell.h"
 
+#include "command_line.h"
 #include "control_ids.h"
+#include "data_files.h"
 #include "form1.h"
 #include "form2.h"
 #include "identity.h"
@@ -24,7 +26,7 @@ Shell::Shell(Form1& form, RunState& state, ShellServices services)
     : m_form(form), m_state(state), m_services(std::move(services)),
       m_run(state, form,
             RunServices{m_services.applicationFolder, m_services.commandLine, m_services.sound,
-                        m_services.launcher}) {
+                        m_services.launcher, m_services.explicitReportFolder, m_services.realDisplay}) {
     connectHandlers();
 }
 
@@ -72,6 +74,16 @@ Shell::StartOutcome Shell::Form_Load() {
         return StartOutcome::RefusedRootDirectory;
     }
 
+    // A start with a folder always runs its walk: a scheduled run must never end having tested
+    // nothing because a window happened to be open. Only window starts hand over.
+    if (!m_services.commandLine.empty()) {
+        m_state.StartFolderPath = absolutePath(m_services.commandLine);
+        m_state.StartFolder = platform::lowerCase(m_state.StartFolderPath);
+        m_run.Command1_Click();
+        m_form.close();
+        return StartOutcome::RanUnattended;
+    }
+
     if (m_services.singleInstance.anotherIsRunning()) {
         const char* duplicateTitle = "... duplicate instance.";
         QCoreApplication::setApplicationName(duplicateTitle);
@@ -79,14 +91,6 @@ Shell::StartOutcome Shell::Form_Load() {
         m_services.singleInstance.sendKeys("% R");
         m_form.close();
         return StartOutcome::HandedOver;
-    }
-
-    if (!m_services.commandLine.empty()) {
-        m_state.StartFolder = platform::lowerCase(m_services.commandLine);
-        m_state.StartFolderPath = m_services.commandLine;
-        m_run.Command1_Click();
-        m_form.close();
-        return StartOutcome::RanUnattended;
     }
 
     m_form.focusOption1();
@@ -135,13 +139,15 @@ void Shell::stopWalk() {
 }
 
 void Shell::log_Click() {
-    const std::string logPath = m_services.applicationFolder + "/errors.log";
+    const std::string logPath =
+        reportFolderForReading(m_services.applicationFolder, m_services.explicitReportFolder) + "/errors.log";
     if (platform::normalFileExists(logPath))
         m_services.launcher.start("notepad.exe " + logPath, platform::WindowStyle::ShowNormal);
 }
 
 void Shell::contents_Click() {
-    m_services.launcher.start("winhelp.exe " + m_services.applicationFolder + "/Vellum.hlp",
+    m_services.launcher.start("winhelp.exe " +
+                                  platform::dataFilePath(m_services.applicationFolder, "Vellum.hlp"),
                               platform::WindowStyle::ShowNoActivate);
 }
 
@@ -153,6 +159,10 @@ void Shell::email_Click() {
 void Shell::web_Click() {
     m_services.launcher.start(std::string("webdial.exe $") + identity::homePageUrl,
                               platform::WindowStyle::ShowNormal);
+}
+
+std::string Shell::thunderSound() const {
+    return platform::dataFilePath(m_services.applicationFolder, "thunder.wav");
 }
 
 Form2* Shell::aboutWindow() const {

@@ -23,10 +23,13 @@ class SingleInstance;
 
 struct ShellServices {
     std::string applicationFolder;
+    // The folder to test unattended, as given; empty for a window start.
     std::string commandLine;
     platform::SoundPlayer& sound;
     platform::Launcher& launcher;
     platform::SingleInstance& singleInstance;
+    std::string explicitReportFolder; // --report-dir
+    bool realDisplay = true;          // a display someone can see, not the offscreen platform
 };
 
 class Shell final : public QObject {
@@ -36,8 +39,8 @@ public:
     Shell(Form1& form, RunState& state, ShellServices services);
     ~Shell() override;
 
-    // Start-up: show the window, refuse the root directory, hand over to a running copy, or run
-    // the command-line folder unattended and close; otherwise wait for the user.
+    // Start-up: show the window, refuse the root directory, run the command-line folder unattended
+    // and close; a window start hands over to a running window copy, or waits for the user.
     StartOutcome Form_Load();
 
     void Form_Resize();
@@ -64,7 +67,7 @@ private:
     void stopWalk();
     void restoreOnRequest(const QString& keys);
     Form2& loadAboutWindow();
-    std::string thunderSound() const { return m_services.applicationFolder + "/thunder.wav"; }
+    std::string thunderSound() const;
 
     Form1& m_form;
     RunState& m_state;

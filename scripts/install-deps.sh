@@ -10,6 +10,7 @@ packages=(
     libasound2-dev
     clang libclang-rt-14-dev
     zip unzip p7zip-full 7zip libarchive-tools python3 bc time
+    libxcb1-dev
     xvfb xauth x11-utils xdotool imagemagick
 )
 

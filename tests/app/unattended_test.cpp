@@ -1,17 +1,29 @@
-// The program itself, run unattended on a generated tree with no display: report files, exit
-// status and the viewer it starts. Each test runs a private copy of the program in a temporary
-// folder, since the report files are written beside the program.
+// The program itself, run unattended on generated trees with no display: where the reports go,
+// what happens when they cannot be written, exit statuses, signals, other copies running at the
+// same time, names that could forge report lines, and walks that cannot see the whole tree. Each
+// test runs a private copy of the program in a temporary folder, since the reports are written
+// beside the program when its folder is writable.
 
 #include "zip_builder.h"
 
+#include <QDirIterator>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <thread>
+
 using namespace vellum::testing;
 
 namespace {
+
+constexpr uid_t ordinaryUser = 65534;
 
 QStringList fileLines(const QString& path) {
     QFile file(path);
@@ -24,12 +36,62 @@ QStringList fileLines(const QString& path) {
     return content.split("\r\n");
 }
 
+// Undoes the report's escapes: \\, \r, \n, \t and \xHH.
+QByteArray unescaped(const QByteArray& line) {
+    QByteArray name;
+    for (qsizetype at = 0; at < line.size(); ++at) {
+        if (line[at] != '\\' || at + 1 == line.size()) {
+            name += line[at];
+            continue;
+        }
+        const char kind = line[++at];
+        if (kind == 'r')
+            name += '\r';
+        else if (kind == 'n')
+            name += '\n';
+        else if (kind == 't')
+            name += '\t';
+        else if (kind == 'x') {
+            name += static_cast<char>(line.mid(at + 1, 2).toInt(nullptr, 16));
+            at += 2;
+        } else
+            name += kind;
+    }
+    return name;
+}
+
+bool isRoot() {
+    return ::geteuid() == 0;
+}
+
+// Opens a folder to every user, so that a run as an ordinary user can reach it.
+void openToEveryone(const QString& path) {
+    ::chmod(path.toLocal8Bit().constData(), 0777);
+}
+
+struct Outcome {
+    int status = -1;
+    QString errors;
+    QString output;
+};
+
+struct RunOptions {
+    // Runs as an ordinary user: through setpriv when the tests run as root.
+    bool ordinaryUser = false;
+    QString workingFolder;
+    QMap<QString, QString> environment;
+};
+
 class InstalledCopy {
 public:
     InstalledCopy() {
+        for (const QTemporaryDir* folder : {&m_home, &m_tree, &m_scratch})
+            ::chmod(folder->path().toLocal8Bit().constData(), 0755);
         const QString program = m_home.path() + "/vellum";
         QFile::copy(VELLUM_PROGRAM, program);
-        QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                           QFile::ReadOther | QFile::ExeOther | QFile::ReadGroup |
+                                           QFile::ExeGroup);
         // A text viewer of our own on the PATH records what the program asks it to open.
         QDir().mkpath(m_home.path() + "/bin");
         const QString viewer = m_home.path() + "/bin/notepad.exe";
@@ -42,44 +104,65 @@ public:
 
     QString folder() const { return m_home.path(); }
     QString tree() const { return m_tree.path(); }
+    // A folder for whatever else a test needs: state folders, a second tree.
+    QString scratch() const { return m_scratch.path(); }
 
-    int run(const QStringList& arguments, QString* errorOutput = nullptr) {
-        QProcess process;
+    std::unique_ptr<QProcess> start(const QStringList& arguments, const RunOptions& options = {}) const {
+        auto process = std::make_unique<QProcess>();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove("DISPLAY");
         environment.remove("WAYLAND_DISPLAY");
         environment.remove("QT_QPA_PLATFORM");
-        environment.insert("TMPDIR", m_home.path());
+        environment.insert("TMPDIR", m_scratch.path());
+        environment.insert("XDG_STATE_HOME", m_scratch.path() + "/state");
+        environment.insert("HOME", m_scratch.path());
         environment.insert("PATH", m_home.path() + "/bin:" + environment.value("PATH"));
-        process.setProcessEnvironment(environment);
-        process.start(m_home.path() + "/vellum", arguments);
-        if (!process.waitForFinished(60000))
-            return -1;
-        if (errorOutput)
-            *errorOutput = QString::fromUtf8(process.readAllStandardError());
-        m_output = QString::fromUtf8(process.readAllStandardOutput());
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        for (auto variable = options.environment.begin(); variable != options.environment.end(); ++variable) {
+            if (variable.value().isNull())
+                environment.remove(variable.key());
+            else
+                environment.insert(variable.key(), variable.value());
+        }
+        // The runtime folder must belong to whoever runs the program, or Qt complains about it.
+        const QString runtime = m_scratch.path() + (options.ordinaryUser ? "/runtime-ordinary" : "/runtime");
+        QDir().mkpath(runtime);
+        ::chmod(runtime.toLocal8Bit().constData(), 0700);
+        if (options.ordinaryUser && isRoot())
+            if (::chown(runtime.toLocal8Bit().constData(), ordinaryUser, ordinaryUser) != 0)
+                qWarning("cannot give the runtime folder to the ordinary user");
+        environment.insert("XDG_RUNTIME_DIR", runtime);
+        process->setProcessEnvironment(environment);
+        if (!options.workingFolder.isEmpty())
+            process->setWorkingDirectory(options.workingFolder);
+        const QString program = m_home.path() + "/vellum";
+        if (options.ordinaryUser && isRoot())
+            process->start("setpriv",
+                           QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", program} +
+                               arguments);
+        else
+            process->start(program, arguments);
+        process->waitForStarted();
+        return process;
     }
 
-    QString output() const { return m_output; }
+    Outcome run(const QStringList& arguments, const RunOptions& options = {}) const {
+        return finish(*start(arguments, options));
+    }
 
-    QStringList viewerCalls() const {
-        QStringList calls;
-        // The viewer is started without waiting for it; give it a moment to write.
-        for (int attempt = 0; attempt < 50 && calls.isEmpty(); ++attempt) {
-            QFile file(m_home.path() + "/bin/viewer-calls");
-            if (file.open(QIODevice::ReadOnly))
-                calls = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
-            else
-                QTest::qWait(20);
-        }
-        return calls;
+    static Outcome finish(QProcess& process) {
+        Outcome outcome;
+        if (!process.waitForFinished(120000))
+            return outcome;
+        outcome.errors = QString::fromUtf8(process.readAllStandardError());
+        outcome.output = QString::fromUtf8(process.readAllStandardOutput());
+        outcome.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        return outcome;
     }
 
 private:
     QTemporaryDir m_home;
     QTemporaryDir m_tree;
-    QString m_output;
+    QTemporaryDir m_scratch;
 };
 
 void writeGood(const QString& path) {
@@ -92,7 +175,39 @@ void writeDamaged(const QString& path) {
     writeFile(path.toStdString(), zip.bytes);
 }
 
-const QRegularExpression headerPattern(R"(^\d\d-\d\d-\d{4} \d\d:\d\d:\d\d  Command line$)");
+// An archive whose test takes long enough to be seen under way: 128 MiB of data to inflate.
+void writeSlow(const QString& path) {
+    std::string block(4096, '\0');
+    std::uint32_t seed = 7;
+    for (char& byte : block) {
+        seed = seed * 1103515245u + 12345u;
+        byte = static_cast<char>(seed >> 24);
+    }
+    std::string data;
+    data.reserve(std::size_t{16} << 20);
+    while (data.size() < (std::size_t{16} << 20))
+        data += block;
+    const std::string compressed = deflateRaw(data, 1);
+    std::vector<ZipBuilderEntry> entries;
+    for (int index = 0; index < 8; ++index) {
+        ZipBuilderEntry entry{"part" + std::to_string(index) + ".bin", data};
+        entry.compressedData = compressed;
+        entries.push_back(std::move(entry));
+    }
+    writeFile(path.toStdString(), buildZip(entries).bytes);
+}
+
+// Whether the process holds the file open: the run is under way and has reached it.
+bool holdsOpen(qint64 processId, const QString& path) {
+    QDirIterator descriptors(QString("/proc/%1/fd").arg(processId), QDir::Files | QDir::System);
+    while (descriptors.hasNext()) {
+        if (QFile::symLinkTarget(descriptors.next()) == path)
+            return true;
+    }
+    return false;
+}
+
+const QRegularExpression headerPattern(R"(^\d\d-\d\d-\d{4} \d\d:\d\d:\d\d (Aborted!)? Command line$)");
 
 } // namespace
 
@@ -101,8 +216,18 @@ class UnattendedTest : public QObject {
 private slots:
     void reportsBadArchivesAndExitsWithOne();
     void cleanTreeAppendsFourLinesAndExitsWithZero();
-    void missingFolderExitsWithTwo();
-    void answersVersionAndHelp();
+    void reportsGoToTheStateFolderWhenTheProgramFolderIsReadOnly();
+    void reportsThatCannotBeWrittenAreTold_data();
+    void reportsThatCannotBeWrittenAreTold();
+    void fullDiskKeepsTheOldReport();
+    void otherCopiesRunningNeverSwallowARun();
+    void signalsAbortTheRunAndRecordIt_data();
+    void signalsAbortTheRunAndRecordIt();
+    void reportLinesNameRealFilesOneLineEach();
+    void incompleteWalksAreTold();
+    void pathsLongerThanTheSystemLimitAreTested();
+    void commandLineOptions();
+    void displayThatCannotBeReached();
 };
 
 void UnattendedTest::reportsBadArchivesAndExitsWithOne() {
@@ -113,16 +238,17 @@ void UnattendedTest::reportsBadArchivesAndExitsWithOne() {
     writeDamaged(copy.tree() + "/top.zip");
     writeFile((copy.tree() + "/not-really.zip").toStdString(), "just some text\n");
 
-    QCOMPARE(copy.run({copy.tree()}), 1);
+    const Outcome outcome = copy.run({copy.tree()});
+    QCOMPARE(outcome.status, 1);
+    QCOMPARE(outcome.errors, QString());
 
-    const QString shownTree = copy.tree().toLower() + "/";
     const QStringList report = fileLines(copy.folder() + "/errors.txt");
     QCOMPARE(report.size(), 4);
     QVERIFY2(headerPattern.match(report[0]).hasMatch(), qPrintable(report[0]));
     QStringList bad = report.mid(1);
     bad.sort();
-    QCOMPARE(bad, (QStringList{shownTree + "mixed/deep/broken.zip", shownTree + "not-really.zip",
-                               shownTree + "top.zip"}));
+    QCOMPARE(bad, (QStringList{copy.tree() + "/Mixed/Deep/Broken.zip", copy.tree() + "/not-really.zip",
+                               copy.tree() + "/top.zip"}));
 
     const QStringList log = fileLines(copy.folder() + "/errors.log");
     QCOMPARE(log.size(), 7);
@@ -131,48 +257,351 @@ void UnattendedTest::reportsBadArchivesAndExitsWithOne() {
     QCOMPARE(log[2], copy.tree() + "/");
     QCOMPARE(log.mid(3, 3), report.mid(1));
     QCOMPARE(log[6], QString());
-
-    QCOMPARE(copy.viewerCalls(), QStringList{copy.folder() + "/errors.txt"});
 }
 
 void UnattendedTest::cleanTreeAppendsFourLinesAndExitsWithZero() {
     InstalledCopy copy;
     writeGood(copy.tree() + "/one.zip");
     writeFile((copy.folder() + "/errors.txt").toStdString(), "kept\r\n");
+    // A log whose last record lost its line end still gets whole records after it.
+    writeFile((copy.folder() + "/errors.log").toStdString(), "cut short");
 
-    QCOMPARE(copy.run({copy.tree()}), 0);
-    QCOMPARE(copy.run({copy.tree() + "/"}), 0);
+    QCOMPARE(copy.run({copy.tree()}).status, 0);
+    QCOMPARE(copy.run({copy.tree() + "/"}).status, 0);
 
     const QStringList log = fileLines(copy.folder() + "/errors.log");
-    QCOMPARE(log.size(), 8);
-    QCOMPARE(log[1], QString(" 1 tested - 0 bad"));
-    QCOMPARE(log[2], copy.tree() + "/");
-    QCOMPARE(log[3], QString());
-    QCOMPARE(log[6], log[2]);
+    QCOMPARE(log.size(), 9);
+    QCOMPARE(log[0], QString("cut short"));
+    QCOMPARE(log[2], QString(" 1 tested - 0 bad"));
+    QCOMPARE(log[3], copy.tree() + "/");
+    QCOMPARE(log[4], QString());
+    QCOMPARE(log[7], log[3]);
     QCOMPARE(fileLines(copy.folder() + "/errors.txt"), QStringList{"kept"});
 }
 
-void UnattendedTest::missingFolderExitsWithTwo() {
+void UnattendedTest::reportsGoToTheStateFolderWhenTheProgramFolderIsReadOnly() {
     InstalledCopy copy;
-    QString errors;
+    writeDamaged(copy.tree() + "/bad.zip");
+    if (!isRoot())
+        ::chmod(copy.folder().toLocal8Bit().constData(), 0555);
+    const QString state = copy.scratch() + "/state";
+    QDir().mkpath(state);
+    openToEveryone(state);
 
-    QCOMPARE(copy.run({copy.tree() + "/Nowhere"}, &errors), 2);
+    const Outcome outcome = copy.run({copy.tree()}, {.ordinaryUser = true});
+    ::chmod(copy.folder().toLocal8Bit().constData(), 0755);
 
-    QCOMPARE(errors.count('\n'), 1);
-    QVERIFY2(errors.contains("Nowhere"), qPrintable(errors));
-    const QStringList log = fileLines(copy.folder() + "/errors.log");
-    QCOMPARE(log.size(), 4);
-    QCOMPARE(log[1], QString(" 0 tested - 0 bad"));
-    QCOMPARE(log[2], copy.tree() + "/Nowhere/");
+    QCOMPARE(outcome.status, 1);
+    QCOMPARE(outcome.errors, QString());
+    QVERIFY(!QFile::exists(copy.folder() + "/errors.txt"));
+    QVERIFY(!QFile::exists(copy.folder() + "/errors.log"));
+    QCOMPARE(fileLines(state + "/vellum/errors.txt").value(1), copy.tree() + "/bad.zip");
+    QCOMPARE(fileLines(state + "/vellum/errors.log").value(1), QString(" 1 tested - 1 bad"));
+
+    // --report-dir puts them where the caller says.
+    const QString chosen = copy.scratch() + "/chosen/reports";
+    QCOMPARE(copy.run({"--report-dir", chosen, copy.tree()}).status, 1);
+    QCOMPARE(fileLines(chosen + "/errors.txt").value(1), copy.tree() + "/bad.zip");
 }
 
-void UnattendedTest::answersVersionAndHelp() {
+void UnattendedTest::reportsThatCannotBeWrittenAreTold_data() {
+    QTest::addColumn<QString>("occupant");
+    QTest::addColumn<QString>("place");
+    QTest::newRow("folder named errors.txt") << "folder"
+                                             << "errors.txt";
+    QTest::newRow("folder named errors.log") << "folder"
+                                             << "errors.log";
+    QTest::newRow("FIFO named errors.log") << "fifo"
+                                           << "errors.log";
+    QTest::newRow("FIFO named errors.txt") << "fifo"
+                                           << "errors.txt";
+    QTest::newRow("symbolic link as errors.txt") << "link"
+                                                 << "errors.txt";
+    QTest::newRow("symbolic link as errors.log") << "link"
+                                                 << "errors.log";
+    QTest::newRow("no writable place") << "nowhere"
+                                       << "";
+}
+
+void UnattendedTest::reportsThatCannotBeWrittenAreTold() {
+    QFETCH(QString, occupant);
+    QFETCH(QString, place);
     InstalledCopy copy;
-    QCOMPARE(copy.run({"--version"}), 0);
-    QVERIFY(copy.output().startsWith("Vellum 1.05\n"));
-    QCOMPARE(copy.run({"--help"}), 0);
-    QVERIFY(copy.output().startsWith("Usage: vellum [FOLDER]"));
+    writeDamaged(copy.tree() + "/bad.zip");
+    const QString path = copy.folder() + "/" + place;
+    const QString target = copy.scratch() + "/target";
+    writeFile(target.toStdString(), "precious\n");
+    RunOptions options;
+    if (occupant == "folder")
+        QDir().mkpath(path);
+    else if (occupant == "fifo")
+        QCOMPARE(::mkfifo(path.toLocal8Bit().constData(), 0644), 0);
+    else if (occupant == "link")
+        QVERIFY(QFile::link(target, path));
+    else {
+        // Neither the program's folder, nor the state folder, nor the home folder can be written.
+        if (!isRoot()) {
+            ::chmod(copy.folder().toLocal8Bit().constData(), 0555);
+            ::chmod(copy.scratch().toLocal8Bit().constData(), 0555);
+        }
+        options.ordinaryUser = true;
+    }
+
+    const Outcome outcome = copy.run({copy.tree()}, options);
+    ::chmod(copy.folder().toLocal8Bit().constData(), 0755);
+    ::chmod(copy.scratch().toLocal8Bit().constData(), 0755);
+
+    QCOMPARE(outcome.status, 3);
+    QCOMPARE(outcome.errors.count('\n'), 1);
+    QVERIFY2(outcome.errors.startsWith("vellum: cannot write ") && outcome.errors.contains(place),
+             qPrintable(outcome.errors));
+    QCOMPARE(fileLines(target), QStringList{"<not ending in CR LF>"});
+    // The other report still lands.
+    if (place == "errors.txt")
+        QCOMPARE(fileLines(copy.folder() + "/errors.log").value(1), QString(" 1 tested - 1 bad"));
+    if (place == "errors.log")
+        QCOMPARE(fileLines(copy.folder() + "/errors.txt").value(1), copy.tree() + "/bad.zip");
+}
+
+void UnattendedTest::fullDiskKeepsTheOldReport() {
+    if (!isRoot())
+        QSKIP("mounting a small file system needs root");
+    InstalledCopy copy;
+    const QString small = copy.scratch() + "/small";
+    QDir().mkpath(small);
+    if (::mount("tmpfs", small.toLocal8Bit().constData(), "tmpfs", 0, "size=64k") != 0)
+        QSKIP("this machine does not allow mounting a file system");
+    const QByteArray oldReport = "01-01-2020 10:00:00  Command line\r\n/old/bad.zip\r\n";
+    writeFile((small + "/errors.txt").toStdString(), oldReport.toStdString());
+    writeFile((small + "/errors.log").toStdString(), "");
+    writeFile((small + "/filler").toStdString(), std::string(40 * 1024, 'f'));
+    // Long names make a report larger than the room that is left.
+    for (int index = 0; index < 120; ++index)
+        writeDamaged(copy.tree() + "/" + QString(200, QChar('a' + index % 26)) + QString::number(index) +
+                     ".zip");
+
+    const Outcome outcome = copy.run({"--report-dir", small, copy.tree()});
+    QByteArray reportAfter;
+    {
+        QFile report(small + "/errors.txt");
+        report.open(QIODevice::ReadOnly);
+        reportAfter = report.readAll();
+    }
+    const qint64 logSize = QFileInfo(small + "/errors.log").size();
+    const QStringList leftovers = QDir(small).entryList(QDir::Files | QDir::Hidden);
+    ::umount2(small.toLocal8Bit().constData(), MNT_DETACH);
+
+    QCOMPARE(outcome.status, 3);
+    QVERIFY2(outcome.errors.contains("errors.txt: No space left on device"), qPrintable(outcome.errors));
+    QCOMPARE(reportAfter, oldReport);
+    // No torn record and no temporary file are left behind.
+    QCOMPARE(logSize, 0);
+    QCOMPARE(leftovers, (QStringList{"errors.log", "errors.txt", "filler"}));
+}
+
+void UnattendedTest::otherCopiesRunningNeverSwallowARun() {
+    InstalledCopy copy;
+    const QString secondTree = copy.scratch() + "/second";
+    for (int index = 0; index < 20; ++index) {
+        writeDamaged(copy.tree() + QString("/bad%1.zip").arg(index));
+        writeDamaged(secondTree + QString("/bad%1.zip").arg(index));
+    }
+    // A window copy waits for its user, listening for later window starts.
+    auto window = copy.start({}, {.environment = {{"QT_QPA_PLATFORM", "offscreen"}}});
+    QTRY_VERIFY_WITH_TIMEOUT(!QDir(copy.scratch() + "/runtime").entryList(QDir::System).isEmpty(), 20000);
+
+    auto first = copy.start({copy.tree()});
+    auto second = copy.start({secondTree});
+    QCOMPARE(InstalledCopy::finish(*first).status, 1);
+    QCOMPARE(InstalledCopy::finish(*second).status, 1);
+    QCOMPARE(window->state(), QProcess::Running);
+
+    // Two whole records of 24 lines each, one after the other.
+    const QStringList log = fileLines(copy.folder() + "/errors.log");
+    QCOMPARE(log.size(), 48);
+    for (const int start : {0, 24}) {
+        QVERIFY2(headerPattern.match(log[start]).hasMatch(), qPrintable(log[start]));
+        QCOMPARE(log[start + 1], QString(" 20 tested - 20 bad"));
+        const QString folder = log[start + 2];
+        QVERIFY(folder == copy.tree() + "/" || folder == secondTree + "/");
+        for (int line = start + 3; line < start + 23; ++line)
+            QVERIFY2(log[line].startsWith(folder), qPrintable(log[line]));
+        QCOMPARE(log[start + 23], QString());
+    }
+
+    // The window copy ends on a stop signal like any other.
+    window->terminate();
+    QVERIFY(window->waitForFinished(20000));
+    QCOMPARE(window->exitCode(), 128 + SIGTERM);
+}
+
+void UnattendedTest::signalsAbortTheRunAndRecordIt_data() {
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+void UnattendedTest::signalsAbortTheRunAndRecordIt() {
+    QFETCH(int, signalNumber);
+    InstalledCopy copy;
+    writeSlow(copy.tree() + "/slow.zip");
+    for (int index = 0; index < 50; ++index)
+        writeGood(copy.tree() + QString("/later/good%1.zip").arg(index));
+
+    auto process = copy.start({copy.tree()});
+    const qint64 processId = process->processId();
+    // The slow archive is open only briefly, so it is looked for without pause. Holding the process
+    // still then makes sure the signal arrives while the walk still has work ahead.
+    QDeadlineTimer deadline(20000);
+    while (!holdsOpen(processId, copy.tree() + "/slow.zip")) {
+        QVERIFY2(!deadline.hasExpired() && process->state() == QProcess::Running,
+                 "the run never opened slow.zip");
+        std::this_thread::yield();
+    }
+    QCOMPARE(::kill(static_cast<pid_t>(processId), SIGSTOP), 0);
+    ::kill(static_cast<pid_t>(processId), signalNumber);
+    ::kill(static_cast<pid_t>(processId), SIGCONT);
+    const Outcome outcome = InstalledCopy::finish(*process);
+
+    QCOMPARE(outcome.status, 128 + signalNumber);
+    const QStringList log = fileLines(copy.folder() + "/errors.log");
+    QCOMPARE(log.size(), 4);
+    QVERIFY2(log[0].endsWith(" Aborted! Command line"), qPrintable(log[0]));
+    QVERIFY2(log[1] != " 51 tested - 0 bad", qPrintable(log[1]));
+}
+
+void UnattendedTest::reportLinesNameRealFilesOneLineEach() {
+    InstalledCopy copy;
+    const QString forged = "x\r\n01-01-2000 00:00:00  Command line\r\n 999 tested - 0 bad\r\n";
+    QDir().mkpath(copy.tree() + "/" + forged);
+    writeDamaged(copy.tree() + "/" + forged + "/y\x1b[31m\\z.ZIP");
+    writeDamaged(copy.tree() + "/Photos/REPORT.ZIP");
+    writeGood(copy.tree() + "/Photos/report.zip");
+    writeDamaged(copy.tree() + "/Photos/Holiday2019.ZIP");
+
+    // A relative start folder, given with a "./" in front.
+    const QString parent = QFileInfo(copy.tree()).path();
+    const QString relative = "./" + QFileInfo(copy.tree()).fileName();
+    const Outcome outcome = copy.run({relative}, {.workingFolder = parent});
+    QCOMPARE(outcome.status, 1);
+
+    const QStringList log = fileLines(copy.folder() + "/errors.log");
+    QCOMPARE(log.size(), 7);
+    QCOMPARE(log[1], QString(" 4 tested - 3 bad"));
+    QCOMPARE(log[2], copy.tree() + "/");
+    QStringList named;
+    for (const QString& line : log.mid(3, 3)) {
+        const QString name = QString::fromUtf8(unescaped(line.toUtf8()));
+        QVERIFY2(QFileInfo(name).isFile(), qPrintable(line));
+        named << name.mid(copy.tree().size() + 1);
+    }
+    named.sort();
+    QCOMPARE(named,
+             (QStringList{"Photos/Holiday2019.ZIP", "Photos/REPORT.ZIP", forged + "/y\x1b[31m\\z.ZIP"}));
+}
+
+void UnattendedTest::incompleteWalksAreTold() {
+    InstalledCopy copy;
+    QDir().mkpath(copy.scratch() + "/state");
+    openToEveryone(copy.scratch() + "/state");
+    writeGood(copy.tree() + "/good.zip");
+    writeDamaged(copy.tree() + "/Locked/bad.zip");
+    ::chmod((copy.tree() + "/Locked").toLocal8Bit().constData(), 0);
+
+    const Outcome outcome = copy.run({copy.tree()}, {.ordinaryUser = true});
+    ::chmod((copy.tree() + "/Locked").toLocal8Bit().constData(), 0755);
+
+    QCOMPARE(outcome.status, 2);
+    QCOMPARE(outcome.errors,
+             QString("vellum: cannot read folder %1/Locked/: Permission denied\n").arg(copy.tree()));
+    // The record of what was seen is still written (into the state folder: the program's folder
+    // belongs to another user).
+    const QString logPath =
+        isRoot() ? copy.scratch() + "/state/vellum/errors.log" : copy.folder() + "/errors.log";
+    QCOMPARE(fileLines(logPath).value(1), QString(" 1 tested - 0 bad"));
+
+    // A start folder that does not exist.
+    const Outcome missing = copy.run({copy.tree() + "/Nowhere"});
+    QCOMPARE(missing.status, 2);
+    QCOMPARE(missing.errors,
+             QString("vellum: cannot read folder %1/Nowhere/: No such file or directory\n").arg(copy.tree()));
+    QCOMPARE(fileLines(copy.folder() + "/errors.log").value(2), copy.tree() + "/Nowhere/");
+}
+
+void UnattendedTest::pathsLongerThanTheSystemLimitAreTested() {
+    InstalledCopy copy;
+    // No single call takes a path this long, so the tree is made one level at a time.
+    const QString saved = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(copy.tree()));
+    QString deep = copy.tree() + "/Deep";
+    QCOMPARE(::mkdir("Deep", 0755), 0);
+    QVERIFY(QDir::setCurrent("Deep"));
+    for (int level = 0; level < 25; ++level) {
+        const QByteArray name(200, static_cast<char>('a' + level));
+        QCOMPARE(::mkdir(name.constData(), 0755), 0);
+        QVERIFY(QDir::setCurrent(QString::fromLatin1(name)));
+        deep += "/" + QString::fromLatin1(name);
+    }
+    writeFile("ok.zip", buildZip({{"notes.txt", "kept safe\n"}}).bytes);
+    BuiltZip damaged = buildZip({{"notes.txt", std::string(3000, 'n'), 0}});
+    damaged.bytes[damaged.entries[0].dataOffset + 100] ^= 0x20;
+    writeFile("broken.zip", damaged.bytes);
+    QVERIFY(QDir::setCurrent(saved));
+
+    const Outcome outcome = copy.run({copy.tree()});
+    // The temporary folder's own removal does not reach that deep.
+    QProcess::execute("rm", {"-rf", copy.tree() + "/Deep"});
+
+    QCOMPARE(outcome.errors, QString());
+    QCOMPARE(outcome.status, 1);
+    const QStringList log = fileLines(copy.folder() + "/errors.log");
+    QCOMPARE(log.value(1), QString(" 2 tested - 1 bad"));
+    QCOMPARE(log.value(3), deep + "/broken.zip");
+    QVERIFY(log.value(3).size() > 5000);
+}
+
+void UnattendedTest::commandLineOptions() {
+    InstalledCopy copy;
+    Outcome outcome = copy.run({"--version"});
+    QCOMPARE(outcome.status, 0);
+    QVERIFY(outcome.output.startsWith("Vellum 1.05\n"));
+    outcome = copy.run({"--help"});
+    QCOMPARE(outcome.status, 0);
+    QVERIFY(outcome.output.startsWith("Usage: vellum [OPTION]... [FOLDER]"));
+
+    for (const QStringList& arguments :
+         {QStringList{"-v"}, QStringList{"--bogus", copy.tree()}, QStringList{"--report-dir"},
+          QStringList{copy.tree(), copy.tree()}}) {
+        outcome = copy.run(arguments);
+        QCOMPARE(outcome.status, 2);
+        QCOMPARE(outcome.errors.count('\n'), 2);
+        QVERIFY2(outcome.errors.endsWith("Try 'vellum --help' for more information.\n"),
+                 qPrintable(outcome.errors));
+    }
     QVERIFY(!QFile::exists(copy.folder() + "/errors.log"));
+
+    // A folder named like an option is reached with ./ in front, or after "--".
+    writeDamaged(copy.tree() + "/-v/bad.zip");
+    QCOMPARE(copy.run({"./-v"}, {.workingFolder = copy.tree()}).status, 1);
+    QCOMPARE(copy.run({"--", "-v"}, {.workingFolder = copy.tree()}).status, 1);
+    QCOMPARE(fileLines(copy.folder() + "/errors.txt").value(1), copy.tree() + "/-v/bad.zip");
+}
+
+void UnattendedTest::displayThatCannotBeReached() {
+    InstalledCopy copy;
+    writeDamaged(copy.tree() + "/bad.zip");
+    const RunOptions nowhere{.environment = {{"DISPLAY", ":97"}, {"XAUTHORITY", "/nonexistent"}}};
+
+    const Outcome unattended = copy.run({copy.tree()}, nowhere);
+    QCOMPARE(unattended.status, 1);
+    QCOMPARE(unattended.errors, QString());
+    QCOMPARE(fileLines(copy.folder() + "/errors.txt").value(1), copy.tree() + "/bad.zip");
+
+    const Outcome window = copy.run({}, nowhere);
+    QCOMPARE(window.status, 2);
+    QCOMPARE(window.errors.count('\n'), 1);
+    QVERIFY2(window.errors.contains("display"), qPrintable(window.errors));
 }
 
 QTEST_GUILESS_MAIN(UnattendedTest)
