@@ -66,6 +66,11 @@ int main(int argc, char** argv) {
         break;
     }
     const std::string folder = commandLine.paths.empty() ? std::string() : commandLine.paths.front();
+    // The report folder is told in messages and handed to the viewer, so it is made absolute too.
+    std::string reportFolder =
+        commandLine.reportFolder.empty() ? std::string() : absolutePath(commandLine.reportFolder);
+    if (reportFolder.size() > 1 && reportFolder.ends_with('/'))
+        reportFolder.pop_back();
 
     if (const DisplayReach display = probeDisplay(); display != DisplayReach::Usable) {
         if (folder.empty()) {
@@ -93,7 +98,7 @@ int main(int argc, char** argv) {
     Form1 form;
     Shell shell(form, state,
                 ShellServices{platform::applicationFolder(), folder, *sound, *launcher, singleInstance,
-                              commandLine.reportFolder, isRealDisplay()});
+                              reportFolder, isRealDisplay()});
     // A signal stops a run as Cancel does, so that its report still lands, and then ends the program.
     QObject::connect(&stopSignals, &platform::StopSignals::stopRequested, &shell, [&] {
         if (shell.run().isRunning()) {

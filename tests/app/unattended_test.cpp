@@ -302,6 +302,8 @@ void UnattendedTest::reportsGoToTheStateFolderWhenTheProgramFolderIsReadOnly() {
     const QString chosen = copy.scratch() + "/chosen/reports";
     QCOMPARE(copy.run({"--report-dir", chosen, copy.tree()}).status, 1);
     QCOMPARE(fileLines(chosen + "/errors.txt").value(1), copy.tree() + "/bad.zip");
+    QCOMPARE(copy.run({"--report-dir=relative/", copy.tree()}, {.workingFolder = copy.scratch()}).status, 1);
+    QCOMPARE(fileLines(copy.scratch() + "/relative/errors.log").value(1), QString(" 1 tested - 1 bad"));
 }
 
 void UnattendedTest::reportsThatCannotBeWrittenAreTold_data() {
