@@ -1,19 +1,16 @@
 #include "shell.h"
 
 #include "command_line.h"
-#include "control_ids.h"
 #include "data_files.h"
 #include "form1.h"
 #include "form2.h"
 #include "identity.h"
-#include "late_bound.h"
 #include "launcher.h"
 #include "message_box.h"
 #include "panel3d.h"
 #include "single_instance.h"
 #include "sound.h"
 #include "system_services.h"
-#include "zip_tester.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -50,17 +47,6 @@ void Shell::connectHandlers() {
     connect(&m_form, &Form1::closing, this, [this](QCloseEvent* event) { Form_Unload(event); });
     connect(&m_services.singleInstance, &platform::SingleInstance::keysReceived, this,
             [this](const QString& keys) { restoreOnRequest(keys); });
-
-    m_form.onSelectionChanged = [this](std::string& selection, std::int32_t reserved) {
-        m_run.BrowseDialog1_SelectionChanged(selection, reserved);
-    };
-    m_form.onZipStatus = [this](const ZipStatus& status) {
-        try {
-            m_run.ZipTester1_Status(status);
-        } catch (const ControlCallFailure&) {
-            // A control that refuses a call ends this progress event and nothing else.
-        }
-    };
 }
 
 Shell::StartOutcome Shell::Form_Load() {
@@ -133,9 +119,9 @@ void Shell::exit_Click() {
 
 void Shell::stopWalk() {
     m_run.RunActive = false;
-    putProperty(m_form.ZipTester1(), ZipDispatchId::Abort, true);
+    m_form.ZipTester1().requestAbort();
     m_form.setLabel1Caption("Aborted");
-    putProperty(m_form.progressBar(), ProgressBarDispatchId::Position, std::int16_t{0});
+    m_form.progressBar().setPosition(0);
 }
 
 void Shell::log_Click() {

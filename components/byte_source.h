@@ -19,6 +19,9 @@ public:
 
     // Fills buffer with the bytes starting at offset. The caller never asks for bytes past size().
     // False means an input/output error (or a file that shrank while it was read).
+    // Must be safe to call from several threads at once: the entries of one large archive are
+    // checked in parallel, each thread reading its own entries from the same source. So a source
+    // keeps no position between reads (the file source reads with pread).
     virtual bool read(std::uint64_t offset, std::span<std::uint8_t> buffer) = 0;
 
     // The whole content when it already lies in memory, so that readers can skip copying; empty for

@@ -42,7 +42,7 @@ namespace {
 // Tests one archive as the caller would; null when it could not be tested ahead (the file does not
 // open, the work was cancelled, memory ran out), which leaves the archive to the caller.
 std::shared_ptr<PrecomputedVerdict> testAhead(ZipEngine& engine, const std::string& path,
-                                              const std::atomic<bool>& cancelled) {
+                                              const std::atomic<bool>& cancelled, unsigned entryThreads) {
     FileByteSource source;
     if (!source.open(path))
         return nullptr;
@@ -62,11 +62,11 @@ std::shared_ptr<PrecomputedVerdict> testAhead(ZipEngine& engine, const std::stri
     settings.onYield = &onYield;
     settings.onStatus = &onStatus;
     settings.abortFlag = &stop;
-    settings.entryThreads = 2;
+    settings.entryThreads = entryThreads;
     verdict->probe = engine.run(ZipOperation::Probe, source, settings, verdict->probeFaults);
     if (verdict->probe == ZipResult::Aborted)
         return nullptr;
-    if (verdict->probe == ZipResult::Sound || verdict->probe == ZipResult::SoundWithNotes) {
+    if (probeGoesOn(verdict->probe)) {
         lastStatus = &verdict->verifyStatus;
         settings.fileFilter = {};
         verdict->verify = engine.run(ZipOperation::Verify, source, settings, verdict->verifyFaults);
@@ -79,7 +79,9 @@ std::shared_ptr<PrecomputedVerdict> testAhead(ZipEngine& engine, const std::stri
 
 } // namespace
 
-LookaheadVerdicts::LookaheadVerdicts(unsigned workerCount) : m_workerCount(std::max(workerCount, 1u)) {}
+LookaheadVerdicts::LookaheadVerdicts(unsigned workerCount, unsigned entryThreadsPerWorker)
+    : m_workerCount(std::max(workerCount, 1u)), m_entryThreadsPerWorker(std::max(entryThreadsPerWorker, 1u)) {
+}
 
 LookaheadVerdicts::~LookaheadVerdicts() {
     {
@@ -166,7 +168,7 @@ void LookaheadVerdicts::work() {
         try {
             if (!engine)
                 engine = std::make_unique<ZipEngine>();
-            verdict = testAhead(*engine, slot->path, slot->cancelled);
+            verdict = testAhead(*engine, slot->path, slot->cancelled, m_entryThreadsPerWorker);
         } catch (...) {
             // Out of memory: the caller tests the archive itself, and reports what it finds.
             verdict = nullptr;

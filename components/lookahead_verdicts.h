@@ -10,7 +10,8 @@
 
 #include "byte_source.h"
 #include "zip_faults.h"
-#include "zip_tester.h"
+#include "zip_result.h"
+#include "zip_status.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -41,8 +42,9 @@ struct PrecomputedVerdict {
 
 class LookaheadVerdicts {
 public:
-    // workerCount threads are started with the first announcement.
-    explicit LookaheadVerdicts(unsigned workerCount);
+    // workerCount threads are started with the first announcement; each checks the entries of a
+    // large archive on up to entryThreadsPerWorker threads, its own included.
+    explicit LookaheadVerdicts(unsigned workerCount, unsigned entryThreadsPerWorker = 2);
     // Stops the workers (abandoning the archives in progress) and waits for them.
     ~LookaheadVerdicts();
     LookaheadVerdicts(const LookaheadVerdicts&) = delete;
@@ -75,6 +77,7 @@ private:
     void cancelLocked();
 
     unsigned m_workerCount;
+    unsigned m_entryThreadsPerWorker;
     mutable std::mutex m_mutex;
     std::condition_variable m_workAvailable; // workers wait here for archives to test
     std::condition_variable m_verdictReady;  // the caller waits here for the archive it asked for

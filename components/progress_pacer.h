@@ -5,7 +5,7 @@
 // the completion percentage changes. Work loops call poll() once per chunk; it costs one clock read
 // and never yields on a short operation.
 
-#include "zip_tester.h"
+#include "zip_status.h"
 
 #include <chrono>
 #include <cstdint>

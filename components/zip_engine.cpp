@@ -275,21 +275,4 @@ void ZipEngine::describeEntry(const ZipEntryRecord& entry, ZipStatus& status) {
     status.commentLength = static_cast<std::int16_t>(std::min<std::size_t>(commentLength, INT16_MAX));
 }
 
-ZipMemoryVerdict testArchiveInMemory(ZipEngine& engine, std::span<const std::uint8_t> bytes,
-                                     std::string_view probeFilter, std::uint64_t outputLimit) {
-    MemoryByteSource source(bytes);
-    std::vector<ZipFault> faults;
-    ZipEngineSettings settings;
-    settings.outputLimit = outputLimit;
-    settings.fileFilter = probeFilter;
-    ZipMemoryVerdict verdict;
-    verdict.probe = engine.run(ZipOperation::Probe, source, settings, faults);
-    if (verdict.probe == ZipResult::Sound || verdict.probe == ZipResult::SoundWithNotes) {
-        settings.fileFilter = {};
-        verdict.verify = engine.run(ZipOperation::Verify, source, settings, faults);
-        verdict.verified = true;
-    }
-    return verdict;
-}
-
 } // namespace vellum

@@ -11,7 +11,8 @@
 #include "parallel_entries.h"
 #include "zip_faults.h"
 #include "zip_format.h"
-#include "zip_tester.h"
+#include "zip_result.h"
+#include "zip_status.h"
 
 #include <cstdint>
 #include <functional>
@@ -72,17 +73,5 @@ private:
     // Helper threads' workbenches, made the first time an archive is checked in parallel.
     std::vector<std::unique_ptr<EntryWorkbench>> m_helpers;
 };
-
-// Both steps over an archive in memory, as the caller runs them: probe, then verify when the probe
-// lets it go on (verify is 0 when it does not). For tests and fuzzing.
-struct ZipMemoryVerdict {
-    std::int16_t probe = 0;
-    std::int16_t verify = 0;
-    bool verified = false;
-};
-
-ZipMemoryVerdict testArchiveInMemory(ZipEngine& engine, std::span<const std::uint8_t> bytes,
-                                     std::string_view probeFilter = "*.diz",
-                                     std::uint64_t outputLimit = UINT64_MAX);
 
 } // namespace vellum

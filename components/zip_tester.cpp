@@ -12,10 +12,23 @@ namespace vellum {
 
 namespace {
 
-// Threads that test announced archives, and that check the entries of one large archive: as many
-// as there are processors, within reason; the window's thread mostly waits meanwhile.
-unsigned workerThreads() {
-    return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+// How many threads the component runs, against the number of processors. The look-ahead tests one
+// archive per worker; a worker that meets a large archive checks its entries on two threads, so
+// that the last large archive of a folder still keeps two processors busy when the other workers
+// have run out of archives. The caller's thread waits while the look-ahead works and tests in place
+// only what the look-ahead does not hold, so its own entry threads and the workers seldom run at
+// once. At most twice as many threads as processors can be busy together, which keeps the
+// scheduler's switching small while no processor waits for work; more than four workers gain
+// nothing, as reading the archives becomes the limit.
+struct ThreadBudget {
+    unsigned lookaheadWorkers;
+    unsigned entryThreadsPerWorker;
+    unsigned callerEntryThreads;
+};
+
+ThreadBudget threadBudget() {
+    const unsigned processors = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    return {processors, 2, processors};
 }
 
 } // namespace
@@ -28,12 +41,18 @@ ZipTester::~ZipTester() = default;
 void ZipTester::expectArchives(std::vector<std::string> paths) {
     try {
         if (!m_lookahead)
-            m_lookahead = std::make_unique<LookaheadVerdicts>(workerThreads());
+            m_lookahead = std::make_unique<LookaheadVerdicts>(threadBudget().lookaheadWorkers,
+                                                              threadBudget().entryThreadsPerWorker);
         m_lookahead->announce(std::move(paths));
     } catch (...) {
         // Without the look-ahead every archive is simply tested in place.
         m_lookahead.reset();
     }
+}
+
+void ZipTester::dropExpectedArchives() {
+    if (m_lookahead)
+        m_lookahead->discard();
 }
 
 void ZipTester::raiseFinalStatus(const ZipStatus& status) {
@@ -93,6 +112,13 @@ std::int16_t ZipTester::verifyBytes(std::span<const std::uint8_t> bytes) {
 
 std::int16_t ZipTester::runOperation(Operation operation, std::span<const std::uint8_t> memory,
                                      bool fromMemory) {
+    if (m_operationRunning)
+        return ZipResult::Aborted;
+    m_operationRunning = true;
+    const struct Finished {
+        bool& running;
+        ~Finished() { running = false; }
+    } finished{m_operationRunning};
     // An abort left over from before this operation must not end it.
     abort = false;
     const bool probe = operation == Operation::Probe;
@@ -113,7 +139,7 @@ std::int16_t ZipTester::runOperation(Operation operation, std::span<const std::u
         settings.onYield = &onYield;
         settings.onStatus = &onStatus;
         settings.abortFlag = &abort;
-        settings.entryThreads = workerThreads();
+        settings.entryThreads = threadBudget().callerEntryThreads;
         const ZipOperation kind = probe ? ZipOperation::Probe : ZipOperation::Verify;
         if (fromMemory) {
             MemoryByteSource source(memory);
@@ -132,103 +158,6 @@ std::int16_t ZipTester::runOperation(Operation operation, std::span<const std::u
         } catch (...) {
         }
         return probe ? ZipResult::CannotRead : ZipResult::StructureDamaged;
-    }
-}
-
-namespace {
-
-bool isPut(DispatchKind kind, std::span<const DispatchValue> arguments) {
-    return kind == DispatchKind::PropertyPut && arguments.size() == 1;
-}
-
-bool isGet(DispatchKind kind, std::span<const DispatchValue> arguments) {
-    return kind == DispatchKind::PropertyGet && arguments.empty();
-}
-
-std::optional<DispatchValue> textProperty(std::string& property, DispatchKind kind,
-                                          std::span<const DispatchValue> arguments) {
-    if (isGet(kind, arguments))
-        return DispatchValue{property};
-    if (isPut(kind, arguments)) {
-        if (const auto* text = std::get_if<std::string>(&arguments[0])) {
-            property = *text;
-            return DispatchValue{std::monostate{}};
-        }
-    }
-    return std::nullopt;
-}
-
-std::optional<DispatchValue> boolProperty(bool& property, DispatchKind kind,
-                                          std::span<const DispatchValue> arguments) {
-    if (isGet(kind, arguments))
-        return DispatchValue{property};
-    if (isPut(kind, arguments)) {
-        if (const auto* value = std::get_if<bool>(&arguments[0])) {
-            property = *value;
-            return DispatchValue{std::monostate{}};
-        }
-    }
-    return std::nullopt;
-}
-
-std::vector<std::string> splitPaths(const std::string& text) {
-    std::vector<std::string> paths;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = std::min(text.find('\0', start), text.size());
-        if (end > start)
-            paths.emplace_back(text, start, end - start);
-        start = end + 1;
-    }
-    return paths;
-}
-
-} // namespace
-
-std::optional<DispatchValue> ZipTester::invoke(std::int32_t dispatchId, DispatchKind kind,
-                                               std::span<const DispatchValue> arguments) {
-    try {
-        switch (dispatchId) {
-        case ZipDispatchId::Abort: {
-            auto answer = boolProperty(abort, kind, arguments);
-            // Whatever was announced belongs to the run being stopped.
-            if (answer && kind == DispatchKind::PropertyPut && abort && m_lookahead)
-                m_lookahead->discard();
-            return answer;
-        }
-        case ZipDispatchId::ExpectedArchives:
-            if (isPut(kind, arguments)) {
-                if (const auto* text = std::get_if<std::string>(&arguments[0])) {
-                    expectArchives(splitPaths(*text));
-                    return DispatchValue{std::monostate{}};
-                }
-            }
-            return std::nullopt;
-        case ZipDispatchId::OptionSwitch:
-            return boolProperty(optionSwitch, kind, arguments);
-        case ZipDispatchId::WorkFolder:
-            return textProperty(workFolder, kind, arguments);
-        case ZipDispatchId::ArchiveName:
-            return textProperty(archiveName, kind, arguments);
-        case ZipDispatchId::FileFilter:
-            return textProperty(fileFilter, kind, arguments);
-        case ZipDispatchId::ArchivePath:
-            return textProperty(archivePath, kind, arguments);
-        case ZipDispatchId::ProbeArchive:
-            if (kind == DispatchKind::Method && arguments.size() == 1) {
-                if (const auto* mode = std::get_if<std::int16_t>(&arguments[0]))
-                    return DispatchValue{probeArchive(*mode)};
-            }
-            return std::nullopt;
-        case ZipDispatchId::VerifyArchive:
-            if (kind == DispatchKind::Method && arguments.empty())
-                return DispatchValue{verifyArchive()};
-            return std::nullopt;
-        default:
-            return std::nullopt;
-        }
-    } catch (...) {
-        return std::nullopt;
     }
 }
 

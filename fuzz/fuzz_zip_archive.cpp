@@ -35,8 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!knownProbeCode(probe) || !knownVerifyCode(verify))
         std::abort();
     // Structural damage the probe sees must make verify fail on the structure too: both check it.
-    const bool structureDamaged = probe >= 101 && probe <= 112;
-    if (structureDamaged && verify != 410)
+    // Only a damaged filtered entry is the probe's own finding.
+    const bool structureDamaged = vellum::judgeArchive(probe, std::nullopt) == vellum::ArchiveVerdict::Bad &&
+                                  probe != vellum::ZipResult::FilteredEntryDamaged;
+    if (structureDamaged && verify != vellum::ZipResult::StructureDamaged)
         std::abort();
     return 0;
 }

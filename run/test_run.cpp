@@ -1,12 +1,9 @@
 #include "test_run.h"
 
-#include "control_ids.h"
 #include "data_files.h"
-#include "late_bound.h"
 #include "message_box.h"
 #include "path_open.h"
 #include "system_services.h"
-#include "zip_tester.h"
 
 #include <fcntl.h>
 
@@ -45,15 +42,16 @@ void TestRun::Command1_Click() {
     m_state.ReportFailures = 0;
     m_lastUnreadableFolder.clear();
 
+    connectControls();
     const bool interactive = m_services.commandLine.empty();
     if (interactive) {
-        Dispatch& picker = m_window.browseDialog();
-        if (!callForBoolean(picker, BrowseDialogDispatchId::Browse)) {
+        FolderBrowser& picker = m_window.browseDialog();
+        if (!picker.browse()) {
             m_state.StartFolder.clear();
             m_state.StartFolderPath.clear();
             return;
         }
-        m_state.StartFolderPath = getText(picker, BrowseDialogDispatchId::ChosenFolder);
+        m_state.StartFolderPath = picker.chosenFolder();
         m_state.StartFolder = platform::lowerCase(m_state.StartFolderPath);
     }
 
@@ -64,11 +62,9 @@ void TestRun::Command1_Click() {
     m_window.setBusyPointer(true);
     RunActive = true;
     m_window.setAnimationEnabled(true);
-    try {
-        SearchFolder(m_state.StartFolderPath);
-    } catch (const std::exception&) {
-        // A failure anywhere in the walk ends all of it; the run ends as after a complete walk.
-    }
+    SearchFolder(m_state.StartFolderPath);
+    // A walk that ended early leaves archives announced that nobody will ask for.
+    m_window.zipTester().dropExpectedArchives();
 
     if (m_window.isMinimized())
         m_window.showNormalAndRepaint();
@@ -102,18 +98,27 @@ void TestRun::browse_Click() {
     Command1_Click();
 }
 
+void TestRun::connectControls() {
+    ArchiveTester& tester = m_window.zipTester();
+    tester.onYield = [this] { m_window.yieldToEvents(); };
+    tester.onStatus = [this](const ZipStatus& status) { ZipTester1_Status(status); };
+    m_window.browseDialog().onSelectionChanged = [this](std::string& selection, std::int32_t reserved) {
+        BrowseDialog1_SelectionChanged(selection, reserved);
+    };
+}
+
 void TestRun::Command2_Click() {
     RunActive = false;
-    putProperty(m_window.zipTester(), ZipDispatchId::Abort, true);
+    m_window.zipTester().requestAbort();
     m_window.yieldToEvents();
     m_window.setLabel1Caption("Aborted");
-    putProperty(m_window.progressBar(), ProgressBarDispatchId::Position, std::int16_t{0});
+    m_window.progressBar().setPosition(0);
     m_state.AbortRequested = true;
     m_window.focusOption1();
 }
 
 void TestRun::BrowseDialog1_SelectionChanged(std::string& selection, std::int32_t) {
-    putProperty(m_window.browseDialog(), BrowseDialogDispatchId::SelectionText, selection);
+    m_window.browseDialog().setSelectionText(selection);
 }
 
 void TestRun::SearchFolder(const std::string& folder) {
@@ -158,16 +163,11 @@ void TestRun::TestFolder(const std::string& folder) {
     }
     if (archives.empty())
         return;
-    std::string expected;
-    for (const platform::FolderEntry& archive : archives) {
-        expected += folder;
-        expected += archive.name;
-        expected += '\0';
-    }
-    // Only a hint: a component that does not know it refuses it, and the run goes on unchanged.
-    const DispatchValue announcement{std::move(expected)};
-    m_window.zipTester().invoke(ZipDispatchId::ExpectedArchives, DispatchKind::PropertyPut,
-                                {&announcement, 1});
+    std::vector<std::string> expected;
+    expected.reserve(archives.size());
+    for (const platform::FolderEntry& archive : archives)
+        expected.push_back(folder + archive.name);
+    m_window.zipTester().expectArchives(std::move(expected));
 
     for (const platform::FolderEntry& archive : archives) {
         FindRecord = archive;
@@ -185,43 +185,35 @@ void TestRun::TestFolder(const std::string& folder) {
 void TestRun::TestArchive() {
     if (m_state.AbortRequested)
         return;
-    Dispatch& tester = m_window.zipTester();
-    putProperty(tester, ZipDispatchId::OptionSwitch, false);
-    putProperty(tester, ZipDispatchId::FileFilter, std::string("*.diz"));
-    putProperty(tester, ZipDispatchId::WorkFolder, m_services.applicationFolder);
-    putProperty(tester, ZipDispatchId::ArchivePath, m_state.CurrentArchivePath);
-    putProperty(tester, ZipDispatchId::ArchiveName, m_state.CurrentArchive);
+    ArchiveTester& tester = m_window.zipTester();
+    tester.optionSwitch = false;
+    tester.fileFilter = "*.diz";
+    tester.workFolder = m_services.applicationFolder;
+    tester.archivePath = m_state.CurrentArchivePath;
+    tester.archiveName = m_state.CurrentArchive;
 
-    enum class Verdict { Good, Bad, Aborted };
-    Verdict verdict = Verdict::Good;
-    const std::int16_t probeResult = callForInteger16(tester, ZipDispatchId::ProbeArchive, {std::int16_t{0}});
-    if (probeResult == ZipResult::Aborted) {
-        verdict = Verdict::Aborted;
-    } else if (probeResult == 0 || probeResult == 140) {
-        putProperty(tester, ZipDispatchId::ArchivePath, m_state.CurrentArchivePath);
-        putProperty(tester, ZipDispatchId::ArchiveName, m_state.CurrentArchive);
-        putProperty(tester, ZipDispatchId::FileFilter, std::string());
-        const std::int16_t verifyResult = callForInteger16(tester, ZipDispatchId::VerifyArchive);
-        if (verifyResult == ZipResult::Aborted)
-            verdict = Verdict::Aborted;
-        else if (verifyResult == 110 || verifyResult == 200 || verifyResult == 410)
-            verdict = Verdict::Bad;
-    } else if (probeResult >= 101) {
-        verdict = Verdict::Bad;
+    const std::int16_t probeResult = tester.probeArchive(0);
+    std::optional<std::int16_t> verifyResult;
+    if (probeGoesOn(probeResult)) {
+        tester.archivePath = m_state.CurrentArchivePath;
+        tester.archiveName = m_state.CurrentArchive;
+        tester.fileFilter.clear();
+        verifyResult = tester.verifyArchive();
     }
+    const ArchiveVerdict verdict = judgeArchive(probeResult, verifyResult);
 
-    if (verdict == Verdict::Aborted) {
+    if (verdict == ArchiveVerdict::Aborted) {
         RunActive = false;
-        putProperty(tester, ZipDispatchId::Abort, true);
+        tester.requestAbort();
         m_window.setLabel1Caption("Aborted");
         m_window.setPanel1Caption("");
-        putProperty(m_window.progressBar(), ProgressBarDispatchId::Position, std::int16_t{0});
+        m_window.progressBar().setPosition(0);
         m_window.setLabel2Caption("");
     } else {
-        if (verdict == Verdict::Bad)
+        if (verdict == ArchiveVerdict::Bad)
             recordBadArchive();
-        putProperty(m_window.progressBar(), ProgressBarDispatchId::Position, std::int16_t{0});
-        if (!getBoolean(tester, ZipDispatchId::Abort))
+        m_window.progressBar().setPosition(0);
+        if (!tester.abort)
             m_window.setLabel1Caption("");
     }
     showCounts();
@@ -269,9 +261,9 @@ void TestRun::showCounts() {
 }
 
 void TestRun::ZipTester1_Status(const ZipStatus& status) {
-    Dispatch& progressBar = m_window.progressBar();
-    if (getInteger(progressBar, ProgressBarDispatchId::Position) != status.completion)
-        putProperty(progressBar, ProgressBarDispatchId::Position, status.completion);
+    ProgressBar& progressBar = m_window.progressBar();
+    if (progressBar.position() != status.completion)
+        progressBar.setPosition(status.completion);
     if (m_window.isMinimized())
         m_window.setCaption(platform::numberText(status.completion) + "%  " +
                             platform::lowerCase(FindRecord.name));

@@ -14,8 +14,6 @@
 
 namespace vellum {
 
-struct ZipStatus;
-
 struct RunServices {
     std::string applicationFolder;
     // The folder given on the command line; empty for an interactive start.
@@ -50,6 +48,10 @@ public:
     platform::FolderEntry FindRecord;
 
 private:
+    // The run handles the events of the controls it drives: the component's progress and yields,
+    // and the picker's selection. Connected at the start of each run, so that controls a test put
+    // in place are connected too.
+    void connectControls();
     void SearchFolder(const std::string& folder);
     void TestFolder(const std::string& folder);
     void TestArchive();

@@ -1,7 +1,5 @@
 #include "folder_picker.h"
 
-#include "control_ids.h"
-
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileSystemModel>
@@ -57,22 +55,10 @@ bool FolderPicker::browse() {
     return chosen;
 }
 
-std::optional<DispatchValue> FolderPicker::invoke(std::int32_t dispatchId, DispatchKind kind,
-                                                  std::span<const DispatchValue> arguments) {
-    using namespace BrowseDialogDispatchId;
-    if (dispatchId == Browse && kind == DispatchKind::Method && arguments.empty())
-        return DispatchValue{browse()};
-    if (dispatchId == ChosenFolder && kind == DispatchKind::PropertyGet && arguments.empty())
-        return DispatchValue{m_chosenFolder};
-    if (dispatchId == SelectionText && kind == DispatchKind::PropertyPut && arguments.size() == 1) {
-        if (const auto* text = std::get_if<std::string>(&arguments[0])) {
-            m_selectionText = *text;
-            if (m_selectionLabel)
-                m_selectionLabel->setText(QString::fromStdString(m_selectionText));
-            return DispatchValue{};
-        }
-    }
-    return std::nullopt;
+void FolderPicker::setSelectionText(const std::string& text) {
+    m_selectionText = text;
+    if (m_selectionLabel)
+        m_selectionLabel->setText(QString::fromStdString(m_selectionText));
 }
 
 } // namespace vellum

@@ -1,11 +1,10 @@
 #pragma once
 
 // The folder picker: a modal folder chooser that opens at the file system root, shows two prompts
-// and a selection text, and can be cancelled. Reached by dispatch ID: the browse call answers
-// whether a folder was chosen, the chosen-folder property gives it, and the selection-text
-// property is written back by the selection-changed handler as the selection moves.
+// and a selection text, and can be cancelled. The selection-changed handler writes the selection
+// text back as the selection moves.
 
-#include "dispatch.h"
+#include "run_window.h"
 
 #include <QObject>
 #include <QPointer>
@@ -17,24 +16,20 @@ class QLabel;
 
 namespace vellum {
 
-class FolderPicker final : public QObject, public Dispatch {
+class FolderPicker final : public QObject, public FolderBrowser {
 public:
     explicit FolderPicker(QWidget* parentWindow);
     ~FolderPicker() override;
 
-    // Raised with the newly selected folder each time the selection changes while the picker is open.
-    std::function<void(std::string& selection, std::int32_t reserved)> onSelectionChanged;
-
-    std::optional<DispatchValue> invoke(std::int32_t dispatchId, DispatchKind kind,
-                                        std::span<const DispatchValue> arguments) override;
+    bool browse() override;
+    std::string chosenFolder() const override { return m_chosenFolder; }
+    void setSelectionText(const std::string& text) override;
 
     static constexpr const char* prompt1 = "Choose drive or folder of Zip's to test";
     static constexpr const char* prompt2 = "Al sub-directories will be checked also";
     static constexpr const char* initialFolder = "/";
 
 private:
-    bool browse();
-
     QWidget* m_parentWindow;
     QPointer<QLabel> m_selectionLabel;
     std::string m_chosenFolder;

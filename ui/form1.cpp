@@ -60,20 +60,8 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent) {
     createMenus();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
-    auto picker = std::make_unique<FolderPicker>(this);
-    picker->onSelectionChanged = [this](std::string& selection, std::int32_t reserved) {
-        if (onSelectionChanged)
-            onSelectionChanged(selection, reserved);
-    };
-    m_browseDialog = std::move(picker);
-
-    auto tester = std::make_unique<ZipTester>();
-    tester->onYield = [this] { yieldToEvents(); };
-    tester->onStatus = [this](const ZipStatus& status) {
-        if (onZipStatus)
-            onZipStatus(status);
-    };
-    m_zipTester = std::move(tester);
+    m_browseDialog = std::make_unique<FolderPicker>(this);
+    m_zipTester = std::make_unique<ZipTester>();
 
     qApp->installEventFilter(this);
 }
@@ -157,11 +145,11 @@ void Form1::createMenus() {
     about->setObjectName("about");
 }
 
-void Form1::replaceBrowseDialog(std::unique_ptr<Dispatch> picker) {
+void Form1::replaceBrowseDialog(std::unique_ptr<FolderBrowser> picker) {
     m_browseDialog = std::move(picker);
 }
 
-void Form1::replaceZipTester(std::unique_ptr<Dispatch> tester) {
+void Form1::replaceZipTester(std::unique_ptr<ArchiveTester> tester) {
     m_zipTester = std::move(tester);
 }
 
@@ -231,7 +219,7 @@ void Form1::closeWindow() {
     close();
 }
 
-Dispatch& Form1::progressBar() {
+ProgressBar& Form1::progressBar() {
     return *ProgressBar1;
 }
 

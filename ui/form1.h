@@ -23,8 +23,6 @@ namespace vellum {
 class AnimatedIcon;
 class Panel3D;
 class ProgressBarControl;
-class FolderPicker;
-struct ZipStatus;
 
 class Form1 final : public QMainWindow, public RunWindow {
     Q_OBJECT
@@ -58,15 +56,11 @@ public:
     QAction* email = nullptr;
     QAction* about = nullptr;
 
-    // The outside controls without a visible part. Tests may put scripted ones in their place.
-    Dispatch& BrowseDialog1() { return *m_browseDialog; }
-    Dispatch& ZipTester1() { return *m_zipTester; }
-    void replaceBrowseDialog(std::unique_ptr<Dispatch> picker);
-    void replaceZipTester(std::unique_ptr<Dispatch> tester);
-
-    // Handlers of the outside controls' events.
-    std::function<void(const ZipStatus&)> onZipStatus;
-    std::function<void(std::string& selection, std::int32_t reserved)> onSelectionChanged;
+    // The controls without a visible part. Tests may put scripted ones in their place.
+    FolderBrowser& BrowseDialog1() { return *m_browseDialog; }
+    ArchiveTester& ZipTester1() { return *m_zipTester; }
+    void replaceBrowseDialog(std::unique_ptr<FolderBrowser> picker);
+    void replaceZipTester(std::unique_ptr<ArchiveTester> tester);
 
     // RunWindow
     void setCaption(const std::string& caption) override;
@@ -81,9 +75,9 @@ public:
     void focusOption1() override;
     void yieldToEvents() override;
     void closeWindow() override;
-    Dispatch& progressBar() override;
-    Dispatch& browseDialog() override { return BrowseDialog1(); }
-    Dispatch& zipTester() override { return ZipTester1(); }
+    ProgressBar& progressBar() override;
+    FolderBrowser& browseDialog() override { return BrowseDialog1(); }
+    ArchiveTester& zipTester() override { return ZipTester1(); }
 
 signals:
     // A key went down anywhere in the window, before the focused control sees it.
@@ -109,8 +103,8 @@ private:
     QWidget* m_client = nullptr;
     bool m_centred = false;
     QElapsedTimer m_sinceRedraw;
-    std::unique_ptr<Dispatch> m_browseDialog;
-    std::unique_ptr<Dispatch> m_zipTester;
+    std::unique_ptr<FolderBrowser> m_browseDialog;
+    std::unique_ptr<ArchiveTester> m_zipTester;
 };
 
 } // namespace vellum

@@ -1,7 +1,7 @@
 #pragma once
 
-// Runs the archive component the way the test run does, and judges its codes by the run's rules,
-// so that the component's tests check verdicts as well as exact codes.
+// Runs the archive component the way the test run does, and judges its codes by the component's
+// verdict rule, so that the component's tests check verdicts as well as exact codes.
 
 #include "zip_tester.h"
 
@@ -16,17 +16,9 @@ struct CallerVerdict {
     bool good = false;
 };
 
-inline bool probeGoesOn(std::int16_t probe) {
-    return probe == ZipResult::Sound || probe == ZipResult::SoundWithNotes;
-}
-
 inline bool judgeGood(std::int16_t probe, std::int16_t verify) {
-    if (probe == ZipResult::Aborted)
-        return false;
-    if (!probeGoesOn(probe))
-        return probe < 101;
-    return verify != ZipResult::Aborted && verify != ZipResult::DataMismatch &&
-           verify != ZipResult::StreamDamaged && verify != ZipResult::StructureDamaged;
+    return judgeArchive(probe, verify < 0 ? std::nullopt : std::optional<std::int16_t>(verify)) ==
+           ArchiveVerdict::Good;
 }
 
 // The caller's sequence for one archive file.

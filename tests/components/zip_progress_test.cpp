@@ -61,6 +61,7 @@ private slots:
     void verifyCompletionRisesToHundred();
     void probeCompletionCountsEntries();
     void smallArchiveCostsNoYield();
+    void operationsDoNotNest();
 
 private:
     std::string m_large;
@@ -188,6 +189,20 @@ void ZipProgressTest::smallArchiveCostsNoYield() {
         QCOMPARE(status.size, std::int64_t{9});
         QCOMPARE(status.method, std::int16_t{8});
     }
+}
+
+// A window handler that starts another operation from inside a yield must not pull the tables from
+// under the one at work: the nested call is refused, the outer one finishes as if nothing happened.
+void ZipProgressTest::operationsDoNotNest() {
+    ZipTester tester;
+    std::vector<std::int16_t> nested;
+    tester.onYield = [&] {
+        if (nested.empty())
+            nested.push_back(tester.probeBytes(asBytes(m_many)));
+    };
+    QCOMPARE(tester.verifyBytes(asBytes(m_large)), ZipResult::Verified);
+    QCOMPARE(nested, std::vector<std::int16_t>{ZipResult::Aborted});
+    QVERIFY(tester.lastFaults().empty());
 }
 
 QTEST_GUILESS_MAIN(ZipProgressTest)

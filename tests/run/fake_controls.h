@@ -4,7 +4,6 @@
 // was shown, a progress bar, a folder picker with a scripted answer, and a scripted archive
 // component for the outcomes real archives cannot produce on cue.
 
-#include "control_ids.h"
 #include "run_window.h"
 #include "zip_tester.h"
 
@@ -17,88 +16,52 @@
 
 namespace vellum::testing {
 
-class FakeProgressBar final : public Dispatch {
+class FakeProgressBar final : public ProgressBar {
 public:
-    std::optional<DispatchValue> invoke(std::int32_t dispatchId, DispatchKind kind,
-                                        std::span<const DispatchValue> arguments) override {
-        if (dispatchId != ProgressBarDispatchId::Position)
-            return std::nullopt;
-        if (kind == DispatchKind::PropertyGet)
-            return DispatchValue{position};
-        if (kind == DispatchKind::PropertyPut && arguments.size() == 1 &&
-            std::holds_alternative<std::int16_t>(arguments[0])) {
-            position = std::get<std::int16_t>(arguments[0]);
-            writes.push_back(position);
-            return DispatchValue{};
-        }
-        return std::nullopt;
+    std::int32_t position() const override { return positionNow; }
+    void setPosition(std::int32_t position) override {
+        positionNow = position;
+        writes.push_back(position);
     }
-    std::int32_t position = 0;
+    std::int32_t positionNow = 0;
     std::vector<std::int32_t> writes;
 };
 
-class FakeFolderPicker final : public Dispatch {
+class FakeFolderPicker final : public FolderBrowser {
 public:
-    std::optional<DispatchValue> invoke(std::int32_t dispatchId, DispatchKind kind,
-                                        std::span<const DispatchValue> arguments) override {
-        using namespace BrowseDialogDispatchId;
-        if (dispatchId == Browse && kind == DispatchKind::Method) {
-            ++browseCalls;
-            return DispatchValue{!chosenFolder.empty()};
-        }
-        if (dispatchId == ChosenFolder && kind == DispatchKind::PropertyGet)
-            return DispatchValue{chosenFolder};
-        if (dispatchId == SelectionText && kind == DispatchKind::PropertyPut && arguments.size() == 1) {
-            selectionText = std::get<std::string>(arguments[0]);
-            return DispatchValue{};
-        }
-        return std::nullopt;
+    bool browse() override {
+        ++browseCalls;
+        return !chosen.empty();
     }
-    std::string chosenFolder; // empty: the user cancels
+    std::string chosenFolder() const override { return chosen; }
+    void setSelectionText(const std::string& text) override { selectionText = text; }
+
+    std::string chosen; // empty: the user cancels
     std::string selectionText;
     int browseCalls = 0;
 };
 
 // Answers every probe and verify with the results scripted for the archive's file name (the part
 // after the last '/'), and records the archives in the order they were tested.
-class ScriptedZipTester final : public Dispatch {
+class ScriptedZipTester final : public ArchiveTester {
 public:
     struct Script {
         std::int16_t probe = 0;
         std::int16_t verify = 0;
     };
 
-    std::optional<DispatchValue> invoke(std::int32_t dispatchId, DispatchKind kind,
-                                        std::span<const DispatchValue> arguments) override {
-        if (refusedDispatchId == dispatchId && tested.size() >= refuseAfterArchives)
-            return std::nullopt;
-        if (kind == DispatchKind::PropertyPut) {
-            if (dispatchId == ZipDispatchId::ArchiveName)
-                archiveName = std::get<std::string>(arguments[0]);
-            if (dispatchId == ZipDispatchId::Abort)
-                abort = std::get<bool>(arguments[0]);
-            return DispatchValue{};
-        }
-        if (kind == DispatchKind::PropertyGet) {
-            if (dispatchId == ZipDispatchId::ArchiveName)
-                return DispatchValue{archiveName};
-            if (dispatchId == ZipDispatchId::Abort)
-                return DispatchValue{abort};
-            return std::nullopt;
-        }
-        const Script script = scriptFor(archiveName);
-        if (dispatchId == ZipDispatchId::ProbeArchive) {
-            tested.push_back(archiveName);
-            if (duringProbe)
-                duringProbe();
-            return DispatchValue{script.probe};
-        }
-        if (dispatchId == ZipDispatchId::VerifyArchive) {
-            verified.push_back(archiveName);
-            return DispatchValue{script.verify};
-        }
-        return std::nullopt;
+    std::int16_t probeArchive(std::int16_t) override {
+        tested.push_back(archiveName);
+        if (duringProbe)
+            duringProbe();
+        return scriptFor(archiveName).probe;
     }
+    std::int16_t verifyArchive() override {
+        verified.push_back(archiveName);
+        return scriptFor(archiveName).verify;
+    }
+    void expectArchives(std::vector<std::string> paths) override { announced = std::move(paths); }
+    void dropExpectedArchives() override { announced.clear(); }
 
     Script scriptFor(const std::string& path) const {
         const std::string name = path.substr(path.rfind('/') + 1);
@@ -109,11 +72,8 @@ public:
     std::map<std::string, Script> scripts;
     std::vector<std::string> tested;
     std::vector<std::string> verified;
-    std::string archiveName;
-    bool abort = false;
+    std::vector<std::string> announced;
     std::function<void()> duringProbe;
-    std::int32_t refusedDispatchId = -1;
-    std::size_t refuseAfterArchives = 0;
 };
 
 // A main window without a display: it records captions and lets a test act at each yield.
@@ -141,9 +101,9 @@ public:
             onYield();
     }
     void closeWindow() override { closed = true; }
-    Dispatch& progressBar() override { return progress; }
-    Dispatch& browseDialog() override { return picker; }
-    Dispatch& zipTester() override { return *zip; }
+    ProgressBar& progressBar() override { return progress; }
+    FolderBrowser& browseDialog() override { return picker; }
+    ArchiveTester& zipTester() override { return *zip; }
 
     std::string caption = "Vellum";
     bool minimized = false;
@@ -157,7 +117,7 @@ public:
     std::function<void()> onYield;
     FakeProgressBar progress;
     FakeFolderPicker picker;
-    std::unique_ptr<Dispatch> zip;
+    std::unique_ptr<ArchiveTester> zip;
 };
 
 } // namespace vellum::testing

@@ -133,7 +133,7 @@ void ReportTest::runWithoutBadArchivesAppendsFourLines() {
 void ReportTest::interactiveRunHasNoSourceField() {
     RunHarness harness("");
     harness.writeBadArchive("bad.zip");
-    harness.window.picker.chosenFolder = harness.tree();
+    harness.window.picker.chosen = harness.tree();
 
     harness.run.Command1_Click();
 

@@ -44,9 +44,7 @@ inline std::vector<std::string> linesOf(const std::string& path) {
 class RunHarness {
 public:
     explicit RunHarness(std::string commandLine = "x")
-        : run(state, window, RunServices{applicationFolder(), std::move(commandLine), sound, launcher}) {
-        wireComponent();
-    }
+        : run(state, window, RunServices{applicationFolder(), std::move(commandLine), sound, launcher}) {}
 
     // The folder the report files go to, standing in for the program's folder.
     std::string applicationFolder() const { return m_applicationDir.path().toStdString(); }
@@ -107,12 +105,6 @@ public:
     platform::RecordingLauncher launcher;
 
 private:
-    void wireComponent() {
-        auto* tester = static_cast<ZipTester*>(window.zip.get());
-        tester->onYield = [this] { window.yieldToEvents(); };
-        tester->onStatus = [this](const ZipStatus& status) { run.ZipTester1_Status(status); };
-    }
-
     QTemporaryDir m_applicationDir;
     QTemporaryDir m_treeDir;
 

@@ -51,7 +51,7 @@ void MainWindowTest::browseNormalisesChosenFolder() {
     QTemporaryDir tree;
     QDir().mkpath(tree.path() + "/Archive/Old");
     writeFile((tree.path() + "/Archive/Old/Kept.zip").toStdString(), buildZip({{"a.txt", "fine"}}).bytes);
-    window.picker->chosenFolder = (tree.path() + "/Archive/Old").toStdString();
+    window.picker->chosen = (tree.path() + "/Archive/Old").toStdString();
 
     QTest::mouseClick(window.form.Command1, Qt::LeftButton);
 
@@ -85,7 +85,7 @@ void MainWindowTest::cancelWithoutRun() {
 
     // The next run starts afresh: its report carries no "Aborted!".
     QTemporaryDir tree;
-    window.picker->chosenFolder = tree.path().toStdString();
+    window.picker->chosen = tree.path().toStdString();
     QTest::mouseClick(window.form.Command1, Qt::LeftButton);
     QVERIFY(!window.state.AbortRequested);
     QFile log(window.logPath());
@@ -102,7 +102,7 @@ void MainWindowTest::escapeFromFocusedButtonStopsRun() {
     QTemporaryDir tree;
     for (const char* name : {"/a.zip", "/b.zip", "/c.zip"})
         writeFile((tree.path() + name).toStdString(), "x");
-    window.picker->chosenFolder = tree.path().toStdString();
+    window.picker->chosen = tree.path().toStdString();
     // Escape with Shift held goes to the focused button; the window sees it first.
     component.duringProbe = [&] {
         window.form.Command1->setFocus();

@@ -113,7 +113,7 @@ void ShellTest::exitDuringRunWritesReportThenCloses() {
         writeFile((tree.path() + name).toStdString(), "x");
     component.scripts["a.zip"] = {101, 0};
     component.scripts["b.zip"] = {101, 0};
-    window.picker->chosenFolder = tree.path().toStdString();
+    window.picker->chosen = tree.path().toStdString();
     bool visibleWhenExitReturned = true;
     component.duringProbe = [&] {
         window.form.exit->trigger();
@@ -138,7 +138,7 @@ void ShellTest::systemCloseDuringRunActsAsExit() {
     QTemporaryDir tree;
     for (const char* name : {"/a.zip", "/b.zip", "/c.zip"})
         writeFile((tree.path() + name).toStdString(), "x");
-    window.picker->chosenFolder = tree.path().toStdString();
+    window.picker->chosen = tree.path().toStdString();
     component.duringProbe = [&] { window.form.close(); };
 
     QTest::mouseClick(window.form.Command1, Qt::LeftButton);
@@ -156,7 +156,7 @@ void ShellTest::minimisedRunShowsProgressAndRestoresCaption() {
     QDir().mkpath(tree.path() + "/Sub");
     writeFile((tree.path() + "/Sub/Big.ZIP").toStdString(),
               buildZip({{"big.bin", std::string(8 << 20, 'b'), 0}}).bytes);
-    window.picker->chosenFolder = tree.path().toStdString();
+    window.picker->chosen = tree.path().toStdString();
     QStringList captions;
     connect(&window.form, &QWidget::windowTitleChanged, &window.form,
             [&](const QString& title) { captions << title; });
@@ -278,11 +278,10 @@ void ShellTest::folderPickerShowsPromptsAndSelection() {
     Form1 form;
     form.show();
     std::vector<std::string> selections;
-    form.onSelectionChanged = [&](std::string& selection, std::int32_t) {
+    form.BrowseDialog1().onSelectionChanged = [&](std::string& selection, std::int32_t) {
         selections.push_back(selection);
         // The handler writes the selection back into the picker, which shows it.
-        form.BrowseDialog1().invoke(0x6803000B, DispatchKind::PropertyPut,
-                                    std::vector<DispatchValue>{selection});
+        form.BrowseDialog1().setSelectionText(selection);
     };
     QStringList promptsSeen;
     QString selectionShown;
@@ -301,9 +300,9 @@ void ShellTest::folderPickerShowsPromptsAndSelection() {
         static_cast<QDialog*>(dialog)->reject();
     });
 
-    const auto chosen = form.BrowseDialog1().invoke(0x6003001A, DispatchKind::Method, {});
+    const bool chosen = form.BrowseDialog1().browse();
 
-    QVERIFY(chosen && std::get<bool>(*chosen) == false);
+    QVERIFY(!chosen);
     QVERIFY(promptsSeen.contains("Choose drive or folder of Zip's to test"));
     QVERIFY(promptsSeen.contains("Al sub-directories will be checked also"));
     QCOMPARE(selections.size(), std::size_t{1});

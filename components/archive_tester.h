@@ -1,0 +1,65 @@
+#pragma once
+
+// What a caller drives of the archive component: its properties, its two operations, the archives
+// it may test ahead, and its events. The program's run talks to this interface; ZipTester is the
+// real component and tests put scripted stand-ins in its place.
+//
+//   probeArchive(0)  checks the archive's structure (end record, zip64 records, central directory,
+//                    every local header against its central record, entry spans) and decompresses
+//                    the entries whose names match fileFilter (none when it is empty).
+//   verifyArchive()  checks the structure again and decompresses every entry whose name matches
+//                    fileFilter (every entry when it is empty), checking CRC-32 and sizes.
+//
+// Both run on the calling thread and answer a result code of zip_result.h; judgeArchive there
+// turns the two codes into a verdict. While they work they call onYield at least every 50 ms, so
+// that the caller's window stays responsive and may request an abort, and raise onStatus with the
+// completion percentage of the operation. Neither throws. The abort property is cleared when an
+// operation starts: an abort left over from an earlier operation, or set while none ran, does not
+// end the next one.
+
+#include "zip_result.h"
+#include "zip_status.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vellum {
+
+class ArchiveTester {
+public:
+    virtual ~ArchiveTester() = default;
+
+    // Properties, read when an operation starts.
+    std::string workFolder;    // accepted and kept; nothing is written there
+    bool optionSwitch = false; // true: stop at the first damaged entry instead of checking them all
+    std::string archiveName;   // the archive as the caller shows it (it may be lower-cased)
+    std::string archivePath;   // the file to open, as the file system names it; empty: archiveName
+    std::string fileFilter;
+    // Read by an operation after each yield; true ends it with 190 (aborted).
+    bool abort = false;
+
+    // Events, raised on the calling thread while an operation works.
+    std::function<void(const ZipStatus&)> onStatus;
+    std::function<void()> onYield;
+
+    virtual std::int16_t probeArchive(std::int16_t mode) = 0;
+    virtual std::int16_t verifyArchive() = 0;
+
+    // Announces the archives the caller is about to test, in order, as it will name them in
+    // archivePath. The component may start on them at once, so that the probe and verify of each
+    // answer with an outcome already found. A new announcement replaces the previous one.
+    virtual void expectArchives(std::vector<std::string> paths) = 0;
+    // Drops whatever was announced and stops the work on it: nothing goes on testing in the
+    // background once the caller has given up on those archives.
+    virtual void dropExpectedArchives() = 0;
+
+    // Stops the operation under way at its next yield and drops what was announced.
+    void requestAbort() {
+        abort = true;
+        dropExpectedArchives();
+    }
+};
+
+} // namespace vellum
