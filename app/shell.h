@@ -1,10 +1,10 @@
 #pragma once
 
 // The main window's handlers outside a run: start-up, the window's lifecycle and keyboard, and the
-// menu commands. The run's own handlers belong to TestRun; this class connects both to the window.
+// menu commands. The run's own handlers belong to RunDriver; this class connects both to the window.
 
+#include "run_driver.h"
 #include "run_state.h"
-#include "test_run.h"
 
 #include <QObject>
 #include <QPointer>
@@ -57,7 +57,7 @@ public:
     // The About window while it is open, else null.
     Form2* aboutWindow() const;
 
-    TestRun& run() { return m_run; }
+    RunDriver& run() { return m_run; }
 
 private:
     void connectHandlers();
@@ -72,7 +72,7 @@ private:
     Form1& m_form;
     RunState& m_state;
     ShellServices m_services;
-    TestRun m_run;
+    RunDriver m_run;
     QPointer<Form2> m_about;
 };
 

@@ -1,5 +1,7 @@
 #include "folder_listing.h"
 
+#include "wildcard_match.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,52 +9,6 @@
 #include <cerrno>
 
 namespace vellum::platform {
-
-namespace {
-
-char asciiLower(char character) {
-    return (character >= 'A' && character <= 'Z') ? static_cast<char>(character - 'A' + 'a') : character;
-}
-
-// Plain wildcard match. A '*' remembers where it stood so that a later mismatch can retry with the
-// star swallowing one more byte; that keeps the work at most proportional to name times pattern.
-bool matchesWildcards(std::string_view name, std::string_view pattern) {
-    std::size_t nameAt = 0;
-    std::size_t patternAt = 0;
-    std::size_t starAt = std::string_view::npos;
-    std::size_t nameAtStar = 0;
-    while (nameAt < name.size()) {
-        if (patternAt < pattern.size() && pattern[patternAt] == '*') {
-            starAt = patternAt++;
-            nameAtStar = nameAt;
-        } else if (patternAt < pattern.size() &&
-                   (pattern[patternAt] == '?' ||
-                    asciiLower(pattern[patternAt]) == asciiLower(name[nameAt]))) {
-            ++patternAt;
-            ++nameAt;
-        } else if (starAt != std::string_view::npos) {
-            patternAt = starAt + 1;
-            nameAt = ++nameAtStar;
-        } else {
-            return false;
-        }
-    }
-    while (patternAt < pattern.size() && pattern[patternAt] == '*')
-        ++patternAt;
-    return patternAt == pattern.size();
-}
-
-} // namespace
-
-bool matchesPattern(std::string_view name, std::string_view pattern) {
-    if (matchesWildcards(name, pattern))
-        return true;
-    // A trailing ".*" stands for "any extension or none", so "*.*" also matches "README" and
-    // "a*.*" matches "abc", as a wildcard file search treats them.
-    if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*")
-        return matchesWildcards(name, pattern.substr(0, pattern.size() - 2));
-    return false;
-}
 
 FolderListing::FolderListing(const std::string& folder, std::string pattern)
     : m_directory(::opendir(folder.c_str())), m_pattern(std::move(pattern)) {
@@ -87,7 +43,7 @@ bool FolderListing::next(FolderEntry& entry) {
             return false;
         }
         const std::string_view name(found->d_name);
-        if (!matchesPattern(name, m_pattern))
+        if (!wildcardMatch(m_pattern, name, WildcardRule::FileSearch))
             continue;
         entry.name.assign(name);
         if (found->d_type == DT_UNKNOWN) {

@@ -17,10 +17,6 @@ struct FolderEntry {
     bool isDirectory = false;
 };
 
-// Matches a name against a wildcard pattern ('*' any run, '?' one byte), ignoring ASCII case.
-// "*.*" matches every name, dot or not, as the wildcard search it stands for does.
-bool matchesPattern(std::string_view name, std::string_view pattern);
-
 class FolderListing {
 public:
     // Opens the listing of `folder` (a path ending in '/') for the entries that match `pattern`.

@@ -1,4 +1,5 @@
 #include "folder_listing.h"
+#include "wildcard_match.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -9,9 +10,10 @@
 
 #include <map>
 
+using vellum::wildcardMatch;
+using vellum::WildcardRule;
 using vellum::platform::FolderEntry;
 using vellum::platform::FolderListing;
-using vellum::platform::matchesPattern;
 
 namespace {
 
@@ -173,7 +175,7 @@ private slots:
         QFETCH(QByteArray, name);
         QFETCH(QByteArray, pattern);
         QFETCH(bool, matches);
-        QCOMPARE(matchesPattern(name.toStdString(), pattern.toStdString()), matches);
+        QCOMPARE(wildcardMatch(pattern.toStdString(), name.toStdString(), WildcardRule::FileSearch), matches);
     }
 
 private:

@@ -6,9 +6,9 @@
 #include "fake_controls.h"
 #include "launcher.h"
 #include "report.h"
+#include "run_driver.h"
 #include "sound.h"
 #include "system_services.h"
-#include "test_run.h"
 #include "zip_builder.h"
 
 #include <QFile>
@@ -109,7 +109,7 @@ private:
     QTemporaryDir m_treeDir;
 
 public:
-    TestRun run;
+    RunDriver run;
 };
 
 } // namespace vellum::testing

@@ -24,7 +24,7 @@ bool ImplodeTree::build(std::span<const std::uint8_t> lengths) {
     return true;
 }
 
-int ImplodeTree::decode(LegacyBitReader& reader) const {
+int ImplodeTree::decode(OlderMethodBitReader& reader) const {
     unsigned code = 0;  // the bits read so far, first bit highest
     unsigned first = 0; // the first code of the current length
     unsigned index = 0; // where the current length's symbols start

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "legacy_decode_loop.h"
+#include "older_method_decode_loop.h"
 #include "zip_codec.h"
 
 #include <array>
@@ -23,8 +23,8 @@ public:
 private:
     enum class Expand { Literal, AfterDle, LengthByte, DistanceByte };
 
-    LegacyStep readFollowerSets();
-    LegacyStep decodeSymbol();
+    OlderMethodStep readFollowerSets();
+    OlderMethodStep decodeSymbol();
     void expand(std::uint8_t value);
 
     struct FollowerSet {
@@ -34,8 +34,8 @@ private:
     };
 
     std::span<std::uint8_t> m_output;
-    LegacyBitReader m_reader;
-    LegacyHistory m_history;
+    OlderMethodBitReader m_reader;
+    OlderMethodHistory m_history;
     std::array<FollowerSet, 256> m_sets{};
     unsigned m_factor = 1;
     unsigned m_setsRead = 0; // follower sets complete so far, read from byte 255 down

@@ -27,73 +27,73 @@ bool ImplodeCodec::reset(const CodecEntry& entry) {
 }
 
 CodecStep ImplodeCodec::decode(std::span<const std::uint8_t> input, std::size_t outputLimit) {
-    return runLegacyDecode(m_reader, m_history, input, m_output, outputLimit,
+    return runOlderMethodDecode(m_reader, m_history, input, m_output, outputLimit,
                            [this] { return m_treesRead < 3 ? readTreeByte() : decodeItem(); });
 }
 
 // One byte of a tree description per call. Tree 0 is the literal tree (256 symbols), trees 1 and
 // 2 the length and distance trees (64 symbols each).
-LegacyStep ImplodeCodec::readTreeByte() {
+OlderMethodStep ImplodeCodec::readTreeByte() {
     std::uint32_t value = 0;
     if (!m_reader.take(8, value))
-        return LegacyStep::NeedBits;
+        return OlderMethodStep::NeedBits;
     const std::size_t symbols = m_treesRead == 0 ? 256 : 64;
     if (m_treeBytesLeft == 0) {
         m_treeBytesLeft = value + 1;
         m_lengthsFilled = 0;
-        return LegacyStep::Done;
+        return OlderMethodStep::Done;
     }
     const std::size_t run = (value >> 4) + 1;
     const auto length = static_cast<std::uint8_t>((value & 0x0F) + 1);
     if (m_lengthsFilled + run > symbols)
-        return LegacyStep::Damaged;
+        return OlderMethodStep::Damaged;
     for (std::size_t index = 0; index < run; ++index)
         m_codeLengths[m_lengthsFilled++] = length;
     if (--m_treeBytesLeft > 0)
-        return LegacyStep::Done;
+        return OlderMethodStep::Done;
     if (m_lengthsFilled != symbols)
-        return LegacyStep::Damaged;
+        return OlderMethodStep::Damaged;
     ImplodeTree& tree = m_treesRead == 0 ? m_literals : m_treesRead == 1 ? m_lengths : m_distances;
     if (!tree.build(std::span<const std::uint8_t>(m_codeLengths).first(symbols)))
-        return LegacyStep::Damaged;
+        return OlderMethodStep::Damaged;
     ++m_treesRead;
-    return LegacyStep::Done;
+    return OlderMethodStep::Done;
 }
 
 // One literal or one match. Every field is read before anything is written, so that a symbol cut
 // short by the end of the input can be rewound and decoded again whole.
-LegacyStep ImplodeCodec::decodeItem() {
+OlderMethodStep ImplodeCodec::decodeItem() {
     std::uint32_t isLiteral = 0;
     if (!m_reader.take(1, isLiteral))
-        return LegacyStep::NeedBits;
+        return OlderMethodStep::NeedBits;
     if (isLiteral != 0) {
         std::uint32_t value = 0;
         if (m_literalTree) {
             const int symbol = m_literals.decode(m_reader);
             if (symbol < 0)
-                return symbol == ImplodeTree::NeedBits ? LegacyStep::NeedBits : LegacyStep::Damaged;
+                return symbol == ImplodeTree::NeedBits ? OlderMethodStep::NeedBits : OlderMethodStep::Damaged;
             value = static_cast<std::uint32_t>(symbol);
         } else if (!m_reader.take(8, value)) {
-            return LegacyStep::NeedBits;
+            return OlderMethodStep::NeedBits;
         }
         m_history.put(static_cast<std::uint8_t>(value));
-        return LegacyStep::Done;
+        return OlderMethodStep::Done;
     }
     std::uint32_t low = 0;
     if (!m_reader.take(m_distanceLowBits, low))
-        return LegacyStep::NeedBits;
+        return OlderMethodStep::NeedBits;
     const int high = m_distances.decode(m_reader);
     if (high < 0)
-        return high == ImplodeTree::NeedBits ? LegacyStep::NeedBits : LegacyStep::Damaged;
+        return high == ImplodeTree::NeedBits ? OlderMethodStep::NeedBits : OlderMethodStep::Damaged;
     const int lengthCode = m_lengths.decode(m_reader);
     if (lengthCode < 0)
-        return lengthCode == ImplodeTree::NeedBits ? LegacyStep::NeedBits : LegacyStep::Damaged;
+        return lengthCode == ImplodeTree::NeedBits ? OlderMethodStep::NeedBits : OlderMethodStep::Damaged;
     std::uint32_t extra = 0;
     if (lengthCode == LengthEscape && !m_reader.take(8, extra))
-        return LegacyStep::NeedBits;
+        return OlderMethodStep::NeedBits;
     const std::size_t distance = ((static_cast<std::size_t>(high) << m_distanceLowBits) | low) + 1;
     m_history.queueCopy(distance, static_cast<std::size_t>(lengthCode) + extra + m_minimumLength);
-    return LegacyStep::Done;
+    return OlderMethodStep::Done;
 }
 
 } // namespace vellum

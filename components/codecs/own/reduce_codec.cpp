@@ -34,59 +34,59 @@ bool ReduceCodec::reset(const CodecEntry& entry) {
 }
 
 CodecStep ReduceCodec::decode(std::span<const std::uint8_t> input, std::size_t outputLimit) {
-    return runLegacyDecode(m_reader, m_history, input, m_output, outputLimit,
+    return runOlderMethodDecode(m_reader, m_history, input, m_output, outputLimit,
                            [this] { return m_setsRead < 256 ? readFollowerSets() : decodeSymbol(); });
 }
 
 // One field of the follower sets per call: a 6-bit count or one 8-bit member.
-LegacyStep ReduceCodec::readFollowerSets() {
+OlderMethodStep ReduceCodec::readFollowerSets() {
     FollowerSet& set = m_sets[255 - m_setsRead];
     std::uint32_t value = 0;
     if (m_setPosition < 0) {
         if (!m_reader.take(6, value))
-            return LegacyStep::NeedBits;
+            return OlderMethodStep::NeedBits;
         if (value > set.bytes.size())
-            return LegacyStep::Damaged;
+            return OlderMethodStep::Damaged;
         set.count = static_cast<std::uint8_t>(value);
         set.indexBits = indexBitsFor(value);
         m_setPosition = 0;
     } else {
         if (!m_reader.take(8, value))
-            return LegacyStep::NeedBits;
+            return OlderMethodStep::NeedBits;
         set.bytes[static_cast<std::size_t>(m_setPosition++)] = static_cast<std::uint8_t>(value);
     }
     if (m_setPosition == set.count) {
         ++m_setsRead;
         m_setPosition = -1;
     }
-    return LegacyStep::Done;
+    return OlderMethodStep::Done;
 }
 
-LegacyStep ReduceCodec::decodeSymbol() {
+OlderMethodStep ReduceCodec::decodeSymbol() {
     const FollowerSet& set = m_sets[m_last];
     std::uint32_t value = 0;
     if (set.count == 0) {
         if (!m_reader.take(8, value))
-            return LegacyStep::NeedBits;
+            return OlderMethodStep::NeedBits;
     } else {
         std::uint32_t literal = 0;
         if (!m_reader.take(1, literal))
-            return LegacyStep::NeedBits;
+            return OlderMethodStep::NeedBits;
         if (literal != 0) {
             if (!m_reader.take(8, value))
-                return LegacyStep::NeedBits;
+                return OlderMethodStep::NeedBits;
         } else {
             std::uint32_t index = 0;
             if (!m_reader.take(set.indexBits, index))
-                return LegacyStep::NeedBits;
+                return OlderMethodStep::NeedBits;
             if (index >= set.count)
-                return LegacyStep::Damaged;
+                return OlderMethodStep::Damaged;
             value = set.bytes[index];
         }
     }
     m_last = static_cast<std::uint8_t>(value);
     expand(m_last);
-    return LegacyStep::Done;
+    return OlderMethodStep::Done;
 }
 
 // The run expander. At most one byte is written here; a back reference is queued and copied by

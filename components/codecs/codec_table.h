@@ -39,9 +39,9 @@ private:
     std::vector<Row> m_rows;
 };
 
-// The rows of the decoders built on packaged libraries (bzip2, LZMA, xz, Zstandard) and of
-// Deflate64, and the rows of the older methods written here (Shrink, Reduce, Implode, PPMd).
+// The rows of the decoders built on packaged libraries (bzip2, LZMA, xz, Zstandard), and the rows
+// of the decoders written here (Shrink, Reduce, Implode, Deflate64, PPMd).
 void addLibraryCodecs(CodecTable& table);
-void addLegacyCodecs(CodecTable& table);
+void addOwnCodecs(CodecTable& table);
 
 } // namespace vellum

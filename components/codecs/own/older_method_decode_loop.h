@@ -4,20 +4,20 @@
 // declared size or a full output, otherwise refill the bit reader and decode one more symbol. A
 // symbol that runs out of bits is rewound and retried on the next call with more input.
 
-#include "legacy_bit_reader.h"
-#include "legacy_history.h"
+#include "older_method_bit_reader.h"
+#include "older_method_history.h"
 #include "zip_codec.h"
 
 namespace vellum {
 
-enum class LegacyStep {
+enum class OlderMethodStep {
     Done,     // one symbol decoded (it may have queued a match)
     NeedBits, // the symbol is not complete in the buffered bits
     Damaged,  // the symbol is invalid
 };
 
 template <typename DecodeSymbol>
-CodecStep runLegacyDecode(LegacyBitReader& reader, LegacyHistory& history,
+CodecStep runOlderMethodDecode(OlderMethodBitReader& reader, OlderMethodHistory& history,
                           std::span<const std::uint8_t> input, std::span<std::uint8_t> output,
                           std::size_t outputLimit, DecodeSymbol decodeSymbol) {
     history.begin(output, outputLimit);
@@ -36,13 +36,13 @@ CodecStep runLegacyDecode(LegacyBitReader& reader, LegacyHistory& history,
             break;
         }
         position += reader.fill(input.subspan(position));
-        const LegacyBitReader::Mark mark = reader.mark();
-        const LegacyStep result = decodeSymbol();
-        if (result == LegacyStep::Damaged) {
+        const OlderMethodBitReader::Mark mark = reader.mark();
+        const OlderMethodStep result = decodeSymbol();
+        if (result == OlderMethodStep::Damaged) {
             step.state = CodecState::Damaged;
             break;
         }
-        if (result == LegacyStep::NeedBits) {
+        if (result == OlderMethodStep::NeedBits) {
             reader.rewind(mark);
             // The reader holds at least 57 bits whenever input is left, more than any symbol of
             // these formats needs, so running dry with input left cannot happen; the check only

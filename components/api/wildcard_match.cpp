@@ -8,11 +8,7 @@ char lowerAscii(char value) {
     return (value >= 'A' && value <= 'Z') ? static_cast<char>(value - 'A' + 'a') : value;
 }
 
-} // namespace
-
-bool wildcardMatch(std::string_view pattern, std::string_view text) {
-    if (pattern.empty())
-        return false;
+bool plainMatch(std::string_view pattern, std::string_view text) {
     // Greedy matching that remembers the last '*': on a mismatch the star takes one more character
     // and matching resumes after it. This never needs more than one backtracking point, so a hostile
     // name costs at most pattern length times name length steps.
@@ -39,6 +35,17 @@ bool wildcardMatch(std::string_view pattern, std::string_view text) {
     while (patternIndex < pattern.size() && pattern[patternIndex] == '*')
         ++patternIndex;
     return patternIndex == pattern.size();
+}
+
+} // namespace
+
+bool wildcardMatch(std::string_view pattern, std::string_view text, WildcardRule rule) {
+    if (pattern.empty())
+        return false;
+    if (plainMatch(pattern, text))
+        return true;
+    return rule == WildcardRule::FileSearch && pattern.size() >= 2 && pattern.ends_with(".*") &&
+           plainMatch(pattern.substr(0, pattern.size() - 2), text);
 }
 
 std::string_view entryFileName(std::string_view storedName) {

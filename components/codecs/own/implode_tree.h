@@ -5,7 +5,7 @@
 // every code bit inverted; read back inverted, the codes are the canonical ones (shorter codes
 // first, equal lengths in symbol order), which is how this tree decodes them.
 
-#include "legacy_bit_reader.h"
+#include "older_method_bit_reader.h"
 
 #include <array>
 #include <cstdint>
@@ -24,7 +24,7 @@ public:
 
     // The next symbol, NeedBits when the reader holds too few bits (nothing is taken), or Invalid
     // when the bits match no code.
-    int decode(LegacyBitReader& reader) const;
+    int decode(OlderMethodBitReader& reader) const;
 
 private:
     std::array<std::uint16_t, MaximumLength + 1> m_counts{};

@@ -1,4 +1,4 @@
-// How the run judges the component's result codes, handles an abort or a refused call, counts,
+// The archive step of a run: how it judges the component's result codes, handles an abort, counts,
 // and follows the component's progress.
 
 #include "run_harness.h"
@@ -10,7 +10,7 @@ using namespace vellum::testing;
 
 Q_DECLARE_METATYPE(std::int16_t)
 
-class ArchiveTestTest : public QObject {
+class ArchiveStepTest : public QObject {
     Q_OBJECT
 private slots:
     void judgesResultCodes_data();
@@ -23,7 +23,7 @@ private slots:
     void laterRunListsOnlyItsOwnBadArchives();
 };
 
-void ArchiveTestTest::judgesResultCodes_data() {
+void ArchiveStepTest::judgesResultCodes_data() {
     QTest::addColumn<std::int16_t>("probe");
     QTest::addColumn<std::int16_t>("verify");
     QTest::addColumn<bool>("verified");
@@ -52,7 +52,7 @@ void ArchiveTestTest::judgesResultCodes_data() {
     row("verify 10 is good", 0, 10, true, false);
 }
 
-void ArchiveTestTest::judgesResultCodes() {
+void ArchiveStepTest::judgesResultCodes() {
     QFETCH(std::int16_t, probe);
     QFETCH(std::int16_t, verify);
     QFETCH(bool, verified);
@@ -74,7 +74,7 @@ void ArchiveTestTest::judgesResultCodes() {
     QCOMPARE(harness.launcher.requests.size(), std::size_t{bad ? 1u : 0u});
 }
 
-void ArchiveTestTest::abortReportedByComponentStopsTheWalk() {
+void ArchiveStepTest::abortReportedByComponentStopsTheWalk() {
     for (const bool duringVerify : {false, true}) {
         RunHarness harness;
         ScriptedZipTester& component = harness.useScriptedComponent();
@@ -106,7 +106,7 @@ void ArchiveTestTest::abortReportedByComponentStopsTheWalk() {
     }
 }
 
-void ArchiveTestTest::stoppedWalkDropsAnnouncedArchives() {
+void ArchiveStepTest::stoppedWalkDropsAnnouncedArchives() {
     RunHarness harness;
     ScriptedZipTester& component = harness.useScriptedComponent();
     for (const char* name : {"one.zip", "two.zip", "three.zip"})
@@ -124,7 +124,7 @@ void ArchiveTestTest::stoppedWalkDropsAnnouncedArchives() {
     QVERIFY(component.announced.empty());
 }
 
-void ArchiveTestTest::countsLabelAfterFirstArchive() {
+void ArchiveStepTest::countsLabelAfterFirstArchive() {
     RunHarness harness;
     harness.writeGoodArchive("good.zip");
     harness.window.label3 = "left from an earlier run";
@@ -137,7 +137,7 @@ void ArchiveTestTest::countsLabelAfterFirstArchive() {
     QCOMPARE(harness.window.label2, std::string("Done."));
 }
 
-void ArchiveTestTest::leftoverAbortDoesNotEndNextOperation() {
+void ArchiveStepTest::leftoverAbortDoesNotEndNextOperation() {
     // An abort set on the real component while no operation runs ends no operation.
     RunHarness harness;
     harness.writeGoodArchive("one.zip");
@@ -150,7 +150,7 @@ void ArchiveTestTest::leftoverAbortDoesNotEndNextOperation() {
     QCOMPARE(harness.state.BadCount, 0);
 }
 
-void ArchiveTestTest::progressFollowsStatusEvents() {
+void ArchiveStepTest::progressFollowsStatusEvents() {
     RunHarness harness;
     harness.useScriptedComponent();
     harness.run.FindRecord.name = "Data.zip";
@@ -172,7 +172,7 @@ void ArchiveTestTest::progressFollowsStatusEvents() {
     QCOMPARE(harness.window.progress.position(), -3);
 }
 
-void ArchiveTestTest::laterRunListsOnlyItsOwnBadArchives() {
+void ArchiveStepTest::laterRunListsOnlyItsOwnBadArchives() {
     RunHarness harness;
     for (const char* name : {"x1.zip", "x2.zip", "x3.zip"})
         harness.writeBadArchive(name);
@@ -189,5 +189,5 @@ void ArchiveTestTest::laterRunListsOnlyItsOwnBadArchives() {
     QCOMPARE(report[1], harness.tree() + "x2.zip");
 }
 
-QTEST_GUILESS_MAIN(ArchiveTestTest)
-#include "archive_test_test.moc"
+QTEST_GUILESS_MAIN(ArchiveStepTest)
+#include "archive_step_test.moc"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "implode_tree.h"
-#include "legacy_decode_loop.h"
+#include "older_method_decode_loop.h"
 #include "zip_codec.h"
 
 #include <array>
@@ -23,12 +23,12 @@ public:
     bool endsWithInput() const override { return false; }
 
 private:
-    LegacyStep readTreeByte();
-    LegacyStep decodeItem();
+    OlderMethodStep readTreeByte();
+    OlderMethodStep decodeItem();
 
     std::span<std::uint8_t> m_output;
-    LegacyBitReader m_reader;
-    LegacyHistory m_history;
+    OlderMethodBitReader m_reader;
+    OlderMethodHistory m_history;
     ImplodeTree m_literals;
     ImplodeTree m_lengths;
     ImplodeTree m_distances;

@@ -1,12 +1,10 @@
-# Decoders built on packaged libraries (bzip2, LZMA, xz, Zstandard) and the Deflate64 decoder.
+# Decoders built on packaged libraries: bzip2, LZMA, xz, Zstandard.
 find_package(BZip2 REQUIRED)
 pkg_check_modules(LIBLZMA REQUIRED IMPORTED_TARGET liblzma)
 pkg_check_modules(ZSTD REQUIRED IMPORTED_TARGET libzstd)
 target_sources(vellum_components PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/library_codecs.cpp
     ${CMAKE_CURRENT_LIST_DIR}/bzip2_codec.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/deflate64_codec.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/deflate64_huffman.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/deflate64_inflater.cpp
     ${CMAKE_CURRENT_LIST_DIR}/lzma_codec.cpp
     ${CMAKE_CURRENT_LIST_DIR}/xz_codec.cpp
     ${CMAKE_CURRENT_LIST_DIR}/zstd_codec.cpp

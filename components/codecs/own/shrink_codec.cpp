@@ -56,7 +56,7 @@ CodecStep ShrinkCodec::decode(std::span<const std::uint8_t> input, std::size_t o
             break;
         }
         position += m_reader.fill(input.subspan(position));
-        const LegacyBitReader::Mark mark = m_reader.mark();
+        const OlderMethodBitReader::Mark mark = m_reader.mark();
         const Step result = decodeCode();
         if (result == Step::Damaged) {
             step.state = CodecState::Damaged;

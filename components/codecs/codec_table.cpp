@@ -11,7 +11,7 @@ CodecTable::CodecTable(std::span<std::uint8_t> outputBuffer) : m_output(outputBu
     add(zipformat::MethodDeflated,
         [](std::span<std::uint8_t> output) { return std::make_unique<DeflateCodec>(output); });
     addLibraryCodecs(*this);
-    addLegacyCodecs(*this);
+    addOwnCodecs(*this);
 }
 
 CodecTable::~CodecTable() = default;

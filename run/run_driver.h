@@ -1,9 +1,9 @@
 #pragma once
 
-// A test run: from the choice of a folder, through the walk over it and every folder below it,
-// to the written report. Everything happens on the window's thread; the walk lets pending window
-// events through once per folder and once per archive, so Cancel, Escape and Exit act between two
-// steps, and the archive component lets them through while it works.
+// The run driver: one test run, from the choice of a folder, through the walk over it and every folder below
+// it, to the written report. Everything happens on the window's thread; the walk lets pending window events
+// through once per folder and once per archive, so Cancel, Escape and Exit act between two steps, and the
+// archive component lets them through while it works.
 
 #include "folder_listing.h"
 #include "report.h"
@@ -26,9 +26,9 @@ struct RunServices {
     bool realDisplay = true;
 };
 
-class TestRun {
+class RunDriver {
 public:
-    TestRun(RunState& state, RunWindow& window, RunServices services);
+    RunDriver(RunState& state, RunWindow& window, RunServices services);
 
     // One whole run: folder choice, walk, window back to idle, report, and the close that Exit asked for.
     void Command1_Click();

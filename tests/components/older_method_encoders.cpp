@@ -1,4 +1,4 @@
-#include "legacy_encoders.h"
+#include "older_method_encoders.h"
 
 #include <algorithm>
 #include <array>

@@ -1,5 +1,9 @@
-# Decoders of the older methods, written here: target_sources(vellum_components PRIVATE ...).
+# Decoders written here: Shrink, Reduce, Implode, Deflate64 and PPMd.
 target_sources(vellum_components PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/own_codecs.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/deflate64_codec.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/deflate64_huffman.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/deflate64_inflater.cpp
     ${CMAKE_CURRENT_LIST_DIR}/implode_codec.cpp
     ${CMAKE_CURRENT_LIST_DIR}/implode_tree.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ppmd_allocator.cpp

@@ -1,5 +1,5 @@
 // The decoders of the older methods (Shrink, Reduce, Implode): the sample archives made by other
-// writers, streams of every variant made by the test writers in legacy_encoders.h, input and output
+// writers, streams of every variant made by the test writers in older_method_encoders.h, input and output
 // cut into any pieces, and damaged streams, which must never crash, hang or pass as good. Also the
 // PPMd samples, which must never be judged damaged.
 
@@ -9,7 +9,7 @@
 #include "shrink_codec.h"
 #include "zip_tester.h"
 
-#include "legacy_encoders.h"
+#include "older_method_encoders.h"
 #include "zip_builder.h"
 
 #include <QFile>
@@ -133,7 +133,7 @@ void addArchiveRows() {
 
 } // namespace
 
-class LegacyCodecsTest : public QObject {
+class OlderMethodCodecsTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -152,7 +152,7 @@ private slots:
     void ppmdSamplesAreNeverDamaged();
 };
 
-void LegacyCodecsTest::archivesVerify() {
+void OlderMethodCodecsTest::archivesVerify() {
     QFETCH(QByteArray, archive);
     ZipTester tester;
     const auto bytes =
@@ -161,7 +161,7 @@ void LegacyCodecsTest::archivesVerify() {
     QCOMPARE(tester.verifyBytes(bytes), ZipResult::Verified);
 }
 
-void LegacyCodecsTest::piecesMatchWhole() {
+void OlderMethodCodecsTest::piecesMatchWhole() {
     QFETCH(QByteArray, archive);
     const std::string zip = archive.toStdString();
     std::vector<std::uint8_t> buffer(64 * 1024);
@@ -184,7 +184,7 @@ void LegacyCodecsTest::piecesMatchWhole() {
 }
 
 // Enough varied data to fill the 13-bit dictionary several times over.
-void LegacyCodecsTest::shrinkWidensAndClears() {
+void OlderMethodCodecsTest::shrinkWidensAndClears() {
     const std::string data = sampleText(120000, 7);
     ShrinkStatistics statistics;
     const std::string stream = shrinkEncode(data, &statistics);
@@ -203,7 +203,7 @@ void LegacyCodecsTest::shrinkWidensAndClears() {
     QCOMPARE(tester.verifyBytes(asBytes(zip)), ZipResult::Verified);
 }
 
-void LegacyCodecsTest::reduceAndImplodeLongData_data() {
+void OlderMethodCodecsTest::reduceAndImplodeLongData_data() {
     QTest::addColumn<int>("method");
     QTest::addColumn<int>("flags");
     for (int method = 2; method <= 5; ++method)
@@ -213,7 +213,7 @@ void LegacyCodecsTest::reduceAndImplodeLongData_data() {
 }
 
 // Longer than every window, with far repeats, through the whole component.
-void LegacyCodecsTest::reduceAndImplodeLongData() {
+void OlderMethodCodecsTest::reduceAndImplodeLongData() {
     QFETCH(int, method);
     QFETCH(int, flags);
     const std::string data = sampleText(300000, static_cast<unsigned>(method * 10 + flags));
@@ -228,7 +228,7 @@ void LegacyCodecsTest::reduceAndImplodeLongData() {
 // Single bit flips in the first entry's data. Whatever the verifier says, a decoder fed the same
 // damaged stream in pieces must say the same as when fed it whole, and the verifier may call the
 // entry good only when the decoder gives the original bytes back (a flip in padding bits).
-void LegacyCodecsTest::damageIsNeverGood() {
+void OlderMethodCodecsTest::damageIsNeverGood() {
     QFETCH(QByteArray, archive);
     const std::string zip = archive.toStdString();
     const StreamEntry item = entriesOf(zip).front();
@@ -256,7 +256,7 @@ void LegacyCodecsTest::damageIsNeverGood() {
 
 // A stream cut anywhere is never decoded to a good entry, whether it ends early or its entry
 // claims the shorter size.
-void LegacyCodecsTest::truncationIsNeverGood() {
+void OlderMethodCodecsTest::truncationIsNeverGood() {
     QFETCH(QByteArray, archive);
     const std::string zip = archive.toStdString();
     const StreamEntry item = entriesOf(zip).front();
@@ -277,7 +277,7 @@ void LegacyCodecsTest::truncationIsNeverGood() {
     }
 }
 
-void LegacyCodecsTest::ppmdSamplesAreNeverDamaged_data() {
+void OlderMethodCodecsTest::ppmdSamplesAreNeverDamaged_data() {
     QTest::addColumn<QByteArray>("archive");
     QTest::addColumn<int>("verify");
     for (const char* name : {"ppmd.zip", "ppmd-o6-16m.zip", "ppmd-o2-1m.zip", "ppmd-o16-64m.zip",
@@ -289,7 +289,7 @@ void LegacyCodecsTest::ppmdSamplesAreNeverDamaged_data() {
 }
 
 // Valid archives: verified while the model reproduces the writer's, unverifiable past that, never damaged.
-void LegacyCodecsTest::ppmdSamplesAreNeverDamaged() {
+void OlderMethodCodecsTest::ppmdSamplesAreNeverDamaged() {
     QFETCH(QByteArray, archive);
     QFETCH(int, verify);
     ZipTester tester;
@@ -299,5 +299,5 @@ void LegacyCodecsTest::ppmdSamplesAreNeverDamaged() {
     QCOMPARE(int{tester.verifyBytes(bytes)}, verify);
 }
 
-QTEST_GUILESS_MAIN(LegacyCodecsTest)
-#include "legacy_codecs_test.moc"
+QTEST_GUILESS_MAIN(OlderMethodCodecsTest)
+#include "older_method_codecs_test.moc"

@@ -1,4 +1,4 @@
-#include "test_run.h"
+#include "run_driver.h"
 
 #include "data_files.h"
 #include "message_box.h"
@@ -29,10 +29,10 @@ platform::FolderListing listFolder(const std::string& folder, std::string patter
 
 } // namespace
 
-TestRun::TestRun(RunState& state, RunWindow& window, RunServices services)
+RunDriver::RunDriver(RunState& state, RunWindow& window, RunServices services)
     : m_state(state), m_window(window), m_services(std::move(services)) {}
 
-void TestRun::Command1_Click() {
+void RunDriver::Command1_Click() {
     m_state.AbortRequested = false;
     std::string abortField;
     std::string sourceField;
@@ -94,11 +94,11 @@ void TestRun::Command1_Click() {
         m_window.closeWindow();
 }
 
-void TestRun::browse_Click() {
+void RunDriver::browse_Click() {
     Command1_Click();
 }
 
-void TestRun::connectControls() {
+void RunDriver::connectControls() {
     ArchiveTester& tester = m_window.zipTester();
     tester.onYield = [this] { m_window.yieldToEvents(); };
     tester.onStatus = [this](const ZipStatus& status) { ZipTester1_Status(status); };
@@ -107,7 +107,7 @@ void TestRun::connectControls() {
     };
 }
 
-void TestRun::Command2_Click() {
+void RunDriver::Command2_Click() {
     RunActive = false;
     m_window.zipTester().requestAbort();
     m_window.yieldToEvents();
@@ -117,11 +117,11 @@ void TestRun::Command2_Click() {
     m_window.focusOption1();
 }
 
-void TestRun::BrowseDialog1_SelectionChanged(std::string& selection, std::int32_t) {
+void RunDriver::BrowseDialog1_SelectionChanged(std::string& selection, std::int32_t) {
     m_window.browseDialog().setSelectionText(selection);
 }
 
-void TestRun::SearchFolder(const std::string& folder) {
+void RunDriver::SearchFolder(const std::string& folder) {
     if (m_state.AbortRequested)
         return;
     m_window.setPanel1Caption(platform::lowerCase(folder));
@@ -149,7 +149,7 @@ void TestRun::SearchFolder(const std::string& folder) {
         SearchFolder(folder + name + "/");
 }
 
-void TestRun::TestFolder(const std::string& folder) {
+void RunDriver::TestFolder(const std::string& folder) {
     // The whole listing is read first, so that the archive component can be told which archives
     // come next and start on them while the window's thread goes through them one by one.
     std::vector<platform::FolderEntry> archives;
@@ -182,7 +182,7 @@ void TestRun::TestFolder(const std::string& folder) {
     }
 }
 
-void TestRun::TestArchive() {
+void RunDriver::TestArchive() {
     if (m_state.AbortRequested)
         return;
     ArchiveTester& tester = m_window.zipTester();
@@ -219,7 +219,7 @@ void TestRun::TestArchive() {
     showCounts();
 }
 
-void TestRun::tellUnreadableFolder(const std::string& folder, int error) {
+void RunDriver::tellUnreadableFolder(const std::string& folder, int error) {
     // The sub-folder listing and the archive listing of one folder fail alike; one line says it.
     if (folder == m_lastUnreadableFolder)
         return;
@@ -229,7 +229,7 @@ void TestRun::tellUnreadableFolder(const std::string& folder, int error) {
                  std::strerror(error));
 }
 
-void TestRun::tellReportFailures(const ReportOutcome& outcome, bool interactive) {
+void RunDriver::tellReportFailures(const ReportOutcome& outcome, bool interactive) {
     if (outcome.failures.empty())
         return;
     std::string message;
@@ -243,7 +243,7 @@ void TestRun::tellReportFailures(const ReportOutcome& outcome, bool interactive)
         platform::showStopMessage("Vellum could not write its report." + message, "Vellum error");
 }
 
-void TestRun::recordBadArchive() {
+void RunDriver::recordBadArchive() {
     // The report names the file as the file system does; only the window shows it lower-cased.
     std::string name = m_state.CurrentArchivePath;
     const auto index = static_cast<std::size_t>(m_state.BadCount);
@@ -254,13 +254,13 @@ void TestRun::recordBadArchive() {
     ++m_state.BadCount;
 }
 
-void TestRun::showCounts() {
+void RunDriver::showCounts() {
     m_window.setLabel3Caption(platform::numberText(m_state.TestedCount) + "  tested    -   " +
                               platform::numberText(m_state.BadCount) + "  bad");
     ++m_state.TestedCount;
 }
 
-void TestRun::ZipTester1_Status(const ZipStatus& status) {
+void RunDriver::ZipTester1_Status(const ZipStatus& status) {
     ProgressBar& progressBar = m_window.progressBar();
     if (progressBar.position() != status.completion)
         progressBar.setPosition(status.completion);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "legacy_bit_reader.h"
+#include "older_method_bit_reader.h"
 #include "zip_codec.h"
 
 #include <array>
@@ -30,7 +30,7 @@ private:
     void advanceFreeCode();
 
     std::span<std::uint8_t> m_output;
-    LegacyBitReader m_reader;
+    OlderMethodBitReader m_reader;
     std::array<std::uint16_t, CodeCount> m_prefix{};
     std::array<std::uint8_t, CodeCount> m_suffix{};
     std::array<bool, CodeCount> m_used{};

@@ -12,7 +12,7 @@
 
 namespace vellum {
 
-class LegacyBitReader {
+class OlderMethodBitReader {
 public:
     struct Mark {
         std::uint64_t bits = 0;

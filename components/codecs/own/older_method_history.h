@@ -14,7 +14,7 @@
 
 namespace vellum {
 
-class LegacyHistory {
+class OlderMethodHistory {
 public:
     // The largest distance either format can express: Implode's 8 KiB window.
     static constexpr std::size_t Size = 8192;

@@ -1,7 +1,6 @@
 #include "codec_table.h"
 
 #include "bzip2_codec.h"
-#include "deflate64_codec.h"
 #include "lzma_codec.h"
 #include "xz_codec.h"
 #include "zstd_codec.h"
@@ -11,7 +10,6 @@ namespace vellum {
 namespace {
 
 // Zip method numbers (APPNOTE 4.4.5). Zstandard was given 20 first and 93 later; writers use both.
-constexpr std::uint16_t MethodDeflate64 = 9;
 constexpr std::uint16_t MethodBzip2 = 12;
 constexpr std::uint16_t MethodLzma = 14;
 constexpr std::uint16_t MethodZstandardOld = 20;
@@ -25,7 +23,6 @@ template <typename Codec> CodecTable::Factory factoryOf() {
 } // namespace
 
 void addLibraryCodecs(CodecTable& table) {
-    table.add(MethodDeflate64, factoryOf<Deflate64Codec>());
     table.add(MethodBzip2, factoryOf<Bzip2Codec>());
     table.add(MethodLzma, factoryOf<LzmaCodec>());
     table.add(MethodZstandardOld, factoryOf<ZstdCodec>());
