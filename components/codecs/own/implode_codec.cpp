@@ -28,7 +28,7 @@ bool ImplodeCodec::reset(const CodecEntry& entry) {
 
 CodecStep ImplodeCodec::decode(std::span<const std::uint8_t> input, std::size_t outputLimit) {
     return runOlderMethodDecode(m_reader, m_history, input, m_output, outputLimit,
-                           [this] { return m_treesRead < 3 ? readTreeByte() : decodeItem(); });
+                                [this] { return m_treesRead < 3 ? readTreeByte() : decodeItem(); });
 }
 
 // One byte of a tree description per call. Tree 0 is the literal tree (256 symbols), trees 1 and

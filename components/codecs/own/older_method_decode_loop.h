@@ -18,8 +18,8 @@ enum class OlderMethodStep {
 
 template <typename DecodeSymbol>
 CodecStep runOlderMethodDecode(OlderMethodBitReader& reader, OlderMethodHistory& history,
-                          std::span<const std::uint8_t> input, std::span<std::uint8_t> output,
-                          std::size_t outputLimit, DecodeSymbol decodeSymbol) {
+                               std::span<const std::uint8_t> input, std::span<std::uint8_t> output,
+                               std::size_t outputLimit, DecodeSymbol decodeSymbol) {
     history.begin(output, outputLimit);
     std::size_t position = 0;
     CodecStep step;

@@ -35,7 +35,7 @@ bool ReduceCodec::reset(const CodecEntry& entry) {
 
 CodecStep ReduceCodec::decode(std::span<const std::uint8_t> input, std::size_t outputLimit) {
     return runOlderMethodDecode(m_reader, m_history, input, m_output, outputLimit,
-                           [this] { return m_setsRead < 256 ? readFollowerSets() : decodeSymbol(); });
+                                [this] { return m_setsRead < 256 ? readFollowerSets() : decodeSymbol(); });
 }
 
 // One field of the follower sets per call: a 6-bit count or one 8-bit member.
