@@ -1,13 +1,14 @@
 #include "command_line.h"
+#include "escaped_text.h"
 #include "form1.h"
 #include "identity.h"
 #include "launcher.h"
+#include "program_folder.h"
 #include "run_state.h"
 #include "shell.h"
 #include "single_instance.h"
 #include "sound.h"
 #include "stop_signals.h"
-#include "system_services.h"
 
 #include <QApplication>
 #include <algorithm>

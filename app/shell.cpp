@@ -6,11 +6,13 @@
 #include "form2.h"
 #include "identity.h"
 #include "launcher.h"
+#include "lower_case.h"
 #include "message_box.h"
+#include "normal_file.h"
 #include "panel3d.h"
+#include "program_folder.h"
 #include "single_instance.h"
 #include "sound.h"
-#include "system_services.h"
 
 #include <QAction>
 #include <QCloseEvent>

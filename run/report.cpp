@@ -1,8 +1,9 @@
 #include "report.h"
 
+#include "escaped_text.h"
 #include "launcher.h"
+#include "number_text.h"
 #include "sound.h"
-#include "system_services.h"
 
 #include <array>
 

@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libisal-dev zlib1g-dev libbz2-dev liblzma-dev libzstd-dev
     libasound2-dev
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev clang-format
     zip unzip p7zip-full 7zip libarchive-tools python3 bc time
     libxcb1-dev
     xvfb xauth x11-utils xdotool imagemagick

@@ -1,0 +1,176 @@
+"""The manual: the plain text that Help > Contents opens."""
+
+MANUAL = """\
+Vellum 1.05
+===========
+
+Vellum tests zip archives in bulk. Give it a folder, or a whole drive, and it
+walks that folder and every folder below it, tests every zip archive it finds,
+and writes down which ones are damaged. Nothing is ever written into the
+archives or next to them: Vellum only reads them.
+
+
+Starting Vellum
+---------------
+
+  vellum               opens the window; choose a folder with Browse.
+  vellum FOLDER        tests FOLDER unattended: no window is needed, the
+                       reports are written and Vellum exits.
+  vellum --help        shows a short summary of the command line.
+  vellum --version     shows the version.
+
+A folder whose name looks like an option is given as ./--help.
+
+An unattended run ends with an exit status that scripts can test:
+
+  0   no bad archive was found,
+  1   one or more bad archives were found,
+  2   the folder does not exist or cannot be read.
+
+Vellum keeps its sounds, this manual and its report files in its own folder,
+so it must be installed in a folder of its own, never in the root folder.
+
+Only one copy of Vellum runs at a time. Starting a second copy brings the
+window of the first to the front, at its normal size, and the second copy
+then quits.
+
+
+The window
+----------
+
+Browse      chooses the folder to test and starts the run at once.
+Cancel      stops the run. The Escape key does the same. The reports are
+            still written, marked as aborted.
+
+While a run goes on, the window shows:
+
+  - the name of the archive being tested, with "Testing ..." beside it;
+  - the counts line: how many archives were tested and how many were bad;
+  - the animated picture, which moves while archives are being tested;
+  - the progress bar: how far the test of the current archive has come;
+  - the status panel at the bottom: the folder being searched.
+
+When the window is minimised, its caption on the task bar shows the progress
+of the current archive and its name, or "Searching..." while Vellum looks
+for archives. When the run is over the window says "Done.".
+
+
+The menus
+---------
+
+File
+  Open log...      shows errors.log, the record of every run, in the
+                   desktop's text viewer.
+  Browse           the same as the Browse button.
+  Exit...          stops any run (its reports are still written) and closes
+                   Vellum.
+
+Help
+  Contents...      shows this manual.
+  Web page...      opens the Vellum home page in the web browser:
+                   https://www.vellum-tester.org/vellum/
+  Send Email...    starts a message to vellum@vellum-tester.org.
+  About...         shows the version of Vellum and who made it.
+
+
+Which files are tested
+----------------------
+
+Vellum tests every file whose name ends in .zip, in any mix of capital and
+small letters: *.zip, *.ZIP and *.Zip are all tested.
+
+Folders whose name starts with a full stop (such as .cache or .git) are
+skipped, with everything below them. Symbolic links to folders are not
+followed, so no folder is tested twice and a link loop cannot trap the run.
+
+
+What is tested
+--------------
+
+First the structure of the archive:
+
+  - the end of central directory record is found and read, and so are the
+    zip64 records when the archive uses them;
+  - the central directory is read entry by entry;
+  - every local header is checked against its central directory record:
+    the name, the method and the encryption must agree, and so must the
+    sizes and the CRC-32 unless a data descriptor carries them;
+  - data descriptors, where present, are read and compared too;
+  - every entry must lie inside the file, and no two entries may overlap;
+  - no entry may claim to expand beyond any real compression ratio.
+
+Then every entry is decompressed in full, and the CRC-32 and the size of what
+comes out are checked against the values the archive records.
+
+Entries that are encrypted, and entries packed with a method Vellum has no
+decoder for, get the structure checks only. They are counted as good, since
+nothing wrong was found, but their contents could not be verified.
+
+An archive is bad as soon as one check fails.
+
+
+The report files
+----------------
+
+Both reports are written in Vellum's own folder, with CR LF line ends so that
+any text viewer shows them properly.
+
+errors.txt is written again after every run that finds a bad archive, and is
+then shown in the desktop's text viewer. It holds a header line, then one line
+per bad archive:
+
+  04-12-2024 21:07:45
+  /home/ann/downloads/broken.zip
+  /home/ann/downloads/old/half.zip
+
+errors.log keeps one record for every run, the newest last. Each record is the
+header line, the counts line, the folder the run started in, one line per bad
+archive, and an empty line that closes the record:
+
+  04-12-2024 21:07:45
+   12 tested - 2 bad
+  /home/ann/downloads
+  /home/ann/downloads/broken.zip
+  /home/ann/downloads/old/half.zip
+
+The header line is the date and time as MM-DD-YYYY HH:MM:SS, followed by
+" Aborted!" when the run was cancelled and by " Command line" when the run
+was started unattended from the command line:
+
+  04-12-2024 21:07:45 Aborted! Command line
+
+When a run finds bad archives, Vellum also plays its error sound.
+
+
+Questions
+---------
+
+Why was my archive judged bad?
+  One of the checks above failed: most often a CRC-32 that does not match,
+  which means the data was damaged; or an archive that was cut short while it
+  was downloaded or copied, so its central directory is missing.
+
+How can I see what is wrong inside a bad archive?
+  Test it with another tool that names the failing entries, for example
+  "unzip -t broken.zip" or "7z t broken.zip". Both list every entry with its
+  result.
+
+Can Vellum repair an archive?
+  No. Vellum only reads archives. Keep a good copy, or fetch the archive again.
+
+Why was an archive I know of not tested?
+  Its folder may start with a full stop, it may be reached only through a
+  symbolic link, or its name may not end in .zip.
+
+An encrypted archive was counted as good. Is it?
+  Its structure is sound, but Vellum cannot check its contents without the
+  password. Test it with the password in another tool to be sure.
+
+Where did errors.txt go?
+  It is only written when a run finds a bad archive. errors.log has a record
+  of every run.
+
+Nothing happens when I start Vellum.
+  Another copy is probably running; look for its window, which has just been
+  brought to the front.
+"""
