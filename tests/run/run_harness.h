@@ -4,9 +4,8 @@
 // fake_controls.h, and the real archive component unless a test puts a scripted one in its place.
 
 #include "fake_controls.h"
-#include "launcher.h"
+#include "recording_services.h"
 #include "report.h"
-#include "sound.h"
 #include "system_services.h"
 #include "test_run.h"
 #include "zip_builder.h"
