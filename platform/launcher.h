@@ -8,7 +8,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace vellum::platform {
 
@@ -36,18 +35,5 @@ struct LaunchCommand {
 // blank and the rest, blanks and all, is its one argument. Nothing when the program is neither on
 // the PATH nor one of the mapped names. Starts nothing itself.
 std::optional<LaunchCommand> resolveCommandLine(const std::string& commandLine);
-
-// Records the command lines and starts nothing; for tests.
-class RecordingLauncher final : public Launcher {
-public:
-    struct Request {
-        std::string commandLine;
-        WindowStyle style;
-    };
-    void start(const std::string& commandLine, WindowStyle style) override {
-        requests.push_back({commandLine, style});
-    }
-    std::vector<Request> requests;
-};
 
 } // namespace vellum::platform

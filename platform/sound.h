@@ -5,7 +5,6 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace vellum::platform {
 
@@ -21,16 +20,5 @@ public:
 
 // Plays through the system's sound device.
 std::unique_ptr<SoundPlayer> createSystemSoundPlayer();
-
-// Records the requests and plays nothing; for tests.
-class RecordingSoundPlayer final : public SoundPlayer {
-public:
-    struct Request {
-        std::string path;
-        SoundMode mode;
-    };
-    void play(const std::string& path, SoundMode mode) override { requests.push_back({path, mode}); }
-    std::vector<Request> requests;
-};
 
 } // namespace vellum::platform

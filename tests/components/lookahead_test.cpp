@@ -3,7 +3,10 @@
 // whatever happens to the files in between, and a cancelled or abandoned look-ahead must stop
 // promptly and hold nothing.
 
+#include "allocation_gate.h"
 #include "caller_protocol.h"
+#include "condition_wait.h"
+#include "due_yield.h"
 #include "lookahead_verdicts.h"
 #include "sample_data.h"
 #include "zip_builder.h"
@@ -14,17 +17,21 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <chrono>
+#include <zlib.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace vellum;
 using namespace vellum::testing;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 BuiltZip goodArchive(unsigned seed) {
     return buildZip({{"readme.txt", sampleText(3000, seed), 0},
@@ -88,6 +95,138 @@ void replaceFile(const std::string& path, const std::string& bytes) {
     writeFile(path, bytes);
 }
 
+// Tells when a file that was opened for reading has been closed again: for an archive tested
+// ahead, that the worker has read everything it took its verdict from.
+class ReadingFinishedWatch {
+public:
+    explicit ReadingFinishedWatch(const std::string& path)
+        : m_descriptor(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        m_watching =
+            m_descriptor >= 0 && ::inotify_add_watch(m_descriptor, path.c_str(), IN_CLOSE_NOWRITE) >= 0;
+    }
+    ~ReadingFinishedWatch() {
+        if (m_descriptor >= 0)
+            ::close(m_descriptor);
+    }
+    ReadingFinishedWatch(const ReadingFinishedWatch&) = delete;
+    ReadingFinishedWatch& operator=(const ReadingFinishedWatch&) = delete;
+
+    bool isWatching() const { return m_watching; }
+
+    bool finished() {
+        alignas(inotify_event) char events[4096];
+        while (!m_finished && ::read(m_descriptor, events, sizeof events) > 0)
+            m_finished = true;
+        return m_finished;
+    }
+
+private:
+    int m_descriptor;
+    bool m_watching = false;
+    bool m_finished = false;
+};
+
+// CRC-32 of a run of zero bytes as long as a power of two, put together from the CRC of a shorter
+// run rather than computed over all of it.
+std::uint32_t crcOfZeros(std::uint64_t length) {
+    const std::string block(1u << 20, '\0');
+    std::uint64_t done = block.size();
+    uLong crc = crc32(0, reinterpret_cast<const Bytef*>(block.data()), static_cast<uInt>(block.size()));
+    for (; done < length; done *= 2)
+        crc = crc32_combine(crc, crc, static_cast<z_off_t>(done));
+    return static_cast<std::uint32_t>(crc);
+}
+
+// Writes a zip64 archive of one stored entry of a tebibyte of zeros as a sparse file, which takes
+// next to no room on disk. Checking it means reading the whole tebibyte, far longer than any wait
+// of these tests: work on it ends in time only when it is abandoned. Answers the reason the file
+// could not be written, or nothing.
+std::string writeEndlessArchive(const std::string& path) {
+    constexpr std::uint64_t size = std::uint64_t{1} << 40;
+    constexpr std::uint32_t inZip64Field = 0xFFFFFFFF;
+    const std::string name = "zeros.bin";
+    const std::uint32_t crc = crcOfZeros(size);
+    const auto zip64Sizes = [&](std::string& out) {
+        appendLe16(out, 0x0001);
+        appendLe16(out, 16);
+        appendLe64(out, size);
+        appendLe64(out, size);
+    };
+    // Local header: version 4.5, no flags, stored, sizes in the zip64 field.
+    std::string head;
+    appendLe32(head, 0x04034b50);
+    appendLe16(head, 45);
+    appendLe16(head, 0);
+    appendLe16(head, 0);
+    appendLe16(head, 0x6000);
+    appendLe16(head, 0x5821);
+    appendLe32(head, crc);
+    appendLe32(head, inZip64Field);
+    appendLe32(head, inZip64Field);
+    appendLe16(head, name.size());
+    appendLe16(head, 20);
+    head += name;
+    zip64Sizes(head);
+
+    // After the data: the central header, the zip64 end record and its locator, and the end
+    // record, which leaves the directory's offset to the zip64 record.
+    const std::uint64_t directoryOffset = head.size() + size;
+    std::string tail;
+    appendLe32(tail, 0x02014b50);
+    appendLe16(tail, 45);
+    appendLe16(tail, 45);
+    appendLe16(tail, 0);
+    appendLe16(tail, 0);
+    appendLe16(tail, 0x6000);
+    appendLe16(tail, 0x5821);
+    appendLe32(tail, crc);
+    appendLe32(tail, inZip64Field);
+    appendLe32(tail, inZip64Field);
+    appendLe16(tail, name.size());
+    appendLe16(tail, 20);
+    appendLe16(tail, 0);
+    appendLe16(tail, 0);
+    appendLe16(tail, 0);
+    appendLe32(tail, 0);
+    appendLe32(tail, 0);
+    tail += name;
+    zip64Sizes(tail);
+    const std::uint64_t directorySize = tail.size();
+    appendLe32(tail, 0x06064b50);
+    appendLe64(tail, 44);
+    appendLe16(tail, 45);
+    appendLe16(tail, 45);
+    appendLe32(tail, 0);
+    appendLe32(tail, 0);
+    appendLe64(tail, 1);
+    appendLe64(tail, 1);
+    appendLe64(tail, directorySize);
+    appendLe64(tail, directoryOffset);
+    appendLe32(tail, 0x07064b50);
+    appendLe32(tail, 0);
+    appendLe64(tail, directoryOffset + directorySize);
+    appendLe32(tail, 1);
+    appendLe32(tail, 0x06054b50);
+    appendLe16(tail, 0);
+    appendLe16(tail, 0);
+    appendLe16(tail, 1);
+    appendLe16(tail, 1);
+    appendLe32(tail, directorySize);
+    appendLe32(tail, inZip64Field);
+    appendLe16(tail, 0);
+
+    const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (descriptor < 0)
+        return std::strerror(errno);
+    const bool written =
+        ::pwrite(descriptor, head.data(), head.size(), 0) == static_cast<ssize_t>(head.size()) &&
+        ::pwrite(descriptor, tail.data(), tail.size(), static_cast<off_t>(directoryOffset)) ==
+            static_cast<ssize_t>(tail.size());
+    const std::string error = written ? std::string() : std::strerror(errno);
+    ::close(descriptor);
+    return error;
+}
+
 } // namespace
 
 namespace QTest {
@@ -113,8 +252,8 @@ private slots:
     void parallelEntriesMatchSerial();
 
 private:
-    QTemporaryDir m_largeFolder;
-    std::string m_large;         // an archive that takes a while to check
+    QTemporaryDir m_endlessFolder;
+    std::string m_endless;       // an archive whose check cannot end in time unless abandoned
     BuiltZip m_manyLargeEntries; // enough data to be checked on two threads
 };
 
@@ -203,9 +342,12 @@ void LookaheadTest::fileChangedAfterAnnouncementIsTestedAfresh() {
     writeFile(second, original.bytes);
 
     ZipTester tester;
+    ReadingFinishedWatch secondRead(second);
+    QVERIFY(secondRead.isWatching());
     tester.expectArchives({first, second});
-    // Let the workers finish both, so that the verdict for the second describes the old content.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // The verdict for the second must describe the old content: change it only once a worker has
+    // read it.
+    QVERIFY(waitUntil([&] { return secondRead.finished(); }));
     BuiltZip damaged = original;
     flipBit(damaged.bytes, damaged.entries[0].dataOffset + 5);
     if (keepSizeAndTime) {
@@ -253,7 +395,6 @@ void LookaheadTest::archiveNotAnnouncedOrOtherSettingsIsTestedInPlace() {
 }
 
 void LookaheadTest::initTestCase() {
-    QVERIFY(m_largeFolder.isValid());
     std::vector<ZipBuilderEntry> entries;
     for (int index = 0; index < 16; ++index) {
         const bool stored = index % 2 == 0;
@@ -263,72 +404,82 @@ void LookaheadTest::initTestCase() {
                            static_cast<std::uint16_t>(stored ? 0 : 8)});
     }
     m_manyLargeEntries = buildZip(entries);
-    // 64 MiB of log lines in two entries: long enough to decompress that the caller has to wait.
-    std::string data;
-    data.reserve(64u << 20);
-    char line[96];
-    for (unsigned counter = 0; data.size() < (64u << 20); ++counter) {
-        const int length = std::snprintf(line, sizeof line, "%08u entry checked at offset %010u status %u\n",
-                                         counter, counter * 977u, counter % 7u);
-        data.append(line, static_cast<std::size_t>(length));
-    }
-    m_large = m_largeFolder.path().toStdString() + "/large.zip";
-    writeFile(m_large, buildZip({{"large-1.log", data.substr(0, data.size() / 2), 8},
-                                 {"large-2.log", data.substr(data.size() / 2), 8}})
-                           .bytes);
+    QVERIFY(m_endlessFolder.isValid());
+    m_endless = m_endlessFolder.path().toStdString() + "/endless.zip";
+    const std::string error = writeEndlessArchive(m_endless);
+    QVERIFY2(error.empty(), error.c_str());
 }
 
+// While the gate holds the workers back no verdict can be made, so the caller certainly waits for
+// one; abort, set at its first yield, must end the wait at once instead of after the work.
 void LookaheadTest::abortWhileWaitingStopsPromptly() {
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
-    const std::string& large = m_large;
+    const std::string first = folder.path().toStdString() + "/first.zip";
     const std::string after = folder.path().toStdString() + "/after.zip";
-    writeFile(after, goodArchive(7).bytes);
+    writeFile(first, goodArchive(7).bytes);
+    writeFile(after, goodArchive(8).bytes);
 
     ZipTester tester;
     int yields = 0;
-    Clock::time_point abortedAt;
     tester.onYield = [&] {
-        if (yields++ == 0) {
-            tester.abort = true;
-            abortedAt = Clock::now();
-        }
+        ++yields;
+        tester.abort = true;
     };
-    tester.expectArchives({large, after, large});
-    tester.fileFilter = "*.diz";
-    tester.archivePath = large;
-    // The probe's own answer is ready at once; the wait is for the verify that the workers run with it.
-    const std::int16_t result = tester.probeArchive(0);
-    const Clock::time_point returned = Clock::now();
-    if (yields == 0)
-        QSKIP("the archive was tested before the caller had to wait");
+    std::int16_t result = 0;
+    {
+        AllocationGate gate;
+        tester.expectArchives({first, after, first});
+        tester.fileFilter = "*.diz";
+        tester.archivePath = first;
+        result = tester.probeArchive(0);
+    }
     QCOMPARE(result, ZipResult::Aborted);
-    QVERIFY(returned - abortedAt < std::chrono::seconds(1));
+    QCOMPARE(yields, 1);
     // The announcement is gone: the next archive is tested in place, and correctly.
     tester.onYield = nullptr;
     QCOMPARE(runAsCaller(tester, after).verify, ZipResult::Verified);
 }
 
+// The tester is destroyed while a worker is on an archive it could not finish in time.
 void LookaheadTest::abandonedAnnouncementDoesNotBlockShutdown() {
-    const std::string& large = m_large;
-    const Clock::time_point start = Clock::now();
+    auto tester = std::make_unique<ZipTester>();
     {
-        ZipTester tester;
-        tester.expectArchives({large, large, large});
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        AllocationGate gate;
+        tester->expectArchives({m_endless, m_endless, m_endless});
+        // A worker held at the gate has taken an archive and tests it as soon as the gate opens.
+        QVERIFY(waitUntil([&] { return gate.heldThreads() > 0; }));
     }
-    QVERIFY(Clock::now() - start < std::chrono::seconds(1));
+    // Destroyed on a thread of its own, so that a destructor that waited for the work fails the
+    // test instead of hanging it.
+    const auto destroyed = std::make_shared<std::atomic<bool>>(false);
+    std::thread destroying([tester = std::move(tester), destroyed]() mutable {
+        tester.reset();
+        destroyed->store(true);
+    });
+    const bool stopped = waitUntil([&] { return destroyed->load(); });
+    if (stopped)
+        destroying.join();
+    else
+        destroying.detach();
+    QVERIFY(stopped);
 }
 
 void LookaheadTest::takeAbortedDropsEverything() {
-    const std::string& large = m_large;
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const std::string path = folder.path().toStdString() + "/archive.zip";
+    writeFile(path, goodArchive(9).bytes);
     LookaheadVerdicts lookahead(2);
-    lookahead.announce({large, large + "-missing", large});
     std::shared_ptr<const PrecomputedVerdict> verdict;
-    const LookaheadVerdicts::Outcome outcome = lookahead.take(
-        large, [] { return false; }, verdict);
-    if (outcome == LookaheadVerdicts::Outcome::Ready)
-        QSKIP("the archive was tested before the caller had to wait");
+    LookaheadVerdicts::Outcome outcome = LookaheadVerdicts::Outcome::Ready;
+    {
+        // No verdict can be made while the gate is closed: the caller has to wait, and gives up.
+        AllocationGate gate;
+        lookahead.announce({path, path + "-missing", path});
+        outcome = lookahead.take(
+            path, [] { return false; }, verdict);
+    }
     QCOMPARE(outcome, LookaheadVerdicts::Outcome::Aborted);
     QVERIFY(!verdict);
     QCOMPARE(lookahead.pendingCount(), std::size_t{0});
@@ -360,10 +511,18 @@ void LookaheadTest::parallelEntriesMatchSerial() {
         ZipEngine engine;
         MemoryByteSource source(bytes);
         bool abort = false;
-        int polls = 0;
-        const std::function<void()> onYield = [&] { abort = abortEarly && ++polls > 0; };
+        bool decompressing = false;
+        // The first status event comes once the entries are being checked; lasting until a yield is
+        // due, it makes abort, set at that yield, land in the middle of the check.
+        const std::function<void(const ZipStatus&)> onStatus = [&](const ZipStatus&) {
+            if (abortEarly && !decompressing)
+                QVERIFY(lastUntilYieldIsDue());
+            decompressing = true;
+        };
+        const std::function<void()> onYield = [&] { abort = abortEarly && decompressing; };
         ZipEngineSettings settings;
         settings.entryThreads = threads;
+        settings.onStatus = &onStatus;
         settings.onYield = &onYield;
         settings.abortFlag = &abort;
         return engine.run(ZipOperation::Verify, source, settings, faults);
@@ -373,8 +532,10 @@ void LookaheadTest::parallelEntriesMatchSerial() {
     const std::int16_t serial = check(1, serialFaults);
     const std::int16_t parallel = check(2, parallelFaults);
     QCOMPARE(parallel, serial);
-    if (abortEarly)
+    if (abortEarly) {
+        QCOMPARE(serial, ZipResult::Aborted);
         return;
+    }
     QCOMPARE(serial, damagedEntries.isEmpty() ? ZipResult::Verified : ZipResult::DataMismatch);
     QCOMPARE(parallelFaults.size(), serialFaults.size());
     QCOMPARE(serialFaults.size(), static_cast<std::size_t>(damagedEntries.size()));

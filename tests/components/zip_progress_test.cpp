@@ -1,20 +1,19 @@
 // Progress, yielding and abort: the window stays responsive because the component yields often
 // enough, reports completion sensibly, and stops promptly when the yield callback sets abort.
 
+#include "due_yield.h"
+#include "progress_pacer.h"
 #include "zip_builder.h"
 #include "zip_tester.h"
 
 #include <QTest>
-
-#include <chrono>
-#include <thread>
 
 using namespace vellum;
 using namespace vellum::testing;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = ProgressPacer::Clock;
 
 std::span<const std::uint8_t> asBytes(const std::string& text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
@@ -57,7 +56,7 @@ private slots:
     void abortFromYieldStopsVerify();
     void abortFromYieldStopsProbe();
     void abortLeftOverDoesNotAbort();
-    void yieldsOftenEnough();
+    void dueYieldComesBeforeMoreProgress();
     void verifyCompletionRisesToHundred();
     void probeCompletionCountsEntries();
     void smallArchiveCostsNoYield();
@@ -77,10 +76,10 @@ void ZipProgressTest::abortFromYieldStopsVerify() {
     ZipTester tester;
     int yields = 0;
     int statuses = 0;
-    // A slow first status event (a window repainting) makes sure the next chunk is due to yield.
+    // A slow first status event makes sure the next chunk is due to yield.
     tester.onStatus = [&](const ZipStatus&) {
         if (statuses++ == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            QVERIFY(lastUntilYieldIsDue());
     };
     tester.onYield = [&] {
         ++yields;
@@ -97,7 +96,7 @@ void ZipProgressTest::abortFromYieldStopsProbe() {
     int statuses = 0;
     tester.onStatus = [&](const ZipStatus&) {
         if (statuses++ == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            QVERIFY(lastUntilYieldIsDue());
     };
     tester.onYield = [&] { tester.abort = true; };
     QCOMPARE(tester.probeBytes(asBytes(m_many)), ZipResult::Aborted);
@@ -113,29 +112,30 @@ void ZipProgressTest::abortLeftOverDoesNotAbort() {
     QVERIFY(!tester.abort);
 }
 
-// The longest stretch without a yield, from the start to the end of the operation, must stay
-// well within what keeps a window responsive. The bound is loose so that a busy machine does not
-// make the test flaky; the component aims at 25 ms.
-void ZipProgressTest::yieldsOftenEnough() {
+// Whenever a yield has come due, the operation yields before it reports any more progress: no
+// stretch of work between two status events goes without a look at the clock. How long the
+// stretches between yields are in practice is measured by bench/yield_gaps.
+void ZipProgressTest::dueYieldComesBeforeMoreProgress() {
     for (const bool probe : {false, true}) {
         ZipTester tester;
-        Clock::time_point last = Clock::now();
-        Clock::duration longest{};
         int yields = 0;
-        tester.onYield = [&] {
-            const Clock::time_point now = Clock::now();
-            longest = std::max(longest, now - last);
-            last = now;
-            ++yields;
+        std::vector<int> yieldsBeforeStatus;
+        tester.onYield = [&] { ++yields; };
+        tester.onStatus = [&](const ZipStatus& status) {
+            yieldsBeforeStatus.push_back(yields);
+            // A handful of slow events shows it; each costs a yield interval.
+            if (status.completion < 100 && yieldsBeforeStatus.size() <= 5)
+                QVERIFY(lastUntilYieldIsDue());
         };
         const std::int16_t result =
             probe ? tester.probeBytes(asBytes(m_many)) : tester.verifyBytes(asBytes(m_large));
-        longest = std::max(longest, Clock::now() - last);
         QCOMPARE(result, std::int16_t{0});
-        const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(longest).count();
-        QVERIFY2(milliseconds < 200, qPrintable(QStringLiteral("%1 ms without a yield").arg(milliseconds)));
-        if (!probe)
-            QVERIFY(yields > 0);
+        QVERIFY(yieldsBeforeStatus.size() > 5);
+        for (std::size_t index = 1; index <= 5; ++index)
+            QVERIFY2(
+                yieldsBeforeStatus[index] > yieldsBeforeStatus[index - 1],
+                qPrintable(
+                    QStringLiteral("no yield between status events %1 and %2").arg(index).arg(index + 1)));
     }
 }
 
@@ -172,16 +172,21 @@ void ZipProgressTest::probeCompletionCountsEntries() {
     QVERIFY(namesGiven);
 }
 
+// A short operation costs no yield: one comes only once the yield interval has passed, which a
+// machine busy elsewhere may let happen even in a tiny operation, so that alone is what is checked.
 void ZipProgressTest::smallArchiveCostsNoYield() {
     const std::string small = buildZip({{"one.txt", "one entry", 8}}).bytes;
     ZipTester tester;
-    int yields = 0;
+    Clock::time_point start;
+    bool earlyYield = false;
     std::vector<ZipStatus> statuses;
-    tester.onYield = [&] { ++yields; };
+    tester.onYield = [&] { earlyYield = earlyYield || Clock::now() - start < ProgressPacer::YieldInterval; };
     tester.onStatus = [&](const ZipStatus& status) { statuses.push_back(status); };
+    start = Clock::now();
     QCOMPARE(tester.probeBytes(asBytes(small)), ZipResult::Sound);
+    start = Clock::now();
     QCOMPARE(tester.verifyBytes(asBytes(small)), ZipResult::Verified);
-    QCOMPARE(yields, 0);
+    QVERIFY(!earlyYield);
     QCOMPARE(statuses.size(), std::size_t{2});
     for (const ZipStatus& status : statuses) {
         QCOMPARE(status.completion, std::int16_t{100});

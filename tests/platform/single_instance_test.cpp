@@ -1,8 +1,8 @@
+#include "condition_wait.h"
 #include "single_instance.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -18,6 +19,8 @@
 #include <cstring>
 
 using vellum::platform::SingleInstance;
+using vellum::testing::WaitTimeout;
+using vellum::testing::waitUntil;
 
 namespace {
 
@@ -184,17 +187,14 @@ private slots:
         SingleInstance second("VellumKeys");
         QVERIFY(second.anotherIsRunning());
         QVERIFY(second.sendKeys(keys));
-        QVERIFY(received.count() == 1 || received.wait(2000));
+        QVERIFY(waitUntil([&] { return received.count() > 0; }));
         QCOMPARE(received.count(), 1);
         QCOMPARE(received.at(0).at(0).toString(), keys);
     }
 
-    void sendingWithoutListenerFailsQuickly() {
+    void sendingWithoutListenerFails() {
         SingleInstance lonely("VellumLonely");
-        QElapsedTimer timer;
-        timer.start();
         QVERIFY(!lonely.sendKeys("% R"));
-        QVERIFY(timer.elapsed() < 1500);
     }
 
     void listenerThatNeverAnswersTimesOut() {
@@ -204,10 +204,18 @@ private slots:
         QVERIFY(::listen(descriptor, 4) == 0);
         SingleInstance second("VellumSilent");
         QVERIFY(second.anotherIsRunning());
-        QElapsedTimer timer;
-        timer.start();
         QVERIFY(!second.sendKeys("% R"));
-        QVERIFY(timer.elapsed() < 4000);
+        // The keys went out, and the sender gave up waiting for the answer and hung up: the
+        // connections still waiting to be accepted hold the keys once, each up to its end.
+        QVERIFY(::fcntl(descriptor, F_SETFL, O_NONBLOCK) == 0);
+        QByteArray received;
+        for (int connection; (connection = ::accept(descriptor, nullptr, nullptr)) >= 0;
+             ::close(connection)) {
+            char buffer[64];
+            for (ssize_t got; (got = ::read(connection, buffer, sizeof buffer)) > 0;)
+                received.append(buffer, got);
+        }
+        QCOMPARE(received, QByteArray("% R\n"));
         ::close(descriptor);
     }
 
@@ -223,7 +231,7 @@ private slots:
         QVERIFY(second.anotherIsRunning());
         QSignalSpy received(&first, &SingleInstance::keysReceived);
         QVERIFY(second.sendKeys("% R"));
-        QVERIFY(received.count() == 1 || received.wait(2000));
+        QVERIFY(waitUntil([&] { return received.count() > 0; }));
     }
 
     void ownFolderStandsInForTheRuntimeFolder_data() {
@@ -309,7 +317,8 @@ private slots:
         QVERIFY(::chmod(QFile::encodeName(folder.path()).constData(), 0777) == 0);
         QProcess stranger;
         startAsStranger(stranger, {"--listen-as-stranger", path});
-        QVERIFY2(stranger.waitForReadyRead(10000), stranger.readAllStandardError().constData());
+        QVERIFY2(stranger.waitForReadyRead(static_cast<int>(WaitTimeout.count())),
+                 stranger.readAllStandardError().constData());
         QCOMPARE(stranger.readLine(), QByteArray("listening\n"));
         QVERIFY(::chmod(QFile::encodeName(folder.path()).constData(), 0700) == 0);
 
@@ -321,7 +330,7 @@ private slots:
 
         // Its socket, left behind once it is gone, is not this user's to clear away either.
         stranger.kill();
-        QVERIFY(stranger.waitForFinished());
+        QVERIFY(stranger.waitForFinished(static_cast<int>(WaitTimeout.count())));
         SingleInstance later("VellumStranger");
         QVERIFY(!later.anotherIsRunning());
         QCOMPARE(QFileInfo(path).ownerId(), strangerId);
@@ -343,7 +352,7 @@ private slots:
         QVERIFY(::chmod(QFile::encodeName(first.socketPath()).constData(), 0777) == 0);
         QProcess stranger;
         startAsStranger(stranger, {"--send-as-stranger", first.socketPath()});
-        QTRY_COMPARE_WITH_TIMEOUT(stranger.state(), QProcess::NotRunning, 10000);
+        QVERIFY(waitUntil([&] { return stranger.state() == QProcess::NotRunning; }));
         QVERIFY2(stranger.exitStatus() == QProcess::NormalExit && stranger.exitCode() == 0,
                  stranger.readAllStandardError().constData());
         QCOMPARE(stranger.readAllStandardOutput(), QByteArray());

@@ -2,6 +2,7 @@
 // caption while minimised, the menu commands and the About window.
 
 #include "animated_icon.h"
+#include "condition_wait.h"
 #include "form2.h"
 #include "panel3d.h"
 #include "progress_bar.h"
@@ -17,6 +18,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QTimer>
 #include <QTreeView>
 #include <QtTest>
@@ -270,7 +272,7 @@ void ShellTest::secondCopyRestoresTheWindow() {
     QVERIFY(secondCopy.anotherIsRunning());
     QVERIFY(secondCopy.sendKeys("% R"));
 
-    QTRY_VERIFY_WITH_TIMEOUT(!window.form.isMinimized(), 2000);
+    QVERIFY(waitUntil([&] { return !window.form.isMinimized(); }));
     QCOMPARE(window.form.windowTitle(), QString("Vellum"));
 }
 
@@ -283,31 +285,47 @@ void ShellTest::folderPickerShowsPromptsAndSelection() {
         // The handler writes the selection back into the picker, which shows it.
         form.BrowseDialog1().setSelectionText(selection);
     };
-    QStringList promptsSeen;
-    QString selectionShown;
-    QTimer::singleShot(0, [&] {
-        QWidget* dialog = QApplication::activeModalWidget();
-        QVERIFY(dialog);
+    // What the dialog showed, noted while it is open and checked once it has closed: a check that
+    // failed inside would leave the modal dialog waiting for a click that never comes. The dialog is
+    // closed on every way out of the lambda.
+    struct Seen {
+        QString dialog;
+        QStringList prompts;
+        QString root;
+        bool listed = false;
+        QString selectionShown;
+    } seen;
+    QTimer::singleShot(0, &form, [&] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        const auto close = qScopeGuard([dialog] { dialog->reject(); });
+        seen.dialog = dialog->objectName();
         for (const QLabel* label : dialog->findChildren<QLabel*>())
-            promptsSeen << label->text();
+            seen.prompts << label->text();
         auto* tree = dialog->findChild<QTreeView*>();
-        QVERIFY(tree);
+        if (!tree)
+            return;
         const QModelIndex root = tree->rootIndex();
-        QCOMPARE(static_cast<QFileSystemModel*>(tree->model())->filePath(root), QString("/"));
-        QTRY_VERIFY(tree->model()->rowCount(root) > 0);
+        seen.root = static_cast<QFileSystemModel*>(tree->model())->filePath(root);
+        seen.listed = waitUntil([&] { return tree->model()->rowCount(root) > 0; });
+        if (!seen.listed)
+            return;
         tree->setCurrentIndex(tree->model()->index(0, 0, root));
-        selectionShown = dialog->findChildren<QLabel*>().last()->text();
-        static_cast<QDialog*>(dialog)->reject();
+        seen.selectionShown = dialog->findChildren<QLabel*>().last()->text();
     });
 
     const bool chosen = form.BrowseDialog1().browse();
 
+    QCOMPARE(seen.dialog, QString("BrowseDialog1"));
     QVERIFY(!chosen);
-    QVERIFY(promptsSeen.contains("Choose drive or folder of Zip's to test"));
-    QVERIFY(promptsSeen.contains("Al sub-directories will be checked also"));
+    QVERIFY(seen.prompts.contains("Choose drive or folder of Zip's to test"));
+    QVERIFY(seen.prompts.contains("Al sub-directories will be checked also"));
+    QCOMPARE(seen.root, QString("/"));
+    QVERIFY(seen.listed);
     QCOMPARE(selections.size(), std::size_t{1});
     QVERIFY(selections[0].starts_with("/"));
-    QCOMPARE(selectionShown.toStdString(), selections[0]);
+    QCOMPARE(seen.selectionShown.toStdString(), selections[0]);
 }
 
 QTEST_MAIN(ShellTest)

@@ -5,10 +5,9 @@
 
 #include "../run/fake_controls.h"
 #include "form1.h"
-#include "launcher.h"
+#include "recording_services.h"
 #include "shell.h"
 #include "single_instance.h"
-#include "sound.h"
 
 #include <QTemporaryDir>
 
