@@ -1,6 +1,6 @@
 #include "data_files.h"
 
-#include "system_services.h"
+#include "normal_file.h"
 
 namespace vellum::platform {
 

@@ -1,9 +1,11 @@
 #include "run_driver.h"
 
 #include "data_files.h"
+#include "escaped_text.h"
+#include "lower_case.h"
 #include "message_box.h"
+#include "number_text.h"
 #include "path_open.h"
-#include "system_services.h"
 
 #include <fcntl.h>
 

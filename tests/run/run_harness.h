@@ -4,10 +4,10 @@
 // fake_controls.h, and the real archive component unless a test puts a scripted one in its place.
 
 #include "fake_controls.h"
+#include "lower_case.h"
 #include "recording_services.h"
 #include "report.h"
 #include "run_driver.h"
-#include "system_services.h"
 #include "zip_builder.h"
 
 #include <QFile>

@@ -4,11 +4,11 @@
 #include "animated_icon.h"
 #include "form1.h"
 #include "launcher.h"
+#include "lower_case.h"
 #include "progress_bar.h"
 #include "shell.h"
 #include "single_instance.h"
 #include "sound.h"
-#include "system_services.h"
 #include "window_fixture.h"
 #include "zip_builder.h"
 
