@@ -16,23 +16,30 @@ Starting Vellum
   vellum               opens the window; choose a folder with Browse.
   vellum FOLDER        tests FOLDER unattended: no window is needed, the
                        reports are written and Vellum exits.
+  vellum --report-dir DIR FOLDER
+                       the same, with the reports written into DIR.
   vellum --help        shows a short summary of the command line.
   vellum --version     shows the version.
 
-A folder whose name looks like an option is given as ./--help.
+A folder whose name looks like an option is given as ./--help (or after --).
 
 An unattended run ends with an exit status that scripts can test:
 
   0   no bad archive was found,
   1   one or more bad archives were found,
-  2   the folder does not exist or cannot be read.
+  2   the command line was wrong, or a folder could not be read, so the run
+      did not see the whole tree (each such folder is named on standard
+      error),
+  3   the reports could not be written (standard error says which and why),
+  128 + N  the run was stopped by signal N (Ctrl+C gives 130); its record in
+      errors.log says "Aborted!". A second signal ends Vellum at once.
 
-Vellum keeps its sounds, this manual and its report files in its own folder,
-so it must be installed in a folder of its own, never in the root folder.
+When several apply, the highest wins. Without a display, an unattended run
+needs none; the text viewer is only started when someone can see it.
 
-Only one copy of Vellum runs at a time. Starting a second copy brings the
-window of the first to the front, at its normal size, and the second copy
-then quits.
+Only one window of Vellum runs at a time. Starting a second window brings the
+first to the front, at its normal size, and the second copy then quits.
+Unattended runs always do their work, whatever else is running.
 
 
 The window
@@ -112,8 +119,16 @@ An archive is bad as soon as one check fails.
 The report files
 ----------------
 
-Both reports are written in Vellum's own folder, with CR LF line ends so that
-any text viewer shows them properly.
+Both reports are written in Vellum's own folder when it can be written to,
+otherwise in the state folder, $XDG_STATE_HOME/vellum (usually
+~/.local/state/vellum), or in the folder given with --report-dir. File >
+Open log opens errors.log from there. They have CR LF line ends so that any
+text viewer shows them properly. When a report cannot be written, Vellum says
+so: on standard error for an unattended run, in a message after a window run.
+
+Every path in a report is written as the file system names it, in full. A
+control character or a backslash in a name is written as an escape (\\r, \\n,
+\\x1b, \\\\), so that every archive takes exactly one line.
 
 errors.txt is written again after every run that finds a bad archive, and is
 then shown in the desktop's text viewer. It holds a header line, then one line
@@ -129,7 +144,7 @@ archive, and an empty line that closes the record:
 
   04-12-2024 21:07:45
    12 tested - 2 bad
-  /home/ann/downloads
+  /home/ann/downloads/
   /home/ann/downloads/broken.zip
   /home/ann/downloads/old/half.zip
 
