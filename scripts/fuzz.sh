@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Builds the archive component's libFuzzer target with clang and the address and undefined-behaviour
 # sanitizers into build-fuzz/ (or the folder in $BUILD_DIR), then fuzzes it for the given number of
-# seconds (60 unless told), starting from the committed corpus in fuzz/corpus/. Inputs that reach
-# new code collect in fuzz/corpus-work/, so later runs go on from there. An input that crashes the
-# target, trips a sanitizer, hangs or exhausts memory is saved in the build folder's crashes/ and
-# fails the run.
+# seconds (60 unless told), starting from the committed seeds: fuzz/corpus/ and the method samples in
+# tests/components/data/methods/. Inputs that reach new code collect in fuzz/corpus-work/, so later
+# runs go on from there. An input that crashes the target, trips a sanitizer, hangs or exhausts
+# memory is saved in the build folder's crashes/ and fails the run.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$top/build-fuzz}"
@@ -22,7 +22,8 @@ mkdir -p "$work" "$crashes"
 log="$build/fuzz.log"
 status=0
 "$build/fuzz/fuzz_zip_archive" -max_total_time="$seconds" -timeout=30 -print_final_stats=1 \
-    -dict="$top/fuzz/zip.dict" -artifact_prefix="$crashes/" "$work" "$top/fuzz/corpus" >"$log" 2>&1 ||
+    -dict="$top/fuzz/zip.dict" -artifact_prefix="$crashes/" "$work" \
+    "$top/fuzz/corpus" "$top/tests/components/data/methods" >"$log" 2>&1 ||
     status=$?
 if [ "$status" -ne 0 ]; then
     # The sanitizer's report and the saved input's name are at the end of the log.
