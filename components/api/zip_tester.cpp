@@ -55,12 +55,40 @@ void ZipTester::dropExpectedArchives() {
         m_lookahead->discard();
 }
 
-void ZipTester::raiseFinalStatus(const ZipStatus& status) {
-    if (onStatus)
-        onStatus(status);
-}
+// Passes the operation's status events and yields on to the caller, and sees that a status event
+// comes before every yield: when the work has not reached another percent since the last yield, the
+// last event is raised again. A window minimised in the middle of one long entry so shows the
+// percentage at once, and a caller waiting for a worker sees its progress at the same pace.
+class ZipTester::StatusRelay {
+public:
+    explicit StatusRelay(ZipTester& tester) : m_tester(tester) {}
 
-std::optional<std::int16_t> ZipTester::answerFromLookahead(Operation operation, const std::string& path) {
+    void status(const ZipStatus& status) {
+        m_last = status;
+        m_raisedSinceYield = true;
+        if (m_tester.onStatus)
+            m_tester.onStatus(m_last);
+    }
+    void yield() {
+        if (!m_raisedSinceYield && m_tester.onStatus)
+            m_tester.onStatus(m_last);
+        m_raisedSinceYield = false;
+        if (m_tester.onYield)
+            m_tester.onYield();
+    }
+
+    // The two as the engine takes them.
+    const std::function<void(const ZipStatus&)> onStatus = [this](const ZipStatus& event) { status(event); };
+    const std::function<void()> onYield = [this] { yield(); };
+
+private:
+    ZipTester& m_tester;
+    ZipStatus m_last; // completion 0 until the operation raises its first event
+    bool m_raisedSinceYield = false;
+};
+
+std::optional<std::int16_t> ZipTester::answerFromLookahead(Operation operation, const std::string& path,
+                                                           StatusRelay& relay) {
     const bool probe = operation == Operation::Probe;
     std::shared_ptr<const PrecomputedVerdict> verdict = std::move(m_heldVerdict);
     if (!m_lookahead || optionSwitch)
@@ -68,9 +96,9 @@ std::optional<std::int16_t> ZipTester::answerFromLookahead(Operation operation, 
     if (probe) {
         if (fileFilter != LookaheadProbeFilter)
             return std::nullopt;
-        const auto keepWaiting = [this] {
-            if (onYield)
-                onYield();
+        const auto keepWaiting = [this, &relay](const ZipStatus& workerStatus) {
+            relay.status(workerStatus);
+            relay.yield();
             return !abort;
         };
         const LookaheadVerdicts::Outcome outcome = m_lookahead->take(path, keepWaiting, verdict);
@@ -85,7 +113,7 @@ std::optional<std::int16_t> ZipTester::answerFromLookahead(Operation operation, 
     if (fileIdentityOf(path) != verdict->identity)
         return std::nullopt;
     m_faults = probe ? verdict->probeFaults : verdict->verifyFaults;
-    raiseFinalStatus(probe ? verdict->probeStatus : verdict->verifyStatus);
+    relay.status(probe ? verdict->probeStatus : verdict->verifyStatus);
     const std::int16_t result = probe ? verdict->probe : verdict->verify;
     if (probe)
         m_heldVerdict = std::move(verdict);
@@ -124,9 +152,10 @@ std::int16_t ZipTester::runOperation(Operation operation, std::span<const std::u
     const bool probe = operation == Operation::Probe;
     try {
         m_faults.clear();
+        StatusRelay relay(*this);
         if (!fromMemory) {
             if (const auto answer =
-                    answerFromLookahead(operation, archivePath.empty() ? archiveName : archivePath))
+                    answerFromLookahead(operation, archivePath.empty() ? archiveName : archivePath, relay))
                 return *answer;
         } else {
             m_heldVerdict.reset();
@@ -136,8 +165,8 @@ std::int16_t ZipTester::runOperation(Operation operation, std::span<const std::u
         ZipEngineSettings settings;
         settings.fileFilter = fileFilter;
         settings.stopAtFirstFault = optionSwitch;
-        settings.onYield = &onYield;
-        settings.onStatus = &onStatus;
+        settings.onYield = &relay.onYield;
+        settings.onStatus = &relay.onStatus;
         settings.abortFlag = &abort;
         settings.entryThreads = threadBudget().callerEntryThreads;
         const ZipOperation kind = probe ? ZipOperation::Probe : ZipOperation::Verify;

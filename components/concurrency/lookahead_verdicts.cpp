@@ -35,6 +35,21 @@ struct LookaheadVerdicts::Slot {
     std::size_t faults = 0;
     // Read by the worker testing the archive at every yield of its engine.
     std::atomic<bool> cancelled{false};
+
+    // The last status event of the operation under way, for a caller waiting for the verdict to
+    // show. Written by the worker at most once per percent, read by the caller every wait slice.
+    void publish(const ZipStatus& status) {
+        const std::lock_guard lock(statusMutex);
+        liveStatus = status;
+    }
+    ZipStatus currentStatus() const {
+        const std::lock_guard lock(statusMutex);
+        return liveStatus;
+    }
+
+private:
+    mutable std::mutex statusMutex;
+    ZipStatus liveStatus;
 };
 
 namespace {
@@ -42,7 +57,8 @@ namespace {
 // Tests one archive as the caller would; null when it could not be tested ahead (the file does not
 // open, the work was cancelled, memory ran out), which leaves the archive to the caller.
 std::shared_ptr<PrecomputedVerdict> testAhead(ZipEngine& engine, const std::string& path,
-                                              const std::atomic<bool>& cancelled, unsigned entryThreads) {
+                                              const std::atomic<bool>& cancelled, unsigned entryThreads,
+                                              const std::function<void(const ZipStatus&)>& publish) {
     FileByteSource source;
     if (!source.open(path))
         return nullptr;
@@ -56,6 +72,7 @@ std::shared_ptr<PrecomputedVerdict> testAhead(ZipEngine& engine, const std::stri
     ZipStatus* lastStatus = &verdict->probeStatus;
     const std::function<void(const ZipStatus&)> onStatus = [&](const ZipStatus& status) {
         *lastStatus = status;
+        publish(status);
     };
     ZipEngineSettings settings;
     settings.fileFilter = LookaheadProbeFilter;
@@ -67,7 +84,9 @@ std::shared_ptr<PrecomputedVerdict> testAhead(ZipEngine& engine, const std::stri
     if (verdict->probe == ZipResult::Aborted)
         return nullptr;
     if (probeGoesOn(verdict->probe)) {
+        // The verify's progress starts again from nothing, as it does for a caller testing in place.
         lastStatus = &verdict->verifyStatus;
+        publish(ZipStatus{});
         settings.fileFilter = {};
         verdict->verify = engine.run(ZipOperation::Verify, source, settings, verdict->verifyFaults);
         if (verdict->verify == ZipResult::Aborted)
@@ -168,7 +187,8 @@ void LookaheadVerdicts::work() {
         try {
             if (!engine)
                 engine = std::make_unique<ZipEngine>();
-            verdict = testAhead(*engine, slot->path, slot->cancelled, m_entryThreadsPerWorker);
+            verdict = testAhead(*engine, slot->path, slot->cancelled, m_entryThreadsPerWorker,
+                                [&slot](const ZipStatus& status) { slot->publish(status); });
         } catch (...) {
             // Out of memory: the caller tests the archive itself, and reports what it finds.
             verdict = nullptr;
@@ -191,7 +211,7 @@ void LookaheadVerdicts::work() {
 }
 
 LookaheadVerdicts::Outcome LookaheadVerdicts::take(const std::string& path,
-                                                   const std::function<bool()>& keepWaiting,
+                                                   const std::function<bool(const ZipStatus&)>& keepWaiting,
                                                    std::shared_ptr<const PrecomputedVerdict>& verdict) {
     verdict.reset();
     std::unique_lock lock(m_mutex);
@@ -222,7 +242,7 @@ LookaheadVerdicts::Outcome LookaheadVerdicts::take(const std::string& path,
         if (m_verdictReady.wait_for(lock, WaitSlice, [&] { return !inProgress(); }))
             break;
         lock.unlock();
-        const bool goOn = keepWaiting();
+        const bool goOn = keepWaiting(slot->currentStatus());
         lock.lock();
         if (!goOn) {
             cancelLocked();

@@ -61,9 +61,10 @@ public:
         Aborted,   // keepWaiting said stop; everything announced has been dropped
     };
     // The verdict for path. Archives announced before it that were never asked for are dropped.
-    // While a worker is still on it, waits, calling keepWaiting at least every 25 ms; keepWaiting
-    // runs on the calling thread without any lock held, and returns false to give up.
-    Outcome take(const std::string& path, const std::function<bool()>& keepWaiting,
+    // While a worker is still on it, waits, calling keepWaiting at least every 25 ms with the last
+    // status the worker's operation raised (completion 0 before it raised any); keepWaiting runs on
+    // the calling thread without any lock held, and returns false to give up.
+    Outcome take(const std::string& path, const std::function<bool(const ZipStatus&)>& keepWaiting,
                  std::shared_ptr<const PrecomputedVerdict>& verdict);
 
     // How many archives are announced and not yet taken or dropped.

@@ -36,8 +36,10 @@ public:
     // Worker threads start testing the announced archives at once, so that both steps of a later
     // probe and verify of the same file, with the settings the run uses (optionSwitch false,
     // fileFilter "*.diz" for the probe, "" for the verify), can answer with the outcome already
-    // found: the same result code and faults, and one status event at 100 %. Any other call, or a
-    // file that changed since it was tested, is tested in place as always.
+    // found: the same result code and faults, and the status event at 100 %. While the caller waits
+    // for a worker still on the archive, it sees that worker's progress as status events, one before
+    // each yield. Any other call, or a file that changed since it was tested, is tested in place as
+    // always.
     void expectArchives(std::vector<std::string> paths) override;
     void dropExpectedArchives() override;
 
@@ -51,10 +53,11 @@ public:
 
 private:
     enum class Operation { Probe, Verify };
+    class StatusRelay;
     std::int16_t runOperation(Operation operation, std::span<const std::uint8_t> memory, bool fromMemory);
     // Answers the operation from a verdict found ahead; std::nullopt when it has to run in place.
-    std::optional<std::int16_t> answerFromLookahead(Operation operation, const std::string& path);
-    void raiseFinalStatus(const ZipStatus& status);
+    std::optional<std::int16_t> answerFromLookahead(Operation operation, const std::string& path,
+                                                    StatusRelay& relay);
 
     std::vector<ZipFault> m_faults;
     std::unique_ptr<ZipEngine> m_engine; // buffers and decoder state, reused for every archive

@@ -17,11 +17,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <zlib.h>
-
+#include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <cstring>
+#include <chrono>
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -126,107 +124,6 @@ private:
     bool m_finished = false;
 };
 
-// CRC-32 of a run of zero bytes as long as a power of two, put together from the CRC of a shorter
-// run rather than computed over all of it.
-std::uint32_t crcOfZeros(std::uint64_t length) {
-    const std::string block(1u << 20, '\0');
-    std::uint64_t done = block.size();
-    uLong crc = crc32(0, reinterpret_cast<const Bytef*>(block.data()), static_cast<uInt>(block.size()));
-    for (; done < length; done *= 2)
-        crc = crc32_combine(crc, crc, static_cast<z_off_t>(done));
-    return static_cast<std::uint32_t>(crc);
-}
-
-// Writes a zip64 archive of one stored entry of a tebibyte of zeros as a sparse file, which takes
-// next to no room on disk. Checking it means reading the whole tebibyte, far longer than any wait
-// of these tests: work on it ends in time only when it is abandoned. Answers the reason the file
-// could not be written, or nothing.
-std::string writeEndlessArchive(const std::string& path) {
-    constexpr std::uint64_t size = std::uint64_t{1} << 40;
-    constexpr std::uint32_t inZip64Field = 0xFFFFFFFF;
-    const std::string name = "zeros.bin";
-    const std::uint32_t crc = crcOfZeros(size);
-    const auto zip64Sizes = [&](std::string& out) {
-        appendLe16(out, 0x0001);
-        appendLe16(out, 16);
-        appendLe64(out, size);
-        appendLe64(out, size);
-    };
-    // Local header: version 4.5, no flags, stored, sizes in the zip64 field.
-    std::string head;
-    appendLe32(head, 0x04034b50);
-    appendLe16(head, 45);
-    appendLe16(head, 0);
-    appendLe16(head, 0);
-    appendLe16(head, 0x6000);
-    appendLe16(head, 0x5821);
-    appendLe32(head, crc);
-    appendLe32(head, inZip64Field);
-    appendLe32(head, inZip64Field);
-    appendLe16(head, name.size());
-    appendLe16(head, 20);
-    head += name;
-    zip64Sizes(head);
-
-    // After the data: the central header, the zip64 end record and its locator, and the end
-    // record, which leaves the directory's offset to the zip64 record.
-    const std::uint64_t directoryOffset = head.size() + size;
-    std::string tail;
-    appendLe32(tail, 0x02014b50);
-    appendLe16(tail, 45);
-    appendLe16(tail, 45);
-    appendLe16(tail, 0);
-    appendLe16(tail, 0);
-    appendLe16(tail, 0x6000);
-    appendLe16(tail, 0x5821);
-    appendLe32(tail, crc);
-    appendLe32(tail, inZip64Field);
-    appendLe32(tail, inZip64Field);
-    appendLe16(tail, name.size());
-    appendLe16(tail, 20);
-    appendLe16(tail, 0);
-    appendLe16(tail, 0);
-    appendLe16(tail, 0);
-    appendLe32(tail, 0);
-    appendLe32(tail, 0);
-    tail += name;
-    zip64Sizes(tail);
-    const std::uint64_t directorySize = tail.size();
-    appendLe32(tail, 0x06064b50);
-    appendLe64(tail, 44);
-    appendLe16(tail, 45);
-    appendLe16(tail, 45);
-    appendLe32(tail, 0);
-    appendLe32(tail, 0);
-    appendLe64(tail, 1);
-    appendLe64(tail, 1);
-    appendLe64(tail, directorySize);
-    appendLe64(tail, directoryOffset);
-    appendLe32(tail, 0x07064b50);
-    appendLe32(tail, 0);
-    appendLe64(tail, directoryOffset + directorySize);
-    appendLe32(tail, 1);
-    appendLe32(tail, 0x06054b50);
-    appendLe16(tail, 0);
-    appendLe16(tail, 0);
-    appendLe16(tail, 1);
-    appendLe16(tail, 1);
-    appendLe32(tail, directorySize);
-    appendLe32(tail, inZip64Field);
-    appendLe16(tail, 0);
-
-    const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (descriptor < 0)
-        return std::strerror(errno);
-    const bool written =
-        ::pwrite(descriptor, head.data(), head.size(), 0) == static_cast<ssize_t>(head.size()) &&
-        ::pwrite(descriptor, tail.data(), tail.size(), static_cast<off_t>(directoryOffset)) ==
-            static_cast<ssize_t>(tail.size());
-    const std::string error = written ? std::string() : std::strerror(errno);
-    ::close(descriptor);
-    return error;
-}
-
 } // namespace
 
 namespace QTest {
@@ -248,6 +145,7 @@ private slots:
     void abortWhileWaitingStopsPromptly();
     void abandonedAnnouncementDoesNotBlockShutdown();
     void takeAbortedDropsEverything();
+    void waitingCallerSeesTheWorkersProgress();
     void parallelEntriesMatchSerial_data();
     void parallelEntriesMatchSerial();
 
@@ -406,7 +304,7 @@ void LookaheadTest::initTestCase() {
     m_manyLargeEntries = buildZip(entries);
     QVERIFY(m_endlessFolder.isValid());
     m_endless = m_endlessFolder.path().toStdString() + "/endless.zip";
-    const std::string error = writeEndlessArchive(m_endless);
+    const std::string error = writeZerosArchive(m_endless, std::uint64_t{1} << 40);
     QVERIFY2(error.empty(), error.c_str());
 }
 
@@ -478,11 +376,48 @@ void LookaheadTest::takeAbortedDropsEverything() {
         AllocationGate gate;
         lookahead.announce({path, path + "-missing", path});
         outcome = lookahead.take(
-            path, [] { return false; }, verdict);
+            path, [](const ZipStatus&) { return false; }, verdict);
     }
     QCOMPARE(outcome, LookaheadVerdicts::Outcome::Aborted);
     QVERIFY(!verdict);
     QCOMPARE(lookahead.pendingCount(), std::size_t{0});
+}
+
+// A caller waiting for an archive a worker is testing sees that worker's progress as it goes, a
+// status event before each of its yields, rather than one event at the end.
+void LookaheadTest::waitingCallerSeesTheWorkersProgress() {
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    // 86 MB a percent: long enough to show progress, and abandoned as soon as it has.
+    const std::string path = folder.path().toStdString() + "/large.zip";
+    const std::string error = writeZerosArchive(path, std::uint64_t{1} << 33);
+    QVERIFY2(error.empty(), error.c_str());
+
+    ZipTester tester;
+    std::vector<int> completionsBeforeYields;
+    bool statusSinceYield = false;
+    int yieldsWithoutStatus = 0;
+    tester.onStatus = [&](const ZipStatus& status) {
+        if (status.fileName == "zeros.bin" && status.completion > 0 && status.completion < 100)
+            completionsBeforeYields.push_back(status.completion);
+        statusSinceYield = true;
+    };
+    const auto givenUp = std::chrono::steady_clock::now() + WaitTimeout;
+    tester.onYield = [&] {
+        yieldsWithoutStatus += statusSinceYield ? 0 : 1;
+        statusSinceYield = false;
+        const bool risen = completionsBeforeYields.size() >= 2 &&
+                           completionsBeforeYields.back() > completionsBeforeYields.front();
+        tester.abort = risen || std::chrono::steady_clock::now() > givenUp;
+    };
+    tester.expectArchives({path});
+    tester.fileFilter = "*.diz";
+    tester.archivePath = path;
+    QCOMPARE(tester.probeArchive(0), ZipResult::Aborted);
+    QCOMPARE(yieldsWithoutStatus, 0);
+    QVERIFY2(completionsBeforeYields.size() >= 2, "the worker's progress never reached the caller");
+    QVERIFY(std::is_sorted(completionsBeforeYields.begin(), completionsBeforeYields.end()));
+    QVERIFY(completionsBeforeYields.back() > completionsBeforeYields.front());
 }
 
 void LookaheadTest::parallelEntriesMatchSerial_data() {

@@ -8,6 +8,9 @@
 
 #include <QTest>
 
+#include <algorithm>
+#include <set>
+
 using namespace vellum;
 using namespace vellum::testing;
 
@@ -148,10 +151,11 @@ void ZipProgressTest::verifyCompletionRisesToHundred() {
         names.push_back(status.fileName);
     };
     QCOMPARE(tester.verifyBytes(asBytes(m_large)), ZipResult::Verified);
-    QVERIFY(completions.size() >= 10);
-    QVERIFY(completions.size() <= 101);
-    for (std::size_t index = 1; index < completions.size(); ++index)
-        QVERIFY(completions[index] > completions[index - 1]);
+    // A yield that comes before the next percent is reached repeats the last event.
+    QVERIFY(std::is_sorted(completions.begin(), completions.end()));
+    const auto distinct = std::set<int>(completions.begin(), completions.end()).size();
+    QVERIFY(distinct >= 10);
+    QVERIFY(distinct <= 101);
     QCOMPARE(completions.back(), 100);
     QCOMPARE(names.front(), std::string("large-1.log"));
     QCOMPARE(names.back(), std::string("large-2.log"));
@@ -166,6 +170,7 @@ void ZipProgressTest::probeCompletionCountsEntries() {
         namesGiven = namesGiven && status.fileName.rfind("folder/file", 0) == 0;
     };
     QCOMPARE(tester.probeBytes(asBytes(m_many)), ZipResult::Sound);
+    completions.erase(std::unique(completions.begin(), completions.end()), completions.end());
     QCOMPARE(completions.size(), std::size_t{100});
     for (std::size_t index = 0; index < completions.size(); ++index)
         QCOMPARE(completions[index], static_cast<int>(index + 1));

@@ -1,9 +1,14 @@
 // The archive step of a run: how it judges the component's result codes, handles an abort, counts,
 // and follows the component's progress.
 
+#include "condition_wait.h"
 #include "run_harness.h"
 
 #include <QtTest>
+
+#include <algorithm>
+#include <chrono>
+#include <regex>
 
 using namespace vellum;
 using namespace vellum::testing;
@@ -20,6 +25,7 @@ private slots:
     void countsLabelAfterFirstArchive();
     void leftoverAbortDoesNotEndNextOperation();
     void progressFollowsStatusEvents();
+    void longArchiveShowsItsProgress();
     void laterRunListsOnlyItsOwnBadArchives();
 };
 
@@ -170,6 +176,40 @@ void ArchiveStepTest::progressFollowsStatusEvents() {
     harness.run.ZipTester1_Status(status);
     QCOMPARE(harness.window.caption, std::string("-3%  data.zip"));
     QCOMPARE(harness.window.progress.position(), -3);
+}
+
+// An archive that takes a while, tested ahead by a worker like every archive of a folder: the bar
+// follows its real completion, and the minimised window's caption shows the percentage and name.
+void ArchiveStepTest::longArchiveShowsItsProgress() {
+    RunHarness harness;
+    // 86 MB a percent; the run is cancelled as soon as the bar has moved.
+    const std::string error = writeZerosArchive(harness.tree() + "Large.zip", std::uint64_t{1} << 33);
+    QVERIFY2(error.empty(), error.c_str());
+    harness.window.minimized = true;
+    const std::vector<std::int32_t>& positions = harness.window.progress.writes;
+    const auto partWay = [](std::int32_t position) { return position > 0 && position < 100; };
+    std::vector<std::string> captions;
+    bool cancelled = false;
+    const auto givenUp = std::chrono::steady_clock::now() + WaitTimeout;
+    harness.window.onYield = [&] {
+        captions.push_back(harness.window.caption);
+        const bool moved = std::count_if(positions.begin(), positions.end(), partWay) >= 2;
+        if (!cancelled && (moved || std::chrono::steady_clock::now() > givenUp)) {
+            cancelled = true;
+            harness.run.Command2_Click();
+        }
+    };
+
+    harness.runFrom();
+
+    std::vector<std::int32_t> shown;
+    std::copy_if(positions.begin(), positions.end(), std::back_inserter(shown), partWay);
+    QVERIFY2(shown.size() >= 2, "the bar never moved");
+    QVERIFY(std::is_sorted(shown.begin(), shown.end()));
+    const std::regex percentAndName(" [1-9][0-9]?%  large\\.zip");
+    QVERIFY(std::any_of(captions.begin(), captions.end(), [&](const std::string& caption) {
+        return std::regex_match(caption, percentAndName);
+    }));
 }
 
 void ArchiveStepTest::laterRunListsOnlyItsOwnBadArchives() {

@@ -2,11 +2,15 @@
 
 #include <zlib.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <unistd.h>
 
 namespace vellum::testing {
 
@@ -352,6 +356,106 @@ void flipBit(std::string& bytes, std::uint64_t offset, int bit) {
     if (offset >= bytes.size())
         fail("bit flip past the end of the archive");
     bytes[offset] = static_cast<char>(bytes[offset] ^ (1 << bit));
+}
+
+namespace {
+
+// CRC-32 of a run of zero bytes as long as a power of two, put together from the CRC of a shorter
+// run rather than computed over all of it.
+std::uint32_t crcOfZeros(std::uint64_t length) {
+    const std::string block(1u << 20, '\0');
+    std::uint64_t done = block.size();
+    uLong crc = crc32(0, reinterpret_cast<const Bytef*>(block.data()), static_cast<uInt>(block.size()));
+    for (; done < length; done *= 2)
+        crc = crc32_combine(crc, crc, static_cast<z_off_t>(done));
+    return static_cast<std::uint32_t>(crc);
+}
+
+} // namespace
+
+std::string writeZerosArchive(const std::string& path, std::uint64_t size) {
+    constexpr std::uint32_t inZip64Field = 0xFFFFFFFF;
+    const std::string name = "zeros.bin";
+    const std::uint32_t crc = crcOfZeros(size);
+    const auto zip64Sizes = [&](std::string& out) {
+        appendLe16(out, 0x0001);
+        appendLe16(out, 16);
+        appendLe64(out, size);
+        appendLe64(out, size);
+    };
+    // Local header: version 4.5, no flags, stored, sizes in the zip64 field.
+    std::string head;
+    appendLe32(head, 0x04034b50);
+    appendLe16(head, 45);
+    appendLe16(head, 0);
+    appendLe16(head, 0);
+    appendLe16(head, 0x6000);
+    appendLe16(head, 0x5821);
+    appendLe32(head, crc);
+    appendLe32(head, inZip64Field);
+    appendLe32(head, inZip64Field);
+    appendLe16(head, name.size());
+    appendLe16(head, 20);
+    head += name;
+    zip64Sizes(head);
+
+    // After the data: the central header, the zip64 end record and its locator, and the end
+    // record, which leaves the directory's offset to the zip64 record.
+    const std::uint64_t directoryOffset = head.size() + size;
+    std::string tail;
+    appendLe32(tail, 0x02014b50);
+    appendLe16(tail, 45);
+    appendLe16(tail, 45);
+    appendLe16(tail, 0);
+    appendLe16(tail, 0);
+    appendLe16(tail, 0x6000);
+    appendLe16(tail, 0x5821);
+    appendLe32(tail, crc);
+    appendLe32(tail, inZip64Field);
+    appendLe32(tail, inZip64Field);
+    appendLe16(tail, name.size());
+    appendLe16(tail, 20);
+    appendLe16(tail, 0);
+    appendLe16(tail, 0);
+    appendLe16(tail, 0);
+    appendLe32(tail, 0);
+    appendLe32(tail, 0);
+    tail += name;
+    zip64Sizes(tail);
+    const std::uint64_t directorySize = tail.size();
+    appendLe32(tail, 0x06064b50);
+    appendLe64(tail, 44);
+    appendLe16(tail, 45);
+    appendLe16(tail, 45);
+    appendLe32(tail, 0);
+    appendLe32(tail, 0);
+    appendLe64(tail, 1);
+    appendLe64(tail, 1);
+    appendLe64(tail, directorySize);
+    appendLe64(tail, directoryOffset);
+    appendLe32(tail, 0x07064b50);
+    appendLe32(tail, 0);
+    appendLe64(tail, directoryOffset + directorySize);
+    appendLe32(tail, 1);
+    appendLe32(tail, 0x06054b50);
+    appendLe16(tail, 0);
+    appendLe16(tail, 0);
+    appendLe16(tail, 1);
+    appendLe16(tail, 1);
+    appendLe32(tail, directorySize);
+    appendLe32(tail, inZip64Field);
+    appendLe16(tail, 0);
+
+    const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (descriptor < 0)
+        return std::strerror(errno);
+    const bool written =
+        ::pwrite(descriptor, head.data(), head.size(), 0) == static_cast<ssize_t>(head.size()) &&
+        ::pwrite(descriptor, tail.data(), tail.size(), static_cast<off_t>(directoryOffset)) ==
+            static_cast<ssize_t>(tail.size());
+    const std::string error = written ? std::string() : std::strerror(errno);
+    ::close(descriptor);
+    return error;
 }
 
 } // namespace vellum::testing

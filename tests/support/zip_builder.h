@@ -63,6 +63,11 @@ BuiltZip buildZip(const std::vector<ZipBuilderEntry>& entries, const ZipBuilderO
 // Writes bytes to path, creating the parent folders; aborts the test program on failure.
 void writeFile(const std::string& path, std::string_view bytes);
 
+// Writes a zip64 archive of one stored entry of zeros, its size a power of two, as a sparse file,
+// which takes next to no room on disk however long it takes to check. Answers the reason the file
+// could not be written, or nothing.
+std::string writeZerosArchive(const std::string& path, std::uint64_t size);
+
 // Compression and checksums from zlib, the reference the component is compared against.
 std::string deflateRaw(std::string_view data, int level = 6);
 std::string inflateRaw(std::string_view compressed); // empty on failure
