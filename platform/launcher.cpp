@@ -1,5 +1,8 @@
 #include "launcher.h"
 
+#include "normal_file.h"
+
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -10,12 +13,28 @@ namespace {
 // The desktop's handler for files and addresses; the stand-in for the programs named below.
 const QString desktopOpener = QStringLiteral("xdg-open");
 
+// The desktop types *.hlp as a WinHelp file, which no desktop program opens, so the manual also
+// ships as a web page beside it, which every desktop's browser opens. Without that page the help
+// file itself is handed on, for whatever the desktop makes of it.
+QString helpViewerFile(const QString& helpFile) {
+    const QLatin1String helpSuffix(".hlp");
+    if (!helpFile.endsWith(helpSuffix, Qt::CaseInsensitive))
+        return helpFile;
+    const QString page = helpFile.chopped(helpSuffix.size()) + QLatin1String(".html");
+    return normalFileExists(QFile::encodeName(page).toStdString()) ? page : helpFile;
+}
+
 std::optional<LaunchCommand> mappedCommand(const QString& program, const QString& rest) {
     const QString name = program.toLower();
-    if (name == QLatin1String("notepad.exe") || name == QLatin1String("winhelp.exe")) {
+    if (name == QLatin1String("notepad.exe")) {
         if (rest.isEmpty())
             return std::nullopt;
         return LaunchCommand{desktopOpener, {rest}};
+    }
+    if (name == QLatin1String("winhelp.exe")) {
+        if (rest.isEmpty())
+            return std::nullopt;
+        return LaunchCommand{desktopOpener, {helpViewerFile(rest)}};
     }
     if (name == QLatin1String("webdial.exe")) {
         // The dialer takes ">mailto:address" for a mail and "$url" for a web page.

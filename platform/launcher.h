@@ -20,9 +20,10 @@ public:
     virtual void start(const std::string& commandLine, WindowStyle style) = 0;
 };
 
-// Runs the named program when it is on the PATH; otherwise maps notepad.exe and winhelp.exe to the
-// desktop's handler for the file, and webdial.exe to the desktop's handler for the address
-// (">mailto:address" or "$url").
+// Runs the named program when it is on the PATH; otherwise maps notepad.exe to the desktop's handler
+// for the file, winhelp.exe to the desktop's handler for the web page beside the help file (X.html
+// for X.hlp, or the help file itself when there is no such page), and webdial.exe to the desktop's
+// handler for the address (">mailto:address" or "$url").
 std::unique_ptr<Launcher> createSystemLauncher();
 
 // A program and its arguments, ready to be started.

@@ -6,7 +6,7 @@ on every run: the random generators all start from fixed seeds. The files land i
 beside this script's repository root, where they are kept under version control so that building
 the program never needs Python. How each one is made lives in the resources package beside this
 script: canvas and formats hold the drawing surface and the file formats, pictures and about the
-pictures, sounds the sounds and manual the manual.
+pictures, sounds the sounds and manual the manual, both as text and as a web page.
 
     scripts/make-resources.py [--preview FOLDER]
 
@@ -18,7 +18,7 @@ import os
 
 from resources.about import about_picture
 from resources.formats import canvas_ico, canvas_png, write_wave
-from resources.manual import MANUAL
+from resources.manual import MANUAL, manual_html
 from resources.pictures import animation_frames, application_icon, clown_face, pointing_hand
 from resources.preview import canvas_colour, preview
 from resources.sounds import error_sound, thunder_sound
@@ -54,6 +54,7 @@ def main():
     write_wave(os.path.join(OUTPUT, "error.wav"), error_sound())
     write_wave(os.path.join(OUTPUT, "thunder.wav"), thunder_sound())
     write_file("Vellum.hlp", MANUAL.encode("utf-8"))
+    write_file("Vellum.html", manual_html(MANUAL).encode("utf-8"))
 
     if arguments.preview:
         os.makedirs(arguments.preview, exist_ok=True)

@@ -1,4 +1,12 @@
-"""The manual: the plain text that Help > Contents opens."""
+"""The manual: one text, shipped twice.
+
+Vellum.hlp is the plain text itself, the file the help command names. Vellum.html is the same text for
+the desktop's web browser, which every desktop has a handler for, unlike the WinHelp type that the
+desktop's file types give to *.hlp. The page is made from the text here, so the two never differ.
+"""
+
+import html
+import re
 
 MANUAL = """\
 Vellum 1.05
@@ -189,3 +197,79 @@ Nothing happens when I start Vellum.
   Another copy is probably running; look for its window, which has just been
   brought to the front.
 """
+
+
+def _heading(lines, index):
+    """The level of the heading whose title is lines[index], or None when that line is no title.
+
+    A title is underlined by a line of "=" (the manual's own title) or "-" (a section) as long as it.
+    """
+    if index + 1 >= len(lines) or not lines[index]:
+        return None
+    underline = lines[index + 1]
+    for mark, level in (("=", 1), ("-", 2)):
+        if underline == mark * len(lines[index]):
+            return level
+    return None
+
+
+def _sections(text):
+    """The manual as (level, title, body) triples, in order; the body keeps its lines as they are."""
+    lines = text.split("\n")
+    sections, body = [], None
+    index = 0
+    while index < len(lines):
+        level = _heading(lines, index)
+        if level is not None:
+            body = []
+            sections.append((level, lines[index], body))
+            index += 2
+            continue
+        assert body is not None, "the manual must begin with its title"
+        body.append(lines[index])
+        index += 1
+    sections = [(level, title, "\n".join(body).strip("\n")) for level, title, body in sections]
+    # Only blank lines and underlines may be dropped: every other line of the text reaches the page.
+    kept = [line for _, title, body in sections for line in [title, *body.split("\n")] if line.strip()]
+    underlines = {index + 1 for index in range(len(lines)) if _heading(lines, index) is not None}
+    assert kept == [line for index, line in enumerate(lines) if line.strip() and index not in underlines]
+    return sections
+
+
+def _anchor(title):
+    return "-".join(re.findall(r"[a-z0-9]+", title.lower()))
+
+
+def manual_html(text):
+    """The manual as a web page: its headings as headings, a list of the sections, and each body kept
+    preformatted, since the text lines up its columns with blanks."""
+    sections = _sections(text)
+    level, title, _ = sections[0]
+    assert level == 1 and all(level == 2 for level, _, _ in sections[1:])
+    out = [
+        "<!DOCTYPE html>",
+        '<html lang="en">',
+        "<head>",
+        '<meta charset="utf-8">',
+        f"<title>{html.escape(title)}</title>",
+        "<style>",
+        "body { max-width: 50em; margin: 2em auto; padding: 0 1em; font-family: sans-serif; }",
+        "pre { font-size: 1em; white-space: pre-wrap; }",
+        "</style>",
+        "</head>",
+        "<body>",
+    ]
+    for level, heading, body in sections:
+        if level == 1:
+            out.append(f"<h1>{html.escape(heading)}</h1>")
+        else:
+            out.append(f'<h2 id="{_anchor(heading)}">{html.escape(heading)}</h2>')
+        if body:
+            out.append(f"<pre>{html.escape(body, quote=False)}</pre>")
+        if level == 1:
+            out.append("<ul>")
+            for _, section, _ in sections[1:]:
+                out.append(f'<li><a href="#{_anchor(section)}">{html.escape(section)}</a></li>')
+            out.append("</ul>")
+    out += ["</body>", "</html>", ""]
+    return "\n".join(out)

@@ -1,6 +1,7 @@
 #include "condition_wait.h"
 #include "launcher.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -37,8 +38,6 @@ private slots:
             << QStringList{"/home/me/My Logs/test log.txt"};
         QTest::newRow("notepad in capitals")
             << "NOTEPAD.EXE /tmp/a.txt" << true << "xdg-open" << QStringList{"/tmp/a.txt"};
-        QTest::newRow("winhelp") << "winhelp.exe /opt/vellum/vellum.hlp" << true << "xdg-open"
-                                 << QStringList{"/opt/vellum/vellum.hlp"};
         QTest::newRow("webdial mail") << "webdial.exe >mailto:someone@example.com" << true << "xdg-open"
                                       << QStringList{"mailto:someone@example.com"};
         QTest::newRow("webdial address") << "webdial.exe $https://example.com/vellum" << true << "xdg-open"
@@ -63,6 +62,102 @@ private slots:
             QCOMPARE(command->program, program);
             QCOMPARE(command->arguments, arguments);
         }
+    }
+
+    // The help command names the help file; the desktop is handed the web page beside it when there
+    // is one, and the help file otherwise.
+    void helpFileMapsToThePageBesideIt_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QStringList>("folders");
+        QTest::addColumn<QString>("helpFile");
+        QTest::addColumn<QString>("opened");
+        QTest::newRow("page beside the help file")
+            << "vellum" << QStringList{"Vellum.hlp", "Vellum.html"} << QStringList() << "Vellum.hlp"
+            << "Vellum.html";
+        QTest::newRow("blanks in the folder")
+            << "My Programs/vellum 1.05" << QStringList{"Vellum.hlp", "Vellum.html"} << QStringList()
+            << "Vellum.hlp"
+            << "Vellum.html";
+        QTest::newRow("help file in capitals")
+            << "vellum" << QStringList{"VELLUM.HLP", "VELLUM.html"} << QStringList() << "VELLUM.HLP"
+            << "VELLUM.html";
+        QTest::newRow("no page") << "vellum" << QStringList{"Vellum.hlp"} << QStringList() << "Vellum.hlp"
+                                 << "Vellum.hlp";
+        QTest::newRow("neither file") << "vellum" << QStringList() << QStringList() << "Vellum.hlp"
+                                      << "Vellum.hlp";
+        QTest::newRow("page without the help file")
+            << "vellum" << QStringList{"Vellum.html"} << QStringList() << "Vellum.hlp"
+            << "Vellum.html";
+        QTest::newRow("folder in the page's place")
+            << "vellum" << QStringList{"Vellum.hlp"} << QStringList{"Vellum.html"} << "Vellum.hlp"
+            << "Vellum.hlp";
+        QTest::newRow("other kind of file")
+            << "vellum" << QStringList{"notes.txt", "notes.html"} << QStringList() << "notes.txt"
+            << "notes.txt";
+    }
+
+    void helpFileMapsToThePageBesideIt() {
+        QFETCH(QString, folder);
+        QFETCH(QStringList, files);
+        QFETCH(QStringList, folders);
+        QFETCH(QString, helpFile);
+        QFETCH(QString, opened);
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        const QString place = root.filePath(folder);
+        QVERIFY(QDir().mkpath(place));
+        for (const QString& name : files)
+            writeFile(place + '/' + name, "Vellum 1.05\n");
+        for (const QString& name : folders)
+            QVERIFY(QDir().mkpath(place + '/' + name));
+
+        const auto command = resolveCommandLine(("winhelp.exe " + place + '/' + helpFile).toStdString());
+        QVERIFY(command.has_value());
+        QCOMPARE(command->program, "xdg-open");
+        QCOMPARE(command->arguments, QStringList{place + '/' + opened});
+    }
+
+    void helpCommandStartsTheDesktopOpenerOnThePage() {
+        // A stand-in for the desktop's opener that writes down what it was asked to open.
+        QTemporaryDir programs;
+        QVERIFY(programs.isValid());
+        const QString opener = programs.filePath("xdg-open");
+        writeFile(opener, "#!/bin/sh\nprintf '%s' \"$1\" > \"$0.part\" && mv \"$0.part\" \"$0.opened\"\n");
+        QVERIFY(QFile::setPermissions(opener, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        qputenv("PATH", programs.path().toLocal8Bit() + ":" + m_savedPath);
+
+        QTemporaryDir install;
+        QVERIFY(install.isValid());
+        const QString helpFile = install.filePath("Vellum.hlp");
+        writeFile(helpFile, "Vellum 1.05\n");
+        writeFile(install.filePath("Vellum.html"), "<!DOCTYPE html>\n");
+
+        createSystemLauncher()->start("winhelp.exe " + helpFile.toStdString(), WindowStyle::ShowNoActivate);
+        QVERIFY(waitUntil([&] { return QFile::exists(opener + ".opened"); }));
+        QFile record(opener + ".opened");
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromLocal8Bit(record.readAll()), install.filePath("Vellum.html"));
+    }
+
+    void helpViewerOnThePathGetsTheHelpFile() {
+        // A real help viewer reads the help file itself, so the page is only for the desktop opener.
+        QTemporaryDir programs;
+        QVERIFY(programs.isValid());
+        const QString viewer = programs.filePath("winhelp.exe");
+        writeFile(viewer, "#!/bin/sh\nexit 0\n");
+        QVERIFY(QFile::setPermissions(viewer, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        qputenv("PATH", programs.path().toLocal8Bit());
+        QTemporaryDir install;
+        QVERIFY(install.isValid());
+        writeFile(install.filePath("Vellum.hlp"), "Vellum 1.05\n");
+        writeFile(install.filePath("Vellum.html"), "<!DOCTYPE html>\n");
+
+        const auto command =
+            resolveCommandLine("winhelp.exe " + install.filePath("Vellum.hlp").toStdString());
+        QVERIFY(command.has_value());
+        QCOMPARE(command->program, viewer);
+        QCOMPARE(command->arguments, QStringList{install.filePath("Vellum.hlp")});
     }
 
     void programOnThePathIsUsed() {
@@ -122,6 +217,12 @@ private slots:
     }
 
 private:
+    static void writeFile(const QString& path, const QByteArray& contents) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(contents), contents.size());
+    }
+
     QByteArray m_savedPath;
     QTemporaryDir m_emptyFolder;
     QTemporaryDir m_programFolder;
