@@ -1,8 +1,9 @@
 #pragma once
 
-// The folder picker: a modal folder chooser that opens at the file system root, shows two prompts
-// and a selection text, and can be cancelled. The selection-changed handler writes the selection
-// text back as the selection moves.
+// The folder picker: a modal folder chooser over the whole file system. The tree's top item is "/"
+// itself, selected when the picker opens, so choosing at once chooses the root. The selection-changed
+// handler writes the selection text back as the selection moves, the first selection included.
+// Cancelling chooses nothing.
 
 #include "run_window.h"
 
