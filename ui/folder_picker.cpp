@@ -2,16 +2,35 @@
 
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFileSystemModel>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTreeView>
 #include <QVBoxLayout>
 
 namespace vellum {
 
 namespace {
+
+// The folder a typed path names, or an empty text when it names none. Only absolute paths count:
+// the working folder of a program started from a desktop menu is nothing the user can see, so a
+// relative path would choose some folder by accident (and Qt would take ":/..." for its own
+// resources). A leading "~" stands for the home folder, as in a shell.
+QString folderNamedBy(const QString& typed) {
+    QString path = typed;
+    if (path == "~" || path.startsWith("~/"))
+        path.replace(0, 1, QDir::homePath());
+    if (!path.startsWith('/'))
+        return {};
+    path = QDir::cleanPath(path);
+    return QFileInfo(path).isDir() ? path : QString();
+}
 
 // The run works on the bytes the file system uses for a name.
 std::string fileSystemPath(const QString& path) {
@@ -25,12 +44,26 @@ FolderPicker::FolderPicker(QWidget* parentWindow) : m_parentWindow(parentWindow)
 FolderPicker::~FolderPicker() = default;
 
 bool FolderPicker::browse() {
+    // Set while the tree follows the path field, so that the selection it makes does not rewrite
+    // what the user is typing. Declared before the dialog, whose children may still signal while
+    // it is destroyed.
+    bool followingField = false;
+
     QDialog dialog(m_parentWindow);
     dialog.setObjectName("BrowseDialog1");
     dialog.setWindowTitle("Browse for Folder");
     auto* layout = new QVBoxLayout(&dialog);
     layout->addWidget(new QLabel(prompt1, &dialog));
     layout->addWidget(new QLabel(prompt2, &dialog));
+
+    auto* pathField = new QLineEdit(&dialog);
+    pathField->setObjectName("folderPath");
+    auto* pathLabel = new QLabel("&Folder:", &dialog);
+    pathLabel->setBuddy(pathField);
+    auto* pathRow = new QHBoxLayout;
+    pathRow->addWidget(pathLabel);
+    pathRow->addWidget(pathField);
+    layout->addLayout(pathRow);
 
     auto* model = new QFileSystemModel(&dialog);
     model->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Hidden);
@@ -51,15 +84,40 @@ bool FolderPicker::browse() {
     layout->addWidget(m_selectionLabel);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+    ok->setDefault(true);
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
 
+    const QPalette plainField = pathField->palette();
+    // OK chooses the tree's selection, which is the field's folder whenever the field names one;
+    // while it names none there is nothing the user asked for, so nothing can be chosen.
+    const auto showFieldNamesFolder = [=](bool namesFolder) {
+        QPalette palette = plainField;
+        if (!namesFolder)
+            palette.setColor(QPalette::Text, Qt::red);
+        pathField->setPalette(palette);
+        ok->setEnabled(namesFolder);
+    };
+
     connect(tree->selectionModel(), &QItemSelectionModel::currentChanged, &dialog,
-            [this, model](const QModelIndex& current) {
-                std::string selection = fileSystemPath(model->filePath(current));
+            [this, &followingField, model, pathField, showFieldNamesFolder](const QModelIndex& current) {
+                const QString path = model->filePath(current);
+                if (!followingField) {
+                    pathField->setText(path);
+                    showFieldNamesFolder(current.isValid());
+                }
+                std::string selection = fileSystemPath(path);
                 if (onSelectionChanged)
                     onSelectionChanged(selection, 0);
+            });
+    // A click on the item already selected changes no selection, yet it is the user's way back from
+    // a path that names no folder.
+    connect(tree, &QTreeView::clicked, &dialog,
+            [model, pathField, showFieldNamesFolder](const QModelIndex& clicked) {
+                pathField->setText(model->filePath(clicked));
+                showFieldNamesFolder(true);
             });
     const auto selectFolder = [tree](const QModelIndex& folder) {
         for (QModelIndex above = folder.parent(); above.isValid(); above = above.parent())
@@ -67,11 +125,28 @@ bool FolderPicker::browse() {
         tree->setCurrentIndex(folder);
         tree->scrollTo(folder);
     };
+    connect(pathField, &QLineEdit::textEdited, &dialog,
+            [&followingField, model, selectFolder, showFieldNamesFolder](const QString& typed) {
+                const QString folder = folderNamedBy(typed);
+                const QModelIndex index = folder.isEmpty() ? QModelIndex() : model->index(folder);
+                if (index.isValid()) {
+                    followingField = true;
+                    selectFolder(index);
+                    followingField = false;
+                }
+                showFieldNamesFolder(index.isValid());
+            });
+    connect(pathField, &QLineEdit::returnPressed, &dialog, [&dialog, ok] {
+        if (ok->isEnabled())
+            dialog.accept();
+    });
 
     const QModelIndex root = model->index(initialFolder);
     selectFolder(root);
     tree->expand(root);
-    dialog.resize(360, 420);
+    pathField->selectAll();
+    pathField->setFocus();
+    dialog.resize(360, 460);
 
     const bool chosen = dialog.exec() == QDialog::Accepted && tree->currentIndex().isValid();
     if (chosen)
