@@ -32,6 +32,14 @@ QString folderNamedBy(const QString& typed) {
     return QFileInfo(path).isDir() ? path : QString();
 }
 
+// Whether index lies somewhere below folder in the tree.
+bool liesBelow(const QModelIndex& index, const QModelIndex& folder) {
+    for (QModelIndex above = index.parent(); above.isValid(); above = above.parent())
+        if (above == folder)
+            return true;
+    return false;
+}
+
 // The run works on the bytes the file system uses for a name.
 std::string fileSystemPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
@@ -44,10 +52,12 @@ FolderPicker::FolderPicker(QWidget* parentWindow) : m_parentWindow(parentWindow)
 FolderPicker::~FolderPicker() = default;
 
 bool FolderPicker::browse() {
+    // Both are declared before the dialog, whose children may still signal while it is destroyed.
     // Set while the tree follows the path field, so that the selection it makes does not rewrite
-    // what the user is typing. Declared before the dialog, whose children may still signal while
-    // it is destroyed.
+    // what the user is typing.
     bool followingField = false;
+    // Set while the selection is the one the field asked for, which the tree keeps in view.
+    bool keepTypedInView = false;
 
     QDialog dialog(m_parentWindow);
     dialog.setObjectName("BrowseDialog1");
@@ -102,9 +112,11 @@ bool FolderPicker::browse() {
     };
 
     connect(tree->selectionModel(), &QItemSelectionModel::currentChanged, &dialog,
-            [this, &followingField, model, pathField, showFieldNamesFolder](const QModelIndex& current) {
+            [this, &followingField, &keepTypedInView, model, pathField,
+             showFieldNamesFolder](const QModelIndex& current) {
                 const QString path = model->filePath(current);
                 if (!followingField) {
+                    keepTypedInView = false;
                     pathField->setText(path);
                     showFieldNamesFolder(current.isValid());
                 }
@@ -115,7 +127,8 @@ bool FolderPicker::browse() {
     // A click on the item already selected changes no selection, yet it is the user's way back from
     // a path that names no folder.
     connect(tree, &QTreeView::clicked, &dialog,
-            [model, pathField, showFieldNamesFolder](const QModelIndex& clicked) {
+            [&keepTypedInView, model, pathField, showFieldNamesFolder](const QModelIndex& clicked) {
+                keepTypedInView = false;
                 pathField->setText(model->filePath(clicked));
                 showFieldNamesFolder(true);
             });
@@ -125,17 +138,30 @@ bool FolderPicker::browse() {
         tree->setCurrentIndex(folder);
         tree->scrollTo(folder);
     };
-    connect(pathField, &QLineEdit::textEdited, &dialog,
-            [&followingField, model, selectFolder, showFieldNamesFolder](const QString& typed) {
-                const QString folder = folderNamedBy(typed);
-                const QModelIndex index = folder.isEmpty() ? QModelIndex() : model->index(folder);
-                if (index.isValid()) {
-                    followingField = true;
-                    selectFolder(index);
-                    followingField = false;
-                }
-                showFieldNamesFolder(index.isValid());
-            });
+    connect(
+        pathField, &QLineEdit::textEdited, &dialog,
+        [&followingField, &keepTypedInView, model, selectFolder, showFieldNamesFolder](const QString& typed) {
+            const QString folder = folderNamedBy(typed);
+            const QModelIndex index = folder.isEmpty() ? QModelIndex() : model->index(folder);
+            if (index.isValid()) {
+                followingField = true;
+                selectFolder(index);
+                followingField = false;
+                keepTypedInView = true;
+            }
+            showFieldNamesFolder(index.isValid());
+        });
+    // A typed folder is usually selected before the folders around it are listed; the rows that
+    // arrive afterwards and sort in above it would push it out of sight.
+    const auto keepInView = [&keepTypedInView, tree] {
+        if (keepTypedInView)
+            tree->scrollTo(tree->currentIndex());
+    };
+    connect(model, &QFileSystemModel::rowsInserted, &dialog, [keepInView, tree](const QModelIndex& parent) {
+        if (liesBelow(tree->currentIndex(), parent))
+            keepInView();
+    });
+    connect(model, &QFileSystemModel::layoutChanged, &dialog, keepInView);
     connect(pathField, &QLineEdit::returnPressed, &dialog, [&dialog, ok] {
         if (ok->isEnabled())
             dialog.accept();

@@ -152,6 +152,10 @@ void FolderPickerTest::typedFolderIsSelectedAndChosen() {
     QVERIFY(temporary.isValid());
     const QString deep = temporary.path() + "/one/.hidden/three four";
     QVERIFY(QDir().mkpath(deep));
+    // Enough folders listed above it to push it out of sight when they arrive after it was selected.
+    constexpr int siblings = 80;
+    for (int sibling = 0; sibling < siblings; ++sibling)
+        QVERIFY(QDir().mkpath(temporary.path() + QString("/one/.hidden/a%1").arg(sibling)));
     const QByteArray home = qgetenv("HOME");
     const auto restoreHome = qScopeGuard([&] { qputenv("HOME", home); });
     qputenv("HOME", QFile::encodeName(temporary.path()));
@@ -160,6 +164,7 @@ void FolderPickerTest::typedFolderIsSelectedAndChosen() {
     struct Seen {
         QString current;
         bool ancestorsExpanded = true;
+        bool listedAbove = false;
         bool inView = false;
         QString field;
         QString selectionShown;
@@ -168,11 +173,14 @@ void FolderPickerTest::typedFolderIsSelectedAndChosen() {
 
     const bool chosen = browseWith(*m_picker, m_window, [&](PickerParts& parts) {
         parts.type(typed);
-        const QModelIndex current = parts.tree->currentIndex();
+        const QPersistentModelIndex current = parts.tree->currentIndex();
         seen.current = parts.current();
         for (QModelIndex above = current.parent(); above.isValid(); above = above.parent())
             seen.ancestorsExpanded = seen.ancestorsExpanded && parts.tree->isExpanded(above);
-        seen.inView = parts.tree->viewport()->rect().intersects(parts.tree->visualRect(current));
+        const QModelIndex parent = current.parent();
+        seen.listedAbove = waitUntil(
+            [&] { return parts.model->rowCount(parent) == siblings + 1 && current.row() == siblings; });
+        seen.inView = parts.tree->viewport()->rect().contains(parts.tree->visualRect(current));
         seen.field = parts.field->text();
         seen.selectionShown = parts.selection->text();
         seen.okEnabled = parts.ok->isEnabled();
@@ -184,6 +192,7 @@ void FolderPickerTest::typedFolderIsSelectedAndChosen() {
 
     QCOMPARE(seen.current, deep);
     QVERIFY(seen.ancestorsExpanded);
+    QVERIFY(seen.listedAbove);
     QVERIFY(seen.inView);
     // The tree follows the field without rewriting what the user typed.
     QCOMPARE(seen.field, typed);
