@@ -1,8 +1,11 @@
 #pragma once
 
-// The folder picker: a modal folder chooser that opens at the file system root, shows two prompts
-// and a selection text, and can be cancelled. The selection-changed handler writes the selection
-// text back as the selection moves.
+// The folder picker: a modal folder chooser over the whole file system. The tree's top item is "/"
+// itself, selected when the picker opens, so choosing at once chooses the root. A path field above
+// the tree takes a typed or pasted folder: an existing folder given by an absolute path (a leading
+// "~" stands for the home folder) moves the tree's selection to it, anything else leaves OK disabled.
+// The selection-changed handler writes the selection text back as the selection moves, the first
+// selection included. Cancelling chooses nothing.
 
 #include "run_window.h"
 

@@ -290,10 +290,11 @@ void ShellTest::folderPickerShowsPromptsAndSelection() {
     // closed on every way out of the lambda.
     struct Seen {
         QString dialog;
-        QStringList prompts;
-        QString root;
+        QStringList texts;
+        QString shownAtOpen;
         bool listed = false;
-        QString selectionShown;
+        QString moved;
+        QString shownAfterMove;
     } seen;
     QTimer::singleShot(0, &form, [&] {
         auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
@@ -302,30 +303,35 @@ void ShellTest::folderPickerShowsPromptsAndSelection() {
         const auto close = qScopeGuard([dialog] { dialog->reject(); });
         seen.dialog = dialog->objectName();
         for (const QLabel* label : dialog->findChildren<QLabel*>())
-            seen.prompts << label->text();
+            seen.texts << label->text();
+        auto* shown = dialog->findChild<QLabel*>("selectionText");
         auto* tree = dialog->findChild<QTreeView*>();
-        if (!tree)
+        if (!shown || !tree)
             return;
-        const QModelIndex root = tree->rootIndex();
-        seen.root = static_cast<QFileSystemModel*>(tree->model())->filePath(root);
-        seen.listed = waitUntil([&] { return tree->model()->rowCount(root) > 0; });
+        seen.shownAtOpen = shown->text();
+        auto* model = static_cast<QFileSystemModel*>(tree->model());
+        const QModelIndex root = model->index("/");
+        seen.listed = waitUntil([&] { return model->rowCount(root) > 0; });
         if (!seen.listed)
             return;
-        tree->setCurrentIndex(tree->model()->index(0, 0, root));
-        seen.selectionShown = dialog->findChildren<QLabel*>().last()->text();
+        tree->setCurrentIndex(model->index(0, 0, root));
+        seen.moved = model->filePath(tree->currentIndex());
+        seen.shownAfterMove = shown->text();
     });
 
     const bool chosen = form.BrowseDialog1().browse();
 
     QCOMPARE(seen.dialog, QString("BrowseDialog1"));
     QVERIFY(!chosen);
-    QVERIFY(seen.prompts.contains("Choose drive or folder of Zip's to test"));
-    QVERIFY(seen.prompts.contains("Al sub-directories will be checked also"));
-    QCOMPARE(seen.root, QString("/"));
+    QVERIFY(seen.texts.contains("Choose drive or folder of Zip's to test"));
+    QVERIFY(seen.texts.contains("Al sub-directories will be checked also"));
     QVERIFY(seen.listed);
-    QCOMPARE(selections.size(), std::size_t{1});
-    QVERIFY(selections[0].starts_with("/"));
-    QCOMPARE(seen.selectionShown.toStdString(), selections[0]);
+    // The opening selection, the root, is reported and shown like the move after it.
+    QCOMPARE(selections.size(), std::size_t{2});
+    QCOMPARE(selections[0], std::string("/"));
+    QCOMPARE(seen.shownAtOpen, QString("/"));
+    QCOMPARE(selections[1], seen.moved.toStdString());
+    QCOMPARE(seen.shownAfterMove, seen.moved);
 }
 
 QTEST_MAIN(ShellTest)
