@@ -6,10 +6,14 @@
 //   make_bench_tree stored <folder> [MiB]      archives of stored entries only
 //   make_bench_tree folders <folder> [count]   empty folders and nothing else
 //   make_bench_tree huge <folder> [MiB]        one zip64 archive of a single compressible entry
+//   make_bench_tree zeros <folder> [GiB]       one zip64 archive of a single stored entry of zeros,
+//                                              a sparse file; the size is rounded down to a power
+//                                              of two
 
 #include "huge_archive_writer.h"
 #include "zip_builder.h"
 
+#include <bit>
 #include <cstdio>
 #include <filesystem>
 #include <random>
@@ -112,7 +116,8 @@ void writeFolderTree(const std::string& root, int count) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: make_bench_tree small|large|stored|folders|huge <folder> [amount]\n");
+        std::fprintf(stderr,
+                     "usage: make_bench_tree small|large|stored|folders|huge|zeros <folder> [amount]\n");
         return 2;
     }
     const std::string kind = argv[1];
@@ -133,7 +138,14 @@ int main(int argc, char** argv) {
                                                                        << 20)
                    ? 0
                    : 1;
-    else
+    else if (kind == "zeros") {
+        const std::uint64_t gibibytes = std::bit_floor(amountGiven ? std::stoull(argv[3]) : 64);
+        const std::string error = vellum::testing::writeZerosArchive(root + "/zeros.zip", gibibytes << 30);
+        if (!error.empty()) {
+            std::fprintf(stderr, "make_bench_tree: %s\n", error.c_str());
+            return 1;
+        }
+    } else
         return 2;
     return 0;
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Starts a virtual X display, runs the real program on it and saves PNG screenshots of the main
-# window idle, the main window during a run, and the About window, into docs/ (or the folder given).
+# window idle, the main window part-way through a run, and the About window, into docs/ (or the
+# folder given).
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$top/build}"
@@ -18,7 +19,9 @@ trap cleanup EXIT
 mkdir -p "$out"
 # A private copy, so that the reports of the run below do not land in the build folder.
 cp "$build/vellum" "$build/thunder.wav" "$build/error.wav" "$build/Vellum.hlp" "$work/"
-"$build/bench/make_bench_tree" small "$work/tree" 6000 >/dev/null
+# Small archives, and one of 16 GiB of zeros (a sparse file) that keeps the run busy for seconds.
+"$build/bench/make_bench_tree" small "$work/tree/small" 1000 >/dev/null
+"$build/bench/make_bench_tree" zeros "$work/tree/zeros" 16 >/dev/null
 
 # The server picks a free display number itself and writes it out once it accepts connections.
 Xvfb -displayfd 3 -screen 0 400x300x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
@@ -47,9 +50,20 @@ shoot about.png
 pkill -f "$work/vellum" || true
 sleep 0.5
 
+# The progress bar is part-way when the pixel a fifth of the way along its middle row is filled and
+# the one near its right end is still white. The bar lies at (56, 86) in the 310 x 192 client area
+# below the menu bar, 199 pixels wide and 19 high.
+bar_part_way() {
+    local WINDOW X Y WIDTH HEIGHT SCREEN row colours
+    eval "$(xdotool search --name '^Vellum$' getwindowgeometry --shell 2>/dev/null)" || return 1
+    row=$((Y + HEIGHT - 192 + 86 + 9))
+    colours="$(import -window root -crop "199x1+$((X + 56))+$row" -depth 8 txt:- | awk 'NR > 1 { print $3 }')"
+    [ "$(sed -n 40p <<<"$colours")" != "#FFFFFF" ] && [ "$(sed -n 190p <<<"$colours")" = "#FFFFFF" ]
+}
+
 "$work/vellum" "$work/tree" &
-run_pid=$!
 wait_for_window '^Vellum$'
-shoot main-during-run.png 0.8
-# The unattended run ends by itself; its exit status says nothing about the pictures.
-wait "$run_pid" || true
+for _ in $(seq 500); do bar_part_way && break; sleep 0.2; done
+bar_part_way || { echo "the progress bar was never seen part-way" >&2; exit 1; }
+shoot main-during-run.png 0
+pkill -f "$work/vellum" || true
