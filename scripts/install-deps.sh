@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, testing and benchmarking Vellum needs.
+# Installs every Debian package that building, running, testing and benchmarking Vellum needs.
 # Safe to run again: it asks apt only for what is missing, and says nothing when all is present.
 set -euo pipefail
 
@@ -10,7 +10,7 @@ packages=(
     libasound2-dev
     clang libclang-rt-14-dev clang-format
     zip unzip p7zip-full 7zip libarchive-tools python3 bc time
-    libxcb1-dev
+    libxcb1-dev xdg-utils
     xvfb xauth x11-utils xdotool imagemagick
 )
 
