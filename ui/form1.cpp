@@ -52,7 +52,6 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent) {
     interfaceFont.setPixelSize(11);
     setFont(interfaceFont);
     auto* client = new QWidget(this);
-    m_client = client;
     client->setObjectName("client");
     client->setFixedSize(clientSize);
     setCentralWidget(client);
@@ -63,6 +62,8 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent) {
     m_browseDialog = std::make_unique<FolderPicker>(this);
     m_zipTester = std::make_unique<ZipTester>();
 
+    m_heldRedraw.setSingleShot(true);
+    connect(&m_heldRedraw, &QTimer::timeout, this, [this] { redrawHeldBack(); });
     qApp->installEventFilter(this);
 }
 
@@ -163,6 +164,7 @@ bool Form1::isMinimized() const {
 
 void Form1::showNormalAndRepaint() {
     showNormal();
+    m_sinceRedraw.invalidate();
     repaint();
 }
 
@@ -171,12 +173,22 @@ void Form1::setBusyPointer(bool busy) {
     // than after every archive, which would cost more than testing a small archive does.
     if (busy) {
         setCursor(Qt::WaitCursor);
-        m_client->setUpdatesEnabled(false);
-        m_sinceRedraw.start();
+        m_redrawsPaced = true;
     } else {
         unsetCursor();
-        m_client->setUpdatesEnabled(true);
+        m_redrawsPaced = false;
+        if (m_heldRedraw.isActive()) {
+            m_heldRedraw.stop();
+            redrawHeldBack();
+        }
     }
+}
+
+void Form1::redrawHeldBack() {
+    // Until the held request is answered the window asks for no other, so it is answered here.
+    m_sinceRedraw.invalidate();
+    QEvent request(QEvent::UpdateRequest);
+    QCoreApplication::sendEvent(this, &request);
 }
 
 void Form1::setAnimationEnabled(bool enabled) {
@@ -204,15 +216,7 @@ void Form1::focusOption1() {
 }
 
 void Form1::yieldToEvents() {
-    const bool redrawDue =
-        !m_client->updatesEnabled() && m_sinceRedraw.hasExpired(redrawIntervalMilliseconds);
-    if (redrawDue)
-        m_client->setUpdatesEnabled(true);
     QCoreApplication::processEvents();
-    if (redrawDue) {
-        m_client->setUpdatesEnabled(false);
-        m_sinceRedraw.start();
-    }
 }
 
 void Form1::closeWindow() {
@@ -221,6 +225,22 @@ void Form1::closeWindow() {
 
 ProgressBar& Form1::progressBar() {
     return *ProgressBar1;
+}
+
+bool Form1::event(QEvent* event) {
+    // A walk paces when the window is drawn, never what is drawn: each redraw paints every control
+    // in the changed area. Switching the controls' updates off between redraws instead let a
+    // redraw already asked for paint the window's background over the animated icon and skip the
+    // icon itself, which then stood blank until the next redraw.
+    if (event->type() == QEvent::UpdateRequest && m_redrawsPaced) {
+        if (m_sinceRedraw.isValid() && !m_sinceRedraw.hasExpired(redrawIntervalMilliseconds)) {
+            if (!m_heldRedraw.isActive())
+                m_heldRedraw.start(static_cast<int>(redrawIntervalMilliseconds - m_sinceRedraw.elapsed()));
+            return true;
+        }
+        m_sinceRedraw.start();
+    }
+    return QMainWindow::event(event);
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {

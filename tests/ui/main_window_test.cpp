@@ -1,7 +1,11 @@
 // The real main window on the offscreen platform, driven as a user would: Browse with a picker
-// that is cancelled or returns a folder, Cancel with no run, Escape during a run.
+// that is cancelled or returns a folder, Cancel with no run, Escape during a run; and what the
+// window puts on the screen while a run changes its texts: the animated icon and the pace of
+// redrawing.
 
 #include "animated_icon.h"
+#include "artwork.h"
+#include "condition_wait.h"
 #include "form1.h"
 #include "launcher.h"
 #include "lower_case.h"
@@ -14,14 +18,80 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
+#include <set>
+
 using namespace vellum;
 using namespace vellum::testing;
+
+namespace {
+
+// What the window last put on the screen over the widget: its backing store, read back through the
+// screen. QWidget::grab would paint the widget afresh and hide whatever the screen really shows.
+QImage shownOnScreen(const QWidget& widget) {
+    QWidget* window = widget.window();
+    const QPoint at = widget.mapTo(window, QPoint(0, 0));
+    const QPixmap shown =
+        window->screen()->grabWindow(window->winId(), at.x(), at.y(), widget.width(), widget.height());
+    return shown.toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// The widget painted afresh with what lies behind it, as the screen should show it.
+QImage paintedAfresh(const QWidget& widget) {
+    return widget.parentWidget()->grab(widget.geometry()).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// The three animation frames as they look drawn over what lies behind the icon.
+std::vector<QImage> iconFramesOnBackground(const QWidget& icon) {
+    QImage background(icon.size(), QImage::Format_RGB32);
+    icon.parentWidget()->render(&background, QPoint(), QRegion(icon.geometry()),
+                                QWidget::DrawWindowBackground);
+    std::vector<QImage> frames;
+    for (const QPixmap& picture : animationFrames()) {
+        QImage frame = background;
+        QPainter(&frame).drawPixmap(0, 0, picture);
+        frames.push_back(frame);
+    }
+    return frames;
+}
+
+int colourCount(const QImage& picture) {
+    std::set<QRgb> colours;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            colours.insert(picture.pixel(x, y));
+    return static_cast<int>(colours.size());
+}
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+// The counts line as the run writes it.
+std::string countsText(int tested, int bad) {
+    return " " + std::to_string(tested) + "  tested    -   " + " " + std::to_string(bad) + "  bad";
+}
+
+} // namespace
 
 class MainWindowTest : public QObject {
     Q_OBJECT
@@ -31,6 +101,8 @@ private slots:
     void browseMenuEntryStartsTheSameRun();
     void cancelWithoutRun();
     void escapeFromFocusedButtonStopsRun();
+    void animatedIconNeverBlankDuringRun();
+    void runRedrawsAtPaceAndShowsLastTexts();
 };
 
 void MainWindowTest::browseCancelledChangesNothing() {
@@ -119,6 +191,79 @@ void MainWindowTest::escapeFromFocusedButtonStopsRun() {
     QFile log(window.logPath());
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(!log.readLine().contains("Aborted!"));
+}
+
+void MainWindowTest::animatedIconNeverBlankDuringRun() {
+    Window window;
+    Form1& form = window.form;
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const std::vector<QImage> frames = iconFramesOnBackground(*form.AniIcon1);
+
+    // A run of small archives: for each the texts and the progress bar change and the run yields.
+    // The icon's timer may fall due in any yield; here it does in every one, in the shape of a
+    // timer of the test's own that steps the icon. Whatever the screen shows of the icon after
+    // each archive must be one of its frames, and each frame must reach the screen.
+    QTimer iconTimer;
+    iconTimer.setSingleShot(true);
+    connect(&iconTimer, &QTimer::timeout, form.AniIcon1, &AnimatedIcon::advance);
+    form.setBusyPointer(true);
+    form.setAnimationEnabled(true);
+    int archives = 0;
+    std::set<std::size_t> framesSeen;
+    QImage wrong;
+    const bool played = waitUntil([&] {
+        for (int burst = 0; burst < 100 && wrong.isNull(); ++burst) {
+            ++archives;
+            form.setLabel1Caption("archive-" + std::to_string(archives) + ".zip");
+            form.setLabel2Caption("Testing ...");
+            form.progressBar().setPosition(archives % 101);
+            form.setLabel3Caption(countsText(archives, archives / 7));
+            iconTimer.start(0);
+            form.yieldToEvents();
+            const QImage shown = shownOnScreen(*form.AniIcon1);
+            const auto match = std::find(frames.begin(), frames.end(), shown);
+            if (match == frames.end())
+                wrong = shown;
+            else
+                framesSeen.insert(static_cast<std::size_t>(match - frames.begin()));
+        }
+        return !wrong.isNull() || (archives >= 1000 && framesSeen.size() == frames.size());
+    });
+    form.setAnimationEnabled(false);
+    form.setBusyPointer(false);
+
+    QVERIFY2(wrong.isNull(), qPrintable(QString("after %1 archives the icon showed a picture of %2 "
+                                                "colours that is none of its frames")
+                                            .arg(archives)
+                                            .arg(colourCount(wrong))));
+    QVERIFY(played);
+}
+
+void MainWindowTest::runRedrawsAtPaceAndShowsLastTexts() {
+    Window window;
+    Form1& form = window.form;
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QVERIFY(waitUntil([&] { return shownOnScreen(*form.Label3) == paintedAfresh(*form.Label3); }));
+    PaintCounter counter(form.Label3);
+
+    form.setBusyPointer(true);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const int archives = 2000;
+    for (int tested = 1; tested <= archives; ++tested) {
+        form.setLabel3Caption(countsText(tested, 0));
+        form.yieldToEvents();
+    }
+    const qint64 milliseconds = elapsed.elapsed();
+    form.setBusyPointer(false);
+
+    // However fast or slow the machine, the counts were not drawn once per archive but at most
+    // about once per 40 ms (counted generously, at twice that rate).
+    QVERIFY2(counter.paints <= milliseconds / 20 + 2,
+             qPrintable(QString("%1 redraws in %2 ms").arg(counter.paints).arg(milliseconds)));
+    // The end of the walk lets the last counts through.
+    QVERIFY(waitUntil([&] { return shownOnScreen(*form.Label3) == paintedAfresh(*form.Label3); }));
+    QCOMPARE(form.Label3->text(), QString::fromStdString(countsText(archives, 0)));
 }
 
 QTEST_MAIN(MainWindowTest)
