@@ -46,10 +46,13 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent) {
     setObjectName("Form1");
     setWindowTitle("Vellum");
     setWindowIcon(applicationIcon());
-    // The fixed layout leaves room for text of the classic 8-point interface font, 11 pixels high;
-    // the desktop's larger default would run the status texts into each other.
-    QFont interfaceFont = font();
-    interfaceFont.setPixelSize(11);
+    // The fixed layout was drawn for the classic 8-point interface font: lines 11 pixels high and
+    // characters about 5 pixels wide. DejaVu Sans at 10 pixels has those measures, so "Testing ..."
+    // ends before the counts begin and six-digit counts still fit their label; the desktop's own
+    // font, larger and of any width, would run the status texts into each other.
+    QFont interfaceFont("DejaVu Sans");
+    interfaceFont.setStyleHint(QFont::SansSerif);
+    interfaceFont.setPixelSize(10);
     setFont(interfaceFont);
     auto* client = new QWidget(this);
     client->setObjectName("client");
@@ -105,8 +108,12 @@ void Form1::createControls(QWidget* client) {
     Label3 = place(new QLabel(Frame1), "Label3", {67, 22, 164, 17});
     Label1 = place(new QLabel(Frame1), "Label1", {64, 53, 175, 17});
     Label1->setToolTip("Zip being tested");
-    Label1->setAlignment(Qt::AlignCenter);
     Label2 = place(new QLabel(Frame1), "Label2", {17, 22, 55, 15});
+    // Text hangs from the top edge, as in the classic labels, so that Label2 and Label3, which
+    // differ in height, write on one line.
+    Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     for (QLabel* label : {Label1, Label2, Label3})
         label->setTextFormat(Qt::PlainText);
 

@@ -1,7 +1,7 @@
 // The real main window on the offscreen platform, driven as a user would: Browse with a picker
 // that is cancelled or returns a folder, Cancel with no run, Escape during a run; and what the
-// window puts on the screen while a run changes its texts: the animated icon and the pace of
-// redrawing.
+// window puts on the screen while a run changes its texts: the animated icon, the pace of
+// redrawing and where the status texts fall.
 
 #include "animated_icon.h"
 #include "artwork.h"
@@ -64,6 +64,11 @@ std::vector<QImage> iconFramesOnBackground(const QWidget& icon) {
     return frames;
 }
 
+// A label's own text on its own background, without the siblings it overlaps.
+QImage labelText(QLabel& label) {
+    return label.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
 int colourCount(const QImage& picture) {
     std::set<QRgb> colours;
     for (int y = 0; y < picture.height(); ++y)
@@ -86,6 +91,28 @@ protected:
     }
 };
 
+// The columns and rows of a picture that hold ink: pixels other than its background.
+struct Ink {
+    int left = -1;
+    int right = -1;
+    int bottom = -1;
+};
+
+Ink inkOf(const QImage& picture) {
+    Ink ink;
+    const QRgb background = picture.pixel(picture.width() - 1, picture.height() - 1);
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            if (picture.pixel(x, y) == background)
+                continue;
+            ink.left = ink.left < 0 ? x : std::min(ink.left, x);
+            ink.right = std::max(ink.right, x);
+            ink.bottom = y;
+        }
+    }
+    return ink;
+}
+
 // The counts line as the run writes it.
 std::string countsText(int tested, int bad) {
     return " " + std::to_string(tested) + "  tested    -   " + " " + std::to_string(bad) + "  bad";
@@ -103,6 +130,9 @@ private slots:
     void escapeFromFocusedButtonStopsRun();
     void animatedIconNeverBlankDuringRun();
     void runRedrawsAtPaceAndShowsLastTexts();
+    void statusTextsFitTheirLabels_data();
+    void statusTextsFitTheirLabels();
+    void statusTextsShareOneLineWithoutTouching();
 };
 
 void MainWindowTest::browseCancelledChangesNothing() {
@@ -264,6 +294,59 @@ void MainWindowTest::runRedrawsAtPaceAndShowsLastTexts() {
     // The end of the walk lets the last counts through.
     QVERIFY(waitUntil([&] { return shownOnScreen(*form.Label3) == paintedAfresh(*form.Label3); }));
     QCOMPARE(form.Label3->text(), QString::fromStdString(countsText(archives, 0)));
+}
+
+void MainWindowTest::statusTextsFitTheirLabels_data() {
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("status while testing") << "Label2"
+                                          << "Testing ...";
+    QTest::newRow("status at the end") << "Label2"
+                                       << "Done.";
+    QTest::newRow("counts of a large run") << "Label3" << QString::fromStdString(countsText(123456, 1234));
+    QTest::newRow("archive name") << "Label1"
+                                  << "photos-summer-holiday-2019.zip";
+    QTest::newRow("folder") << "Panel1"
+                            << "/srv/backup/projects/2024/clients/";
+}
+
+void MainWindowTest::statusTextsFitTheirLabels() {
+    QFETCH(QString, label);
+    QFETCH(QString, text);
+    Window window;
+    auto* control = window.form.findChild<QLabel*>(label);
+    QVERIFY(control);
+    const QFontMetrics metrics(control->font());
+    // A framed label keeps half an x clear inside its frame.
+    const int indent = control->indent() >= 0      ? control->indent()
+                       : control->frameWidth() > 0 ? metrics.horizontalAdvance(QLatin1Char('x')) / 2
+                                                   : 0;
+    const int room = control->contentsRect().width() - indent;
+    QVERIFY2(metrics.horizontalAdvance(text) <= room,
+             qPrintable(QString("%1 px of text in %2 px").arg(metrics.horizontalAdvance(text)).arg(room)));
+    QVERIFY(metrics.height() <= control->contentsRect().height());
+}
+
+void MainWindowTest::statusTextsShareOneLineWithoutTouching() {
+    Window window;
+    Form1& form = window.form;
+    form.setLabel2Caption("Testing ...");
+    form.setLabel3Caption(countsText(123456, 1234));
+    const Ink status = inkOf(labelText(*form.Label2));
+    const Ink counts = inkOf(labelText(*form.Label3));
+    QVERIFY(status.right >= 0 && counts.left >= 0);
+    const int statusEnds = form.Label2->x() + status.right;
+    const int countsBegin = form.Label3->x() + counts.left;
+    QVERIFY2(
+        statusEnds + 1 < countsBegin,
+        qPrintable(QString("status ink ends at %1, counts begin at %2").arg(statusEnds).arg(countsBegin)));
+
+    // Texts without descenders end on their baseline: both labels write on the same line.
+    form.setLabel2Caption("Done.");
+    form.setLabel3Caption(countsText(1, 0));
+    const int statusBaseline = form.Label2->y() + inkOf(labelText(*form.Label2)).bottom;
+    const int countsBaseline = form.Label3->y() + inkOf(labelText(*form.Label3)).bottom;
+    QCOMPARE(statusBaseline, countsBaseline);
 }
 
 QTEST_MAIN(MainWindowTest)
