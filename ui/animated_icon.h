@@ -14,6 +14,8 @@ public:
 
     // The frame the sequence shows at the current step.
     int currentFrame() const;
+    // Moves on to the next step of the sequence, as the timer does every 50 ms while enabled.
+    void advance();
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -21,7 +23,6 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    void advance();
     void showCurrentFrame();
 
     std::vector<QPixmap> m_frames;

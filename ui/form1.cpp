@@ -46,13 +46,15 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent) {
     setObjectName("Form1");
     setWindowTitle("Vellum");
     setWindowIcon(applicationIcon());
-    // The fixed layout leaves room for text of the classic 8-point interface font, 11 pixels high;
-    // the desktop's larger default would run the status texts into each other.
-    QFont interfaceFont = font();
-    interfaceFont.setPixelSize(11);
+    // The fixed layout was drawn for the classic 8-point interface font: lines 11 pixels high and
+    // characters about 5 pixels wide. DejaVu Sans at 10 pixels has those measures, so "Testing ..."
+    // ends before the counts begin and six-digit counts still fit their label; the desktop's own
+    // font, larger and of any width, would run the status texts into each other.
+    QFont interfaceFont("DejaVu Sans");
+    interfaceFont.setStyleHint(QFont::SansSerif);
+    interfaceFont.setPixelSize(10);
     setFont(interfaceFont);
     auto* client = new QWidget(this);
-    m_client = client;
     client->setObjectName("client");
     client->setFixedSize(clientSize);
     setCentralWidget(client);
@@ -63,6 +65,8 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent) {
     m_browseDialog = std::make_unique<FolderPicker>(this);
     m_zipTester = std::make_unique<ZipTester>();
 
+    m_heldRedraw.setSingleShot(true);
+    connect(&m_heldRedraw, &QTimer::timeout, this, [this] { redrawHeldBack(); });
     qApp->installEventFilter(this);
 }
 
@@ -104,8 +108,12 @@ void Form1::createControls(QWidget* client) {
     Label3 = place(new QLabel(Frame1), "Label3", {67, 22, 164, 17});
     Label1 = place(new QLabel(Frame1), "Label1", {64, 53, 175, 17});
     Label1->setToolTip("Zip being tested");
-    Label1->setAlignment(Qt::AlignCenter);
     Label2 = place(new QLabel(Frame1), "Label2", {17, 22, 55, 15});
+    // Text hangs from the top edge, as in the classic labels, so that Label2 and Label3, which
+    // differ in height, write on one line.
+    Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     for (QLabel* label : {Label1, Label2, Label3})
         label->setTextFormat(Qt::PlainText);
 
@@ -163,6 +171,7 @@ bool Form1::isMinimized() const {
 
 void Form1::showNormalAndRepaint() {
     showNormal();
+    m_sinceRedraw.invalidate();
     repaint();
 }
 
@@ -171,12 +180,22 @@ void Form1::setBusyPointer(bool busy) {
     // than after every archive, which would cost more than testing a small archive does.
     if (busy) {
         setCursor(Qt::WaitCursor);
-        m_client->setUpdatesEnabled(false);
-        m_sinceRedraw.start();
+        m_redrawsPaced = true;
     } else {
         unsetCursor();
-        m_client->setUpdatesEnabled(true);
+        m_redrawsPaced = false;
+        if (m_heldRedraw.isActive()) {
+            m_heldRedraw.stop();
+            redrawHeldBack();
+        }
     }
+}
+
+void Form1::redrawHeldBack() {
+    // Until the held request is answered the window asks for no other, so it is answered here.
+    m_sinceRedraw.invalidate();
+    QEvent request(QEvent::UpdateRequest);
+    QCoreApplication::sendEvent(this, &request);
 }
 
 void Form1::setAnimationEnabled(bool enabled) {
@@ -204,15 +223,7 @@ void Form1::focusOption1() {
 }
 
 void Form1::yieldToEvents() {
-    const bool redrawDue =
-        !m_client->updatesEnabled() && m_sinceRedraw.hasExpired(redrawIntervalMilliseconds);
-    if (redrawDue)
-        m_client->setUpdatesEnabled(true);
     QCoreApplication::processEvents();
-    if (redrawDue) {
-        m_client->setUpdatesEnabled(false);
-        m_sinceRedraw.start();
-    }
 }
 
 void Form1::closeWindow() {
@@ -221,6 +232,22 @@ void Form1::closeWindow() {
 
 ProgressBar& Form1::progressBar() {
     return *ProgressBar1;
+}
+
+bool Form1::event(QEvent* event) {
+    // A walk paces when the window is drawn, never what is drawn: each redraw paints every control
+    // in the changed area. Switching the controls' updates off between redraws instead let a
+    // redraw already asked for paint the window's background over the animated icon and skip the
+    // icon itself, which then stood blank until the next redraw.
+    if (event->type() == QEvent::UpdateRequest && m_redrawsPaced) {
+        if (m_sinceRedraw.isValid() && !m_sinceRedraw.hasExpired(redrawIntervalMilliseconds)) {
+            if (!m_heldRedraw.isActive())
+                m_heldRedraw.start(static_cast<int>(redrawIntervalMilliseconds - m_sinceRedraw.elapsed()));
+            return true;
+        }
+        m_sinceRedraw.start();
+    }
+    return QMainWindow::event(event);
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {

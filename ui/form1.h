@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -88,6 +89,7 @@ signals:
     void closing(QCloseEvent* event);
 
 protected:
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -97,12 +99,16 @@ protected:
 private:
     void createControls(QWidget* client);
     void createMenus();
+    void redrawHeldBack();
 
     static constexpr qint64 redrawIntervalMilliseconds = 40;
 
-    QWidget* m_client = nullptr;
     bool m_centred = false;
+    // During a walk the window is redrawn at most once per interval: whatever changed meanwhile
+    // is drawn together by the next redraw, which the timer makes sure of.
+    bool m_redrawsPaced = false;
     QElapsedTimer m_sinceRedraw;
+    QTimer m_heldRedraw;
     std::unique_ptr<FolderBrowser> m_browseDialog;
     std::unique_ptr<ArchiveTester> m_zipTester;
 };

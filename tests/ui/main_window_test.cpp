@@ -1,7 +1,11 @@
 // The real main window on the offscreen platform, driven as a user would: Browse with a picker
-// that is cancelled or returns a folder, Cancel with no run, Escape during a run.
+// that is cancelled or returns a folder, Cancel with no run, Escape during a run; and what the
+// window puts on the screen while a run changes its texts: the animated icon, the pace of
+// redrawing and where the status texts fall.
 
 #include "animated_icon.h"
+#include "artwork.h"
+#include "condition_wait.h"
 #include "form1.h"
 #include "launcher.h"
 #include "lower_case.h"
@@ -14,14 +18,107 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
+#include <set>
+
 using namespace vellum;
 using namespace vellum::testing;
+
+namespace {
+
+// What the window last put on the screen over the widget: its backing store, read back through the
+// screen. QWidget::grab would paint the widget afresh and hide whatever the screen really shows.
+QImage shownOnScreen(const QWidget& widget) {
+    QWidget* window = widget.window();
+    const QPoint at = widget.mapTo(window, QPoint(0, 0));
+    const QPixmap shown =
+        window->screen()->grabWindow(window->winId(), at.x(), at.y(), widget.width(), widget.height());
+    return shown.toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// The widget painted afresh with what lies behind it, as the screen should show it.
+QImage paintedAfresh(const QWidget& widget) {
+    return widget.parentWidget()->grab(widget.geometry()).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// The three animation frames as they look drawn over what lies behind the icon.
+std::vector<QImage> iconFramesOnBackground(const QWidget& icon) {
+    QImage background(icon.size(), QImage::Format_RGB32);
+    icon.parentWidget()->render(&background, QPoint(), QRegion(icon.geometry()),
+                                QWidget::DrawWindowBackground);
+    std::vector<QImage> frames;
+    for (const QPixmap& picture : animationFrames()) {
+        QImage frame = background;
+        QPainter(&frame).drawPixmap(0, 0, picture);
+        frames.push_back(frame);
+    }
+    return frames;
+}
+
+// A label's own text on its own background, without the siblings it overlaps.
+QImage labelText(QLabel& label) {
+    return label.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+int colourCount(const QImage& picture) {
+    std::set<QRgb> colours;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            colours.insert(picture.pixel(x, y));
+    return static_cast<int>(colours.size());
+}
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+// The columns and rows of a picture that hold ink: pixels other than its background.
+struct Ink {
+    int left = -1;
+    int right = -1;
+    int bottom = -1;
+};
+
+Ink inkOf(const QImage& picture) {
+    Ink ink;
+    const QRgb background = picture.pixel(picture.width() - 1, picture.height() - 1);
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            if (picture.pixel(x, y) == background)
+                continue;
+            ink.left = ink.left < 0 ? x : std::min(ink.left, x);
+            ink.right = std::max(ink.right, x);
+            ink.bottom = y;
+        }
+    }
+    return ink;
+}
+
+// The counts line as the run writes it.
+std::string countsText(int tested, int bad) {
+    return " " + std::to_string(tested) + "  tested    -   " + " " + std::to_string(bad) + "  bad";
+}
+
+} // namespace
 
 class MainWindowTest : public QObject {
     Q_OBJECT
@@ -31,6 +128,11 @@ private slots:
     void browseMenuEntryStartsTheSameRun();
     void cancelWithoutRun();
     void escapeFromFocusedButtonStopsRun();
+    void animatedIconNeverBlankDuringRun();
+    void runRedrawsAtPaceAndShowsLastTexts();
+    void statusTextsFitTheirLabels_data();
+    void statusTextsFitTheirLabels();
+    void statusTextsShareOneLineWithoutTouching();
 };
 
 void MainWindowTest::browseCancelledChangesNothing() {
@@ -119,6 +221,132 @@ void MainWindowTest::escapeFromFocusedButtonStopsRun() {
     QFile log(window.logPath());
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(!log.readLine().contains("Aborted!"));
+}
+
+void MainWindowTest::animatedIconNeverBlankDuringRun() {
+    Window window;
+    Form1& form = window.form;
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const std::vector<QImage> frames = iconFramesOnBackground(*form.AniIcon1);
+
+    // A run of small archives: for each the texts and the progress bar change and the run yields.
+    // The icon's timer may fall due in any yield; here it does in every one, in the shape of a
+    // timer of the test's own that steps the icon. Whatever the screen shows of the icon after
+    // each archive must be one of its frames, and each frame must reach the screen.
+    QTimer iconTimer;
+    iconTimer.setSingleShot(true);
+    connect(&iconTimer, &QTimer::timeout, form.AniIcon1, &AnimatedIcon::advance);
+    form.setBusyPointer(true);
+    form.setAnimationEnabled(true);
+    int archives = 0;
+    std::set<std::size_t> framesSeen;
+    QImage wrong;
+    const bool played = waitUntil([&] {
+        for (int burst = 0; burst < 100 && wrong.isNull(); ++burst) {
+            ++archives;
+            form.setLabel1Caption("archive-" + std::to_string(archives) + ".zip");
+            form.setLabel2Caption("Testing ...");
+            form.progressBar().setPosition(archives % 101);
+            form.setLabel3Caption(countsText(archives, archives / 7));
+            iconTimer.start(0);
+            form.yieldToEvents();
+            const QImage shown = shownOnScreen(*form.AniIcon1);
+            const auto match = std::find(frames.begin(), frames.end(), shown);
+            if (match == frames.end())
+                wrong = shown;
+            else
+                framesSeen.insert(static_cast<std::size_t>(match - frames.begin()));
+        }
+        return !wrong.isNull() || (archives >= 1000 && framesSeen.size() == frames.size());
+    });
+    form.setAnimationEnabled(false);
+    form.setBusyPointer(false);
+
+    QVERIFY2(wrong.isNull(), qPrintable(QString("after %1 archives the icon showed a picture of %2 "
+                                                "colours that is none of its frames")
+                                            .arg(archives)
+                                            .arg(colourCount(wrong))));
+    QVERIFY(played);
+}
+
+void MainWindowTest::runRedrawsAtPaceAndShowsLastTexts() {
+    Window window;
+    Form1& form = window.form;
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QVERIFY(waitUntil([&] { return shownOnScreen(*form.Label3) == paintedAfresh(*form.Label3); }));
+    PaintCounter counter(form.Label3);
+
+    form.setBusyPointer(true);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const int archives = 2000;
+    for (int tested = 1; tested <= archives; ++tested) {
+        form.setLabel3Caption(countsText(tested, 0));
+        form.yieldToEvents();
+    }
+    const qint64 milliseconds = elapsed.elapsed();
+    form.setBusyPointer(false);
+
+    // However fast or slow the machine, the counts were not drawn once per archive but at most
+    // about once per 40 ms (counted generously, at twice that rate).
+    QVERIFY2(counter.paints <= milliseconds / 20 + 2,
+             qPrintable(QString("%1 redraws in %2 ms").arg(counter.paints).arg(milliseconds)));
+    // The end of the walk lets the last counts through.
+    QVERIFY(waitUntil([&] { return shownOnScreen(*form.Label3) == paintedAfresh(*form.Label3); }));
+    QCOMPARE(form.Label3->text(), QString::fromStdString(countsText(archives, 0)));
+}
+
+void MainWindowTest::statusTextsFitTheirLabels_data() {
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("status while testing") << "Label2"
+                                          << "Testing ...";
+    QTest::newRow("status at the end") << "Label2"
+                                       << "Done.";
+    QTest::newRow("counts of a large run") << "Label3" << QString::fromStdString(countsText(123456, 1234));
+    QTest::newRow("archive name") << "Label1"
+                                  << "photos-summer-holiday-2019.zip";
+    QTest::newRow("folder") << "Panel1"
+                            << "/srv/backup/projects/2024/clients/";
+}
+
+void MainWindowTest::statusTextsFitTheirLabels() {
+    QFETCH(QString, label);
+    QFETCH(QString, text);
+    Window window;
+    auto* control = window.form.findChild<QLabel*>(label);
+    QVERIFY(control);
+    const QFontMetrics metrics(control->font());
+    // A framed label keeps half an x clear inside its frame.
+    const int indent = control->indent() >= 0      ? control->indent()
+                       : control->frameWidth() > 0 ? metrics.horizontalAdvance(QLatin1Char('x')) / 2
+                                                   : 0;
+    const int room = control->contentsRect().width() - indent;
+    QVERIFY2(metrics.horizontalAdvance(text) <= room,
+             qPrintable(QString("%1 px of text in %2 px").arg(metrics.horizontalAdvance(text)).arg(room)));
+    QVERIFY(metrics.height() <= control->contentsRect().height());
+}
+
+void MainWindowTest::statusTextsShareOneLineWithoutTouching() {
+    Window window;
+    Form1& form = window.form;
+    form.setLabel2Caption("Testing ...");
+    form.setLabel3Caption(countsText(123456, 1234));
+    const Ink status = inkOf(labelText(*form.Label2));
+    const Ink counts = inkOf(labelText(*form.Label3));
+    QVERIFY(status.right >= 0 && counts.left >= 0);
+    const int statusEnds = form.Label2->x() + status.right;
+    const int countsBegin = form.Label3->x() + counts.left;
+    QVERIFY2(
+        statusEnds + 1 < countsBegin,
+        qPrintable(QString("status ink ends at %1, counts begin at %2").arg(statusEnds).arg(countsBegin)));
+
+    // Texts without descenders end on their baseline: both labels write on the same line.
+    form.setLabel2Caption("Done.");
+    form.setLabel3Caption(countsText(1, 0));
+    const int statusBaseline = form.Label2->y() + inkOf(labelText(*form.Label2)).bottom;
+    const int countsBaseline = form.Label3->y() + inkOf(labelText(*form.Label3)).bottom;
+    QCOMPARE(statusBaseline, countsBaseline);
 }
 
 QTEST_MAIN(MainWindowTest)
