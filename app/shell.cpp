@@ -161,7 +161,7 @@ Form2& Shell::loadAboutWindow() {
     // A closed About window deletes itself once the event loop comes round; until then it is only
     // hidden, and the next showing must not bring it back.
     if (!m_about || !m_about->isVisible())
-        m_about = new Form2();
+        m_about = new Form2(&m_form);
     return *m_about;
 }
 
