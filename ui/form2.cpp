@@ -2,17 +2,24 @@
 
 #include "artwork.h"
 
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 
 namespace vellum {
 
 namespace {
+
+// A display that never exposes the window (a window manager holding it back) must not hold the
+// program up for longer than this.
+constexpr std::chrono::milliseconds longestWaitForDisplay{1000};
 
 // Centred over the owner's frame, then moved back inside the screen's free area where it would reach
 // beyond it: without a title bar, a window partly off screen could never be dragged into view.
@@ -79,6 +86,18 @@ Form2::Form2(QWidget* owner)
         move(centredOver(*owner, size()));
 }
 
+void Form2::showDrawn() {
+    show();
+    if (m_drawn) {
+        repaint();
+        return;
+    }
+    QEventLoop untilDrawn;
+    connect(this, &Form2::drawn, &untilDrawn, &QEventLoop::quit);
+    QTimer::singleShot(longestWaitForDisplay, &untilDrawn, &QEventLoop::quit);
+    untilDrawn.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
 void Form2::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     // The picture is drawn unscaled from the client area's top-left corner; only what fits shows.
@@ -86,6 +105,9 @@ void Form2::paintEvent(QPaintEvent*) {
     painter.setPen(palette().color(QPalette::Dark));
     for (int ring = 0; ring < frameWidth; ++ring)
         painter.drawRect(rect().adjusted(ring, ring, -ring - 1, -ring - 1));
+    painter.end();
+    m_drawn = true;
+    emit drawn();
 }
 
 void Form2::mouseReleaseEvent(QMouseEvent* event) {

@@ -17,6 +17,12 @@ public:
     // Given an owner, the window stands centred over it and the window manager keeps it with it.
     explicit Form2(QWidget* owner = nullptr);
 
+    // Shows the window and returns once it has been drawn on the display. Mapping and exposing a
+    // window take a round trip to the display, so a caller that blocks the thread straight after
+    // show() would leave it unmapped or blank. Meanwhile only the window system's own events are
+    // handled, never the user's.
+    void showDrawn();
+
     QLabel* Label4 = nullptr;
     QLabel* Label3 = nullptr;
     QLabel* Label1 = nullptr;
@@ -30,9 +36,13 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+signals:
+    void drawn();
+
 private:
     void Form_Click();
     QPixmap m_picture;
+    bool m_drawn = false;
     // A window with an owner counts for Qt as a secondary one, which would let the program end with
     // the main window while this one is still open; it is a window of its own and keeps it running.
     QEventLoopLocker m_keepsProgramRunning;

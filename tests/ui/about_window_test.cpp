@@ -1,8 +1,10 @@
-// The About window as the main window opens it: where it stands, whose window it is, and how long
-// it keeps the program running.
+// The About window as the main window opens it: where it stands, whose window it is, how long it
+// keeps the program running, and the initials panel's showing of it for the length of the thunder.
 
+#include "../platform/wave_bytes.h"
 #include "condition_wait.h"
 #include "form2.h"
+#include "panel3d.h"
 #include "window_fixture.h"
 
 #include <QAction>
@@ -17,6 +19,38 @@ using namespace vellum;
 using namespace vellum::testing;
 
 Q_DECLARE_METATYPE(Qt::Edges)
+
+namespace {
+
+// Watches every About window for what the display saw of it: whether it was drawn, and how many
+// sounds had been asked for when it was first drawn and when it was hidden.
+class AboutWindowWatch final : public QObject {
+public:
+    explicit AboutWindowWatch(const platform::RecordingSoundPlayer& sound) : m_sound(sound) {
+        qApp->installEventFilter(this);
+    }
+    ~AboutWindowWatch() override { qApp->removeEventFilter(this); }
+
+    int soundsWhenFirstDrawn = -1;
+    int soundsWhenHidden = -1;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (qobject_cast<Form2*>(watched) != nullptr) {
+            const int sounds = static_cast<int>(m_sound.requests.size());
+            if (event->type() == QEvent::Paint && soundsWhenFirstDrawn < 0)
+                soundsWhenFirstDrawn = sounds;
+            if (event->type() == QEvent::Hide)
+                soundsWhenHidden = sounds;
+        }
+        return false;
+    }
+
+private:
+    const platform::RecordingSoundPlayer& m_sound;
+};
+
+} // namespace
 
 class AboutWindowTest : public QObject {
     Q_OBJECT
@@ -91,6 +125,46 @@ private slots:
         QCOMPARE(QApplication::exec(), 0);
         QVERIFY(clickedWhileRunning);
         QVERIFY(waitUntil([&] { return about.isNull(); }));
+    }
+
+    void panelShowsDrawnWindowForTheThunder_data() {
+        QTest::addColumn<bool>("thunderFile");
+        QTest::addColumn<bool>("alreadyOpen");
+        QTest::newRow("silent thunder") << true << false;
+        QTest::newRow("no thunder file") << false << false;
+        QTest::newRow("About window already open") << true << true;
+    }
+
+    void panelShowsDrawnWindowForTheThunder() {
+        QFETCH(bool, thunderFile);
+        QFETCH(bool, alreadyOpen);
+        Window window;
+        if (thunderFile) {
+            // A fifth of a second of silence; the recording player returns at once, as a sound
+            // layer without a device does.
+            QVERIFY(platform::testing::writeFile(
+                window.applicationDir.filePath("thunder.wav"),
+                platform::testing::pcmWave(1, 8000, 8, QByteArray(1600, '\x80'))));
+        }
+        QPointer<Form2> opened;
+        if (alreadyOpen) {
+            window.form.about->trigger();
+            opened = window.shell.aboutWindow();
+            QVERIFY(waitUntil([&] { return opened->windowHandle()->isExposed(); }));
+        }
+        AboutWindowWatch watch(window.sound);
+
+        QTest::mouseClick(window.form.Panel2, Qt::LeftButton);
+
+        const std::size_t earlier = alreadyOpen ? 1 : 0;
+        QCOMPARE(window.sound.requests.size(), earlier + 1);
+        QCOMPARE(window.sound.requests.back().path, window.folder() + "/thunder.wav");
+        QVERIFY(window.sound.requests.back().mode == platform::SoundMode::Synchronous);
+        QCOMPARE(watch.soundsWhenFirstDrawn, static_cast<int>(earlier));
+        QCOMPARE(watch.soundsWhenHidden, static_cast<int>(earlier + 1));
+        QVERIFY(!window.shell.aboutWindow() || !window.shell.aboutWindow()->isVisible());
+        if (alreadyOpen)
+            QVERIFY(opened.isNull() || !opened->isVisible());
     }
 };
 
