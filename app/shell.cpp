@@ -13,11 +13,15 @@
 #include "program_folder.h"
 #include "single_instance.h"
 #include "sound.h"
+#include "wave_sound.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QPushButton>
+
+#include <chrono>
+#include <thread>
 
 namespace vellum {
 
@@ -161,7 +165,7 @@ Form2& Shell::loadAboutWindow() {
     // A closed About window deletes itself once the event loop comes round; until then it is only
     // hidden, and the next showing must not bring it back.
     if (!m_about || !m_about->isVisible())
-        m_about = new Form2();
+        m_about = new Form2(&m_form);
     return *m_about;
 }
 
@@ -172,11 +176,15 @@ void Shell::about_Click() {
 }
 
 void Shell::Panel2_Click() {
-    // The window shows for exactly as long as the thunder lasts; meanwhile no event is handled.
+    // The window shows for as long as the thunder lasts, also when it cannot be heard: without a
+    // sound device the synchronous sound returns at once. Meanwhile no event is handled.
     Form2& about = loadAboutWindow();
-    about.show();
-    about.repaint();
-    m_services.sound.play(thunderSound(), platform::SoundMode::Synchronous);
+    about.showDrawn();
+    const std::string thunder = thunderSound();
+    const auto thunderEnds = std::chrono::steady_clock::now() + platform::waveDuration(thunder);
+    m_services.sound.play(thunder, platform::SoundMode::Synchronous);
+    // A thunder that was heard has taken its length already; only what is left of it is waited for.
+    std::this_thread::sleep_until(thunderEnds);
     about.close();
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <numbers>
 #include <string_view>
 
@@ -109,6 +110,45 @@ std::optional<WaveSound> loadWaveFile(const std::string& path) {
     if (failed || tooLarge)
         return std::nullopt;
     return parseWave(bytes);
+}
+
+std::chrono::milliseconds waveDuration(const std::string& path) {
+    using std::chrono::milliseconds;
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!file || std::fseek(file.get(), 0, SEEK_END) != 0)
+        return milliseconds{0};
+    const long fileSize = std::ftell(file.get());
+    std::uint8_t riffHeader[12];
+    if (fileSize < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0 ||
+        std::fread(riffHeader, 1, sizeof riffHeader, file.get()) != sizeof riffHeader ||
+        !hasTag(riffHeader, 0, "RIFF") || !hasTag(riffHeader, 8, "WAVE"))
+        return milliseconds{0};
+
+    std::uint32_t byteRate = 0;
+    std::uint8_t chunkHeader[8];
+    while (std::fread(chunkHeader, 1, sizeof chunkHeader, file.get()) == sizeof chunkHeader) {
+        const std::uint32_t declaredSize = readUint32(chunkHeader, 4);
+        long skip = static_cast<long>(declaredSize) + static_cast<long>(declaredSize & 1u);
+        if (hasTag(chunkHeader, 0, "fmt ")) {
+            std::uint8_t format[16];
+            if (declaredSize < sizeof format ||
+                std::fread(format, 1, sizeof format, file.get()) != sizeof format)
+                return milliseconds{0};
+            byteRate = readUint32(format, 8);
+            skip -= static_cast<long>(sizeof format);
+        } else if (hasTag(chunkHeader, 0, "data")) {
+            if (byteRate == 0)
+                return milliseconds{0};
+            // A recording stopped early claims more than it holds; only what is there is played.
+            const long held = fileSize - std::ftell(file.get());
+            const auto bytes =
+                std::min<std::uint64_t>(declaredSize, static_cast<std::uint64_t>(std::max(held, 0L)));
+            return milliseconds{static_cast<milliseconds::rep>(bytes * 1000u / byteRate)};
+        }
+        if (std::fseek(file.get(), skip, SEEK_CUR) != 0)
+            return milliseconds{0};
+    }
+    return milliseconds{0};
 }
 
 WaveSound bellSound() {

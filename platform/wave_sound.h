@@ -3,6 +3,7 @@
 // Decoded sound data from a RIFF WAVE file: interleaved PCM samples as stored in the file,
 // unsigned 8-bit or signed 16-bit little-endian, one or two channels.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -30,6 +31,12 @@ std::optional<WaveSound> parseWave(std::span<const std::uint8_t> bytes);
 
 // Reads and parses a WAVE file; nothing when it is missing, unreadable, too large or not decodable.
 std::optional<WaveSound> loadWaveFile(const std::string& path);
+
+// How long a WAVE file lasts when played: the bytes of its data chunk that the file holds, over the
+// byte rate its format chunk declares. Only the headers are read, so it answers for any encoding and
+// for files too large to load. Zero when the file is missing or unreadable, when its format chunk
+// is missing, short or declares no byte rate, or when it has no data chunk.
+std::chrono::milliseconds waveDuration(const std::string& path);
 
 // The default sound: a short 880 Hz bell tone with a soft start and a fading end.
 WaveSound bellSound();

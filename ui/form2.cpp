@@ -2,13 +2,42 @@
 
 #include "artwork.h"
 
+#include <QEventLoop>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
 
 namespace vellum {
 
 namespace {
+
+// A display that never exposes the window (a window manager holding it back) must not hold the
+// program up for longer than this.
+constexpr std::chrono::milliseconds longestWaitForDisplay{1000};
+
+// Centred over the owner's frame, then moved back inside the screen's free area where it would reach
+// beyond it: without a title bar, a window partly off screen could never be dragged into view.
+QPoint centredOver(const QWidget& owner, QSize size) {
+    const QRect ownerFrame = owner.frameGeometry();
+    QPoint topLeft(ownerFrame.x() + (ownerFrame.width() - size.width()) / 2,
+                   ownerFrame.y() + (ownerFrame.height() - size.height()) / 2);
+    const QScreen* screen = QGuiApplication::screenAt(ownerFrame.center());
+    if (screen == nullptr)
+        screen = owner.screen();
+    if (screen == nullptr)
+        return topLeft;
+    const QRect available = screen->availableGeometry();
+    // Right and bottom edges first, so that the top-left corner stays on a screen too small for it.
+    topLeft.setX(std::max(std::min(topLeft.x(), available.right() + 1 - size.width()), available.left()));
+    topLeft.setY(std::max(std::min(topLeft.y(), available.bottom() + 1 - size.height()), available.top()));
+    return topLeft;
+}
 
 QLabel* transparentLabel(QWidget* parent, const char* name, const QString& text, QColor colour,
                          QRect geometry) {
@@ -26,8 +55,10 @@ QLabel* transparentLabel(QWidget* parent, const char* name, const QString& text,
 
 } // namespace
 
-Form2::Form2(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), m_picture(aboutPicture()) {
+// A dialog for the window manager, so that it is told the owner (a plain window's owner is not
+// passed on to X11) and keeps the About window above it.
+Form2::Form2(QWidget* owner)
+    : QWidget(owner, Qt::Dialog | Qt::FramelessWindowHint), m_picture(aboutPicture()) {
     setObjectName("Form2");
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowIcon(aboutIcon());
@@ -50,6 +81,21 @@ Form2::Form2(QWidget* parent)
     for (QWidget* closer : {static_cast<QWidget*>(Image1), static_cast<QWidget*>(Label1),
                             static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label4)})
         closer->installEventFilter(this);
+
+    if (owner != nullptr)
+        move(centredOver(*owner, size()));
+}
+
+void Form2::showDrawn() {
+    show();
+    if (m_drawn) {
+        repaint();
+        return;
+    }
+    QEventLoop untilDrawn;
+    connect(this, &Form2::drawn, &untilDrawn, &QEventLoop::quit);
+    QTimer::singleShot(longestWaitForDisplay, &untilDrawn, &QEventLoop::quit);
+    untilDrawn.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 void Form2::paintEvent(QPaintEvent*) {
@@ -59,6 +105,9 @@ void Form2::paintEvent(QPaintEvent*) {
     painter.setPen(palette().color(QPalette::Dark));
     for (int ring = 0; ring < frameWidth; ++ring)
         painter.drawRect(rect().adjusted(ring, ring, -ring - 1, -ring - 1));
+    painter.end();
+    m_drawn = true;
+    emit drawn();
 }
 
 void Form2::mouseReleaseEvent(QMouseEvent* event) {

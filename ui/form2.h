@@ -4,6 +4,7 @@
 // program's name and version on it. A click on the window, its icon, its title or its version
 // closes it; the line at the bottom takes clicks without closing it. It deletes itself on closing.
 
+#include <QEventLoopLocker>
 #include <QWidget>
 
 class QLabel;
@@ -13,7 +14,14 @@ namespace vellum {
 class Form2 final : public QWidget {
     Q_OBJECT
 public:
-    explicit Form2(QWidget* parent = nullptr);
+    // Given an owner, the window stands centred over it and the window manager keeps it with it.
+    explicit Form2(QWidget* owner = nullptr);
+
+    // Shows the window and returns once it has been drawn on the display. Mapping and exposing a
+    // window take a round trip to the display, so a caller that blocks the thread straight after
+    // show() would leave it unmapped or blank. Meanwhile only the window system's own events are
+    // handled, never the user's.
+    void showDrawn();
 
     QLabel* Label4 = nullptr;
     QLabel* Label3 = nullptr;
@@ -28,9 +36,16 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+signals:
+    void drawn();
+
 private:
     void Form_Click();
     QPixmap m_picture;
+    bool m_drawn = false;
+    // A window with an owner counts for Qt as a secondary one, which would let the program end with
+    // the main window while this one is still open; it is a window of its own and keeps it running.
+    QEventLoopLocker m_keepsProgramRunning;
 };
 
 } // namespace vellum

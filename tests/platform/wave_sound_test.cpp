@@ -165,6 +165,51 @@ private slots:
         QVERIFY(!loadWaveFile(temporary.path().toStdString()).has_value());
     }
 
+    void durationFromHeaders_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("milliseconds");
+        QTest::newRow("16-bit stereo, one second") << pcmWave(2, 44100, 16, QByteArray(176400, 'x')) << 1000;
+        QTest::newRow("8-bit mono, half a second") << pcmWave(1, 8000, 8, QByteArray(4000, 'x')) << 500;
+        QTest::newRow("other chunks first, odd size")
+            << riff(chunk("LIST", "INFOx") + formatChunk(1, 1, 8000, 16) + chunk("fact", "1234") +
+                    chunk("data", QByteArray(4000, 'x')))
+            << 250;
+        // A byte rate is all it takes: encodings the player cannot decode still last their length.
+        QTest::newRow("floating-point samples")
+            << riff(formatChunk(3, 1, 8000, 32) + chunk("data", QByteArray(16000, 'x'))) << 500;
+        QTest::newRow("data size beyond end of file")
+            << riff(formatChunk(1, 1, 8000, 8) + chunk("data", QByteArray(800, 'x'), 0xFFFFFFFFu)) << 100;
+        QTest::newRow("empty data") << riff(formatChunk(1, 1, 8000, 8) + chunk("data", {})) << 0;
+        QTest::newRow("no data chunk") << riff(formatChunk(1, 1, 8000, 8)) << 0;
+        QTest::newRow("data before format")
+            << riff(chunk("data", QByteArray(800, 'x')) + formatChunk(1, 1, 8000, 8)) << 0;
+        QTest::newRow("zero byte rate") << pcmWave(1, 0, 16, QByteArray(800, 'x')) << 0;
+        QTest::newRow("format chunk too short") << riff(chunk("fmt ", "short") + chunk("data", ramp(8))) << 0;
+        QTest::newRow("huge chunk before data")
+            << riff(chunk("LIST", "abcd", 0xFFFFFFFFu) + formatChunk(1, 1, 8000, 8) + chunk("data", ramp(8)))
+            << 0;
+        QTest::newRow("header cut off") << pcmWave(1, 8000, 8, QByteArray(800, 'x')).left(30) << 0;
+        QTest::newRow("not WAVE") << QByteArray("RIFF\x04\0\0\0AVI ", 12) << 0;
+        QTest::newRow("empty file") << QByteArray() << 0;
+    }
+
+    void durationFromHeaders() {
+        QFETCH(QByteArray, file);
+        QFETCH(int, milliseconds);
+        QTemporaryDir temporary;
+        QVERIFY(temporary.isValid());
+        const QString path = temporary.filePath("sound.wav");
+        QVERIFY(writeFile(path, file));
+        QCOMPARE(waveDuration(path.toStdString()).count(), milliseconds);
+    }
+
+    void missingOrUnreadableFileLastsNothing() {
+        QTemporaryDir temporary;
+        QVERIFY(temporary.isValid());
+        QCOMPARE(waveDuration(temporary.filePath("missing.wav").toStdString()).count(), 0);
+        QCOMPARE(waveDuration(temporary.path().toStdString()).count(), 0);
+    }
+
     void bellIsAShortToneThatFadesOut() {
         const WaveSound bell = bellSound();
         QCOMPARE(int{bell.channels}, 1);
