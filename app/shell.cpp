@@ -20,6 +20,7 @@
 #include <QCoreApplication>
 #include <QPushButton>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -181,7 +182,11 @@ void Shell::Panel2_Click() {
     Form2& about = loadAboutWindow();
     about.showDrawn();
     const std::string thunder = thunderSound();
-    const auto thunderEnds = std::chrono::steady_clock::now() + platform::waveDuration(thunder);
+    // No event is handled while the window shows, so a damaged sound file's header must not be
+    // able to freeze the program: the thunder shipped lasts under three seconds.
+    constexpr std::chrono::milliseconds longestShowing{10000};
+    const auto thunderEnds =
+        std::chrono::steady_clock::now() + std::min(platform::waveDuration(thunder), longestShowing);
     m_services.sound.play(thunder, platform::SoundMode::Synchronous);
     // A thunder that was heard has taken its length already; only what is left of it is waited for.
     std::this_thread::sleep_until(thunderEnds);
