@@ -12,7 +12,10 @@ written to a stream that cannot seek, so data descriptors follow the data), an a
 local extra fields are padded with zero bytes so that data starts 4-aligned, a jar and an ODF-like
 layout. A creator that is missing is skipped and named on standard error. Each archive is checked
 once with unzip -t, Python's zipfile or 7zz t; the manifest lists its creator, options and check.
-Encrypted archives use the password "vellum" and the peers are given it when judging.
+Encrypted archives use the password "vellum" and the peers are given it when judging. The bytes are
+the same on every run except what a tool takes from the clock or the file system and no option
+fixes: the change time bsdtar stores, the access time of folders zip stores, the time of an entry
+streamed from standard input, and the salts of encryption.
 
 Judging prints, per creator, how many archives each tool calls good and bad; every archive is good,
 so every "bad" is a false alarm.
