@@ -45,7 +45,7 @@ constexpr std::array<FaultDescription, ZipFaultKindCount> Descriptions{{
     {ZipFaultKind::LocalHeaderMethodMismatch, 107, 410,
      "The local header's compression method differs from the central header's."},
     {ZipFaultKind::LocalHeaderFlagsMismatch, 107, 410,
-     "The local header's encryption or descriptor flag differs from the central header's."},
+     "The local header's encryption or descriptor flags differ from the central header's."},
     {ZipFaultKind::LocalHeaderCrcMismatch, 107, 410,
      "The local header's CRC-32 differs from the central header's."},
     {ZipFaultKind::LocalHeaderSizeMismatch, 107, 410,
@@ -72,6 +72,18 @@ constexpr std::array<FaultDescription, ZipFaultKindCount> Descriptions{{
      "The archive is one part of a split set; its entries cannot be tested."},
     {ZipFaultKind::EntryEncrypted, 0, 10, "The entry is encrypted and cannot be tested."},
     {ZipFaultKind::MethodUnsupported, 0, 10, "The entry's compression method has no decoder here."},
+    {ZipFaultKind::EncryptionFlagsInconsistent, 106, 410,
+     "The entry's encryption flags contradict each other or its method."},
+    {ZipFaultKind::EncryptedSizeImpossible, 106, 410,
+     "The encrypted entry's compressed size cannot hold its encryption header and data."},
+    {ZipFaultKind::AesFieldMissing, 106, 410,
+     "The AES-encrypted entry's AES extra field is missing or damaged."},
+    {ZipFaultKind::LocalTimeDiffers, 140, 0,
+     "The local header's modification time differs from the central header's."},
+    {ZipFaultKind::LocalVersionNeededDiffers, 140, 0,
+     "The local header's version needed to extract differs from the central header's."},
+    {ZipFaultKind::LocalExtraFieldDiffers, 140, 0,
+     "An extra field in the local header differs from its copy in the central header."},
 }};
 
 constexpr bool descriptionsInOrder() {
@@ -93,8 +105,10 @@ std::string_view zipFaultMessage(ZipFaultKind kind) {
     return describe(kind).message;
 }
 
+// A note leaves the structure sound (probe 0 or 140) and the data unjudged, so the verdict stays good.
 bool zipFaultIsNote(ZipFaultKind kind) {
-    return kind >= ZipFaultKind::DataBeforeArchive;
+    const std::int16_t probe = describe(kind).probeCode;
+    return probe == 0 || probe == 140;
 }
 
 bool zipFaultIsDataFault(ZipFaultKind kind) {

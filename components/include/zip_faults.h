@@ -10,6 +10,7 @@
 //   101 cannot open, 102 cannot read, 103 no end record, 105 zip64 records, 104 end record,
 //   106 central directory, 111 extra fields, 108 entry spans, 107 local headers,
 //   109 data descriptors, 112 implausible ratio, 113 filtered entry data, 140 notes, 0.
+// Encryption that an entry's own header contradicts counts as central directory damage (106).
 // For verify: 410 structure or reading, 200 damaged stream, 110 data mismatch, 10 unverifiable
 // entries, 0.
 
@@ -63,9 +64,17 @@ enum class ZipFaultKind : std::uint8_t {
     SplitArchive,
     EntryEncrypted,
     MethodUnsupported,
+    // Encryption that the sizes and fields contradict, and header copies that disagree where no
+    // reader needs the second copy (notes).
+    EncryptionFlagsInconsistent,
+    EncryptedSizeImpossible,
+    AesFieldMissing,
+    LocalTimeDiffers,
+    LocalVersionNeededDiffers,
+    LocalExtraFieldDiffers,
 };
 
-inline constexpr int ZipFaultKindCount = static_cast<int>(ZipFaultKind::MethodUnsupported) + 1;
+inline constexpr int ZipFaultKindCount = static_cast<int>(ZipFaultKind::LocalExtraFieldDiffers) + 1;
 
 struct ZipFault {
     ZipFaultKind kind = ZipFaultKind::CannotRead;

@@ -24,15 +24,43 @@ std::string_view asText(std::span<const std::uint8_t> bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
+// What an encrypted entry's header must agree with, checked without the password: encryption adds
+// a known number of bytes to the data, so a stored entry's sizes differ by exactly that many and
+// any entry holds at least that many. A plain entry whose encryption flag was set by damage fails
+// here as well. Strong encryption's headers vary in length and are left alone.
+std::optional<ZipFaultKind> encryptionFault(const ZipEntryRecord& entry, const ExtraFieldScan& scan) {
+    const bool encrypted = (entry.flags & FlagEncrypted) != 0;
+    const bool strong = (entry.flags & FlagStrongEncryption) != 0;
+    if ((strong && !encrypted) || (entry.method == MethodAes && !encrypted))
+        return ZipFaultKind::EncryptionFlagsInconsistent;
+    if (!encrypted || strong)
+        return std::nullopt;
+    std::uint64_t added = TraditionalEncryptionHeaderSize;
+    std::uint16_t method = entry.method;
+    if (entry.method == MethodAes) {
+        const std::optional<AesParameters> aes = scan.hasAes ? readAesParameters(scan.aesData) : std::nullopt;
+        if (!aes)
+            return ZipFaultKind::AesFieldMissing;
+        added = aes->saltSize + AesVerifierSize + AesAuthenticationCodeSize;
+        method = aes->method;
+    }
+    if (entry.compressedSize < added)
+        return ZipFaultKind::EncryptedSizeImpossible;
+    if (method == MethodStored && entry.compressedSize - added != entry.uncompressedSize)
+        return ZipFaultKind::EncryptedSizeImpossible;
+    return std::nullopt;
+}
+
 // Parses the header at the start of bytes (which holds the whole header) into entry. Logs the
 // entry's own faults; the header's placement was checked by the caller.
 void parseHeader(std::span<const std::uint8_t> bytes, std::int64_t index, std::uint64_t offset, FaultLog& log,
                  const ZipArchiveLayout& layout, std::string_view fileFilter, ZipEntryRecord& entry) {
     LittleEndianReader reader(bytes);
-    reader.skip(8); // signature, versions
+    reader.skip(6); // signature, version made by
+    entry.versionNeeded = reader.u16();
     entry.flags = reader.u16();
     entry.method = reader.u16();
-    reader.skip(4); // time, date
+    entry.dosDateTime = reader.u32();
     entry.crc = reader.u32();
     const std::uint32_t compressed32 = reader.u32();
     const std::uint32_t uncompressed32 = reader.u32();
@@ -53,11 +81,12 @@ void parseHeader(std::span<const std::uint8_t> bytes, std::int64_t index, std::u
     entry.uncompressedSize = uncompressed32;
     std::uint64_t localOffset = localOffset32;
 
-    const ExtraFieldScan scan = scanExtraFields(extra);
+    const ExtraFieldScan scan = scanExtraFields(extra, ExtraFieldArea::Central);
     if (!scan.tiles) {
         log.add(ZipFaultKind::ExtraFieldsDamaged, index, offset);
         entry.damaged = true;
     }
+    entry.copiedFieldsDigest = copiedFieldsDigest(extra);
     Zip64Needs needs;
     needs.uncompressedSize = uncompressed32 == Saturated32;
     needs.compressedSize = compressed32 == Saturated32;
@@ -89,6 +118,10 @@ void parseHeader(std::span<const std::uint8_t> bytes, std::int64_t index, std::u
     }
     if (implausibleRatio(entry.method, entry.compressedSize, entry.uncompressedSize)) {
         log.add(ZipFaultKind::ImplausibleRatio, index, offset);
+        entry.damaged = true;
+    }
+    if (const std::optional<ZipFaultKind> fault = encryptionFault(entry, scan)) {
+        log.add(*fault, index, offset);
         entry.damaged = true;
     }
 }

@@ -2,7 +2,8 @@
 
 // Reads the central directory header by header into compact entry records, checking that every
 // header lies inside the directory, that its extra fields tile, that zip64 values are present
-// where fields are saturated, and that the headers fill the directory and match the entry count.
+// where fields are saturated, that an encrypted entry's sizes leave room for its encryption, and
+// that the headers fill the directory and match the entry count.
 
 #include "byte_window.h"
 #include "fault_log.h"

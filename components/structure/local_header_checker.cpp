@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
+#include <vector>
 
 namespace vellum {
 
@@ -23,8 +25,10 @@ struct LocalSizes {
     bool zip64 = false;
 };
 
-// The local header's sizes. A zip64 field there must hold both sizes (APPNOTE 4.5.3), but a field
-// holding only the saturated one is read too, as some writers produce it.
+// The local header's sizes: each 32-bit field, or where it is saturated the zip64 field's value. A
+// zip64 field there must hold both sizes (APPNOTE 4.5.3), but a field holding only the saturated
+// one is read too, as some writers produce it. A 32-bit size that is not saturated is the one
+// readers use, so it is the one compared, whatever the zip64 field holds.
 LocalSizes localSizes(std::uint32_t compressed32, std::uint32_t uncompressed32, const ExtraFieldScan& scan) {
     LocalSizes sizes{compressed32, uncompressed32, false};
     if (!scan.hasZip64 || (compressed32 != Saturated32 && uncompressed32 != Saturated32))
@@ -34,12 +38,28 @@ LocalSizes localSizes(std::uint32_t compressed32, std::uint32_t uncompressed32, 
     needs.compressedSize = compressed32 == Saturated32 || scan.zip64Data.size() >= 16;
     if (const std::optional<Zip64Values> values = readZip64Values(scan.zip64Data, needs)) {
         sizes.zip64 = true;
-        if (needs.uncompressedSize)
+        if (uncompressed32 == Saturated32)
             sizes.uncompressed = values->uncompressedSize;
-        if (needs.compressedSize)
+        if (compressed32 == Saturated32)
             sizes.compressed = values->compressedSize;
     }
     return sizes;
+}
+
+// Flags that change how an entry is found or decoded: the two headers must agree on them.
+constexpr std::uint16_t SharedFlags = FlagEncrypted | FlagDataDescriptor | FlagStrongEncryption;
+
+// With a data descriptor the local header is written before the values are known: a local value
+// is then either left zero or already the final one.
+bool deferredValueFits(std::uint64_t local, std::uint64_t central) {
+    return local == 0 || local == central;
+}
+
+// Whether the local CRC fits the central one when the data descriptor carries the real value.
+// Writers that stream an encrypted entry put the modification time in the CRC's high half, as
+// the encryption header's check byte then comes from the time.
+bool deferredCrcFits(std::uint32_t local, std::uint32_t central, std::uint32_t dosDateTime, bool encrypted) {
+    return deferredValueFits(local, central) || (encrypted && local == (dosDateTime & 0xFFFFu) << 16);
 }
 
 // One of the four data descriptor layouts: with or without its signature, 4- or 8-byte sizes.
@@ -90,6 +110,56 @@ bool checkDescriptor(ByteWindow& window, FaultLog& log, std::int64_t index, std:
     return false;
 }
 
+// The fields of a local header that repeat the central header's without any reader needing them.
+struct LocalCopies {
+    std::uint16_t versionNeeded = 0;
+    std::uint32_t dosDateTime = 0;
+    std::span<const std::uint8_t> extra;
+};
+
+// The central header's extra area, read again: only the digest of its copied fields was kept.
+std::optional<std::vector<std::uint8_t>> centralExtraArea(ByteWindow& window, const ZipEntryRecord& entry) {
+    std::array<std::uint8_t, CentralHeaderSize> fixed{};
+    if (!window.copy(entry.centralHeaderOffset, fixed))
+        return std::nullopt;
+    LittleEndianReader reader(fixed);
+    reader.skip(28);
+    const std::uint16_t nameLength = reader.u16();
+    std::vector<std::uint8_t> extra(reader.u16());
+    if (!window.copy(entry.centralHeaderOffset + CentralHeaderSize + nameLength, extra))
+        return std::nullopt;
+    return extra;
+}
+
+// Disagreeing copies change nothing a reader extracts, so they are notes, not damage. A writer
+// that fills the copies differently does so for every entry, so each kind is noted once, at the
+// first entry it is seen in. False only when the file could not be read.
+bool noteCopiesThatDiffer(ByteWindow& window, FaultLog& log, std::int64_t index, std::uint64_t offset,
+                          const ZipEntryRecord& entry, const LocalCopies& local) {
+    const auto noteOnce = [&](ZipFaultKind kind) {
+        if (!log.has(kind))
+            log.add(kind, index, offset);
+    };
+    if (local.versionNeeded != entry.versionNeeded)
+        noteOnce(ZipFaultKind::LocalVersionNeededDiffers);
+    if (local.dosDateTime != entry.dosDateTime)
+        noteOnce(ZipFaultKind::LocalTimeDiffers);
+    // Equal digests mean equal copies. Different ones may come from a field that only one header
+    // carries (7-Zip keeps NTFS times in the central header alone), so the central area is read
+    // again to compare the fields both carry.
+    if (log.has(ZipFaultKind::LocalExtraFieldDiffers) || !hasCopiedFields(local.extra) ||
+        copiedFieldsDigest(local.extra) == entry.copiedFieldsDigest)
+        return true;
+    const std::optional<std::vector<std::uint8_t>> central = centralExtraArea(window, entry);
+    if (!central) {
+        log.addArchiveFault(ZipFaultKind::CannotRead, entry.centralHeaderOffset);
+        return false;
+    }
+    if (copiedFieldsDiffer(local.extra, *central))
+        noteOnce(ZipFaultKind::LocalExtraFieldDiffers);
+    return true;
+}
+
 // Checks one entry; false only when the file could not be read.
 bool checkEntry(ByteWindow& window, FaultLog& log, const ZipArchiveLayout& layout, std::int64_t index,
                 ZipEntryRecord& entry) {
@@ -113,10 +183,10 @@ bool checkEntry(ByteWindow& window, FaultLog& log, const ZipArchiveLayout& layou
         fail(ZipFaultKind::LocalHeaderMissing, offset);
         return true;
     }
-    reader.skip(2); // version needed
+    const std::uint16_t versionNeeded = reader.u16();
     const std::uint16_t flags = reader.u16();
     const std::uint16_t method = reader.u16();
-    reader.skip(4); // time, date
+    const std::uint32_t dosDateTime = reader.u32();
     const std::uint32_t crc = reader.u32();
     const std::uint32_t compressed32 = reader.u32();
     const std::uint32_t uncompressed32 = reader.u32();
@@ -134,13 +204,14 @@ bool checkEntry(ByteWindow& window, FaultLog& log, const ZipArchiveLayout& layou
     }
     LittleEndianReader variable(whole->subspan(LocalHeaderSize));
     const std::span<const std::uint8_t> name = variable.take(nameLength);
-    const ExtraFieldScan scan = scanExtraFields(variable.take(extraLength));
+    const std::span<const std::uint8_t> extra = variable.take(extraLength);
+    const ExtraFieldScan scan = scanExtraFields(extra, ExtraFieldArea::Local);
 
     if (nameLength != entry.nameLength || zipNameHash(name) != entry.nameHash)
         fail(ZipFaultKind::LocalHeaderNameMismatch, offset);
     if (method != entry.method)
         fail(ZipFaultKind::LocalHeaderMethodMismatch, offset);
-    if ((flags ^ entry.flags) & FlagEncrypted)
+    if ((flags ^ entry.flags) & SharedFlags)
         fail(ZipFaultKind::LocalHeaderFlagsMismatch, offset);
     if (!scan.tiles)
         fail(ZipFaultKind::ExtraFieldsDamaged, offset);
@@ -151,7 +222,16 @@ bool checkEntry(ByteWindow& window, FaultLog& log, const ZipArchiveLayout& layou
             fail(ZipFaultKind::LocalHeaderCrcMismatch, offset);
         if (sizes.compressed != entry.compressedSize || sizes.uncompressed != entry.uncompressedSize)
             fail(ZipFaultKind::LocalHeaderSizeMismatch, offset);
+    } else {
+        if (!deferredCrcFits(crc, entry.crc, dosDateTime, (flags & FlagEncrypted) != 0))
+            fail(ZipFaultKind::LocalHeaderCrcMismatch, offset);
+        if (!deferredValueFits(sizes.compressed, entry.compressedSize) ||
+            !deferredValueFits(sizes.uncompressed, entry.uncompressedSize))
+            fail(ZipFaultKind::LocalHeaderSizeMismatch, offset);
     }
+    if (!noteCopiesThatDiffer(window, log, index, offset, entry,
+                              LocalCopies{versionNeeded, dosDateTime, extra}))
+        return false;
 
     const std::uint64_t dataOffset = offset + headerLength;
     if (entry.compressedSize > limit - dataOffset) {

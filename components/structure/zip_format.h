@@ -17,6 +17,7 @@ inline constexpr std::uint32_t Zip64LocatorSignature = 0x07064b50;
 inline constexpr std::uint32_t DataDescriptorSignature = 0x08074b50;
 
 inline constexpr std::uint16_t Zip64ExtraId = 0x0001;
+inline constexpr std::uint16_t AesExtraId = 0x9901;
 
 inline constexpr std::size_t LocalHeaderSize = 30;
 inline constexpr std::size_t CentralHeaderSize = 46;
@@ -32,9 +33,18 @@ inline constexpr std::uint32_t Saturated32 = 0xFFFFFFFF;
 
 inline constexpr std::uint16_t FlagEncrypted = 0x0001;
 inline constexpr std::uint16_t FlagDataDescriptor = 0x0008;
+inline constexpr std::uint16_t FlagStrongEncryption = 0x0040;
 
 inline constexpr std::uint16_t MethodStored = 0;
 inline constexpr std::uint16_t MethodDeflated = 8;
+inline constexpr std::uint16_t MethodAes = 99;
+
+// Traditional encryption puts a 12-byte header before the data.
+inline constexpr std::uint64_t TraditionalEncryptionHeaderSize = 12;
+// AES encryption puts a salt (its length set by the key strength) and a 2-byte password verifier
+// before the data, and a 10-byte authentication code after it.
+inline constexpr std::uint64_t AesVerifierSize = 2;
+inline constexpr std::uint64_t AesAuthenticationCodeSize = 10;
 
 // The methods the zip format's published note defines (0 to 20 without its reserved numbers, and
 // 93 to 99), whether or not this component can decode them.
@@ -57,7 +67,8 @@ namespace vellum {
 // its variable-length fields, so that memory stays small however many entries there are (64 bytes
 // an entry, less than the 46 bytes and more its central header takes in the file, so memory is
 // bounded by the file's real size). The name is kept as a hash for comparison with the local
-// header; names, comments and times are reread from the central header when they are shown.
+// header, and the extra fields that both headers carry as a digest; names, comments and times are
+// reread from the central header when they are shown.
 struct ZipEntryRecord {
     std::uint64_t centralHeaderOffset = 0; // in the file
     std::uint64_t localHeaderOffset = 0;   // in the file, with any prepended data allowed for
@@ -70,16 +81,22 @@ struct ZipEntryRecord {
     std::uint16_t flags = 0;
     std::uint16_t nameLength = 0;
     std::uint8_t descriptorLength = 0; // bytes of data descriptor after the data
-    bool zip64 = false;                // the central header carried zip64 sizes
-    bool matchesFilter = false;        // selected by the operation's file filter
-    bool unlocatable = false;          // its offsets are unknown: the local header cannot be checked
-    bool damaged = false;              // a structural fault of its own: not decompressed
-    bool spanKnown = false;            // dataDelta and descriptorLength are valid
+    bool zip64 : 1 = false;            // the central header carried zip64 sizes
+    bool matchesFilter : 1 = false;    // selected by the operation's file filter
+    bool unlocatable : 1 = false;      // its offsets are unknown: the local header cannot be checked
+    bool damaged : 1 = false;          // a structural fault of its own: not decompressed
+    bool spanKnown : 1 = false;        // dataDelta and descriptorLength are valid
+    // Copies the local header repeats, kept only to tell when the two disagree.
+    std::uint32_t dosDateTime = 0; // date in the high half, time in the low
+    std::uint16_t versionNeeded = 0;
+    std::uint16_t copiedFieldsDigest = 0; // see copiedFieldsDigest() in extra_fields.h
 
     std::uint64_t dataOffset() const { return localHeaderOffset + dataDelta; }
     std::uint64_t spanEnd() const { return dataOffset() + compressedSize + descriptorLength; }
     bool encrypted() const { return (flags & zipformat::FlagEncrypted) != 0; }
 };
+
+static_assert(sizeof(ZipEntryRecord) <= 64, "entry records must stay small: directories can hold millions");
 
 // Where the parts of an archive lie in the file, once the end records have been read.
 struct ZipArchiveLayout {

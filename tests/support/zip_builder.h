@@ -90,8 +90,11 @@ void flipBit(std::string& bytes, std::uint64_t offset, int bit = 0);
 
 // Offsets of the fields inside each record, counted from the record's signature.
 namespace LocalHeaderField {
+inline constexpr std::uint64_t VersionNeeded = 4;
 inline constexpr std::uint64_t Flags = 6;
 inline constexpr std::uint64_t Method = 8;
+inline constexpr std::uint64_t Time = 10;
+inline constexpr std::uint64_t Date = 12;
 inline constexpr std::uint64_t Crc = 14;
 inline constexpr std::uint64_t CompressedSize = 18;
 inline constexpr std::uint64_t UncompressedSize = 22;
