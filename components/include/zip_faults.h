@@ -63,9 +63,14 @@ enum class ZipFaultKind : std::uint8_t {
     SplitArchive,
     EntryEncrypted,
     MethodUnsupported,
+    // Disk numbers and split sets.
+    SplitPartMissing, // offset: the number of the missing part (1 for NAME.z01)
+    EndRecordDisksDisagree,
+    DirectorySizeTooSmall,
+    EntryDiskWrong,
 };
 
-inline constexpr int ZipFaultKindCount = static_cast<int>(ZipFaultKind::MethodUnsupported) + 1;
+inline constexpr int ZipFaultKindCount = static_cast<int>(ZipFaultKind::EntryDiskWrong) + 1;
 
 struct ZipFault {
     ZipFaultKind kind = ZipFaultKind::CannotRead;
