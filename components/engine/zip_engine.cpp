@@ -24,9 +24,9 @@ constexpr std::size_t OutputSize = 256 * 1024;
 
 static_assert(WindowSize >= MaximumCentralHeaderSize && WindowSize >= EndRecordSize + MaximumCommentLength);
 
-// A set whose end record names more disks than its folder holds parts, by far, is most likely a
-// single archive with a damaged disk number: this many missing parts are named, the rest only
-// counted as missing by the verdict.
+// A set whose end record names far more disks than its folder holds parts is most likely a single
+// archive with a damaged disk number: the first this many missing parts are named, and the look
+// for the others ends there, as the archive is bad whatever they are.
 constexpr std::uint32_t MaximumMissingPartsTold = 100;
 
 const bool NeverAborted = false;
