@@ -68,8 +68,7 @@ constexpr std::array<FaultDescription, ZipFaultKindCount> Descriptions{{
     {ZipFaultKind::DataBeforeArchive, 140, 0,
      "The file has data before the archive (a self-extractor stub)."},
     {ZipFaultKind::BytesAfterEndRecord, 140, 0, "The file has bytes after the end record."},
-    {ZipFaultKind::SplitArchive, 0, 10,
-     "The archive is one part of a split set; its entries cannot be tested."},
+    {ZipFaultKind::SplitArchive, 0, 0, "The archive is split into parts, which were tested as one archive."},
     {ZipFaultKind::EntryEncrypted, 0, 10, "The entry is encrypted and cannot be tested."},
     {ZipFaultKind::MethodUnsupported, 0, 10, "The entry's compression method has no decoder here."},
     {ZipFaultKind::EncryptionFlagsInconsistent, 106, 410,
@@ -84,6 +83,13 @@ constexpr std::array<FaultDescription, ZipFaultKindCount> Descriptions{{
      "The local header's version needed to extract differs from the central header's."},
     {ZipFaultKind::LocalExtraFieldDiffers, 140, 0,
      "An extra field in the local header differs from its copy in the central header."},
+    {ZipFaultKind::SplitPartMissing, 101, 410, "A part of the split archive is missing or cannot be opened."},
+    {ZipFaultKind::EndRecordDisksDisagree, 104, 410,
+     "The disk numbers and per-disk entry count in the end records contradict each other."},
+    {ZipFaultKind::DirectorySizeTooSmall, 104, 410,
+     "The central directory size in the end record is too small for the entries it declares."},
+    {ZipFaultKind::EntryDiskWrong, 106, 410,
+     "The entry's starting disk number names no part of the archive."},
 }};
 
 constexpr bool descriptionsInOrder() {

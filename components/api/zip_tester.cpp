@@ -174,11 +174,14 @@ std::int16_t ZipTester::runOperation(Operation operation, std::span<const std::u
             MemoryByteSource source(memory);
             return m_engine->run(kind, source, settings, m_faults);
         }
+        const std::string& path = archivePath.empty() ? archiveName : archivePath;
         FileByteSource source;
-        if (!source.open(archivePath.empty() ? archiveName : archivePath)) {
+        if (!source.open(path)) {
             m_faults.push_back(ZipFault{ZipFaultKind::CannotOpen, -1, 0});
             return probe ? ZipResult::CannotOpen : ZipResult::StructureDamaged;
         }
+        SplitPartFiles parts(path);
+        settings.splitParts = &parts;
         return m_engine->run(kind, source, settings, m_faults);
     } catch (...) {
         // Out of memory, or an exception from a callback: the archive could not be tested.

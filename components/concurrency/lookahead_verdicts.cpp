@@ -80,6 +80,8 @@ std::shared_ptr<PrecomputedVerdict> testAhead(ZipEngine& engine, const std::stri
     settings.onStatus = &onStatus;
     settings.abortFlag = &stop;
     settings.entryThreads = entryThreads;
+    SplitPartFiles parts(path);
+    settings.splitParts = &parts;
     verdict->probe = engine.run(ZipOperation::Probe, source, settings, verdict->probeFaults);
     if (verdict->probe == ZipResult::Aborted)
         return nullptr;

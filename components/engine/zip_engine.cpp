@@ -5,6 +5,7 @@
 #include "fault_log.h"
 #include "little_endian_reader.h"
 #include "local_header_checker.h"
+#include "multi_part_source.h"
 #include "progress_pacer.h"
 
 #include <algorithm>
@@ -22,6 +23,11 @@ constexpr std::size_t WindowSize = 256 * 1024;
 constexpr std::size_t OutputSize = 256 * 1024;
 
 static_assert(WindowSize >= MaximumCentralHeaderSize && WindowSize >= EndRecordSize + MaximumCommentLength);
+
+// A set whose end record names far more disks than its folder holds parts is most likely a single
+// archive with a damaged disk number: the first this many missing parts are named, and the look
+// for the others ends there, as the archive is bad whatever they are.
+constexpr std::uint32_t MaximumMissingPartsTold = 100;
 
 const bool NeverAborted = false;
 const std::function<void()> NoYield;
@@ -86,26 +92,50 @@ private:
         std::vector<ZipEntryRecord>& entries = m_engine.m_entries;
         entries.clear();
         m_engine.m_order.clear();
-        if (!readEndRecords(m_engine.m_window, m_log, m_layout) || !m_layout.directoryHere) {
-            m_stopped = true;
-            return;
-        }
-        if (m_log.stopRequested() ||
+        ZipEndRecords records;
+        if (!findEndRecords(m_engine.m_window, m_log, m_layout.fileSize, records) || m_log.stopRequested() ||
+            (records.lastDisk > 0 && !joinParts(records.lastDisk)) ||
+            !locateDirectory(m_engine.m_window, m_log, records, m_layout) || m_log.stopRequested() ||
             parseCentralDirectory(m_engine.m_window, m_log, m_pacer, m_layout, m_settings.fileFilter,
                                   entries) != ParseOutcome::Completed) {
             m_stopped = true;
             return;
         }
-        if (m_layout.split) {
-            // The entries' data may lie in other parts: nothing more can be checked here.
-            m_stopped = true;
-            return;
+        if (m_layout.split()) {
+            m_log.addArchiveFault(ZipFaultKind::SplitArchive, m_layout.endRecordOffset);
+        } else {
+            confirmShift();
         }
-        confirmShift();
         m_total = m_kind == ZipOperation::Probe ? entries.size() : 0;
         if (m_log.stopRequested() || checkLocalHeaders(m_engine.m_window, m_log, *this, m_layout, entries,
                                                        m_engine.m_order) != ParseOutcome::Completed)
             m_stopped = true;
+    }
+
+    // Joins the parts before the file at hand, the last one, so that the whole set reads as one
+    // archive from then on. A part that is missing makes the archive bad: every missing one is
+    // named (up to a limit), and nothing further is checked. An archive in memory has no parts
+    // beside it: what it holds cannot be checked without them, so it is bad in the same way.
+    bool joinParts(std::uint32_t lastDisk) {
+        std::vector<std::unique_ptr<ByteSource>> parts;
+        std::uint32_t missing = 0;
+        for (std::uint32_t part = 1; part <= lastDisk && missing < MaximumMissingPartsTold; ++part) {
+            std::unique_ptr<ByteSource> source =
+                m_settings.splitParts ? m_settings.splitParts->openPart(part) : nullptr;
+            if (!source) {
+                ++missing;
+                m_log.addArchiveFault(ZipFaultKind::SplitPartMissing, part);
+            } else if (missing == 0) {
+                parts.push_back(std::move(source));
+            }
+        }
+        if (missing > 0)
+            return false;
+        m_joined = std::make_unique<MultiPartByteSource>(std::move(parts), m_source);
+        m_reading = m_joined.get();
+        m_engine.m_window.attach(m_reading);
+        m_layout.diskStarts = m_joined->partStarts();
+        return true;
     }
 
     // A directory found later than its declared offset means data before the archive, and every
@@ -195,7 +225,7 @@ private:
         ParallelEntryCheck check;
         check.entries = m_engine.m_entries;
         check.selection = selection;
-        check.source = &m_source;
+        check.source = m_reading;
         check.callerVerifier = &m_engine.m_verifier;
         check.callerProgress = this;
         check.helperProgress = &m_helperDone;
@@ -214,6 +244,9 @@ private:
     ZipEngine& m_engine;
     ZipOperation m_kind;
     ByteSource& m_source;
+    // What the archive is read from: the file at hand, or a split set's parts joined before it.
+    ByteSource* m_reading = &m_source;
+    std::unique_ptr<MultiPartByteSource> m_joined;
     const ZipEngineSettings& m_settings;
     FaultLog m_log;
     ProgressPacer m_pacer;

@@ -8,6 +8,7 @@
 #include "byte_window.h"
 #include "codec_table.h"
 #include "entry_verifier.h"
+#include "multi_part_source.h"
 #include "parallel_entries.h"
 #include "zip_faults.h"
 #include "zip_format.h"
@@ -42,6 +43,9 @@ struct ZipEngineSettings {
     // Only a verify that checks every entry without stopping at the first fault uses more than one;
     // its faults and result are the same as with one.
     unsigned entryThreads = 1;
+    // Where the other parts of a split archive are found; null for an archive that has none beside
+    // it (one in memory), whose split end record then finds every other part missing.
+    SplitPartSource* splitParts = nullptr;
 };
 
 class ZipEngine {

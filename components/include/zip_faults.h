@@ -72,9 +72,14 @@ enum class ZipFaultKind : std::uint8_t {
     LocalTimeDiffers,
     LocalVersionNeededDiffers,
     LocalExtraFieldDiffers,
+    // Disk numbers and split sets.
+    SplitPartMissing, // offset: the number of the missing part (1 for NAME.z01)
+    EndRecordDisksDisagree,
+    DirectorySizeTooSmall,
+    EntryDiskWrong,
 };
 
-inline constexpr int ZipFaultKindCount = static_cast<int>(ZipFaultKind::LocalExtraFieldDiffers) + 1;
+inline constexpr int ZipFaultKindCount = static_cast<int>(ZipFaultKind::EntryDiskWrong) + 1;
 
 struct ZipFault {
     ZipFaultKind kind = ZipFaultKind::CannotRead;

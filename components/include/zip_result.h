@@ -6,7 +6,8 @@
 //     0    structure sound; decompression follows in verify
 //     140  structure sound with notes (data before the archive, bytes after its end record);
 //          decompression follows in verify
-//     101  the file cannot be opened (missing, a folder, no permission)
+//     101  the file cannot be opened (missing, a folder, no permission), or a part of its split
+//          set is missing
 //     102  the file cannot be read (input/output error)
 //     103  not a zip archive: no end-of-central-directory record (an empty or foreign file)
 //     104  end record inconsistent: comment length, entry counts, directory offset or size

@@ -80,6 +80,7 @@ void parseHeader(std::span<const std::uint8_t> bytes, std::int64_t index, std::u
     entry.compressedSize = compressed32;
     entry.uncompressedSize = uncompressed32;
     std::uint64_t localOffset = localOffset32;
+    std::uint64_t disk = diskStart;
 
     const ExtraFieldScan scan = scanExtraFields(extra, ExtraFieldArea::Central);
     if (!scan.tiles) {
@@ -107,14 +108,22 @@ void parseHeader(std::span<const std::uint8_t> bytes, std::int64_t index, std::u
                 entry.compressedSize = values->compressedSize;
             if (needs.localHeaderOffset)
                 localOffset = values->localHeaderOffset;
+            if (needs.diskStart)
+                disk = values->diskStart;
         }
     }
-    if (localOffset > UINT64_MAX - layout.shift) {
+    if (entry.unlocatable) {
+        // Where its local header lies is unknown.
+    } else if (!layout.hasDisk(disk)) {
+        log.add(ZipFaultKind::EntryDiskWrong, index, offset);
+        entry.damaged = true;
+        entry.unlocatable = true;
+    } else if (localOffset > UINT64_MAX - layout.diskBase(disk)) {
         log.add(ZipFaultKind::EntryOutsideFile, index, offset);
         entry.damaged = true;
         entry.unlocatable = true;
     } else {
-        entry.localHeaderOffset = localOffset + layout.shift;
+        entry.localHeaderOffset = localOffset + layout.diskBase(disk);
     }
     if (implausibleRatio(entry.method, entry.compressedSize, entry.uncompressedSize)) {
         log.add(ZipFaultKind::ImplausibleRatio, index, offset);

@@ -1,6 +1,7 @@
 #include "end_record_reader.h"
 
 #include "little_endian_reader.h"
+#include "split_set.h"
 
 #include <algorithm>
 
@@ -10,10 +11,10 @@ namespace {
 
 using namespace zipformat;
 
-// The end record as stored, before zip64 values replace saturated fields.
-struct EndRecord {
-    std::uint32_t disk = 0;
-    std::uint32_t directoryDisk = 0;
+// The values of the end record once the zip64 end record has filled its saturated fields.
+struct EndValues {
+    std::uint64_t disk = 0;
+    std::uint64_t directoryDisk = 0;
     std::uint64_t entriesOnDisk = 0;
     std::uint64_t entries = 0;
     std::uint64_t directorySize = 0;
@@ -26,8 +27,10 @@ std::uint32_t signatureAt(std::span<const std::uint8_t> bytes, std::size_t posit
 }
 
 // Searches the last 64 KiB and a record's length backwards for the end record. A record whose
-// comment reaches exactly to the end of the file is preferred; failing that the last one whose
-// comment fits (bytes follow it: a note); failing that the last one whose comment overruns the file.
+// comment reaches exactly to the end of the file is taken (a signature inside its comment is
+// text); failing that, the last signature in the file is the end record, whatever its comment
+// length says. Falling back to an earlier one when the last is damaged would test whatever lies
+// before it, an archive stored as the last entry for one, and call the damaged archive good.
 struct EndRecordSearch {
     bool found = false;
     std::uint64_t offset = 0;
@@ -36,9 +39,7 @@ struct EndRecordSearch {
 };
 
 EndRecordSearch searchEndRecord(std::span<const std::uint8_t> tail, std::uint64_t tailStart) {
-    EndRecordSearch exact;
-    EndRecordSearch fitting;
-    EndRecordSearch overrunning;
+    EndRecordSearch last;
     for (std::size_t position = tail.size() - EndRecordSize + 1; position-- > 0;) {
         if (tail[position] != 'P' || signatureAt(tail, position) != EndRecordSignature)
             continue;
@@ -46,76 +47,110 @@ EndRecordSearch searchEndRecord(std::span<const std::uint8_t> tail, std::uint64_
         const std::size_t commentLength = reader.u16();
         const std::size_t after = tail.size() - position - EndRecordSize;
         const std::uint64_t offset = tailStart + position;
-        if (commentLength == after) {
-            exact = {true, offset, false, false};
-            break;
-        }
-        if (commentLength < after && !fitting.found)
-            fitting = {true, offset, true, false};
-        if (commentLength > after && !overrunning.found)
-            overrunning = {true, offset, false, true};
+        if (commentLength == after)
+            return {true, offset, false, false};
+        if (!last.found)
+            last = {true, offset, commentLength<after, commentLength> after};
     }
-    if (exact.found)
-        return exact;
-    return fitting.found ? fitting : overrunning;
+    return last;
 }
 
-EndRecord parseEndRecord(std::span<const std::uint8_t> bytes) {
+void parseEndRecord(std::span<const std::uint8_t> bytes, ZipEndRecords& records) {
     LittleEndianReader reader(bytes);
     reader.skip(4);
-    EndRecord record;
-    record.disk = reader.u16();
-    record.directoryDisk = reader.u16();
-    record.entriesOnDisk = reader.u16();
-    record.entries = reader.u16();
-    record.directorySize = reader.u32();
-    record.directoryOffset = reader.u32();
-    return record;
+    records.disk = reader.u16();
+    records.directoryDisk = reader.u16();
+    records.entriesOnDisk = reader.u16();
+    records.entries = reader.u16();
+    records.directorySize = reader.u32();
+    records.directoryOffset = reader.u32();
+    records.zip64Needed = records.disk == Saturated16 || records.directoryDisk == Saturated16 ||
+                          records.entriesOnDisk == Saturated16 || records.entries == Saturated16 ||
+                          records.directorySize == Saturated32 || records.directoryOffset == Saturated32;
 }
 
-// Reads the zip64 end record that the locator before the end record points to, checks it against
-// the end record and puts its values where the end record's fields are saturated. The record is
-// looked for where the locator says and, when prepended data has moved the archive, directly before
-// the locator. False when it cannot be found.
-bool readZip64Records(ByteWindow& window, FaultLog& log, std::uint64_t locatorOffset, EndRecord& record,
-                      ZipArchiveLayout& layout) {
-    const auto locatorBytes = window.view(locatorOffset, Zip64LocatorSize);
-    if (!locatorBytes) {
+bool zip64RecordAt(ByteWindow& window, std::uint64_t offset) {
+    const auto bytes = window.view(offset, 4);
+    return bytes && signatureAt(*bytes, 0) == Zip64EndRecordSignature;
+}
+
+// Reads the locator right before the end record, when its signature is there. A locator is taken
+// only when its disk numbers fit the end record's (the zip64 end record on one of the archive's
+// disks, the disk count one more than the last disk's number) and the end record needs it or a
+// zip64 end record lies right before it. Anything else is not a locator but the end of the last
+// central header, whose name, extra field or comment may hold the same four bytes. False when it
+// is a locator but a damaged one.
+bool readLocator(ByteWindow& window, FaultLog& log, ZipEndRecords& records) {
+    if (records.offset < Zip64LocatorSize)
+        return true;
+    const std::uint64_t locatorOffset = records.offset - Zip64LocatorSize;
+    const auto bytes = window.view(locatorOffset, Zip64LocatorSize);
+    if (!bytes) {
         log.addArchiveFault(ZipFaultKind::CannotRead, locatorOffset);
         return false;
     }
-    LittleEndianReader locator(*locatorBytes);
-    locator.skip(8);
-    const std::uint64_t declaredOffset = locator.u64();
+    LittleEndianReader reader(*bytes);
+    if (reader.u32() != Zip64LocatorSignature)
+        return true;
+    const std::uint32_t recordDisk = reader.u32();
+    const std::uint64_t recordOffset = reader.u64();
+    const std::uint32_t diskCount = reader.u32();
+    const bool consistent = diskCount >= 1 && recordDisk < diskCount &&
+                            (records.disk == Saturated16 || diskCount == std::uint64_t{records.disk} + 1);
+    const bool recordBefore =
+        locatorOffset >= Zip64EndRecordSize && zip64RecordAt(window, locatorOffset - Zip64EndRecordSize);
+    if (!consistent) {
+        if (!records.zip64Needed && !recordBefore)
+            return true;
+        log.addArchiveFault(ZipFaultKind::Zip64LocatorDamaged, locatorOffset);
+        return false;
+    }
+    records.locator = true;
+    records.locatorRecordDisk = recordDisk;
+    records.locatorRecordOffset = recordOffset;
+    if (records.disk == Saturated16)
+        records.lastDisk = diskCount - 1;
+    return true;
+}
 
-    auto recordAt = [&](std::uint64_t offset) -> bool {
-        if (offset > locatorOffset || locatorOffset - offset < Zip64EndRecordSize)
-            return false;
-        const auto bytes = window.view(offset, 4);
-        return bytes && signatureAt(*bytes, 0) == Zip64EndRecordSignature;
+enum class Zip64Outcome { Read, Missing, Failed };
+
+// Reads the zip64 end record that the locator points to, checks it against the end record and puts
+// its values where the end record's fields are saturated. In one file the record is looked for
+// where the locator says and, when prepended data has moved the archive, directly before the
+// locator; in a split set only where the locator says, on the disk it names.
+Zip64Outcome readZip64Record(ByteWindow& window, FaultLog& log, const ZipEndRecords& records,
+                             ZipArchiveLayout& layout, EndValues& values) {
+    const std::uint64_t locatorOffset = layout.endRecordOffset - Zip64LocatorSize;
+    const std::uint64_t declaredBase = layout.split() ? layout.diskStarts[records.locatorRecordDisk] : 0;
+    if (records.locatorRecordOffset > UINT64_MAX - declaredBase)
+        return Zip64Outcome::Missing;
+    const std::uint64_t declaredOffset = declaredBase + records.locatorRecordOffset;
+
+    auto recordAt = [&](std::uint64_t offset) {
+        return offset <= locatorOffset && locatorOffset - offset >= Zip64EndRecordSize &&
+               zip64RecordAt(window, offset);
     };
     std::uint64_t recordOffset = declaredOffset;
     if (!recordAt(recordOffset)) {
-        recordOffset = locatorOffset >= Zip64EndRecordSize ? locatorOffset - Zip64EndRecordSize : 0;
-        if (!recordAt(recordOffset)) {
-            log.addArchiveFault(ZipFaultKind::Zip64RecordMissing, declaredOffset);
-            return false;
-        }
+        recordOffset = locatorOffset - Zip64EndRecordSize;
+        if (layout.split() || locatorOffset < Zip64EndRecordSize || !recordAt(recordOffset))
+            return Zip64Outcome::Missing;
         if (recordOffset < declaredOffset) {
             log.addArchiveFault(ZipFaultKind::Zip64LocatorDamaged, locatorOffset);
-            return false;
+            return Zip64Outcome::Failed;
         }
     }
     const auto bytes = window.view(recordOffset, Zip64EndRecordSize);
     if (!bytes) {
         log.addArchiveFault(ZipFaultKind::CannotRead, recordOffset);
-        return false;
+        return Zip64Outcome::Failed;
     }
     LittleEndianReader reader(*bytes);
     reader.skip(4);
     const std::uint64_t recordSize = reader.u64();
     reader.skip(4); // versions
-    EndRecord wide;
+    EndValues wide;
     wide.disk = reader.u32();
     wide.directoryDisk = reader.u32();
     wide.entriesOnDisk = reader.u64();
@@ -124,47 +159,37 @@ bool readZip64Records(ByteWindow& window, FaultLog& log, std::uint64_t locatorOf
     wide.directoryOffset = reader.u64();
 
     // The record, with any extensible data it declares, must end exactly where the locator starts,
-    // and every end-record field that is not saturated must say the same as its zip64 counterpart.
-    bool consistent = recordSize == locatorOffset - recordOffset - 12;
-    auto merge16 = [&](std::uint64_t& narrow, std::uint64_t value) {
-        if (narrow == Saturated16)
+    // it must lie on the last disk, and every end-record field that is not saturated must say the
+    // same as its zip64 counterpart.
+    bool consistent = recordSize == locatorOffset - recordOffset - 12 && wide.disk == records.lastDisk;
+    auto merge = [&](std::uint64_t& narrow, std::uint64_t value, std::uint64_t saturated) {
+        if (narrow == saturated)
             narrow = value;
         else if (narrow != value)
             consistent = false;
     };
-    auto merge32 = [&](std::uint64_t& narrow, std::uint64_t value) {
-        if (narrow == Saturated32)
-            narrow = value;
-        else if (narrow != value)
-            consistent = false;
-    };
-    std::uint64_t disk = record.disk;
-    std::uint64_t directoryDisk = record.directoryDisk;
-    merge16(disk, wide.disk);
-    merge16(directoryDisk, wide.directoryDisk);
-    merge16(record.entriesOnDisk, wide.entriesOnDisk);
-    merge16(record.entries, wide.entries);
-    merge32(record.directorySize, wide.directorySize);
-    merge32(record.directoryOffset, wide.directoryOffset);
-    record.disk = static_cast<std::uint32_t>(disk);
-    record.directoryDisk = static_cast<std::uint32_t>(directoryDisk);
+    merge(values.disk, wide.disk, Saturated16);
+    merge(values.directoryDisk, wide.directoryDisk, Saturated16);
+    merge(values.entriesOnDisk, wide.entriesOnDisk, Saturated16);
+    merge(values.entries, wide.entries, Saturated16);
+    merge(values.directorySize, wide.directorySize, Saturated32);
+    merge(values.directoryOffset, wide.directoryOffset, Saturated32);
     if (!consistent)
         log.addArchiveFault(ZipFaultKind::Zip64RecordInconsistent, recordOffset);
     layout.directoryEnd = recordOffset;
     // The zip64 record moved by prepended data must have moved exactly as far as the directory.
     const std::uint64_t recordShift = recordOffset - declaredOffset;
-    if (record.directorySize <= recordOffset &&
-        recordOffset - record.directorySize >= record.directoryOffset &&
-        recordOffset - record.directorySize - record.directoryOffset != recordShift) {
+    if (!layout.split() && values.directorySize <= recordOffset &&
+        recordOffset - values.directorySize >= values.directoryOffset &&
+        recordOffset - values.directorySize - values.directoryOffset != recordShift) {
         log.addArchiveFault(ZipFaultKind::Zip64LocatorDamaged, locatorOffset);
     }
-    return true;
+    return Zip64Outcome::Read;
 }
 
 } // namespace
 
-bool readEndRecords(ByteWindow& window, FaultLog& log, ZipArchiveLayout& layout) {
-    const std::uint64_t fileSize = layout.fileSize;
+bool findEndRecords(ByteWindow& window, FaultLog& log, std::uint64_t fileSize, ZipEndRecords& records) {
     if (fileSize < EndRecordSize) {
         log.addArchiveFault(ZipFaultKind::EndRecordMissing, 0);
         return false;
@@ -185,48 +210,79 @@ bool readEndRecords(ByteWindow& window, FaultLog& log, ZipArchiveLayout& layout)
         log.addArchiveFault(ZipFaultKind::BytesAfterEndRecord, search.offset);
     if (search.commentOverruns)
         log.addArchiveFault(ZipFaultKind::EndRecordCommentLength, search.offset);
-    layout.endRecordOffset = search.offset;
-    layout.directoryEnd = search.offset;
-    EndRecord record = parseEndRecord(tail->subspan(static_cast<std::size_t>(search.offset - tailStart)));
+    records = ZipEndRecords{};
+    records.offset = search.offset;
+    parseEndRecord(tail->subspan(static_cast<std::size_t>(search.offset - tailStart)), records);
+    records.lastDisk = records.disk;
+    if (!readLocator(window, log, records))
+        return false;
 
-    if (search.offset >= Zip64LocatorSize) {
-        const std::uint64_t locatorOffset = search.offset - Zip64LocatorSize;
-        const auto locator = window.view(locatorOffset, 4);
-        if (!locator) {
-            log.addArchiveFault(ZipFaultKind::CannotRead, locatorOffset);
-            return false;
-        }
-        if (signatureAt(*locator, 0) == Zip64LocatorSignature &&
-            !readZip64Records(window, log, locatorOffset, record, layout))
-            return false;
-    }
-
-    layout.declaredEntries = record.entries;
-    layout.directorySize = record.directorySize;
-    if (record.disk != 0 || record.directoryDisk != 0) {
-        // One part of a split archive. Its central directory can be checked only when it lies
-        // wholly in this part; its entries' data may lie in any part, so none of it is checked.
-        layout.split = true;
-        layout.directoryHere = record.directoryDisk == record.disk && record.entriesOnDisk == record.entries;
-        log.addArchiveFault(ZipFaultKind::SplitArchive, search.offset);
-    } else if (record.entriesOnDisk != record.entries) {
-        log.addArchiveFault(ZipFaultKind::EntryCountMismatch, search.offset);
-    }
-    if (!layout.directoryHere)
-        return true;
-
-    if (record.directorySize > layout.directoryEnd) {
-        log.addArchiveFault(ZipFaultKind::DirectorySizeWrong, search.offset);
+    // Saturated fields wait for the zip64 end record; the others must already agree. A flipped bit
+    // in a disk field of an archive in one file ends here rather than in a search for parts that
+    // were never written.
+    const bool diskFieldsKnown = records.disk != Saturated16 && records.directoryDisk != Saturated16 &&
+                                 records.entriesOnDisk != Saturated16 && records.entries != Saturated16;
+    if (diskFieldsKnown &&
+        !diskFieldsAgree({records.disk, records.directoryDisk, records.entriesOnDisk, records.entries})) {
+        log.addArchiveFault(ZipFaultKind::EndRecordDisksDisagree, records.offset);
         return false;
     }
-    // The directory ends where the end records start; its size says where it really starts. Data
-    // before the archive moves that start later than the offset the record declares.
-    layout.directoryStart = layout.directoryEnd - record.directorySize;
-    if (layout.directoryStart < record.directoryOffset) {
-        log.addArchiveFault(ZipFaultKind::DirectoryOffsetWrong, search.offset);
-        layout.shift = 0;
+    return true;
+}
+
+bool locateDirectory(ByteWindow& window, FaultLog& log, const ZipEndRecords& records,
+                     ZipArchiveLayout& layout) {
+    const std::uint64_t lastDiskStart = layout.split() ? layout.diskStarts.back() : 0;
+    layout.endRecordOffset = lastDiskStart + records.offset;
+    layout.directoryEnd = layout.endRecordOffset;
+    EndValues values{records.disk,    records.directoryDisk, records.entriesOnDisk,
+                     records.entries, records.directorySize, records.directoryOffset};
+    if (records.locator) {
+        const Zip64Outcome outcome = readZip64Record(window, log, records, layout, values);
+        if (outcome == Zip64Outcome::Failed)
+            return false;
+        // A locator that points at nothing is only believed when the end record needs it; else its
+        // bytes were the end of the last central header after all.
+        if (outcome == Zip64Outcome::Missing && records.zip64Needed) {
+            log.addArchiveFault(ZipFaultKind::Zip64RecordMissing,
+                                lastDiskStart + records.locatorRecordOffset);
+            return false;
+        }
+    }
+    // Now with the zip64 values in place of saturated fields; and the directory's disk must be one
+    // of the archive's.
+    if (!diskFieldsAgree({values.disk, values.directoryDisk, values.entriesOnDisk, values.entries}) ||
+        !layout.hasDisk(values.directoryDisk)) {
+        log.addArchiveFault(ZipFaultKind::EndRecordDisksDisagree, layout.endRecordOffset);
+        return false;
+    }
+
+    layout.declaredEntries = values.entries;
+    layout.directorySize = values.directorySize;
+    if (!layout.split() && values.entriesOnDisk != values.entries)
+        log.addArchiveFault(ZipFaultKind::EntryCountMismatch, layout.endRecordOffset);
+    if (values.entries > values.directorySize / CentralHeaderSize) {
+        log.addArchiveFault(ZipFaultKind::DirectorySizeTooSmall, layout.endRecordOffset);
+        return false;
+    }
+    if (values.directorySize > layout.directoryEnd) {
+        log.addArchiveFault(ZipFaultKind::DirectorySizeWrong, layout.endRecordOffset);
+        return false;
+    }
+    // The directory ends where the end records start; its size says where it really starts. In one
+    // file, data before the archive moves that start later than the offset the record declares; a
+    // split set's offsets count from the start of the disk they name, and nothing comes before it.
+    layout.directoryStart = layout.directoryEnd - values.directorySize;
+    layout.shift = 0;
+    if (layout.split()) {
+        const std::uint64_t diskStart = layout.diskStarts[values.directoryDisk];
+        if (values.directoryOffset > UINT64_MAX - diskStart ||
+            diskStart + values.directoryOffset != layout.directoryStart)
+            log.addArchiveFault(ZipFaultKind::DirectoryOffsetWrong, layout.endRecordOffset);
+    } else if (layout.directoryStart < values.directoryOffset) {
+        log.addArchiveFault(ZipFaultKind::DirectoryOffsetWrong, layout.endRecordOffset);
     } else {
-        layout.shift = layout.directoryStart - record.directoryOffset;
+        layout.shift = layout.directoryStart - values.directoryOffset;
     }
     return true;
 }

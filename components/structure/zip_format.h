@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace vellum::zipformat {
 
@@ -98,7 +99,9 @@ struct ZipEntryRecord {
 
 static_assert(sizeof(ZipEntryRecord) <= 64, "entry records must stay small: directories can hold millions");
 
-// Where the parts of an archive lie in the file, once the end records have been read.
+// Where the parts of an archive lie in the file, once the end records have been read. A split
+// set's parts are read one after the other as one run of bytes, and every position here counts
+// through them.
 struct ZipArchiveLayout {
     std::uint64_t fileSize = 0;
     std::uint64_t endRecordOffset = 0;
@@ -106,9 +109,15 @@ struct ZipArchiveLayout {
     std::uint64_t directoryStart = 0; // where the central directory really starts
     std::uint64_t directorySize = 0;
     std::uint64_t declaredEntries = 0;
-    std::uint64_t shift = 0;   // bytes of prepended data that every stored offset must skip
-    bool split = false;        // one part of a split archive
-    bool directoryHere = true; // the central directory lies in this file
+    std::uint64_t shift = 0; // bytes of prepended data that every stored offset must skip
+    // Where each disk of a split set starts; empty for an archive in one file, which is disk 0.
+    std::vector<std::uint64_t> diskStarts;
+
+    bool split() const { return !diskStarts.empty(); }
+    bool hasDisk(std::uint64_t disk) const { return split() ? disk < diskStarts.size() : disk == 0; }
+    // What an offset that a record gives on one of the archive's disks must be moved by: offsets
+    // count from the start of their disk, and in one file from the archive's start.
+    std::uint64_t diskBase(std::uint64_t disk) const { return split() ? diskStarts[disk] : shift; }
 };
 
 // FNV-1a over a stored name: equal names give equal hashes, and two different names of one entry

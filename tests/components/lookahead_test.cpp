@@ -157,8 +157,13 @@ private:
 
 void LookaheadTest::sameVerdictsAsPlainPath_data() {
     QTest::addColumn<QByteArray>("archive");
-    const auto row = [](const char* name, const std::string& bytes) {
-        QTest::newRow(name) << QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    QTest::addColumn<QList<QByteArray>>("parts"); // of a split set, before the archive
+    const auto row = [](const char* name, const std::string& bytes,
+                        const std::vector<std::string>& parts = {}) {
+        QList<QByteArray> partBytes;
+        for (const std::string& part : parts)
+            partBytes << QByteArray(part.data(), static_cast<qsizetype>(part.size()));
+        QTest::newRow(name) << QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())) << partBytes;
     };
     row("good", goodArchive(1).bytes);
     BuiltZip crc = goodArchive(2);
@@ -182,23 +187,37 @@ void LookaheadTest::sameVerdictsAsPlainPath_data() {
     row("damaged description entry", diz.bytes);
     row("not an archive", std::string(4000, 'x'));
     row("empty file", std::string());
+    SplitZip split = buildSplitZip(
+        {{"a.txt", sampleText(50000, 13), 8}, {"b.bin", sampleBinary(30000, 14), 0}}, 16 * 1024);
+    std::vector<std::string> parts(split.parts.begin(), split.parts.end() - 1);
+    row("split set", split.parts.back(), parts);
+    parts[1][100] = static_cast<char>(parts[1][100] ^ 0x08);
+    row("split set, a part damaged", split.parts.back(), parts);
+    parts.pop_back();
+    row("split set, a part missing", split.parts.back(), parts);
 }
 
 // The archive of each row sits among good ones in one folder; every archive is announced, then
 // tested as the run does, and each must come out exactly as a tester without look-ahead has it.
 void LookaheadTest::sameVerdictsAsPlainPath() {
     QFETCH(QByteArray, archive);
+    QFETCH(QList<QByteArray>, parts);
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
     const std::string root = folder.path().toStdString() + "/";
     std::vector<std::string> paths;
     for (int index = 0; index < 6; ++index) {
         paths.push_back(root + "archive" + std::to_string(index) + ".zip");
-        if (index == 3)
+        if (index == 3) {
             writeFile(paths.back(),
                       std::string_view(archive.constData(), static_cast<std::size_t>(archive.size())));
-        else
+            for (qsizetype part = 0; part < parts.size(); ++part)
+                writeFile(
+                    root + QString::asprintf("archive3.z%02lld", part + 1).toStdString(),
+                    std::string_view(parts[part].constData(), static_cast<std::size_t>(parts[part].size())));
+        } else {
             writeFile(paths.back(), goodArchive(static_cast<unsigned>(20 + index)).bytes);
+        }
     }
     // A folder named like an archive cannot be opened, ahead or not.
     QVERIFY(QDir().mkpath(QString::fromStdString(root + "folder.zip")));

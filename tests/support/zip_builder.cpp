@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -456,6 +457,140 @@ std::string writeZerosArchive(const std::string& path, std::uint64_t size) {
     const std::string error = written ? std::string() : std::strerror(errno);
     ::close(descriptor);
     return error;
+}
+
+} // namespace vellum::testing
+
+namespace vellum::testing {
+
+namespace {
+
+// The whole records of a built archive, which a cut between parts must not split: local headers,
+// data descriptors, central headers, and the end records together.
+std::vector<std::pair<std::uint64_t, std::uint64_t>> wholeRecords(const BuiltZip& built) {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> records;
+    const std::string& bytes = built.bytes;
+    for (std::size_t index = 0; index < built.entries.size(); ++index) {
+        const ZipEntryLayout& entry = built.entries[index];
+        records.emplace_back(entry.localHeaderOffset, entry.dataOffset);
+        if (entry.descriptorOffset != 0) {
+            const std::uint64_t next = index + 1 < built.entries.size()
+                                           ? built.entries[index + 1].localHeaderOffset
+                                           : built.centralDirectoryOffset;
+            records.emplace_back(entry.descriptorOffset, next);
+        }
+        const std::uint64_t header = entry.centralHeaderOffset;
+        const std::uint64_t length = 46 +
+                                     std::uint64_t{readLe16(bytes, header + CentralHeaderField::NameLength)} +
+                                     readLe16(bytes, header + CentralHeaderField::ExtraLength) +
+                                     readLe16(bytes, header + CentralHeaderField::CommentLength);
+        records.emplace_back(header, header + length);
+    }
+    records.emplace_back(built.zip64EndRecordOffset != 0 ? built.zip64EndRecordOffset : built.endRecordOffset,
+                         bytes.size());
+    std::sort(records.begin(), records.end());
+    return records;
+}
+
+// Where the zip64 extra field of a central header holds the local header's offset; 0 when the
+// header keeps it in its own field.
+std::uint64_t zip64OffsetField(std::string_view bytes, std::uint64_t header) {
+    if (readLe32(bytes, header + CentralHeaderField::LocalHeaderOffset) != Saturated32)
+        return 0;
+    std::uint64_t position = header + 46 + readLe16(bytes, header + CentralHeaderField::NameLength);
+    const std::uint64_t end = position + readLe16(bytes, header + CentralHeaderField::ExtraLength);
+    while (position + 4 <= end) {
+        const std::uint16_t id = readLe16(bytes, position);
+        const std::uint16_t length = readLe16(bytes, position + 2);
+        if (id == 0x0001) {
+            std::uint64_t field = position + 4;
+            if (readLe32(bytes, header + CentralHeaderField::UncompressedSize) == Saturated32)
+                field += 8;
+            if (readLe32(bytes, header + CentralHeaderField::CompressedSize) == Saturated32)
+                field += 8;
+            return field;
+        }
+        position += 4 + length;
+    }
+    fail("zip64 field missing");
+}
+
+} // namespace
+
+SplitZip buildSplitZip(const std::vector<ZipBuilderEntry>& entries, std::uint64_t partSize,
+                       const ZipBuilderOptions& options) {
+    ZipBuilderOptions withSignature = options;
+    withSignature.prefix = "PK\x07\x08";
+    withSignature.adjustOffsetsForPrefix = true;
+    SplitZip split;
+    split.whole = buildZip(entries, withSignature);
+    std::string& bytes = split.whole.bytes;
+
+    const auto records = wholeRecords(split.whole);
+    std::vector<std::uint64_t>& starts = split.partStarts;
+    starts.push_back(0);
+    for (;;) {
+        std::uint64_t cut = starts.back() + partSize;
+        if (cut >= bytes.size())
+            break;
+        for (const auto& [start, end] : records) {
+            if (start < cut && cut < end)
+                cut = start > starts.back() ? start : end;
+        }
+        if (cut >= bytes.size())
+            break;
+        starts.push_back(cut);
+    }
+    const auto diskOf = [&](std::uint64_t offset) {
+        return static_cast<std::uint32_t>(std::upper_bound(starts.begin(), starts.end(), offset) -
+                                          starts.begin() - 1);
+    };
+    const auto relative = [&](std::uint64_t offset) { return offset - starts[diskOf(offset)]; };
+    const std::uint32_t lastDisk = static_cast<std::uint32_t>(starts.size() - 1);
+
+    std::uint64_t onLastDisk = 0;
+    for (const ZipEntryLayout& entry : split.whole.entries) {
+        const std::uint64_t header = entry.centralHeaderOffset;
+        patchLe16(bytes, header + CentralHeaderField::DiskStart,
+                  static_cast<std::uint16_t>(diskOf(entry.localHeaderOffset)));
+        if (const std::uint64_t field = zip64OffsetField(bytes, header))
+            patchLe64(bytes, field, relative(entry.localHeaderOffset));
+        else
+            patchLe32(bytes, header + CentralHeaderField::LocalHeaderOffset,
+                      static_cast<std::uint32_t>(relative(entry.localHeaderOffset)));
+        onLastDisk += diskOf(header) == lastDisk ? 1 : 0;
+    }
+    const std::uint64_t directory = split.whole.centralDirectoryOffset;
+    const std::uint64_t end = split.whole.endRecordOffset;
+    patchLe16(bytes, end + EndRecordField::Disk, static_cast<std::uint16_t>(lastDisk));
+    patchLe16(bytes, end + EndRecordField::DirectoryDisk, static_cast<std::uint16_t>(diskOf(directory)));
+    if (const std::uint64_t zip64 = split.whole.zip64EndRecordOffset) {
+        patchLe32(bytes, zip64 + Zip64EndRecordField::Disk, lastDisk);
+        patchLe32(bytes, zip64 + Zip64EndRecordField::DirectoryDisk, diskOf(directory));
+        patchLe64(bytes, zip64 + Zip64EndRecordField::EntriesOnDisk, onLastDisk);
+        patchLe64(bytes, zip64 + Zip64EndRecordField::DirectoryOffset, relative(directory));
+        const std::uint64_t locator = split.whole.zip64LocatorOffset;
+        patchLe32(bytes, locator + Zip64LocatorField::RecordDisk, diskOf(zip64));
+        patchLe64(bytes, locator + Zip64LocatorField::RecordOffset, relative(zip64));
+        patchLe32(bytes, locator + Zip64LocatorField::DiskCount, lastDisk + 1);
+    } else {
+        patchLe16(bytes, end + EndRecordField::EntriesOnDisk, static_cast<std::uint16_t>(onLastDisk));
+        patchLe32(bytes, end + EndRecordField::DirectoryOffset,
+                  static_cast<std::uint32_t>(relative(directory)));
+    }
+    for (std::size_t part = 0; part < starts.size(); ++part) {
+        const std::uint64_t partEnd = part + 1 < starts.size() ? starts[part + 1] : bytes.size();
+        split.parts.push_back(bytes.substr(starts[part], partEnd - starts[part]));
+    }
+    return split;
+}
+
+void writeSplitZip(const std::string& base, const SplitZip& split) {
+    for (std::size_t part = 0; part + 1 < split.parts.size(); ++part) {
+        const std::string number = (part + 1 < 10 ? "0" : "") + std::to_string(part + 1);
+        writeFile(base + ".z" + number, split.parts[part]);
+    }
+    writeFile(base + ".zip", split.parts.back());
 }
 
 } // namespace vellum::testing

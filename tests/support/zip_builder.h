@@ -60,6 +60,22 @@ struct ZipBuilderOptions {
 
 BuiltZip buildZip(const std::vector<ZipBuilderEntry>& entries, const ZipBuilderOptions& options = {});
 
+// A split set as Info-ZIP's zip -s writes one: the split signature, then the archive cut into parts
+// of partSize bytes (a part ends early rather than cut a header in two, and the end records all go
+// into the last part), every offset counted from the start of its own part, every disk field set.
+// parts.front() is NAME.z01; parts.back() is NAME.zip, the last part.
+struct SplitZip {
+    std::vector<std::string> parts;
+    std::vector<std::uint64_t> partStarts; // where each part starts in whole.bytes
+    BuiltZip whole;                        // the parts one after the other, offsets as in the parts
+};
+
+SplitZip buildSplitZip(const std::vector<ZipBuilderEntry>& entries, std::uint64_t partSize,
+                       const ZipBuilderOptions& options = {});
+
+// Writes a split set's parts beside each other: base + ".z01", ..., and base + ".zip" last.
+void writeSplitZip(const std::string& base, const SplitZip& split);
+
 // Writes bytes to path, creating the parent folders; aborts the test program on failure.
 void writeFile(const std::string& path, std::string_view bytes);
 
