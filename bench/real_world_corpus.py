@@ -458,6 +458,9 @@ def vellum_bad(build, folder):
                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=ENV, check=False)
         if result.returncode not in (0, 1):
             raise RuntimeError(f"vellum exited with {result.returncode}: {result.stderr.decode(errors='replace')}")
+        # errors.txt is written only by a run that finds a bad archive.
+        if result.returncode == 0:
+            return set()
         with open(os.path.join(reports, "errors.txt"), encoding="utf-8", newline="") as file:
             lines = file.read().split("\r\n")
     return {line for line in lines[1:] if line}
