@@ -4,6 +4,8 @@
 // the input; a codec either writes into the output buffer it was given or, when it does not
 // transform the data, hands back a view of the input itself.
 
+#include "decoder_memory.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -15,8 +17,12 @@ enum class CodecState {
     OutputFull, // stopped at the output limit; call again with the rest of the input
     Finished,   // the stream has ended
     Damaged,    // the stream cannot be decoded
-    // The stream asks for more than this decoder allows itself (a dictionary or window beyond its
-    // memory cap, or an option the library lacks). That is no sign of damage: the entry is unverifiable.
+    // The stream needs more memory than the entry's allowance (CodecStep::memoryNeeded in all). The
+    // entry starts again from its first byte with a reset that allows that much.
+    NeedsMemory,
+    // The stream asks for what this decoder cannot do (an option the library lacks, a restoration
+    // method not reproduced here, memory the system does not have). That is no sign of damage: the
+    // entry is unverifiable.
     Unsupported,
 };
 
@@ -24,7 +30,8 @@ struct CodecStep {
     std::size_t consumed = 0;             // input bytes used
     std::span<const std::uint8_t> output; // decoded bytes, valid until the next call
     CodecState state = CodecState::NeedsInput;
-    std::size_t unusedInput = 0; // after Finished: bytes of the given input past the stream's end
+    std::size_t unusedInput = 0;    // after Finished: bytes of the given input past the stream's end
+    std::uint64_t memoryNeeded = 0; // after NeedsMemory
 };
 
 // What a decoder may need to know of the entry it is about to decode: some methods take their
@@ -34,6 +41,8 @@ struct CodecEntry {
     std::uint16_t flags = 0;
     std::uint64_t compressedSize = 0;
     std::uint64_t uncompressedSize = 0;
+    // The memory the decoder may hold for its state while it decodes this entry (see decoder_memory.h).
+    std::uint64_t memoryAllowance = DecoderMemoryBudget::UnleasedAllowance;
 };
 
 class ZipCodec {
@@ -49,6 +58,10 @@ public:
 
     // True for methods whose stream has no end marker of its own and ends with its input.
     virtual bool endsWithInput() const = 0;
+
+    // Frees the state kept from entry to entry, after an entry that held more than the free
+    // allowance; the next reset makes it again.
+    virtual void releaseMemory() {}
 };
 
 } // namespace vellum

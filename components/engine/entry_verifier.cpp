@@ -6,7 +6,16 @@
 
 namespace vellum {
 
-EntryVerifier::EntryVerifier(ByteWindow& window, CodecTable& codecs) : m_window(window), m_codecs(codecs) {}
+namespace {
+
+// A stream whose memory need grows at each pass (a later xz block or Zstandard frame asking for
+// more than the first) gets this many passes; real streams need two at most.
+constexpr int MaximumMemoryPasses = 4;
+
+} // namespace
+
+EntryVerifier::EntryVerifier(ByteWindow& window, CodecTable& codecs, DecoderMemoryBudget& budget)
+    : m_window(window), m_codecs(codecs), m_budget(budget) {}
 
 EntryVerifier::Outcome EntryVerifier::verify(const ZipEntryRecord& entry, std::int64_t index, FaultLog& log,
                                              ProgressSink& progress, std::uint64_t& outputBudget) {
@@ -31,7 +40,46 @@ EntryVerifier::Outcome EntryVerifier::verify(const ZipEntryRecord& entry, std::i
     if (entry.compressedSize == 0 && entry.uncompressedSize == 0 && entry.crc == 0)
         return Outcome::Checked;
 
-    if (!codec->reset(CodecEntry{entry.method, entry.flags, entry.compressedSize, entry.uncompressedSize})) {
+    // A decoder that finds it needs more memory than it was allowed says so before it holds it; the
+    // entry then waits for a lease of that much and is decoded again from its start. Each pass asks
+    // for more than the one before, so a few passes settle any stream.
+    DecoderMemoryBudget::Lease lease;
+    std::uint64_t allowance = DecoderMemoryBudget::UnleasedAllowance;
+    std::uint64_t reported = 0;
+    for (int pass = 0;; ++pass) {
+        std::uint64_t needed = 0;
+        const std::uint64_t budgetBefore = outputBudget;
+        const Outcome outcome =
+            decodeOnce(entry, index, *codec, log, progress, outputBudget, allowance, reported, needed);
+        if (needed == 0 || needed <= allowance || pass == MaximumMemoryPasses) {
+            // The state held beyond the free allowance goes back before the lease does.
+            if (lease)
+                codec->releaseMemory();
+            if (needed == 0)
+                return outcome;
+            log.add(ZipFaultKind::MethodUnsupported, index, entry.localHeaderOffset);
+            return Outcome::Unverifiable;
+        }
+        codec->releaseMemory();
+        lease.release();
+        outputBudget = budgetBefore;
+        // The refused block is seldom the last the decoder takes: room for its small state besides
+        // saves a pass.
+        allowance = needed + DecoderMemoryBudget::UnleasedAllowance;
+        lease =
+            m_budget.acquire(allowance, [&] { return progress.advance(static_cast<std::size_t>(index), 0); });
+        if (!lease)
+            return Outcome::Stopped;
+    }
+}
+
+EntryVerifier::Outcome EntryVerifier::decodeOnce(const ZipEntryRecord& entry, std::int64_t index,
+                                                 ZipCodec& codec, FaultLog& log, ProgressSink& progress,
+                                                 std::uint64_t& outputBudget, std::uint64_t memoryAllowance,
+                                                 std::uint64_t& reported, std::uint64_t& memoryNeeded) {
+    const std::uint64_t dataOffset = entry.dataOffset();
+    if (!codec.reset(CodecEntry{entry.method, entry.flags, entry.compressedSize, entry.uncompressedSize,
+                                memoryAllowance})) {
         log.add(ZipFaultKind::StreamDamaged, index, dataOffset);
         return Outcome::Checked;
     }
@@ -65,7 +113,7 @@ EntryVerifier::Outcome EntryVerifier::verify(const ZipEntryRecord& entry, std::i
             const std::uint64_t allowed = entry.uncompressedSize - produced;
             const std::size_t outputLimit =
                 static_cast<std::size_t>(std::min<std::uint64_t>(allowed, std::uint64_t{UINT32_MAX} - 1) + 1);
-            const CodecStep step = codec->decode(input, outputLimit);
+            const CodecStep step = codec.decode(input, outputLimit);
             input = input.subspan(step.consumed);
             crc = crc32Update(crc, step.output);
             produced += step.output.size();
@@ -80,6 +128,10 @@ EntryVerifier::Outcome EntryVerifier::verify(const ZipEntryRecord& entry, std::i
             outputBudget -= step.output.size();
             if (step.state == CodecState::Damaged) {
                 log.add(ZipFaultKind::StreamDamaged, index, dataOffset);
+                return Outcome::Checked;
+            }
+            if (step.state == CodecState::NeedsMemory) {
+                memoryNeeded = std::max<std::uint64_t>(step.memoryNeeded, 1);
                 return Outcome::Checked;
             }
             if (step.state == CodecState::Unsupported) {
@@ -109,9 +161,13 @@ EntryVerifier::Outcome EntryVerifier::verify(const ZipEntryRecord& entry, std::i
             if (!progress.advance(static_cast<std::size_t>(index), 0))
                 return Outcome::Stopped;
         }
-        if (!progress.advance(static_cast<std::size_t>(index), chunkLength))
+        // A second pass counts only what the first did not reach.
+        const std::uint64_t fed = position - dataOffset;
+        const std::uint64_t fresh = fed > reported ? fed - reported : 0;
+        reported += fresh;
+        if (!progress.advance(static_cast<std::size_t>(index), fresh))
             return Outcome::Stopped;
-        if (!finished && remaining == 0 && codec->endsWithInput())
+        if (!finished && remaining == 0 && codec.endsWithInput())
             finished = true;
     }
     if (!finished)

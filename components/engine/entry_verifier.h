@@ -7,6 +7,7 @@
 
 #include "byte_window.h"
 #include "codec_table.h"
+#include "decoder_memory.h"
 #include "fault_log.h"
 #include "progress_pacer.h"
 #include "zip_format.h"
@@ -19,13 +20,15 @@ class EntryVerifier {
 public:
     enum class Outcome {
         Checked,      // decompressed; any fault is in the log
-        Unverifiable, // encrypted, no decoder for its method, or beyond the decoder's memory limit (noted)
+        Unverifiable, // encrypted, or no decoder for its method or its options (noted)
         Stopped,      // abort
         BudgetSpent,  // the operation's output allowance ran out
         ReadFailed,   // the file could not be read
     };
 
-    EntryVerifier(ByteWindow& window, CodecTable& codecs);
+    // Entries whose decoder needs more than its free allowance lease the memory from budget.
+    EntryVerifier(ByteWindow& window, CodecTable& codecs,
+                  DecoderMemoryBudget& budget = DecoderMemoryBudget::shared());
 
     // outputBudget is reduced by the bytes decoded; when it runs out the entry stops unchecked.
     // Progress is advanced by the compressed bytes consumed.
@@ -33,8 +36,16 @@ public:
                    std::uint64_t& outputBudget);
 
 private:
+    // One pass over the entry's data with the decoder allowed memoryAllowance. Sets memoryNeeded
+    // instead of finishing when the decoder needs more; then nothing has been logged. reported holds
+    // the compressed bytes already counted as progress by an earlier pass.
+    Outcome decodeOnce(const ZipEntryRecord& entry, std::int64_t index, ZipCodec& codec, FaultLog& log,
+                       ProgressSink& progress, std::uint64_t& outputBudget, std::uint64_t memoryAllowance,
+                       std::uint64_t& reported, std::uint64_t& memoryNeeded);
+
     ByteWindow& m_window;
     CodecTable& m_codecs;
+    DecoderMemoryBudget& m_budget;
 };
 
 } // namespace vellum

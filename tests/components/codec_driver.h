@@ -26,10 +26,26 @@ struct Decoded {
     }
 };
 
+inline Decoded decodeOnce(ZipCodec& codec, const CodecEntry& entry, std::string_view stream,
+                          std::size_t inputPiece, std::size_t outputPiece, std::uint64_t& memoryNeeded);
+
 // Drives codec over stream the way the verifier does: inputPiece bytes at a time, at most
-// outputPiece bytes out per call, and one call with no input once all is given.
-inline Decoded decodeInPieces(ZipCodec& codec, const CodecEntry& entry, std::string_view stream,
+// outputPiece bytes out per call, and one call with no input once all is given. A decoder that
+// asks for more memory gets it, and the stream starts again.
+inline Decoded decodeInPieces(ZipCodec& codec, CodecEntry entry, std::string_view stream,
                               std::size_t inputPiece, std::size_t outputPiece) {
+    for (;;) {
+        std::uint64_t needed = 0;
+        Decoded result = decodeOnce(codec, entry, stream, inputPiece, outputPiece, needed);
+        if (needed == 0 || needed <= entry.memoryAllowance)
+            return result;
+        codec.releaseMemory();
+        entry.memoryAllowance = needed;
+    }
+}
+
+inline Decoded decodeOnce(ZipCodec& codec, const CodecEntry& entry, std::string_view stream,
+                          std::size_t inputPiece, std::size_t outputPiece, std::uint64_t& memoryNeeded) {
     Decoded result;
     if (!codec.reset(entry)) {
         result.state = CodecState::Damaged;
@@ -54,6 +70,10 @@ inline Decoded decodeInPieces(ZipCodec& codec, const CodecEntry& entry, std::str
             result.state = step.state;
             if (step.state == CodecState::Finished) {
                 result.unused = step.unusedInput + input.size();
+                return result;
+            }
+            if (step.state == CodecState::NeedsMemory) {
+                memoryNeeded = step.memoryNeeded;
                 return result;
             }
             if (step.state == CodecState::Damaged || step.state == CodecState::Unsupported)

@@ -60,7 +60,7 @@ private slots:
     void piecesMatchWhole_data();
     void piecesMatchWhole();
     void bytesAfterTheEndMarkStayUnused();
-    void memoryAboveTheCapDecodesWithinIt();
+    void largeModelIsAskedForFirst();
     void cutOffRestorationIsUnsupported();
     void damageIsNeverGood_data();
     void damageIsNeverGood();
@@ -125,18 +125,24 @@ void PpmdTest::bytesAfterTheEndMarkStayUnused() {
     QCOMPARE(crc32Of(decoded.output), sample.crc);
 }
 
-// A parameter word asking for 256 MiB, four times the cap, over a stream whose model never fills
-// even 16 MiB: the model in the cap behaves as the declared one would, so the entry decodes.
-void PpmdTest::memoryAboveTheCapDecodesWithinIt() {
+// A parameter word asking for 256 MiB over a stream whose model never fills even 16 MiB: the
+// decoder asks for the whole model before it takes it, and the model decodes in it. Only the pages
+// the model uses are touched, however much it declares.
+void PpmdTest::largeModelIsAskedForFirst() {
     Sample sample = readSample(QStringLiteral("ppmd-o6-16m.zip"));
     const unsigned word = static_cast<std::uint8_t>(sample.stream[0]) |
                           static_cast<unsigned>(static_cast<std::uint8_t>(sample.stream[1])) << 8;
     const unsigned larger = (word & 0xF00F) | (0xFFu << 4);
-    QVERIFY((((larger >> 4) & 0xFF) + 1u) << 20 > PpmdCodec::MemoryCap);
     sample.stream[0] = static_cast<char>(larger & 0xFF);
     sample.stream[1] = static_cast<char>(larger >> 8);
     std::vector<std::uint8_t> buffer(64 * 1024);
     PpmdCodec codec(buffer);
+    QVERIFY(codec.reset(sample.entry));
+    const CodecStep step = codec.decode(
+        std::span(reinterpret_cast<const std::uint8_t*>(sample.stream.data()), sample.stream.size()), 4096);
+    QCOMPARE(step.state, CodecState::NeedsMemory);
+    QVERIFY(step.memoryNeeded >= std::uint64_t{256} << 20);
+    QVERIFY(step.output.empty());
     QVERIFY(decodeInPieces(codec, sample.entry, sample.stream, 1000, 4096).good(sample));
 }
 

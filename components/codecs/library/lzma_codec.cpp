@@ -1,12 +1,12 @@
 #include "lzma_codec.h"
 
 #include "little_endian_reader.h"
+#include "lzma_allocator.h"
 #include "lzma_step.h"
 
 #include <lzma.h>
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 
 namespace vellum {
@@ -20,13 +20,16 @@ constexpr std::uint32_t SmallestDictionary = 4096;
 } // namespace
 
 struct LzmaCodec::Stream {
+    DecoderHeap heap;
+    lzma_allocator allocator = lzmaAllocatorFor(heap);
     lzma_stream state = LZMA_STREAM_INIT;
     lzma_options_lzma options{};
 };
 
-LzmaCodec::LzmaCodec(std::span<std::uint8_t> outputBuffer, std::uint64_t dictionaryCap)
-    : m_output(outputBuffer), m_dictionaryCap(std::min(dictionaryCap, std::uint64_t{1} << 31)),
-      m_stream(std::make_unique<Stream>()) {}
+LzmaCodec::LzmaCodec(std::span<std::uint8_t> outputBuffer)
+    : m_output(outputBuffer), m_stream(std::make_unique<Stream>()) {
+    m_stream->state.allocator = &m_stream->allocator;
+}
 
 LzmaCodec::~LzmaCodec() {
     lzma_end(&m_stream->state);
@@ -36,7 +39,18 @@ bool LzmaCodec::reset(const CodecEntry& entry) {
     m_entry = entry;
     m_headerLength = 0;
     m_phase = Phase::Header;
+    m_stream->heap.setAllowance(entry.memoryAllowance);
+    m_stream->heap.clearNeeded();
+    m_stream->heap.clearSystemRefused();
     return true;
+}
+
+void LzmaCodec::releaseMemory() {
+    lzma_end(&m_stream->state);
+}
+
+const DecoderHeap& LzmaCodec::heap() const {
+    return m_stream->heap;
 }
 
 void LzmaCodec::startStream() {
@@ -50,15 +64,12 @@ void LzmaCodec::startStream() {
         m_phase = Phase::Damaged;
         return;
     }
-    const std::uint64_t needed =
+    // The declared dictionary is a 32-bit field, so the smaller of it and the size fits liblzma's.
+    const std::uint64_t dictionary =
         std::max<std::uint64_t>(std::min(declaredDictionary, m_entry.uncompressedSize), SmallestDictionary);
-    if (needed > m_dictionaryCap) {
-        m_phase = Phase::Refused;
-        return;
-    }
     lzma_options_lzma& options = m_stream->options;
     options = lzma_options_lzma{};
-    options.dict_size = static_cast<std::uint32_t>(std::bit_ceil(needed));
+    options.dict_size = static_cast<std::uint32_t>(dictionary);
     options.lc = modelByte % 9u;
     options.lp = modelByte / 9u % 5u;
     options.pb = modelByte / 45u;
@@ -73,9 +84,14 @@ void LzmaCodec::startStream() {
     // liblzma reuses its coder and its dictionary buffer when the stream is started again with a
     // dictionary of the same size.
     const lzma_ret result = lzma_raw_decoder(&m_stream->state, filters);
-    // Any failure here is liblzma's limit, not the stream's fault: a model it does not take (lc + lp
-    // above 4 is still valid LZMA) or no memory for the dictionary.
-    m_phase = result == LZMA_OK ? Phase::Stream : Phase::Refused;
+    // Any other failure here is liblzma's limit, not the stream's fault: a model it does not take
+    // (lc + lp above 4 is still valid LZMA) or no memory in the system.
+    if (result == LZMA_OK)
+        m_phase = Phase::Stream;
+    else if (m_stream->heap.needed() > m_stream->heap.allowance())
+        m_phase = Phase::NeedsMemory;
+    else
+        m_phase = Phase::Refused;
 }
 
 CodecStep LzmaCodec::decode(std::span<const std::uint8_t> input, std::size_t outputLimit) {
@@ -103,6 +119,10 @@ CodecStep LzmaCodec::decode(std::span<const std::uint8_t> input, std::size_t out
     case Phase::Refused:
         step.state = CodecState::Unsupported;
         return step;
+    case Phase::NeedsMemory:
+        step.state = CodecState::NeedsMemory;
+        step.memoryNeeded = m_stream->heap.needed();
+        return step;
     case Phase::Damaged:
         step.state = CodecState::Damaged;
         return step;
@@ -117,6 +137,10 @@ CodecStep LzmaCodec::decode(std::span<const std::uint8_t> input, std::size_t out
         step.unusedInput = decoded.inputLeft;
     } else if (decoded.result == LZMA_MEM_ERROR) {
         step.state = CodecState::Unsupported;
+        if (m_stream->heap.needed() > m_stream->heap.allowance()) {
+            step.state = CodecState::NeedsMemory;
+            step.memoryNeeded = m_stream->heap.needed();
+        }
     } else if (decoded.result != LZMA_OK && decoded.result != LZMA_BUF_ERROR) {
         // LZMA_BUF_ERROR only says that nothing could be done without more input.
         m_phase = Phase::Damaged;

@@ -15,33 +15,33 @@ namespace vellum {
 // where to stop (an end marker found right there is accepted as well, as some writers add one
 // without setting the flag).
 //
-// Memory: liblzma allocates the dictionary. A dictionary larger than the entry's output is never
-// used, so the decoder gets min(declared size, uncompressed size), rounded up to a power of two
-// so that liblzma keeps reusing one buffer across entries of similar size. Only when an entry
-// really needs more than DictionaryCap (its output is that large and so is its declared
-// dictionary) is it refused as unverifiable, since decoding it with a smaller dictionary could
-// wrongly call a good stream damaged.
+// Memory: liblzma allocates the dictionary from the codec's DecoderHeap. No match reaches further
+// back than the entry's first byte, so a dictionary larger than the entry's output is never used:
+// the decoder gets min(declared size, uncompressed size). A stream whose output is larger than
+// declared is damaged anyway, and is found so either way. When that dictionary is beyond the
+// entry's allowance the codec asks for the memory (NeedsMemory) before it takes any.
 class LzmaCodec final : public ZipCodec {
 public:
-    static constexpr std::uint64_t DictionaryCap = std::uint64_t{256} << 20;
-
-    explicit LzmaCodec(std::span<std::uint8_t> outputBuffer, std::uint64_t dictionaryCap = DictionaryCap);
+    explicit LzmaCodec(std::span<std::uint8_t> outputBuffer);
     ~LzmaCodec() override;
 
     bool reset(const CodecEntry& entry) override;
     CodecStep decode(std::span<const std::uint8_t> input, std::size_t outputLimit) override;
     bool endsWithInput() const override { return false; }
+    void releaseMemory() override;
+
+    // What the decoder's state holds now, and the most it has held.
+    const DecoderHeap& heap() const;
 
 private:
     struct Stream; // liblzma's stream and options, which cannot be declared ahead
     static constexpr std::size_t HeaderLength = 9;
-    enum class Phase { Header, Stream, Finished, Refused, Damaged };
+    enum class Phase { Header, Stream, Finished, Refused, NeedsMemory, Damaged };
 
     // Starts liblzma on the complete header; sets m_phase to what follows.
     void startStream();
 
     std::span<std::uint8_t> m_output;
-    std::uint64_t m_dictionaryCap;
     std::unique_ptr<Stream> m_stream;
     std::array<std::uint8_t, HeaderLength> m_header{};
     std::size_t m_headerLength = 0;

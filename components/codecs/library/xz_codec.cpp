@@ -1,5 +1,6 @@
 #include "xz_codec.h"
 
+#include "lzma_allocator.h"
 #include "lzma_step.h"
 
 #include <lzma.h>
@@ -9,30 +10,50 @@
 namespace vellum {
 
 struct XzCodec::Stream {
+    DecoderHeap heap;
+    lzma_allocator allocator = lzmaAllocatorFor(heap);
     lzma_stream state = LZMA_STREAM_INIT;
 };
 
-XzCodec::XzCodec(std::span<std::uint8_t> outputBuffer, std::uint64_t memoryLimit)
-    : m_output(outputBuffer), m_memoryLimit(memoryLimit), m_stream(std::make_unique<Stream>()) {}
+XzCodec::XzCodec(std::span<std::uint8_t> outputBuffer)
+    : m_output(outputBuffer), m_stream(std::make_unique<Stream>()) {
+    m_stream->state.allocator = &m_stream->allocator;
+}
 
 XzCodec::~XzCodec() {
     lzma_end(&m_stream->state);
 }
 
-bool XzCodec::reset(const CodecEntry&) {
+bool XzCodec::reset(const CodecEntry& entry) {
     m_finished = false;
+    m_stream->heap.setAllowance(entry.memoryAllowance);
+    m_stream->heap.clearNeeded();
+    m_stream->heap.clearSystemRefused();
     // Starting again on the same lzma_stream lets liblzma keep the coders it already has. No
-    // LZMA_CONCATENATED: the entry is one stream. Only the memory can fail here.
-    m_started = lzma_stream_decoder(&m_stream->state, m_memoryLimit, 0) == LZMA_OK;
+    // LZMA_CONCATENATED: the entry is one stream. The heap, not liblzma's own limit, bounds the
+    // memory. Only the memory can fail here.
+    m_started = lzma_stream_decoder(&m_stream->state, UINT64_MAX, 0) == LZMA_OK;
     return true;
+}
+
+void XzCodec::releaseMemory() {
+    lzma_end(&m_stream->state);
+}
+
+CodecStep XzCodec::refusal() const {
+    CodecStep step;
+    step.state = CodecState::Unsupported;
+    if (m_stream->heap.needed() > m_stream->heap.allowance()) {
+        step.state = CodecState::NeedsMemory;
+        step.memoryNeeded = m_stream->heap.needed();
+    }
+    return step;
 }
 
 CodecStep XzCodec::decode(std::span<const std::uint8_t> input, std::size_t outputLimit) {
     CodecStep step;
-    if (!m_started) {
-        step.state = CodecState::Unsupported;
-        return step;
-    }
+    if (!m_started)
+        return refusal();
     if (m_finished) {
         step.state = CodecState::Finished;
         step.unusedInput = input.size();
@@ -52,7 +73,12 @@ CodecStep XzCodec::decode(std::span<const std::uint8_t> input, std::size_t outpu
         step.state = decoded.outputFull ? CodecState::OutputFull : CodecState::NeedsInput;
         break;
     case LZMA_MEMLIMIT_ERROR:
-    case LZMA_MEM_ERROR:
+    case LZMA_MEM_ERROR: {
+        const CodecStep refused = refusal();
+        step.state = refused.state;
+        step.memoryNeeded = refused.memoryNeeded;
+        break;
+    }
     // A filter or check this liblzma does not know. Block headers carry their own CRC, so an
     // unknown filter is a real one from a newer writer, not damage.
     case LZMA_OPTIONS_ERROR:

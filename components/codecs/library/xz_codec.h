@@ -11,26 +11,28 @@ namespace vellum {
 // own integrity check kept on. A zip entry holds exactly one stream, so concatenated streams and
 // stream padding after the footer count as trailing bytes.
 //
-// Memory: the dictionary each block declares is allocated by liblzma, which offers no way to
-// shrink it to the entry's size, so the decoder runs under MemoryLimit. A stream that needs more
-// (only hand-tuned settings do: the largest preset needs 65 MiB) is reported as unverifiable, not
-// as damage.
+// Memory: liblzma allocates the dictionary each block declares from the codec's DecoderHeap; when
+// that is beyond the entry's allowance the codec asks for the memory (NeedsMemory) before it takes
+// any. liblzma's stream decoder has no way to shrink a block's dictionary to the entry's size, but
+// it writes the dictionary from its start, so the part beyond the entry's output is never touched
+// and takes no memory.
 class XzCodec final : public ZipCodec {
 public:
-    static constexpr std::uint64_t MemoryLimit = std::uint64_t{128} << 20;
-
-    explicit XzCodec(std::span<std::uint8_t> outputBuffer, std::uint64_t memoryLimit = MemoryLimit);
+    explicit XzCodec(std::span<std::uint8_t> outputBuffer);
     ~XzCodec() override;
 
     bool reset(const CodecEntry& entry) override;
     CodecStep decode(std::span<const std::uint8_t> input, std::size_t outputLimit) override;
     bool endsWithInput() const override { return false; }
+    void releaseMemory() override;
 
 private:
     struct Stream; // liblzma's lzma_stream, which cannot be declared ahead
 
+    // What a failed allocation means: more than the allowance, or no memory in the system.
+    CodecStep refusal() const;
+
     std::span<std::uint8_t> m_output;
-    std::uint64_t m_memoryLimit;
     std::unique_ptr<Stream> m_stream;
     bool m_started = false;
     bool m_finished = false;

@@ -1,5 +1,6 @@
 #include "zstd_codec.h"
 
+#define ZSTD_STATIC_LINKING_ONLY // the custom allocator
 #include <zstd.h>
 #include <zstd_errors.h>
 
@@ -7,28 +8,45 @@
 
 namespace vellum {
 
-ZstdCodec::ZstdCodec(std::span<std::uint8_t> outputBuffer, int windowLogLimit)
-    : m_output(outputBuffer), m_context(ZSTD_createDCtx()) {
-    // The limit belongs to the context and survives every later session reset.
-    m_contextReady =
-        m_context && !ZSTD_isError(ZSTD_DCtx_setParameter(m_context, ZSTD_d_windowLogMax, windowLogLimit));
-}
+ZstdCodec::ZstdCodec(std::span<std::uint8_t> outputBuffer) : m_output(outputBuffer) {}
 
 ZstdCodec::~ZstdCodec() {
-    ZSTD_freeDCtx(m_context);
+    releaseMemory();
 }
 
-bool ZstdCodec::reset(const CodecEntry&) {
+bool ZstdCodec::makeContext() {
+    if (m_context)
+        return true;
+    const ZSTD_customMem memory{
+        [](void* heap, std::size_t size) { return static_cast<DecoderHeap*>(heap)->allocate(size); },
+        [](void* heap, void* block) { static_cast<DecoderHeap*>(heap)->release(block); }, &m_heap};
+    m_context = ZSTD_createDCtx_advanced(memory);
+    // The limit belongs to the context and survives every later session reset.
+    if (m_context && ZSTD_isError(ZSTD_DCtx_setParameter(m_context, ZSTD_d_windowLogMax, ZSTD_WINDOWLOG_MAX)))
+        releaseMemory();
+    return m_context != nullptr;
+}
+
+void ZstdCodec::releaseMemory() {
+    ZSTD_freeDCtx(m_context);
+    m_context = nullptr;
+}
+
+bool ZstdCodec::reset(const CodecEntry& entry) {
     m_atFrameBoundary = false;
-    if (m_contextReady)
+    m_heap.setAllowance(entry.memoryAllowance);
+    m_heap.clearNeeded();
+    m_heap.clearSystemRefused();
+    if (m_context)
         ZSTD_DCtx_reset(m_context, ZSTD_reset_session_only);
     return true;
 }
 
 CodecStep ZstdCodec::decode(std::span<const std::uint8_t> input, std::size_t outputLimit) {
     CodecStep step;
-    if (!m_contextReady) {
-        step.state = CodecState::Unsupported;
+    if (!makeContext()) {
+        step.state = m_heap.needed() > m_heap.allowance() ? CodecState::NeedsMemory : CodecState::Unsupported;
+        step.memoryNeeded = m_heap.needed();
         return step;
     }
     ZSTD_inBuffer in{input.data(), input.size(), 0};
@@ -40,10 +58,12 @@ CodecStep ZstdCodec::decode(std::span<const std::uint8_t> input, std::size_t out
         const std::size_t result = ZSTD_decompressStream(m_context, &out, &in);
         if (ZSTD_isError(result)) {
             const ZSTD_ErrorCode error = ZSTD_getErrorCode(result);
-            step.state =
-                error == ZSTD_error_frameParameter_windowTooLarge || error == ZSTD_error_memory_allocation
-                    ? CodecState::Unsupported
-                    : CodecState::Damaged;
+            step.state = CodecState::Damaged;
+            if (error == ZSTD_error_memory_allocation) {
+                const bool overAllowance = m_heap.needed() > m_heap.allowance();
+                step.state = overAllowance ? CodecState::NeedsMemory : CodecState::Unsupported;
+                step.memoryNeeded = m_heap.needed();
+            }
             step.consumed = in.pos;
             step.output = std::span<const std::uint8_t>(m_output).first(out.pos);
             m_atFrameBoundary = false;

@@ -16,24 +16,27 @@ namespace vellum {
 // codec reports endsWithInput() only while it stands at a frame boundary, after at least one frame,
 // so input that stops inside a frame is still found truncated.
 //
-// Memory: libzstd allocates the window a frame declares, and its size cannot be lowered to the
-// entry's size, so frames declaring more than 2^WindowLogLimit bytes (128 MiB; the levels up to 19
-// stay at 8 MiB, --ultra -22 at 128 MiB) are reported as unverifiable rather than as damage.
+// Memory: libzstd allocates its window from the codec's DecoderHeap; when that is beyond the
+// entry's allowance the codec asks for the memory (NeedsMemory) before it takes any. A frame that
+// states its content size gets a window no larger than that; one that does not gets the window it
+// declares, which libzstd fills from its start, so the part beyond the entry's output is never
+// touched and takes no memory. Every window the format allows is accepted.
 class ZstdCodec final : public ZipCodec {
 public:
-    static constexpr int WindowLogLimit = 27;
-
-    explicit ZstdCodec(std::span<std::uint8_t> outputBuffer, int windowLogLimit = WindowLogLimit);
+    explicit ZstdCodec(std::span<std::uint8_t> outputBuffer);
     ~ZstdCodec() override;
 
     bool reset(const CodecEntry& entry) override;
     CodecStep decode(std::span<const std::uint8_t> input, std::size_t outputLimit) override;
     bool endsWithInput() const override { return m_atFrameBoundary; }
+    void releaseMemory() override;
 
 private:
+    bool makeContext();
+
     std::span<std::uint8_t> m_output;
+    DecoderHeap m_heap;
     ZSTD_DCtx_s* m_context = nullptr;
-    bool m_contextReady = false;
     bool m_atFrameBoundary = false;
 };
 

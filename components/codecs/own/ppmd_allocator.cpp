@@ -7,7 +7,7 @@
 
 #include "ppmd_model.h"
 
-#include <new>
+#include <cstring>
 
 namespace vellum {
 
@@ -40,24 +40,37 @@ constexpr std::array<std::uint8_t, 128> makeUnitsToIndex() {
 const std::array<std::uint8_t, 38> PpmdModel::IndexToUnits = makeIndexToUnits();
 const std::array<std::uint8_t, 128> PpmdModel::UnitsToIndex = makeUnitsToIndex();
 
-bool PpmdModel::reserve(std::uint32_t size, std::uint32_t cap) {
-    m_limited = size > cap;
-    m_size = m_limited ? cap : size;
+PpmdModel::~PpmdModel() {
+    release();
+}
+
+void PpmdModel::release() {
+    m_heap.release(m_memory);
+    m_memory = m_base = nullptr;
+    m_capacity = 0;
+}
+
+PpmdModel::Reserved PpmdModel::reserve(std::uint32_t size, std::uint64_t allowance) {
+    m_size = size;
+    m_heap.setAllowance(allowance);
+    m_heap.clearNeeded();
     // Room for the null reference and alignment below the text, and one spare unit above the
     // top, which no valid model touches but which keeps a stray header read inside the block.
     const std::uint32_t needed = TextStart + m_size + UnitSize;
     if (needed > m_capacity) {
-        m_memory.reset();
-        m_capacity = 0;
-        m_memory.reset(new (std::nothrow) std::uint8_t[needed]);
+        release();
+        // The heap maps a block this large straight from the system: the model touches its text
+        // from the bottom and its units from the two ends of their area, so a model that never
+        // fills its memory takes only the pages it uses.
+        m_memory = static_cast<std::uint8_t*>(m_heap.allocate(needed));
         if (!m_memory)
-            return false;
+            return m_heap.needed() > allowance ? Reserved::OverAllowance : Reserved::NoMemory;
         m_capacity = needed;
     }
-    m_base = m_memory.get();
+    m_base = m_memory;
     std::memset(m_base, 0, TextStart);
     std::memset(m_base + TextStart + m_size, 0, UnitSize);
-    return true;
+    return Reserved::Ready;
 }
 
 void PpmdModel::insertNode(std::uint32_t node, unsigned index) {
@@ -137,11 +150,6 @@ void PpmdModel::glueFreeBlocks() {
 }
 
 std::uint32_t PpmdModel::allocUnitsRare(unsigned index) {
-    // Running in less memory than declared, this is the first point at which the two differ.
-    if (m_limited) {
-        m_exhausted = true;
-        return 0;
-    }
     if (m_glueCount == 0) {
         glueFreeBlocks();
         if (m_freeList[index] != 0)

@@ -12,6 +12,8 @@ bool PpmdCodec::reset(const CodecEntry& entry) {
     m_compressedSize = entry.compressedSize;
     m_produced = 0;
     m_total = entry.uncompressedSize;
+    m_memoryAllowance = entry.memoryAllowance;
+    m_memoryNeeded = 0;
     m_phase = Phase::Header;
     return true;
 }
@@ -25,8 +27,15 @@ CodecState PpmdCodec::startModel() {
     const unsigned restoreMethod = word >> 12;
     if (order < 2 || restoreMethod > PpmdModel::RestoreFreeze)
         return CodecState::Damaged;
-    if (!m_model.reserve(memory, MemoryCap))
+    switch (m_model.reserve(memory, m_memoryAllowance)) {
+    case PpmdModel::Reserved::Ready:
+        break;
+    case PpmdModel::Reserved::OverAllowance:
+        m_memoryNeeded = m_model.heap().needed();
+        return CodecState::NeedsMemory;
+    case PpmdModel::Reserved::NoMemory:
         return CodecState::Unsupported;
+    }
     m_model.start(order, restoreMethod);
     m_decoder.setInput(header + 2, header + HeaderSize);
     m_decoder.start();
@@ -130,6 +139,8 @@ CodecStep PpmdCodec::decode(std::span<const std::uint8_t> input, std::size_t out
     }
     step.consumed = position;
     step.output = std::span<const std::uint8_t>(m_output.data(), written);
+    if (step.state == CodecState::NeedsMemory)
+        step.memoryNeeded = m_memoryNeeded;
     return step;
 }
 

@@ -13,20 +13,19 @@ namespace vellum {
 // then the range-coded symbols. The stream ends at the uncompressed size, optionally followed by an
 // end marker (an escape out of the order-0 context), which 7-Zip writes.
 //
-// The model is allocated once and kept for later entries. Its memory is capped at MemoryCap: an
-// entry declaring more is decoded in the cap for as long as that gives the same result, which is
-// all the way for entries too small to fill the cap, and reported Unsupported from the point where
-// it would not. The same holds when the model runs out of memory under the cut-off or freezing
-// restoration methods (1 and 2), which this decoder does not reproduce; restarting (0) it does.
+// The model's memory is the size the stream declares, to the byte: where it runs out decides when
+// the model restarts (restoration method 0), which is reproduced. Under the cut-off and freezing
+// methods (1 and 2) the entry is decoded exactly up to the point where the memory runs out and
+// reported Unsupported from there. The model's block is kept for later entries while it is within
+// the free allowance; a larger one is asked for (NeedsMemory) and freed after its entry.
 class PpmdCodec final : public ZipCodec {
 public:
-    static constexpr std::uint32_t MemoryCap = 64u << 20;
-
     explicit PpmdCodec(std::span<std::uint8_t> outputBuffer);
 
     bool reset(const CodecEntry& entry) override;
     CodecStep decode(std::span<const std::uint8_t> input, std::size_t outputLimit) override;
     bool endsWithInput() const override { return false; }
+    void releaseMemory() override { m_model.release(); }
 
 private:
     enum class Phase { Header, Symbols, Truncated };
@@ -50,6 +49,8 @@ private:
     std::uint64_t m_compressedSize = 0;
     std::uint64_t m_produced = 0;
     std::uint64_t m_total = 0;
+    std::uint64_t m_memoryAllowance = 0;
+    std::uint64_t m_memoryNeeded = 0;
     Phase m_phase = Phase::Header;
 };
 

@@ -268,8 +268,6 @@ void PpmdModel::updateModel() {
     m_base[m_text++] = foundSymbol;
     std::uint32_t newSuccessor = m_text;
     if (m_text >= m_unitsStart) {
-        if (m_limited)
-            m_exhausted = true;
         restoreModel(context);
         return;
     }

@@ -12,12 +12,12 @@
 // symbol's state in place of the total and the statistics offset. A state (6 bytes): symbol,
 // frequency, offset of the successor (a context, or a position in the text before one exists).
 
+#include "decoder_memory.h"
 #include "ppmd_range_decoder.h"
 
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 
 namespace vellum {
 
@@ -30,20 +30,26 @@ public:
     static constexpr unsigned RestoreFreeze = 2;
 
     PpmdModel();
+    ~PpmdModel();
+    PpmdModel(const PpmdModel&) = delete;
+    PpmdModel& operator=(const PpmdModel&) = delete;
 
+    enum class Reserved { Ready, OverAllowance, NoMemory };
     // Makes size bytes of model memory ready, reusing the block of an earlier call when it is big
-    // enough. With a size above cap the model runs in cap bytes, which decodes identically until
-    // the model first needs memory beyond what it has: exhausted() then says so. False when the
-    // memory cannot be had at all.
-    bool reserve(std::uint32_t size, std::uint32_t cap);
+    // enough. The block comes from the heap, within its allowance; heap().needed() tells how much an
+    // OverAllowance answer would have taken.
+    Reserved reserve(std::uint32_t size, std::uint64_t allowance);
+    // Frees the block.
+    void release();
+    const DecoderHeap& heap() const { return m_heap; }
     void start(unsigned maxOrder, unsigned restoreMethod);
 
     // The next symbol (0..255), EndMark or DataError.
     int decodeSymbol(PpmdRangeDecoder& decoder);
 
-    // True once decoding reached a point this model does not follow: running in less memory than
-    // declared, it needed memory that only the declared size has; or the memory ran out under the
-    // cut-off or freezing restoration methods, which are not reproduced (only restarting is).
+    // True once the memory ran out under the cut-off or freezing restoration methods, which this
+    // model does not follow symbol for symbol (only restarting is): it stops being the writer's
+    // model there.
     bool exhausted() const { return m_exhausted; }
 
 private:
@@ -152,11 +158,11 @@ private:
     static const std::array<std::uint8_t, 260> StatsToIndex;       // NS2Indx
     static const std::array<std::uint8_t, 256> StatsToBinaryIndex; // NS2BSIndx
 
-    std::unique_ptr<std::uint8_t[]> m_memory;
+    DecoderHeap m_heap;
+    std::uint8_t* m_memory = nullptr;
     std::uint32_t m_capacity = 0;
     std::uint8_t* m_base = nullptr;
     std::uint32_t m_size = 0;
-    bool m_limited = false;
     bool m_exhausted = false;
 
     std::uint32_t m_text = 0;

@@ -1,0 +1,116 @@
+#pragma once
+
+// The memory of the decoders whose state grows with the stream's own parameters: an LZMA or xz
+// dictionary, a Zstandard window, a PPMd model. Such a stream may rightly ask for hundreds of
+// megabytes, and every thread of the component may meet one at the same moment, so their state is
+// handed out in two tiers.
+//
+// Each decoder keeps a small state of its own (UnleasedAllowance) for free: most entries are small
+// and need no more. An entry that needs more first takes a lease of what it needs from the one
+// DecoderMemoryBudget of the process; leases wait until the budget has room, in the order they
+// were asked for, so that entries needing much memory run one after another while the small ones
+// go on beside them. A request larger than the whole budget is granted once nothing else is leased:
+// it runs alone, and is never refused. The decoder gives the memory back when the entry is done.
+//
+// A thread holds at most one lease, and never waits for anything while it holds one but for its own
+// decoding, so a waiting lease always gets its turn.
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+
+namespace vellum {
+
+class DecoderMemoryBudget {
+public:
+    // What a decoder may hold without a lease.
+    static constexpr std::uint64_t UnleasedAllowance = std::uint64_t{2} << 20;
+
+    explicit DecoderMemoryBudget(std::uint64_t capacity);
+    DecoderMemoryBudget(const DecoderMemoryBudget&) = delete;
+    DecoderMemoryBudget& operator=(const DecoderMemoryBudget&) = delete;
+
+    // The budget every thread of the process shares: 1 GiB, or a quarter of the physical memory on
+    // a machine with less than 4 GiB.
+    static DecoderMemoryBudget& shared();
+
+    class Lease {
+    public:
+        Lease() = default;
+        Lease(Lease&& other) noexcept;
+        Lease& operator=(Lease&& other) noexcept;
+        ~Lease();
+
+        std::uint64_t bytes() const { return m_bytes; }
+        explicit operator bool() const { return m_budget != nullptr; }
+        void release();
+
+    private:
+        friend class DecoderMemoryBudget;
+        Lease(DecoderMemoryBudget* budget, std::uint64_t bytes) : m_budget(budget), m_bytes(bytes) {}
+        DecoderMemoryBudget* m_budget = nullptr;
+        std::uint64_t m_bytes = 0;
+    };
+
+    // Waits until bytes can be leased, calling keepWaiting from the waiting thread at least every
+    // 25 ms; an empty lease when keepWaiting returned false.
+    Lease acquire(std::uint64_t bytes, const std::function<bool()>& keepWaiting);
+
+    std::uint64_t capacity() const { return m_capacity; }
+    std::uint64_t leased() const;
+    // The most that was ever leased at once.
+    std::uint64_t peakLeased() const;
+
+private:
+    void giveBack(std::uint64_t bytes);
+
+    const std::uint64_t m_capacity;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_released;
+    std::deque<std::uint64_t> m_queue; // tickets of the waiting requests, oldest first
+    std::uint64_t m_nextTicket = 0;
+    std::uint64_t m_leased = 0;
+    std::uint64_t m_peak = 0;
+};
+
+// Where a decoder's large state comes from: counts what the decoder holds and refuses what would
+// take it beyond its allowance, remembering how much it would have needed. Blocks of a page or more
+// are mapped straight from the system, so that their untouched pages take no memory and a freed
+// block is given back at once instead of staying in the process's heap.
+class DecoderHeap {
+public:
+    DecoderHeap() = default;
+    DecoderHeap(const DecoderHeap&) = delete;
+    DecoderHeap& operator=(const DecoderHeap&) = delete;
+    ~DecoderHeap() = default; // every block must have been released by its owner
+
+    void setAllowance(std::uint64_t bytes) { m_allowance = bytes; }
+    std::uint64_t allowance() const { return m_allowance; }
+
+    // nullptr when the allowance or the system refuses; never throws (libraries call it from C).
+    void* allocate(std::size_t bytes) noexcept;
+    void release(void* block) noexcept;
+
+    std::uint64_t inUse() const { return m_inUse; }
+    // After a refusal for the allowance: what the decoder would have held in all. Zero otherwise.
+    std::uint64_t needed() const { return m_needed; }
+    void clearNeeded() { m_needed = 0; }
+    // True when the system had no memory for a request within the allowance.
+    bool systemRefused() const { return m_systemRefused; }
+    void clearSystemRefused() { m_systemRefused = false; }
+
+    // The most this heap has held at once since it was made.
+    std::uint64_t peakInUse() const { return m_peak; }
+
+private:
+    std::uint64_t m_allowance = DecoderMemoryBudget::UnleasedAllowance;
+    std::uint64_t m_inUse = 0;
+    std::uint64_t m_peak = 0;
+    std::uint64_t m_needed = 0;
+    bool m_systemRefused = false;
+};
+
+} // namespace vellum
