@@ -85,6 +85,7 @@ private slots:
     void filesFromStandardInputAndNulList();
     void severalPathsInOneRun();
     void progressOnlyOnATerminal();
+    void helpAndManualPageNameEveryOption();
 };
 
 void CommandLineTesterTest::jsonAndReasonsAgreeWithTheReport() {
@@ -244,6 +245,31 @@ void CommandLineTesterTest::progressOnlyOnATerminal() {
     const Outcome quiet = onTerminal("-q");
     QCOMPARE(quiet.status, 1);
     QVERIFY2(!quiet.output.contains("tested,"), qPrintable(quiet.output));
+}
+
+void CommandLineTesterTest::helpAndManualPageNameEveryOption() {
+    InstalledCopy copy;
+    const Outcome help = copy.run({"--help"});
+    QCOMPARE(help.status, 0);
+    QFile manual(VELLUM_MANUAL_PAGE);
+    QVERIFY(manual.open(QIODevice::ReadOnly));
+    // The page escapes its hyphens for groff.
+    const QString page = QString::fromUtf8(manual.readAll()).replace("\\-", "-");
+    // Every option the program accepts, and each exit status.
+    for (const QString& option : QStringList{"--files-from", "-0", "--null", "-v", "--verbose", "--json",
+                                             "-q", "--quiet", "--report-dir", "--help", "--version"}) {
+        QVERIFY2(help.output.contains(
+                     QRegularExpression("(^|[ ,])" + QRegularExpression::escape(option) + "[ ,\\n]")),
+                 qPrintable(option));
+        QVERIFY2(page.contains(option), qPrintable(option));
+    }
+    for (const QString& status : QStringList{"0", "1", "2", "3", "128+N"}) {
+        QVERIFY2(help.output.contains(QRegularExpression("\\n  " + QRegularExpression::escape(status) + " ")),
+                 qPrintable(status));
+        QVERIFY2(page.contains(".B " + status + "\n"), qPrintable(status));
+    }
+    for (const QString& report : QStringList{"errors.txt", "errors.log", "XDG_STATE_HOME"})
+        QVERIFY2(page.contains(report), qPrintable(report));
 }
 
 QTEST_GUILESS_MAIN(CommandLineTesterTest)
