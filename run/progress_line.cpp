@@ -59,8 +59,12 @@ void ProgressLine::archiveJudged(const ArchiveOutcome& outcome) {
     m_bytesDone += m_currentSize;
     m_currentSize = 0;
     m_currentCompletion = 0;
-    if (m_sharesTerminal)
+    // The archive's result follows on the same terminal: the line is drawn again with the next
+    // archive, below the result.
+    if (m_sharesTerminal) {
         clear();
+        return;
+    }
     drawWhenDue();
 }
 

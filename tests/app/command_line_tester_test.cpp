@@ -242,6 +242,10 @@ void CommandLineTesterTest::progressOnlyOnATerminal() {
     QVERIFY2(shown.output.contains(QRegularExpression(R"(\r\x1b\[K\d+ tested, \d+ bad, [\d.]+ MB/s, )")),
              qPrintable(shown.output));
     QVERIFY(shown.output.endsWith("\r\x1b[K"));
+    // A reason printed on the same terminal starts on a cleared line, not after the progress.
+    const Outcome verbose = onTerminal("-v");
+    QVERIFY2(verbose.output.contains("\r\x1b[K" + copy.tree() + "/bad.zip: bad: entry \"notes.txt\": "),
+             qPrintable(verbose.output));
     const Outcome quiet = onTerminal("-q");
     QCOMPARE(quiet.status, 1);
     QVERIFY2(!quiet.output.contains("tested,"), qPrintable(quiet.output));
