@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 namespace vellum {
@@ -22,18 +23,6 @@ CommandLine usageError(std::string error) {
     commandLine.request = CommandLine::Request::UsageError;
     commandLine.error = std::move(error);
     return commandLine;
-}
-
-std::string workingFolder() {
-    // The working folder may be deeper than any fixed buffer.
-    std::string buffer(256, '\0');
-    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
-        if (errno != ERANGE)
-            return {};
-        buffer.resize(buffer.size() * 2);
-    }
-    buffer.resize(std::strlen(buffer.c_str()));
-    return buffer;
 }
 
 bool environmentHas(const char* name) {
@@ -76,6 +65,22 @@ bool waylandDisplayAnswers() {
 CommandLine parseCommandLine(int argc, char** argv) {
     CommandLine commandLine;
     bool optionsEnded = false;
+    // The value of an option that takes one: "--name=value" or the next argument.
+    const auto valueOf = [&](std::string_view argument, std::string_view name, int& index,
+                             std::string& value) -> std::optional<std::string> {
+        if (argument.size() > name.size())
+            value = argument.substr(name.size() + 1);
+        else if (index + 1 < argc)
+            value = argv[++index];
+        else
+            return "option '" + std::string(name) + "' requires an argument";
+        if (value.empty())
+            return "option '" + std::string(name) + "' requires a non-empty argument";
+        return std::nullopt;
+    };
+    const auto isOption = [](std::string_view argument, std::string_view name) {
+        return argument == name || (argument.starts_with(name) && argument[name.size()] == '=');
+    };
     for (int index = 1; index < argc; ++index) {
         const std::string_view argument = argv[index];
         if (optionsEnded || !argument.starts_with('-')) {
@@ -90,26 +95,41 @@ CommandLine parseCommandLine(int argc, char** argv) {
         } else if (argument == "--version") {
             commandLine.request = CommandLine::Request::Version;
             return commandLine;
-        } else if (argument == "--report-dir" || argument.starts_with("--report-dir=")) {
-            if (argument.size() > std::string_view("--report-dir").size()) {
-                commandLine.reportFolder = argument.substr(std::string_view("--report-dir=").size());
-            } else if (index + 1 < argc) {
-                commandLine.reportFolder = argv[++index];
-            } else {
-                return usageError("option '--report-dir' requires an argument");
-            }
-            if (commandLine.reportFolder.empty())
-                return usageError("option '--report-dir' requires a folder");
+        } else if (isOption(argument, "--report-dir")) {
+            if (auto error = valueOf(argument, "--report-dir", index, commandLine.reportFolder))
+                return usageError(std::move(*error));
+        } else if (isOption(argument, "--files-from")) {
+            if (auto error = valueOf(argument, "--files-from", index, commandLine.fileList))
+                return usageError(std::move(*error));
+        } else if (argument == "--verbose") {
+            commandLine.verbose = true;
+        } else if (argument == "--json") {
+            commandLine.json = true;
+        } else if (argument == "--quiet") {
+            commandLine.quiet = true;
+        } else if (argument == "--null") {
+            commandLine.nullSeparated = true;
         } else if (argument.starts_with("--")) {
             return usageError("unrecognized option '" + std::string(argument) + "'");
+        } else if (argument.size() == 1) {
+            return usageError("invalid option -- '-'");
         } else {
-            const std::string letter = argument.size() > 1 ? std::string(argument.substr(1, 1)) : "-";
-            return usageError("invalid option -- '" + letter + "'");
+            for (const char letter : argument.substr(1)) {
+                if (letter == 'v')
+                    commandLine.verbose = true;
+                else if (letter == 'q')
+                    commandLine.quiet = true;
+                else if (letter == '0')
+                    commandLine.nullSeparated = true;
+                else
+                    return usageError("invalid option -- '" + std::string(1, letter) + "'");
+            }
         }
     }
-    if (commandLine.paths.size() > 1)
-        return usageError("one folder at a time, got " + std::to_string(commandLine.paths.size()) +
-                          " (a folder name with blanks is given in quotes)");
+    if (commandLine.nullSeparated && commandLine.fileList.empty())
+        return usageError("option '--null' needs a list given with '--files-from'");
+    if ((commandLine.verbose || commandLine.json || commandLine.quiet) && !commandLine.unattended())
+        return usageError("nothing to test: give folders, archives or '--files-from'");
     return commandLine;
 }
 
@@ -119,51 +139,42 @@ std::string versionText() {
 }
 
 std::string helpText() {
-    return std::string("Usage: vellum [OPTION]... [FOLDER]\n") + identity::fileDescription +
+    return std::string("Usage: vellum [OPTION]... [FOLDER | ARCHIVE]...\n") + identity::fileDescription +
            ".\n\n"
            "Without a folder, Vellum opens its window; Browse chooses the folder to test.\n"
-           "With a folder, Vellum tests every *.zip in it and in every folder below it,\n"
+           "Given folders, Vellum tests every *.zip in them and in every folder below them;\n"
+           "given an archive, it tests that file whatever its name ends in. It runs\n"
            "unattended, writes its reports and exits. The reports, errors.txt (the bad\n"
            "archives of the last run that found any) and errors.log (one record per run),\n"
            "go beside the program when its folder is writable, else into\n"
            "$XDG_STATE_HOME/vellum (by default ~/.local/state/vellum).\n"
-           "A folder named like an option is given as ./-name.\n\n"
-           "  --report-dir DIR  write the reports into DIR\n"
-           "  --help            show this text\n"
-           "  --version         show the version\n\n"
-           "Exit status: 0 no bad archive, 1 bad archives found, 2 usage error or a folder\n"
-           "that could not be read (the run is incomplete), 3 the reports could not be\n"
-           "written, 128+N interrupted by signal N. When several apply, the highest wins.\n";
+           "A path named like an option is given as ./-name or after --.\n\n"
+           "  --files-from FILE  test the archives FILE names, one per line (- reads\n"
+           "                     standard input); relative names start at the working folder\n"
+           "  -0, --null         names in the --files-from list end in NUL, not newline\n"
+           "  -v, --verbose      print each bad or unverified archive with the reason:\n"
+           "                     PATH: bad: REASON\n"
+           "  --json             print one JSON object per archive, then a summary object\n"
+           "                     (it replaces the -v lines)\n"
+           "  -q, --quiet        no progress line on a terminal's standard error\n"
+           "  --report-dir DIR   write the reports into DIR\n"
+           "  --help             show this text\n"
+           "  --version          show the version\n\n"
+           "An unverified archive is sound as far as it could be checked, but some entries\n"
+           "could not be (encrypted, or a method without a decoder); the reports count it\n"
+           "as good.\n\n"
+           "Exit status:\n"
+           "  0      no bad archive\n"
+           "  1      bad archives found\n"
+           "  2      usage error, or a path, list or folder that could not be read\n"
+           "         (the run is incomplete)\n"
+           "  3      the reports could not be written\n"
+           "  128+N  interrupted by signal N\n"
+           "When several apply, the highest wins. See vellum(1).\n";
 }
 
 std::string usageHint() {
     return "Try 'vellum --help' for more information.\n";
-}
-
-std::string absolutePath(const std::string& path) {
-    std::string joined = path;
-    if (!path.starts_with('/')) {
-        const std::string working = workingFolder();
-        if (working.empty())
-            return path; // the working folder is gone; the path can only be used as given
-        joined = working + "/" + path;
-    }
-    std::string clean;
-    std::size_t at = 0;
-    while (at < joined.size()) {
-        std::size_t end = joined.find('/', at);
-        if (end == std::string::npos)
-            end = joined.size();
-        const std::string_view step = std::string_view(joined).substr(at, end - at);
-        if (!step.empty() && step != ".") {
-            clean += '/';
-            clean += step;
-        }
-        at = end + 1;
-    }
-    if (clean.empty() || joined.ends_with('/') || joined.ends_with("/."))
-        clean += '/';
-    return clean;
 }
 
 DisplayReach probeDisplay() {

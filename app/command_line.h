@@ -2,6 +2,8 @@
 
 // What the program makes of its command line and its surroundings before any window exists.
 
+#include "absolute_path.h"
+
 #include <string>
 #include <vector>
 
@@ -10,27 +12,34 @@ namespace vellum {
 struct CommandLine {
     enum class Request { Run, Help, Version, UsageError };
     Request request = Request::Run;
-    // The folders to test, as given; none for a window start.
+    // The folders and archives to test, as given; none for a window start.
     std::vector<std::string> paths;
+    // --files-from: the list of archives to test, as given ("-" for standard input); empty when
+    // not given. --null: its names end in NUL bytes rather than newlines.
+    std::string fileList;
+    bool nullSeparated = false;
     // --report-dir: where the reports go instead of the usual place; empty when not given.
     std::string reportFolder;
+    bool verbose = false; // -v: a line with the reason for each bad or unverified archive
+    bool json = false;    // --json: a JSON object for each archive, then a summary
+    bool quiet = false;   // -q: no progress line on a terminal
     // For a usage error, the line that says what was wrong.
     std::string error;
+
+    // Whether the program tests unattended rather than opening its window.
+    bool unattended() const { return !paths.empty() || !fileList.empty(); }
 };
 
 // Every argument that begins with '-' is an option, until "--"; the others are paths. Options are
 // answered in order: --help and --version at once, an unknown option or a missing value as a
-// usage error.
+// usage error. Short options may be grouped ("-vq"). An option that only shapes an unattended
+// run's output, given with nothing to test, is a usage error too.
 CommandLine parseCommandLine(int argc, char** argv);
 
 std::string helpText();
 std::string versionText();
 // What follows a usage error on standard error.
 std::string usageHint();
-
-// The path made absolute against the working folder, without "." steps or doubled separators
-// (".." is kept: through a symbolic link it need not lead back to where it came from).
-std::string absolutePath(const std::string& path);
 
 enum class DisplayReach { Usable, Missing, Unreachable };
 // Whether a display server can be reached: none named (Missing), named but not answering

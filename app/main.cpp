@@ -4,6 +4,8 @@
 #include "identity.h"
 #include "launcher.h"
 #include "program_folder.h"
+#include "progress_line.h"
+#include "result_output.h"
 #include "run_state.h"
 #include "shell.h"
 #include "single_instance.h"
@@ -14,6 +16,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <unistd.h>
 
 namespace {
 
@@ -66,7 +70,7 @@ int main(int argc, char** argv) {
     case CommandLine::Request::Run:
         break;
     }
-    const std::string folder = commandLine.paths.empty() ? std::string() : commandLine.paths.front();
+    const bool unattended = commandLine.unattended();
     // The report folder is told in messages and handed to the viewer, so it is made absolute too.
     std::string reportFolder =
         commandLine.reportFolder.empty() ? std::string() : absolutePath(commandLine.reportFolder);
@@ -74,7 +78,7 @@ int main(int argc, char** argv) {
         reportFolder.pop_back();
 
     if (const DisplayReach display = probeDisplay(); display != DisplayReach::Usable) {
-        if (folder.empty()) {
+        if (!unattended) {
             std::fputs(display == DisplayReach::Missing
                            ? "vellum: no display to open the window on; give a folder to test it "
                              "unattended (see vellum --help)\n"
@@ -97,9 +101,40 @@ int main(int argc, char** argv) {
     platform::SingleInstance singleInstance(identity::programTitle);
     platform::StopSignals stopSignals;
     Form1 form;
+    // A start with a command line runs unattended; the driver takes what it tests from the inputs
+    // below, and the shell needs only to know that there is something.
+    const std::string startArgument = !unattended                 ? std::string()
+                                      : commandLine.paths.empty() ? commandLine.fileList
+                                                                  : commandLine.paths.front();
     Shell shell(form, state,
-                ShellServices{platform::applicationFolder(), folder, *sound, *launcher, singleInstance,
+                ShellServices{platform::applicationFolder(), startArgument, *sound, *launcher, singleInstance,
                               reportFolder, isRealDisplay()});
+
+    std::optional<ProgressLine> progress;
+    std::optional<JsonLines> jsonLines;
+    std::optional<ReasonLines> reasonLines;
+    if (unattended) {
+        CommandLineInputs inputs;
+        for (const std::string& path : commandLine.paths)
+            inputs.paths.push_back(absolutePath(path));
+        if (!commandLine.fileList.empty())
+            inputs.fileList = commandLine.fileList == "-" ? "-" : absolutePath(commandLine.fileList);
+        inputs.nullSeparated = commandLine.nullSeparated;
+        shell.run().setCommandLineInputs(std::move(inputs));
+        // --json holds the reasons too, so it takes standard output alone.
+        const bool printsResults = commandLine.json || commandLine.verbose;
+        if (!commandLine.quiet && ::isatty(STDERR_FILENO) == 1) {
+            progress.emplace(stderr, printsResults && ::isatty(STDOUT_FILENO) == 1);
+            shell.run().addObserver(*progress);
+        }
+        if (commandLine.json) {
+            jsonLines.emplace(stdout);
+            shell.run().addObserver(*jsonLines);
+        } else if (commandLine.verbose) {
+            reasonLines.emplace(stdout);
+            shell.run().addObserver(*reasonLines);
+        }
+    }
     // A signal stops a run as Cancel does, so that its report still lands, and then ends the program.
     QObject::connect(&stopSignals, &platform::StopSignals::stopRequested, &shell, [&] {
         if (shell.run().isRunning()) {

@@ -1,16 +1,22 @@
 #include "run_driver.h"
 
+#include "absolute_path.h"
 #include "data_files.h"
 #include "escaped_text.h"
+#include "file_list.h"
 #include "lower_case.h"
 #include "message_box.h"
 #include "number_text.h"
 #include "path_open.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 namespace vellum {
@@ -21,6 +27,25 @@ std::string withTrailingSeparator(std::string folder) {
     if (folder.empty() || folder.back() != '/')
         folder += '/';
     return folder;
+}
+
+// Names of a file list handed to the archive component at once, so that it can test ahead.
+constexpr std::size_t ListBatchSize = 256;
+
+// Whether a start path names something other than a folder, and so is tested as an archive. A
+// path that cannot be reached is taken for a folder, as the specified run takes its one argument.
+bool namesArchive(const std::string& path) {
+    const int descriptor = openPathOfAnyLength(path, O_PATH);
+    if (descriptor < 0)
+        return false;
+    struct stat status {};
+    const bool archive = ::fstat(descriptor, &status) == 0 && !S_ISDIR(status.st_mode);
+    ::close(descriptor);
+    return archive;
+}
+
+std::string fileNameOf(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
 }
 
 // The listing of a folder, opened through a descriptor so that a path of any length is reached.
@@ -57,16 +82,28 @@ void RunDriver::Command1_Click() {
         m_state.StartFolder = platform::lowerCase(m_state.StartFolderPath);
     }
 
-    m_state.StartFolder = withTrailingSeparator(m_state.StartFolder);
-    m_state.StartFolderPath = withTrailingSeparator(m_state.StartFolderPath);
+    if (!interactive && m_inputs) {
+        m_state.StartFolderPath = inputsRecordLine();
+        m_state.StartFolder = platform::lowerCase(m_state.StartFolderPath);
+    } else {
+        m_state.StartFolder = withTrailingSeparator(m_state.StartFolder);
+        m_state.StartFolderPath = withTrailingSeparator(m_state.StartFolderPath);
+    }
     ArchivePattern = "*.zip";
     m_running = true;
     m_window.setBusyPointer(true);
     RunActive = true;
     m_window.setAnimationEnabled(true);
-    SearchFolder(m_state.StartFolderPath);
+    for (RunObserver* observer : m_observers)
+        observer->runStarted();
+    if (!interactive && m_inputs)
+        testInputs();
+    else
+        SearchFolder(m_state.StartFolderPath);
     // A walk that ended early leaves archives announced that nobody will ask for.
     m_window.zipTester().dropExpectedArchives();
+    for (RunObserver* observer : m_observers)
+        observer->runEnded();
 
     if (m_window.isMinimized())
         m_window.showNormalAndRepaint();
@@ -187,6 +224,8 @@ void RunDriver::TestFolder(const std::string& folder) {
 void RunDriver::TestArchive() {
     if (m_state.AbortRequested)
         return;
+    for (RunObserver* observer : m_observers)
+        observer->archiveStarted(m_state.CurrentArchivePath);
     ArchiveTester& tester = m_window.zipTester();
     tester.optionSwitch = false;
     tester.fileFilter = "*.diz";
@@ -203,6 +242,12 @@ void RunDriver::TestArchive() {
         verifyResult = tester.verifyArchive();
     }
     const ArchiveVerdict verdict = judgeArchive(probeResult, verifyResult);
+    if (verdict != ArchiveVerdict::Aborted && !m_observers.empty()) {
+        const ArchiveOutcome outcome{m_state.CurrentArchivePath, probeResult, verifyResult,
+                                     judgeArchiveFully(probeResult, verifyResult), tester.lastFaults()};
+        for (RunObserver* observer : m_observers)
+            observer->archiveJudged(outcome);
+    }
 
     if (verdict == ArchiveVerdict::Aborted) {
         RunActive = false;
@@ -219,6 +264,101 @@ void RunDriver::TestArchive() {
             m_window.setLabel1Caption("");
     }
     showCounts();
+}
+
+std::string RunDriver::inputsRecordLine() const {
+    std::string line;
+    for (const std::string& path : m_inputs->paths) {
+        if (!line.empty())
+            line += ' ';
+        line += namesArchive(path) ? path : withTrailingSeparator(path);
+    }
+    if (!m_inputs->fileList.empty())
+        line += (line.empty() ? "--files-from " : " --files-from ") + m_inputs->fileList;
+    return line;
+}
+
+void RunDriver::testInputs() {
+    // Archives given one after the other are announced together, so that the component tests ahead.
+    std::vector<std::string> archives;
+    for (const std::string& path : m_inputs->paths) {
+        if (!RunActive)
+            return;
+        if (namesArchive(path)) {
+            archives.push_back(path);
+            continue;
+        }
+        testNamedArchives(archives);
+        archives.clear();
+        SearchFolder(withTrailingSeparator(path));
+    }
+    testNamedArchives(archives);
+    if (!m_inputs->fileList.empty() && RunActive)
+        testFileList();
+}
+
+void RunDriver::testNamedArchives(const std::vector<std::string>& paths) {
+    if (paths.empty())
+        return;
+    m_window.zipTester().expectArchives(paths);
+    for (const std::string& path : paths) {
+        m_window.yieldToEvents();
+        if (!RunActive)
+            return;
+        FindRecord = platform::FolderEntry{fileNameOf(path), false};
+        m_state.CurrentArchivePath = path;
+        m_state.CurrentArchive = platform::lowerCase(path);
+        m_window.setLabel1Caption(platform::lowerCase(FindRecord.name));
+        m_window.setLabel2Caption("Testing ...");
+        TestArchive();
+    }
+}
+
+void RunDriver::testFileList() {
+    FileList list(m_inputs->fileList, m_inputs->nullSeparated ? '\0' : '\n');
+    // While the list is slow to arrive (a pipe), the window's events, Cancel and the stop signals
+    // among them, are still handled.
+    const std::function<bool()> keepWaiting = [this] {
+        m_window.yieldToEvents();
+        return RunActive;
+    };
+    std::vector<std::string> batch;
+    std::string name;
+    while (RunActive) {
+        batch.clear();
+        FileList::Step step = list.next(name, true, keepWaiting);
+        // What has arrived is tested at once; the list is not waited for while archives are ready.
+        while (step == FileList::Step::Name) {
+            std::string path = absolutePath(name);
+            if (reachable(path))
+                batch.push_back(std::move(path));
+            if (batch.size() >= ListBatchSize)
+                break;
+            step = list.next(name, false, keepWaiting);
+        }
+        testNamedArchives(batch);
+        if (step == FileList::Step::Failed) {
+            ++m_state.UnreadableFolders;
+            std::fprintf(stderr, "vellum: cannot read the file list %s: %s\n",
+                         platform::escapedText(m_inputs->fileList).c_str(), std::strerror(list.error()));
+            return;
+        }
+        if (step == FileList::Step::Stopped || (step == FileList::Step::End && list.atEnd()))
+            return;
+    }
+}
+
+bool RunDriver::reachable(const std::string& path) {
+    const int descriptor = openPathOfAnyLength(path, O_PATH);
+    if (descriptor >= 0) {
+        ::close(descriptor);
+        return true;
+    }
+    const int error = errno;
+    ++m_state.UnreadableFolders;
+    std::fprintf(stderr, "vellum: cannot read %s: %s\n", platform::escapedText(path).c_str(),
+                 std::strerror(error));
+    return false;
 }
 
 void RunDriver::tellUnreadableFolder(const std::string& folder, int error) {
@@ -263,6 +403,8 @@ void RunDriver::showCounts() {
 }
 
 void RunDriver::ZipTester1_Status(const ZipStatus& status) {
+    for (RunObserver* observer : m_observers)
+        observer->archiveProgress(status.completion);
     ProgressBar& progressBar = m_window.progressBar();
     if (progressBar.position() != status.completion)
         progressBar.setPosition(status.completion);

@@ -7,10 +7,13 @@
 
 #include "folder_listing.h"
 #include "report.h"
+#include "run_observer.h"
 #include "run_state.h"
 #include "run_window.h"
 
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace vellum {
 
@@ -26,9 +29,23 @@ struct RunServices {
     bool realDisplay = true;
 };
 
+// What an unattended run tests beyond the one folder of the specified run: folders (walked for
+// *.zip) and single files (tested whatever their names end in), in the order given, then the files
+// a list names.
+struct CommandLineInputs {
+    std::vector<std::string> paths; // absolute
+    std::string fileList;           // absolute, "-" for standard input, empty when none
+    bool nullSeparated = false;     // the list's names end in NUL bytes rather than newlines
+};
+
 class RunDriver {
 public:
     RunDriver(RunState& state, RunWindow& window, RunServices services);
+
+    // An unattended run tests these instead of StartFolderPath. Set before the run starts.
+    void setCommandLineInputs(CommandLineInputs inputs) { m_inputs = std::move(inputs); }
+    // Told of every archive as it is tested and judged. The observer outlives the run.
+    void addObserver(RunObserver& observer) { m_observers.push_back(&observer); }
 
     // One whole run: folder choice, walk, window back to idle, report, and the close that Exit asked for.
     void Command1_Click();
@@ -55,6 +72,15 @@ private:
     void SearchFolder(const std::string& folder);
     void TestFolder(const std::string& folder);
     void TestArchive();
+    // The start line of the log record: each path (a folder with '/' at its end), then the list.
+    std::string inputsRecordLine() const;
+    void testInputs();
+    // Archives named by the caller rather than found by the walk: announced, then tested in order.
+    void testNamedArchives(const std::vector<std::string>& paths);
+    void testFileList();
+    // Whether a named path can be reached; one that cannot is told on standard error and leaves
+    // the run incomplete.
+    bool reachable(const std::string& path);
     // A folder that cannot be listed leaves the run incomplete: it is told on standard error.
     void tellUnreadableFolder(const std::string& folder, int error);
     void recordBadArchive();
@@ -68,6 +94,8 @@ private:
     RunServices m_services;
     bool m_running = false;
     std::string m_lastUnreadableFolder;
+    std::optional<CommandLineInputs> m_inputs;
+    std::vector<RunObserver*> m_observers;
 };
 
 } // namespace vellum

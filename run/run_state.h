@@ -23,7 +23,8 @@ struct RunState {
     std::vector<std::string> BadArchives;
     std::int32_t BadCount = 0;
     std::int32_t TestedCount = 0; // the ordinal the next archive to be tested will get
-    // Folders of this run's walk that could not be listed: the run did not see all of its tree.
+    // Folders of this run's walk that could not be listed, and named files or file lists that could
+    // not be reached: the run did not see all it was asked to test.
     std::int32_t UnreadableFolders = 0;
     // Report files of this run that could not be written.
     std::int32_t ReportFailures = 0;

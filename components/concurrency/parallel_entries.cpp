@@ -139,7 +139,7 @@ EntryVerifier::Outcome checkEntriesInParallel(const ParallelEntryCheck& check,
         lastEntry = check.selection[position];
         const std::vector<ZipFault>& found = faults[result.thread];
         for (std::size_t fault = result.firstFault; fault < result.faultEnd; ++fault)
-            log.add(found[fault].kind, found[fault].entryIndex, found[fault].offset);
+            log.add(found[fault]);
         if (endsCheck(result.outcome))
             return result.outcome;
     }

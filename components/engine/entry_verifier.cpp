@@ -173,9 +173,10 @@ EntryVerifier::Outcome EntryVerifier::decodeOnce(const ZipEntryRecord& entry, st
     if (!finished)
         log.add(ZipFaultKind::StreamTruncated, index, dataOffset);
     else if (produced != entry.uncompressedSize)
-        log.add(ZipFaultKind::SizeMismatch, index, dataOffset);
+        log.add(
+            ZipFault{ZipFaultKind::SizeMismatch, index, dataOffset, {}, produced, entry.uncompressedSize});
     else if (crc != entry.crc)
-        log.add(ZipFaultKind::CrcMismatch, index, dataOffset);
+        log.add(ZipFault{ZipFaultKind::CrcMismatch, index, dataOffset, {}, crc, entry.crc});
     return Outcome::Checked;
 }
 

@@ -1,5 +1,7 @@
 #include "fault_log.h"
 
+#include <utility>
+
 namespace vellum {
 
 namespace {
@@ -18,8 +20,13 @@ FaultLog::FaultLog(std::vector<ZipFault>& faults, bool stopAtFirstFault)
 }
 
 void FaultLog::add(ZipFaultKind kind, std::int64_t entryIndex, std::uint64_t offset) {
+    add(ZipFault{kind, entryIndex, offset});
+}
+
+void FaultLog::add(ZipFault fault) {
+    const ZipFaultKind kind = fault.kind;
     if (m_faults.size() < MaximumKeptFaults)
-        m_faults.push_back(ZipFault{kind, entryIndex, offset});
+        m_faults.push_back(std::move(fault));
     m_kindsSeen |= std::uint64_t{1} << static_cast<int>(kind);
     const std::int16_t probe = zipProbeCode(kind);
     if (zipProbeCodeRank(probe) > zipProbeCodeRank(m_probeCode))

@@ -15,6 +15,8 @@ public:
     FaultLog(std::vector<ZipFault>& faults, bool stopAtFirstFault);
 
     void add(ZipFaultKind kind, std::int64_t entryIndex, std::uint64_t offset);
+    // A fault with more than its kind and place: a mismatch's found and expected values.
+    void add(ZipFault fault);
     void addArchiveFault(ZipFaultKind kind, std::uint64_t offset) { add(kind, -1, offset); }
 
     // True once damage has been found and the operation was asked to stop at the first fault.

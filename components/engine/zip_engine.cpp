@@ -269,7 +269,29 @@ ZipEngine::~ZipEngine() = default;
 std::int16_t ZipEngine::run(ZipOperation operation, ByteSource& source, const ZipEngineSettings& settings,
                             std::vector<ZipFault>& faults) {
     Operation run(*this, operation, source, settings, faults);
-    return run.run();
+    const std::int16_t result = run.run();
+    if (result != ZipResult::Aborted)
+        nameEntryFaults(source, faults);
+    return result;
+}
+
+void ZipEngine::nameEntryFaults(ByteSource& source, std::vector<ZipFault>& faults) {
+    bool attached = false;
+    for (ZipFault& fault : faults) {
+        // A header that could not be parsed has no record, and so no name to give.
+        if (!fault.isEntryFault() || static_cast<std::uint64_t>(fault.entryIndex) >= m_entries.size())
+            continue;
+        if (!attached) {
+            m_window.attach(&source);
+            attached = true;
+        }
+        const ZipEntryRecord& entry = m_entries[static_cast<std::size_t>(fault.entryIndex)];
+        const auto name = m_window.view(entry.centralHeaderOffset + CentralHeaderSize, entry.nameLength);
+        if (name)
+            fault.entryName.assign(name->begin(), name->end());
+    }
+    if (attached)
+        m_window.attach(nullptr);
 }
 
 void ZipEngine::describeEntry(const ZipEntryRecord& entry, ZipStatus& status) {

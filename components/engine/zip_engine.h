@@ -65,6 +65,9 @@ private:
 
     // Fills status with what the entry's central header describes (name, sizes, time, comment).
     void describeEntry(const ZipEntryRecord& entry, ZipStatus& status);
+    // Gives each entry fault its entry's name, read from the central header once the operation is
+    // over, so that checking pays nothing for names and an archive without faults reads none.
+    void nameEntryFaults(ByteSource& source, std::vector<ZipFault>& faults);
 
     std::vector<std::uint8_t> m_output;
     ByteWindow m_window;

@@ -17,6 +17,7 @@
 // operation starts: an abort left over from an earlier operation, or set while none ran, does not
 // end the next one.
 
+#include "zip_faults.h"
 #include "zip_result.h"
 #include "zip_status.h"
 
@@ -46,6 +47,13 @@ public:
 
     virtual std::int16_t probeArchive(std::int16_t mode) = 0;
     virtual std::int16_t verifyArchive() = 0;
+
+    // Every fault the last operation found, archive-level or entry-level, in the order found; each
+    // entry fault carries its entry's name. A stand-in that keeps no faults answers an empty list.
+    virtual const std::vector<ZipFault>& lastFaults() const {
+        static const std::vector<ZipFault> none;
+        return none;
+    }
 
     // Announces the archives the caller is about to test, in order, as it will name them in
     // archivePath. The component may start on them at once, so that the probe and verify of each

@@ -15,6 +15,8 @@
 // entries, 0.
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace vellum {
@@ -85,6 +87,13 @@ struct ZipFault {
     ZipFaultKind kind = ZipFaultKind::CannotRead;
     std::int64_t entryIndex = -1; // -1 for a fault of the whole archive
     std::uint64_t offset = 0;
+    // The entry's name as stored in its central header, raw bytes; filled once the operation ends,
+    // empty for a fault of the whole archive or an entry whose header could not be read.
+    std::string entryName;
+    // For a mismatch, the value the check found and the one the headers declare (a CRC-32 or a
+    // size); absent when the fault has no such pair.
+    std::optional<std::uint64_t> found;
+    std::optional<std::uint64_t> expected;
 
     bool isEntryFault() const { return entryIndex >= 0; }
 };

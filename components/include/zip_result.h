@@ -59,6 +59,11 @@ inline constexpr std::int16_t StructureDamaged = 410;
 
 enum class ArchiveVerdict { Good, Bad, Aborted };
 
+// The verdict with one more shade, for output that must not call an archive good when part of it
+// could not be checked: Unverified is an archive whose checked entries were all sound but some
+// entries could not be checked (encrypted, a method without a decoder, one part of a split set).
+enum class FullVerdict { Good, Unverified, Bad, Aborted };
+
 // Whether a probe result lets the verify step follow: only a sound structure is worth decompressing.
 inline bool probeGoesOn(std::int16_t probe) {
     return probe == ZipResult::Sound || probe == ZipResult::SoundWithNotes;
@@ -66,17 +71,34 @@ inline bool probeGoesOn(std::int16_t probe) {
 
 // The verdict on one archive from its probe result and, when the probe went on, its verify result.
 // Probe codes below 101 other than those that go on are good; 101 and up are bad. Verify 110, 200
-// and 410 are bad; every other verify code is good (10 among them: what could be checked was sound).
-inline ArchiveVerdict judgeArchive(std::int16_t probe, std::optional<std::int16_t> verify) {
+// and 410 are bad; verify 10 is unverified; every other verify code is good.
+inline FullVerdict judgeArchiveFully(std::int16_t probe, std::optional<std::int16_t> verify) {
     if (probe == ZipResult::Aborted || verify == ZipResult::Aborted)
-        return ArchiveVerdict::Aborted;
+        return FullVerdict::Aborted;
     if (!probeGoesOn(probe))
-        return probe >= 101 ? ArchiveVerdict::Bad : ArchiveVerdict::Good;
+        return probe >= 101 ? FullVerdict::Bad : FullVerdict::Good;
     if (!verify)
-        return ArchiveVerdict::Good;
-    const bool damaged = *verify == ZipResult::DataMismatch || *verify == ZipResult::StreamDamaged ||
-                         *verify == ZipResult::StructureDamaged;
-    return damaged ? ArchiveVerdict::Bad : ArchiveVerdict::Good;
+        return FullVerdict::Good;
+    if (*verify == ZipResult::DataMismatch || *verify == ZipResult::StreamDamaged ||
+        *verify == ZipResult::StructureDamaged)
+        return FullVerdict::Bad;
+    return *verify == ZipResult::VerifiedWithUnverifiableEntries ? FullVerdict::Unverified
+                                                                 : FullVerdict::Good;
+}
+
+// The verdict the run and its report files keep: an unverified archive counts as good, since what
+// could be checked was sound.
+inline ArchiveVerdict judgeArchive(std::int16_t probe, std::optional<std::int16_t> verify) {
+    switch (judgeArchiveFully(probe, verify)) {
+    case FullVerdict::Aborted:
+        return ArchiveVerdict::Aborted;
+    case FullVerdict::Bad:
+        return ArchiveVerdict::Bad;
+    case FullVerdict::Good:
+    case FullVerdict::Unverified:
+        break;
+    }
+    return ArchiveVerdict::Good;
 }
 
 } // namespace vellum

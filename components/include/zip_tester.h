@@ -48,8 +48,7 @@ public:
     std::int16_t probeBytes(std::span<const std::uint8_t> bytes);
     std::int16_t verifyBytes(std::span<const std::uint8_t> bytes);
 
-    // Every fault the last operation found, archive-level or entry-level, in the order found.
-    const std::vector<ZipFault>& lastFaults() const { return m_faults; }
+    const std::vector<ZipFault>& lastFaults() const override { return m_faults; }
 
 private:
     enum class Operation { Probe, Verify };

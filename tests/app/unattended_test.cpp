@@ -4,6 +4,7 @@
 // test runs a private copy of the program in a temporary folder, since the reports are written
 // beside the program when its folder is writable.
 
+#include "installed_copy.h"
 #include "zip_builder.h"
 
 #include <QDirIterator>
@@ -22,158 +23,6 @@
 using namespace vellum::testing;
 
 namespace {
-
-constexpr uid_t ordinaryUser = 65534;
-
-QStringList fileLines(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QString content = QString::fromUtf8(file.readAll());
-    if (!content.endsWith("\r\n"))
-        return {"<not ending in CR LF>"};
-    content.chop(2);
-    return content.split("\r\n");
-}
-
-// Undoes the report's escapes: \\, \r, \n, \t and \xHH.
-QByteArray unescaped(const QByteArray& line) {
-    QByteArray name;
-    for (qsizetype at = 0; at < line.size(); ++at) {
-        if (line[at] != '\\' || at + 1 == line.size()) {
-            name += line[at];
-            continue;
-        }
-        const char kind = line[++at];
-        if (kind == 'r')
-            name += '\r';
-        else if (kind == 'n')
-            name += '\n';
-        else if (kind == 't')
-            name += '\t';
-        else if (kind == 'x') {
-            name += static_cast<char>(line.mid(at + 1, 2).toInt(nullptr, 16));
-            at += 2;
-        } else
-            name += kind;
-    }
-    return name;
-}
-
-bool isRoot() {
-    return ::geteuid() == 0;
-}
-
-// Opens a folder to every user, so that a run as an ordinary user can reach it.
-void openToEveryone(const QString& path) {
-    ::chmod(path.toLocal8Bit().constData(), 0777);
-}
-
-struct Outcome {
-    int status = -1;
-    QString errors;
-    QString output;
-};
-
-struct RunOptions {
-    // Runs as an ordinary user: through setpriv when the tests run as root.
-    bool ordinaryUser = false;
-    QString workingFolder;
-    QMap<QString, QString> environment;
-};
-
-class InstalledCopy {
-public:
-    InstalledCopy() {
-        for (const QTemporaryDir* folder : {&m_home, &m_tree, &m_scratch})
-            ::chmod(folder->path().toLocal8Bit().constData(), 0755);
-        const QString program = m_home.path() + "/vellum";
-        QFile::copy(VELLUM_PROGRAM, program);
-        QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                           QFile::ReadOther | QFile::ExeOther | QFile::ReadGroup |
-                                           QFile::ExeGroup);
-        // A text viewer of our own on the PATH records what the program asks it to open.
-        QDir().mkpath(m_home.path() + "/bin");
-        const QString viewer = m_home.path() + "/bin/notepad.exe";
-        QFile script(viewer);
-        script.open(QIODevice::WriteOnly);
-        script.write("#!/bin/sh\nprintf '%s\\n' \"$*\" >> \"$(dirname \"$0\")/viewer-calls\"\n");
-        script.close();
-        QFile::setPermissions(viewer, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-
-    QString folder() const { return m_home.path(); }
-    QString tree() const { return m_tree.path(); }
-    // A folder for whatever else a test needs: state folders, a second tree.
-    QString scratch() const { return m_scratch.path(); }
-
-    std::unique_ptr<QProcess> start(const QStringList& arguments, const RunOptions& options = {}) const {
-        auto process = std::make_unique<QProcess>();
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove("DISPLAY");
-        environment.remove("WAYLAND_DISPLAY");
-        environment.remove("QT_QPA_PLATFORM");
-        environment.insert("TMPDIR", m_scratch.path());
-        environment.insert("XDG_STATE_HOME", m_scratch.path() + "/state");
-        environment.insert("HOME", m_scratch.path());
-        environment.insert("PATH", m_home.path() + "/bin:" + environment.value("PATH"));
-        for (auto variable = options.environment.begin(); variable != options.environment.end(); ++variable) {
-            if (variable.value().isNull())
-                environment.remove(variable.key());
-            else
-                environment.insert(variable.key(), variable.value());
-        }
-        // The runtime folder must belong to whoever runs the program, or Qt complains about it.
-        const QString runtime = m_scratch.path() + (options.ordinaryUser ? "/runtime-ordinary" : "/runtime");
-        QDir().mkpath(runtime);
-        ::chmod(runtime.toLocal8Bit().constData(), 0700);
-        if (options.ordinaryUser && isRoot())
-            if (::chown(runtime.toLocal8Bit().constData(), ordinaryUser, ordinaryUser) != 0)
-                qWarning("cannot give the runtime folder to the ordinary user");
-        environment.insert("XDG_RUNTIME_DIR", runtime);
-        process->setProcessEnvironment(environment);
-        if (!options.workingFolder.isEmpty())
-            process->setWorkingDirectory(options.workingFolder);
-        const QString program = m_home.path() + "/vellum";
-        if (options.ordinaryUser && isRoot())
-            process->start("setpriv",
-                           QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", program} +
-                               arguments);
-        else
-            process->start(program, arguments);
-        process->waitForStarted();
-        return process;
-    }
-
-    Outcome run(const QStringList& arguments, const RunOptions& options = {}) const {
-        return finish(*start(arguments, options));
-    }
-
-    static Outcome finish(QProcess& process) {
-        Outcome outcome;
-        if (!process.waitForFinished(120000))
-            return outcome;
-        outcome.errors = QString::fromUtf8(process.readAllStandardError());
-        outcome.output = QString::fromUtf8(process.readAllStandardOutput());
-        outcome.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        return outcome;
-    }
-
-private:
-    QTemporaryDir m_home;
-    QTemporaryDir m_tree;
-    QTemporaryDir m_scratch;
-};
-
-void writeGood(const QString& path) {
-    writeFile(path.toStdString(), buildZip({{"notes.txt", "kept safe\n"}}).bytes);
-}
-
-void writeDamaged(const QString& path) {
-    BuiltZip zip = buildZip({{"notes.txt", std::string(3000, 'n'), 0}});
-    zip.bytes[zip.entries[0].dataOffset + 100] ^= 0x20;
-    writeFile(path.toStdString(), zip.bytes);
-}
 
 // An archive whose test takes long enough to be seen under way: 128 MiB of data to inflate.
 void writeSlow(const QString& path) {
@@ -570,11 +419,11 @@ void UnattendedTest::commandLineOptions() {
     QVERIFY(outcome.output.startsWith("Vellum 1.05\n"));
     outcome = copy.run({"--help"});
     QCOMPARE(outcome.status, 0);
-    QVERIFY(outcome.output.startsWith("Usage: vellum [OPTION]... [FOLDER]"));
+    QVERIFY(outcome.output.startsWith("Usage: vellum [OPTION]... [FOLDER | ARCHIVE]..."));
 
     for (const QStringList& arguments :
          {QStringList{"-v"}, QStringList{"--bogus", copy.tree()}, QStringList{"--report-dir"},
-          QStringList{copy.tree(), copy.tree()}}) {
+          QStringList{"-0", copy.tree()}, QStringList{"-vx", copy.tree()}, QStringList{"--files-from"}}) {
         outcome = copy.run(arguments);
         QCOMPARE(outcome.status, 2);
         QCOMPARE(outcome.errors.count('\n'), 2);

@@ -1,0 +1,39 @@
+#pragma once
+
+// Faults put into words for the printed output: a stable name per kind for scripts, a short
+// clause that says what is wrong, and the one-line reason of a bad or unverified archive.
+
+#include "zip_faults.h"
+#include "zip_result.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vellum {
+
+// A stable snake_case name for scripts ("crc_mismatch"). A kind without a name of its own answers
+// "fault_" and its number, so that output never stops for want of a name.
+std::string faultKindName(ZipFaultKind kind);
+
+// "damage" for a fault that makes the archive bad, "unverifiable" for an entry (or a split set)
+// that could not be checked, "note" for a finding that is neither.
+std::string_view faultSeverity(ZipFaultKind kind);
+bool faultIsUnverifiable(ZipFaultKind kind);
+
+// What is wrong, in a clause that starts in lower case: the component's message, or for a
+// mismatch with known values, the values ("CRC-32 is 0x1a2b3c4d, the central header says
+// 0x5e6f7081"). A damaged structure and a read error add their offset ("at offset 1234"); data
+// faults and notes do not, as the entry's name says where they are.
+std::string faultDescription(const ZipFault& fault);
+
+// The description with the entry in front when the fault concerns one: entry "docs/a.txt": ...
+// The name is written as the reports write paths, so that it cannot break the line.
+std::string faultSentence(const ZipFault& fault);
+
+// Why the archive got its verdict: the first fault that made it bad (or, for an unverified one,
+// the first entry that could not be checked), with "and N more" when others of the same sort
+// follow. Empty for a good archive.
+std::string verdictReason(FullVerdict verdict, const std::vector<ZipFault>& faults);
+
+} // namespace vellum

@@ -1,0 +1,196 @@
+#include "result_output.h"
+
+#include "escaped_text.h"
+#include "fault_text.h"
+#include "path_open.h"
+
+#include <nlohmann/json.hpp>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <ctime>
+#include <optional>
+
+namespace vellum {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+struct FileFacts {
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;
+};
+
+// Size and modification time of the archive as it was tested; none when it has gone since. Opened
+// by descriptor, so that a path of any length is reached.
+std::optional<FileFacts> factsOf(const std::string& path) {
+    const int descriptor = openPathOfAnyLength(path, O_PATH);
+    if (descriptor < 0)
+        return std::nullopt;
+    struct stat status {};
+    const bool known = ::fstat(descriptor, &status) == 0;
+    ::close(descriptor);
+    if (!known)
+        return std::nullopt;
+    return FileFacts{static_cast<std::uint64_t>(status.st_size), static_cast<std::int64_t>(status.st_mtime)};
+}
+
+Json faultObject(const ZipFault& fault) {
+    Json object;
+    object["kind"] = faultKindName(fault.kind);
+    object["severity"] = faultSeverity(fault.kind);
+    object["entry"] = fault.isEntryFault() ? Json(fault.entryIndex) : Json(nullptr);
+    // Names are stored as the archive's writer chose, not always in UTF-8: the dump replaces what
+    // is not, as it does for paths.
+    object["name"] = fault.isEntryFault() ? Json(fault.entryName) : Json(nullptr);
+    object["offset"] = fault.offset;
+    object["message"] = faultDescription(fault);
+    return object;
+}
+
+void writeLine(std::FILE* output, const Json& object) {
+    const std::string line = object.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+    std::fwrite(line.data(), 1, line.size(), output);
+    std::fflush(output);
+}
+
+} // namespace
+
+const char* verdictWord(FullVerdict verdict) {
+    switch (verdict) {
+    case FullVerdict::Good:
+        return "good";
+    case FullVerdict::Unverified:
+        return "unverified";
+    case FullVerdict::Bad:
+        return "bad";
+    case FullVerdict::Aborted:
+        break;
+    }
+    return "aborted";
+}
+
+std::string base64(std::string_view bytes) {
+    static constexpr char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    text.reserve((bytes.size() + 2) / 3 * 4);
+    for (std::size_t at = 0; at < bytes.size(); at += 3) {
+        const std::size_t left = bytes.size() - at;
+        std::uint32_t group = static_cast<std::uint8_t>(bytes[at]) << 16;
+        if (left > 1)
+            group |= static_cast<std::uint8_t>(bytes[at + 1]) << 8;
+        if (left > 2)
+            group |= static_cast<std::uint8_t>(bytes[at + 2]);
+        text += Alphabet[(group >> 18) & 63];
+        text += Alphabet[(group >> 12) & 63];
+        text += left > 1 ? Alphabet[(group >> 6) & 63] : '=';
+        text += left > 2 ? Alphabet[group & 63] : '=';
+    }
+    return text;
+}
+
+bool isValidUtf8(std::string_view bytes) {
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        const auto lead = static_cast<std::uint8_t>(bytes[at]);
+        std::size_t length = 0;
+        std::uint32_t point = 0;
+        if (lead < 0x80) {
+            ++at;
+            continue;
+        }
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            point = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            point = lead & 0x0F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            point = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (bytes.size() - at < length)
+            return false;
+        for (std::size_t next = 1; next < length; ++next) {
+            const auto byte = static_cast<std::uint8_t>(bytes[at + next]);
+            if ((byte & 0xC0) != 0x80)
+                return false;
+            point = (point << 6) | (byte & 0x3F);
+        }
+        constexpr std::array<std::uint32_t, 5> Smallest{0, 0, 0x80, 0x800, 0x10000};
+        if (point < Smallest[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
+            return false;
+        at += length;
+    }
+    return true;
+}
+
+std::string isoUtcTime(std::int64_t seconds) {
+    const auto time = static_cast<std::time_t>(seconds);
+    std::tm utc{};
+    gmtime_r(&time, &utc);
+    std::array<char, 32> text{};
+    std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text.data();
+}
+
+void ReasonLines::archiveJudged(const ArchiveOutcome& outcome) {
+    if (outcome.verdict != FullVerdict::Bad && outcome.verdict != FullVerdict::Unverified)
+        return;
+    const std::string line = platform::escapedText(outcome.path) + ": " + verdictWord(outcome.verdict) +
+                             ": " + verdictReason(outcome.verdict, outcome.faults) + "\n";
+    std::fwrite(line.data(), 1, line.size(), m_output);
+    std::fflush(m_output);
+}
+
+void JsonLines::runStarted() {
+    m_start = std::chrono::steady_clock::now();
+}
+
+void JsonLines::archiveJudged(const ArchiveOutcome& outcome) {
+    const std::optional<FileFacts> facts = factsOf(outcome.path);
+    Json object;
+    object["path"] = outcome.path;
+    if (!isValidUtf8(outcome.path))
+        object["path_b64"] = base64(outcome.path);
+    object["size"] = facts ? Json(facts->size) : Json(nullptr);
+    object["mtime"] = facts ? Json(isoUtcTime(facts->modified)) : Json(nullptr);
+    object["verdict"] = verdictWord(outcome.verdict);
+    object["probe_code"] = outcome.probeCode;
+    object["verify_code"] = outcome.verifyCode ? Json(*outcome.verifyCode) : Json(nullptr);
+    Json faults = Json::array();
+    Json notes = Json::array();
+    for (const ZipFault& fault : outcome.faults)
+        (zipFaultIsNote(fault.kind) ? notes : faults).push_back(faultObject(fault));
+    object["faults"] = std::move(faults);
+    object["notes"] = std::move(notes);
+    writeLine(m_output, object);
+
+    ++m_tested;
+    if (outcome.verdict == FullVerdict::Bad)
+        ++m_bad;
+    if (outcome.verdict == FullVerdict::Unverified)
+        ++m_unverified;
+    if (facts)
+        m_bytes += facts->size;
+}
+
+void JsonLines::runEnded() {
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - m_start;
+    Json summary;
+    summary["tested"] = m_tested;
+    summary["bad"] = m_bad;
+    summary["unverified"] = m_unverified;
+    summary["bytes"] = m_bytes;
+    // Milliseconds are as fine as a wall clock over a run is worth.
+    summary["seconds"] = static_cast<double>(static_cast<std::int64_t>(elapsed.count() * 1000.0)) / 1000.0;
+    writeLine(m_output, Json{{"summary", std::move(summary)}});
+}
+
+} // namespace vellum

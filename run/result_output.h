@@ -1,0 +1,53 @@
+#pragma once
+
+// The printed results of an unattended run, on standard output (or any stream a test gives):
+//
+//   ReasonLines  (-v) one line per bad or unverified archive: "path: bad: reason".
+//   JsonLines    (--json) one JSON object per archive as soon as it is judged, then one summary
+//                object; the keys are listed in the README.
+//
+// Every line is flushed as soon as it is written, so that a pipeline sees each archive at once.
+
+#include "run_observer.h"
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+namespace vellum {
+
+class ReasonLines final : public RunObserver {
+public:
+    explicit ReasonLines(std::FILE* output) : m_output(output) {}
+    void archiveJudged(const ArchiveOutcome& outcome) override;
+
+private:
+    std::FILE* m_output;
+};
+
+class JsonLines final : public RunObserver {
+public:
+    explicit JsonLines(std::FILE* output) : m_output(output) {}
+    void runStarted() override;
+    void archiveJudged(const ArchiveOutcome& outcome) override;
+    void runEnded() override;
+
+private:
+    std::FILE* m_output;
+    std::chrono::steady_clock::time_point m_start;
+    std::int64_t m_tested = 0;
+    std::int64_t m_bad = 0;
+    std::int64_t m_unverified = 0;
+    std::uint64_t m_bytes = 0;
+};
+
+// The word the output uses for a verdict: good, bad or unverified.
+const char* verdictWord(FullVerdict verdict);
+// The bytes as base64 (RFC 4648, with padding).
+std::string base64(std::string_view bytes);
+// Whether the bytes are valid UTF-8 (no overlong forms, no surrogates).
+bool isValidUtf8(std::string_view bytes);
+// Seconds since the epoch as ISO 8601 in UTC: 2024-12-04T21:07:45Z.
+std::string isoUtcTime(std::int64_t seconds);
+
+} // namespace vellum

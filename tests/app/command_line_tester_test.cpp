@@ -1,0 +1,280 @@
+// The program as a command-line tester, run as a real process: the JSON lines and reason lines it
+// prints over a tree with every sort of damage and how they agree with its reports, names that are
+// not UTF-8, lists of files on standard input or in a file, several paths in one run, and the
+// progress line that only a terminal gets.
+
+#include "installed_copy.h"
+#include "zip_builder.h"
+
+#include <nlohmann/json.hpp>
+
+#include <QStandardPaths>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+#include <map>
+#include <set>
+
+using namespace vellum::testing;
+
+namespace {
+
+using Json = nlohmann::json;
+
+// The archive lines and the summary of a --json run; a line that is not JSON fails the test.
+struct JsonRun {
+    std::map<std::string, Json> archives; // by path
+    Json summary;
+    int lineCount = 0;
+};
+
+JsonRun parseJsonLines(const QString& output) {
+    JsonRun run;
+    for (const QString& line : output.split('\n', Qt::SkipEmptyParts)) {
+        ++run.lineCount;
+        Json object = Json::parse(line.toStdString(), nullptr, false);
+        if (object.is_discarded())
+            qFatal("not a JSON line: %s", qPrintable(line));
+        if (object.contains("summary"))
+            run.summary = object["summary"];
+        else
+            run.archives[object["path"].get<std::string>()] = object;
+    }
+    return run;
+}
+
+std::set<std::string> badInReport(const QString& reportPath) {
+    std::set<std::string> bad;
+    const QStringList lines = fileLines(reportPath);
+    for (const QString& line : lines.mid(1))
+        bad.insert(unescaped(line.toUtf8()).toStdString());
+    return bad;
+}
+
+// One archive of each sort of damage the component tells apart, plus good ones beside them.
+void writeEveryDamage(const QString& tree) {
+    writeGood(tree + "/good.zip");
+    writeGood(tree + "/Deep/Mixed Case.ZIP");
+    writeDamaged(tree + "/crc.zip");
+    writeFile((tree + "/text.zip").toStdString(), "not an archive\n");
+    BuiltZip truncated = buildZip({{"cut.txt", std::string(2000, 'c')}});
+    truncated.bytes.resize(truncated.bytes.size() - 30);
+    writeFile((tree + "/Deep/truncated.zip").toStdString(), truncated.bytes);
+    BuiltZip local = buildZip({{"one.txt", "1"}, {"two.txt", "2"}});
+    local.bytes[local.entries[1].localHeaderOffset + LocalHeaderField::Method] = 0;
+    writeFile((tree + "/local.zip").toStdString(), local.bytes);
+    ZipBuilderEntry secret{"secret.txt", "scrambled", 0};
+    secret.encrypted = true;
+    writeFile((tree + "/Deep/encrypted.zip").toStdString(), buildZip({secret}).bytes);
+    writeFile((tree + "/stub.zip").toStdString(),
+              buildZip({{"a.txt", "after a stub"}}, {.prefix = "MZ"}).bytes);
+    ZipBuilderEntry stream{"stream.txt", std::string(100, 's')};
+    stream.compressedData = std::string(50, '\xfe');
+    writeFile((tree + "/stream.zip").toStdString(), buildZip({stream}).bytes);
+    ::mkfifo((tree + "/pipe.zip").toLocal8Bit().constData(), 0644);
+}
+
+} // namespace
+
+class CommandLineTesterTest : public QObject {
+    Q_OBJECT
+private slots:
+    void jsonAndReasonsAgreeWithTheReport();
+    void nameThatIsNotUtf8();
+    void filesFromStandardInputAndNulList();
+    void severalPathsInOneRun();
+    void progressOnlyOnATerminal();
+    void helpAndManualPageNameEveryOption();
+};
+
+void CommandLineTesterTest::jsonAndReasonsAgreeWithTheReport() {
+    InstalledCopy copy;
+    writeEveryDamage(copy.tree());
+
+    const Outcome json = copy.run({"--json", copy.tree()});
+    QCOMPARE(json.status, 1);
+    QCOMPARE(json.errors, QString());
+    const JsonRun run = parseJsonLines(json.output);
+    QCOMPARE(run.archives.size(), std::size_t{10});
+    QCOMPARE(run.lineCount, 11);
+    // The summary is the last line.
+    QVERIFY(json.output.trimmed().split('\n').last().startsWith("{\"summary\":"));
+
+    std::set<std::string> bad;
+    std::set<std::string> unverified;
+    for (const auto& [path, archive] : run.archives) {
+        const std::string verdict = archive["verdict"];
+        if (verdict == "bad") {
+            bad.insert(path);
+            // Every bad archive says why, in words.
+            QVERIFY2(!archive["faults"].empty(), path.c_str());
+            QVERIFY(!archive["faults"][0]["message"].get<std::string>().empty());
+        } else if (verdict == "unverified") {
+            unverified.insert(path);
+            QVERIFY(archive["faults"].empty() && !archive["notes"].empty());
+        } else {
+            QCOMPARE(verdict, std::string("good"));
+            QVERIFY(archive["faults"].empty());
+        }
+    }
+    QCOMPARE(bad, badInReport(copy.folder() + "/errors.txt"));
+    QCOMPARE(bad.size(), std::size_t{6});
+    QCOMPARE(unverified, std::set<std::string>{(copy.tree() + "/Deep/encrypted.zip").toStdString()});
+    QCOMPARE(run.archives.at((copy.tree() + "/stub.zip").toStdString())["notes"][0]["kind"],
+             Json("data_before_archive"));
+    QCOMPARE(run.summary["tested"], Json(10));
+    QCOMPARE(run.summary["bad"], Json(6));
+    QCOMPARE(run.summary["unverified"], Json(1));
+
+    // -v: one line for each bad or unverified archive, saying the same as the JSON's first fault.
+    const Outcome reasons = copy.run({"-v", copy.tree()});
+    QCOMPARE(reasons.status, 1);
+    const QStringList lines = reasons.output.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 7);
+    for (const QString& line : lines) {
+        const qsizetype verdictAt =
+            line.indexOf(": bad: ") >= 0 ? line.indexOf(": bad: ") : line.indexOf(": unverified: ");
+        QVERIFY2(verdictAt > 0, qPrintable(line));
+        const std::string path = line.left(verdictAt).toStdString();
+        const Json& archive = run.archives.at(path);
+        const Json& first = archive["verdict"] == "bad" ? archive["faults"][0] : archive["notes"][0];
+        QVERIFY2(line.contains(QString::fromStdString(first["message"].get<std::string>())),
+                 qPrintable(line));
+    }
+
+    // With both, JSON alone goes to standard output.
+    const Outcome both = copy.run({"-v", "--json", copy.tree()});
+    QCOMPARE(parseJsonLines(both.output).lineCount, 11);
+}
+
+void CommandLineTesterTest::nameThatIsNotUtf8() {
+    InstalledCopy copy;
+    const QByteArray name = "caf\xe9 \xff.zip";
+    const QByteArray path = copy.tree().toLocal8Bit() + "/" + name;
+    BuiltZip zip = buildZip({{"notes.txt", std::string(3000, 'n'), 0}});
+    zip.bytes[zip.entries[0].dataOffset + 100] ^= 0x20;
+    writeFile(path.toStdString(), zip.bytes);
+
+    const Outcome outcome = copy.run({"--json", copy.tree()});
+    QCOMPARE(outcome.status, 1);
+    const Json line = Json::parse(outcome.output.split('\n').first().toStdString());
+    QVERIFY(line.contains("path_b64"));
+    const QByteArray decoded = QByteArray::fromBase64(QByteArray::fromStdString(line["path_b64"]));
+    QCOMPARE(decoded, path);
+    // The path key stays readable text: the bytes that are not UTF-8 become replacement characters.
+    QCOMPARE(QString::fromStdString(line["path"]), copy.tree() + "/caf\uFFFD \uFFFD.zip");
+}
+
+void CommandLineTesterTest::filesFromStandardInputAndNulList() {
+    InstalledCopy copy;
+    writeGood(copy.tree() + "/a.zip");
+    writeDamaged(copy.tree() + "/sub/b.zip");
+    writeDamaged(copy.tree() + "/line\nbreak.zip");
+    writeDamaged(copy.tree() + "/not-listed.zip");
+
+    // Newline-separated on standard input; relative names start at the working folder.
+    Outcome outcome = copy.run({"--json", "--files-from", "-"},
+                               {.workingFolder = copy.tree(), .input = "a.zip\nsub/b.zip\n"});
+    QCOMPARE(outcome.status, 1);
+    JsonRun run = parseJsonLines(outcome.output);
+    QCOMPARE(run.archives.size(), std::size_t{2});
+    QCOMPARE(run.archives.at((copy.tree() + "/sub/b.zip").toStdString())["verdict"], Json("bad"));
+    QCOMPARE(fileLines(copy.folder() + "/errors.log").value(2), QString("--files-from -"));
+
+    // NUL-separated from a file: a name may hold a line break. A listed file that is gone is told
+    // and leaves the run incomplete; the others are still tested.
+    const QString list = copy.scratch() + "/list";
+    writeFile(list.toStdString(), (copy.tree() + "/line\nbreak.zip").toStdString() + '\0' +
+                                      (copy.tree() + "/gone.zip").toStdString() + '\0' +
+                                      (copy.tree() + "/a.zip").toStdString() + '\0');
+    outcome = copy.run({"-v", "-0", "--files-from=" + list});
+    QCOMPARE(outcome.status, 2);
+    QCOMPARE(outcome.errors, "vellum: cannot read " + copy.tree() + "/gone.zip: No such file or directory\n");
+    QCOMPARE(outcome.output.count('\n'), 1);
+    QVERIFY2(
+        outcome.output.startsWith(copy.tree() + "/line\\nbreak.zip: bad: entry \"notes.txt\": CRC-32 is 0x"),
+        qPrintable(outcome.output));
+    const QStringList log = fileLines(copy.folder() + "/errors.log");
+    QCOMPARE(log.mid(log.size() - 4), (QStringList{" 2 tested - 1 bad", "--files-from " + list,
+                                                   copy.tree() + "/line\\nbreak.zip", ""}));
+}
+
+void CommandLineTesterTest::severalPathsInOneRun() {
+    InstalledCopy copy;
+    writeGood(copy.tree() + "/one/a.zip");
+    writeDamaged(copy.tree() + "/two/b.zip");
+    writeDamaged(copy.tree() + "/two/ignored.bin");
+    writeDamaged(copy.tree() + "/backup.bin");
+
+    const Outcome outcome =
+        copy.run({"one", "two/", "backup.bin", "two/ignored.bin"}, {.workingFolder = copy.tree()});
+    QCOMPARE(outcome.status, 1);
+    QCOMPARE(outcome.errors, QString());
+    const QStringList log = fileLines(copy.folder() + "/errors.log");
+    QCOMPARE(log.size(), 7);
+    QCOMPARE(log[1], QString(" 4 tested - 3 bad"));
+    QCOMPARE(log[2], QString("%1/one/ %1/two/ %1/backup.bin %1/two/ignored.bin").arg(copy.tree()));
+    QCOMPARE(log.mid(3, 4), (QStringList{copy.tree() + "/two/b.zip", copy.tree() + "/backup.bin",
+                                         copy.tree() + "/two/ignored.bin", ""}));
+    QCOMPARE(fileLines(copy.folder() + "/errors.txt").mid(1), log.mid(3, 3));
+}
+
+void CommandLineTesterTest::progressOnlyOnATerminal() {
+    InstalledCopy copy;
+    writeGood(copy.tree() + "/good.zip");
+    writeDamaged(copy.tree() + "/bad.zip");
+
+    // Standard error is a pipe here: no progress, nothing at all.
+    const Outcome piped = copy.run({"-v", copy.tree()});
+    QCOMPARE(piped.status, 1);
+    QCOMPARE(piped.errors, QString());
+
+    if (QStandardPaths::findExecutable("script").isEmpty())
+        QSKIP("script (util-linux) is needed to give the program a terminal");
+    // On a terminal the line is drawn, then cleared at the end; -q keeps it away.
+    const auto onTerminal = [&](const QString& options) {
+        return copy.run(
+            {}, {.shellCommand = "script -qec '\"$VELLUM\" " + options + " " + copy.tree() + "' /dev/null"});
+    };
+    const Outcome shown = onTerminal("");
+    QCOMPARE(shown.status, 1);
+    QVERIFY2(shown.output.contains(QRegularExpression(R"(\r\x1b\[K\d+ tested, \d+ bad, [\d.]+ MB/s, )")),
+             qPrintable(shown.output));
+    QVERIFY(shown.output.endsWith("\r\x1b[K"));
+    // A reason printed on the same terminal starts on a cleared line, not after the progress.
+    const Outcome verbose = onTerminal("-v");
+    QVERIFY2(verbose.output.contains("\r\x1b[K" + copy.tree() + "/bad.zip: bad: entry \"notes.txt\": "),
+             qPrintable(verbose.output));
+    const Outcome quiet = onTerminal("-q");
+    QCOMPARE(quiet.status, 1);
+    QVERIFY2(!quiet.output.contains("tested,"), qPrintable(quiet.output));
+}
+
+void CommandLineTesterTest::helpAndManualPageNameEveryOption() {
+    InstalledCopy copy;
+    const Outcome help = copy.run({"--help"});
+    QCOMPARE(help.status, 0);
+    QFile manual(VELLUM_MANUAL_PAGE);
+    QVERIFY(manual.open(QIODevice::ReadOnly));
+    // The page escapes its hyphens for groff.
+    const QString page = QString::fromUtf8(manual.readAll()).replace("\\-", "-");
+    // Every option the program accepts, and each exit status.
+    for (const QString& option : QStringList{"--files-from", "-0", "--null", "-v", "--verbose", "--json",
+                                             "-q", "--quiet", "--report-dir", "--help", "--version"}) {
+        QVERIFY2(help.output.contains(
+                     QRegularExpression("(^|[ ,])" + QRegularExpression::escape(option) + "[ ,\\n]")),
+                 qPrintable(option));
+        QVERIFY2(page.contains(option), qPrintable(option));
+    }
+    for (const QString& status : QStringList{"0", "1", "2", "3", "128+N"}) {
+        QVERIFY2(help.output.contains(QRegularExpression("\\n  " + QRegularExpression::escape(status) + " ")),
+                 qPrintable(status));
+        QVERIFY2(page.contains(".B " + status + "\n"), qPrintable(status));
+    }
+    for (const QString& report : QStringList{"errors.txt", "errors.log", "XDG_STATE_HOME"})
+        QVERIFY2(page.contains(report), qPrintable(report));
+}
+
+QTEST_GUILESS_MAIN(CommandLineTesterTest)
+#include "command_line_tester_test.moc"

@@ -1,0 +1,129 @@
+// What an unattended run tests besides one folder: several folders and single archives given in
+// order, and lists of files read by name, newline- or NUL-separated, from a file or a pipe that
+// delivers them piecemeal; and the one log record such a run writes.
+
+#include "file_list.h"
+#include "run_harness.h"
+
+#include <QtTest>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace vellum;
+using namespace vellum::testing;
+
+namespace {
+
+std::vector<std::string> allNames(FileList& list) {
+    std::vector<std::string> names;
+    std::string name;
+    while (list.next(name, true, {}) == FileList::Step::Name)
+        names.push_back(name);
+    return names;
+}
+
+} // namespace
+
+class CommandLineInputsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void listsSplitOnTheirSeparator_data();
+    void listsSplitOnTheirSeparator();
+    void slowPipeIsReadAsItArrives();
+    void missingListIsAFailure();
+    void foldersArchivesAndListTestedInOrder();
+};
+
+void CommandLineInputsTest::listsSplitOnTheirSeparator_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<char>("separator");
+    QTest::addColumn<QStringList>("names");
+    QTest::newRow("lines, blank ones skipped, last without end")
+        << QByteArray("a.zip\n\nsub dir/b.zip\nc") << '\n'
+        << QStringList{"a.zip", "sub dir/b.zip", "c"};
+    QTest::newRow("NUL-separated names may hold line breaks")
+        << QByteArray("one\nline.zip\0two.zip\0", 21) << '\0' << QStringList{"one\nline.zip", "two.zip"};
+    QTest::newRow("empty list") << QByteArray() << '\n' << QStringList{};
+}
+
+void CommandLineInputsTest::listsSplitOnTheirSeparator() {
+    QFETCH(QByteArray, content);
+    QFETCH(char, separator);
+    QFETCH(QStringList, names);
+    QTemporaryDir folder;
+    const std::string path = folder.path().toStdString() + "/list";
+    writeFile(path, std::string_view(content.constData(), static_cast<std::size_t>(content.size())));
+    FileList list(path, separator);
+    std::vector<std::string> expected;
+    for (const QString& name : names)
+        expected.push_back(name.toStdString());
+    QCOMPARE(allNames(list), expected);
+    QCOMPARE(list.error(), 0);
+}
+
+void CommandLineInputsTest::slowPipeIsReadAsItArrives() {
+    int ends[2];
+    QCOMPARE(::pipe(ends), 0);
+    FileList list("/proc/self/fd/" + std::to_string(ends[0]), '\n');
+    ::close(ends[0]);
+    std::string name;
+    QCOMPARE(::write(ends[1], "first.zip\nsec", 13), 13);
+    QCOMPARE(list.next(name, false, {}), FileList::Step::Name);
+    QCOMPARE(name, std::string("first.zip"));
+    // Half a name is not a name: without waiting, nothing is at hand yet, and the list goes on.
+    QCOMPARE(list.next(name, false, {}), FileList::Step::End);
+    QVERIFY(!list.atEnd());
+    // While waiting, the caller is asked whether to go on; it can stop the wait.
+    int asked = 0;
+    QCOMPARE(list.next(name, true, [&] { return ++asked < 2; }), FileList::Step::Stopped);
+    QCOMPARE(asked, 2);
+    QCOMPARE(::write(ends[1], "ond.zip\n", 8), 8);
+    ::close(ends[1]);
+    QCOMPARE(list.next(name, true, {}), FileList::Step::Name);
+    QCOMPARE(name, std::string("second.zip"));
+    QCOMPARE(list.next(name, true, {}), FileList::Step::End);
+    QVERIFY(list.atEnd());
+}
+
+void CommandLineInputsTest::missingListIsAFailure() {
+    FileList list("/nonexistent/list", '\n');
+    std::string name;
+    QCOMPARE(list.next(name, true, {}), FileList::Step::Failed);
+    QCOMPARE(list.error(), ENOENT);
+}
+
+void CommandLineInputsTest::foldersArchivesAndListTestedInOrder() {
+    RunHarness harness;
+    ScriptedZipTester& component = harness.useScriptedComponent();
+    component.scripts["bad.zip"] = {0, 110};
+    component.scripts["listed.bin"] = {103, 0};
+    harness.writeGoodArchive("first/a.zip");
+    harness.writeGoodArchive("first/ignored.bin");
+    harness.writeBadArchive("second/bad.zip");
+    harness.writeGoodArchive("single.dat");
+    harness.writeGoodArchive("listed.bin");
+    writeFile(harness.tree() + "list", harness.tree() + "listed.bin\n" + harness.tree() + "gone.zip\n");
+
+    harness.run.setCommandLineInputs({{harness.tree() + "first", harness.tree() + "single.dat",
+                                       harness.tree() + "second/", harness.tree() + "absent"},
+                                      harness.tree() + "list",
+                                      false});
+    harness.runFrom();
+
+    // A folder is walked for *.zip; a file given by name is tested whatever it is called.
+    QCOMPARE(component.tested,
+             (std::vector<std::string>{harness.shown("first/a.zip"), harness.shown("single.dat"),
+                                       harness.shown("second/bad.zip"), harness.shown("listed.bin")}));
+    // The missing folder and the missing listed file leave the run incomplete.
+    QCOMPARE(harness.state.UnreadableFolders, 2);
+    const std::vector<std::string> log = harness.reportLines("errors.log");
+    QCOMPARE(log.at(1), std::string(" 4 tested - 2 bad"));
+    QCOMPARE(log.at(2), harness.tree() + "first/ " + harness.tree() + "single.dat " + harness.tree() +
+                            "second/ " + harness.tree() + "absent/ --files-from " + harness.tree() + "list");
+    QCOMPARE(log.at(3), harness.tree() + "second/bad.zip");
+    QCOMPARE(log.at(4), harness.tree() + "listed.bin");
+}
+
+QTEST_GUILESS_MAIN(CommandLineInputsTest)
+#include "command_line_inputs_test.moc"
