@@ -1,6 +1,7 @@
 #include "fault_text.h"
 
 #include "escaped_text.h"
+#include "split_part_name.h"
 
 #include <array>
 #include <cctype>
@@ -87,6 +88,26 @@ std::string faultKindName(ZipFaultKind kind) {
         return "entry_encrypted";
     case ZipFaultKind::MethodUnsupported:
         return "method_unsupported";
+    case ZipFaultKind::EncryptionFlagsInconsistent:
+        return "encryption_flags_inconsistent";
+    case ZipFaultKind::EncryptedSizeImpossible:
+        return "encrypted_size_impossible";
+    case ZipFaultKind::AesFieldMissing:
+        return "aes_field_missing";
+    case ZipFaultKind::LocalTimeDiffers:
+        return "local_time_differs";
+    case ZipFaultKind::LocalVersionNeededDiffers:
+        return "local_version_needed_differs";
+    case ZipFaultKind::LocalExtraFieldDiffers:
+        return "local_extra_field_differs";
+    case ZipFaultKind::SplitPartMissing:
+        return "split_part_missing";
+    case ZipFaultKind::EndRecordDisksDisagree:
+        return "end_record_disks_disagree";
+    case ZipFaultKind::DirectorySizeTooSmall:
+        return "directory_size_too_small";
+    case ZipFaultKind::EntryDiskWrong:
+        return "entry_disk_wrong";
     default:
         break;
     }
@@ -125,7 +146,12 @@ std::string formatted(const char* format, std::uint64_t first, std::uint64_t sec
 
 } // namespace
 
-std::string faultDescription(const ZipFault& fault) {
+std::string faultDescription(std::string_view archivePath, const ZipFault& fault) {
+    // The missing part's number is kept where an offset would be.
+    if (fault.kind == ZipFaultKind::SplitPartMissing)
+        return "incomplete split set: " +
+               platform::escapedText(splitPartName(archivePath, static_cast<std::uint32_t>(fault.offset))) +
+               " missing";
     if (fault.found && fault.expected) {
         if (fault.kind == ZipFaultKind::CrcMismatch)
             return formatted("CRC-32 is 0x%08" PRIx64 ", the central header says 0x%08" PRIx64, *fault.found,
@@ -145,16 +171,17 @@ std::string faultDescription(const ZipFault& fault) {
     return description;
 }
 
-std::string faultSentence(const ZipFault& fault) {
+std::string faultSentence(std::string_view archivePath, const ZipFault& fault) {
     if (!fault.isEntryFault())
-        return faultDescription(fault);
+        return faultDescription(archivePath, fault);
     const std::string entry = fault.entryName.empty()
                                   ? "the entry at index " + std::to_string(fault.entryIndex)
                                   : "entry \"" + platform::escapedText(fault.entryName) + "\"";
-    return entry + ": " + faultDescription(fault);
+    return entry + ": " + faultDescription(archivePath, fault);
 }
 
-std::string verdictReason(FullVerdict verdict, const std::vector<ZipFault>& faults) {
+std::string verdictReason(std::string_view archivePath, FullVerdict verdict,
+                          const std::vector<ZipFault>& faults) {
     if (verdict != FullVerdict::Bad && verdict != FullVerdict::Unverified)
         return {};
     const auto counts = [verdict](const ZipFault& fault) {
@@ -173,7 +200,7 @@ std::string verdictReason(FullVerdict verdict, const std::vector<ZipFault>& faul
     if (!first)
         return verdict == FullVerdict::Bad ? "the archive could not be tested"
                                            : "some entries could not be checked";
-    std::string reason = faultSentence(*first);
+    std::string reason = faultSentence(archivePath, *first);
     if (others > 0)
         reason += ", and " + std::to_string(others) + " more";
     return reason;

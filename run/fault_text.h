@@ -24,16 +24,18 @@ bool faultIsUnverifiable(ZipFaultKind kind);
 // What is wrong, in a clause that starts in lower case: the component's message, or for a
 // mismatch with known values, the values ("CRC-32 is 0x1a2b3c4d, the central header says
 // 0x5e6f7081"). A damaged structure and a read error add their offset ("at offset 1234"); data
-// faults and notes do not, as the entry's name says where they are.
-std::string faultDescription(const ZipFault& fault);
+// faults and notes do not, as the entry's name says where they are. A missing part of a split set
+// is named after the archive at archivePath ("incomplete split set: NAME.z02 missing").
+std::string faultDescription(std::string_view archivePath, const ZipFault& fault);
 
 // The description with the entry in front when the fault concerns one: entry "docs/a.txt": ...
 // The name is written as the reports write paths, so that it cannot break the line.
-std::string faultSentence(const ZipFault& fault);
+std::string faultSentence(std::string_view archivePath, const ZipFault& fault);
 
 // Why the archive got its verdict: the first fault that made it bad (or, for an unverified one,
 // the first entry that could not be checked), with "and N more" when others of the same sort
 // follow. Empty for a good archive.
-std::string verdictReason(FullVerdict verdict, const std::vector<ZipFault>& faults);
+std::string verdictReason(std::string_view archivePath, FullVerdict verdict,
+                          const std::vector<ZipFault>& faults);
 
 } // namespace vellum

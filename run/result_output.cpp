@@ -39,7 +39,7 @@ std::optional<FileFacts> factsOf(const std::string& path) {
     return FileFacts{static_cast<std::uint64_t>(status.st_size), static_cast<std::int64_t>(status.st_mtime)};
 }
 
-Json faultObject(const ZipFault& fault) {
+Json faultObject(const std::string& archivePath, const ZipFault& fault) {
     Json object;
     object["kind"] = faultKindName(fault.kind);
     object["severity"] = faultSeverity(fault.kind);
@@ -48,7 +48,7 @@ Json faultObject(const ZipFault& fault) {
     // is not, as it does for paths.
     object["name"] = fault.isEntryFault() ? Json(fault.entryName) : Json(nullptr);
     object["offset"] = fault.offset;
-    object["message"] = faultDescription(fault);
+    object["message"] = faultDescription(archivePath, fault);
     return object;
 }
 
@@ -144,7 +144,7 @@ void ReasonLines::archiveJudged(const ArchiveOutcome& outcome) {
     if (outcome.verdict != FullVerdict::Bad && outcome.verdict != FullVerdict::Unverified)
         return;
     const std::string line = platform::escapedText(outcome.path) + ": " + verdictWord(outcome.verdict) +
-                             ": " + verdictReason(outcome.verdict, outcome.faults) + "\n";
+                             ": " + verdictReason(outcome.path, outcome.verdict, outcome.faults) + "\n";
     std::fwrite(line.data(), 1, line.size(), m_output);
     std::fflush(m_output);
 }
@@ -167,7 +167,7 @@ void JsonLines::archiveJudged(const ArchiveOutcome& outcome) {
     Json faults = Json::array();
     Json notes = Json::array();
     for (const ZipFault& fault : outcome.faults)
-        (zipFaultIsNote(fault.kind) ? notes : faults).push_back(faultObject(fault));
+        (zipFaultIsNote(fault.kind) ? notes : faults).push_back(faultObject(outcome.path, fault));
     object["faults"] = std::move(faults);
     object["notes"] = std::move(notes);
     writeLine(m_output, object);

@@ -66,6 +66,8 @@ void writeEveryDamage(const QString& tree) {
     writeFile((tree + "/local.zip").toStdString(), local.bytes);
     ZipBuilderEntry secret{"secret.txt", "scrambled", 0};
     secret.encrypted = true;
+    // Traditional encryption puts a 12-byte header before the data.
+    secret.compressedData = std::string(12, 'h') + secret.data;
     writeFile((tree + "/Deep/encrypted.zip").toStdString(), buildZip({secret}).bytes);
     writeFile((tree + "/stub.zip").toStdString(),
               buildZip({{"a.txt", "after a stub"}}, {.prefix = "MZ"}).bytes);

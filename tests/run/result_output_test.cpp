@@ -103,6 +103,8 @@ DamageCase severalDamagedEntries() {
 DamageCase encryptedEntries() {
     ZipBuilderEntry secret{"secret.txt", "ciphertext!", 0};
     secret.encrypted = true;
+    // Traditional encryption puts a 12-byte header before the data.
+    secret.compressedData = std::string(12, 'h') + secret.data;
     ZipBuilderEntry other = secret;
     other.name = "other.txt";
     return {buildZip({{"plain.txt", "readable"}, secret, other}).bytes, "unverified",
@@ -217,6 +219,10 @@ void ResultOutputTest::faultKindsHaveNamesOfTheirOwn() {
         QVERIFY2(names.insert(name).second, name.c_str());
         QCOMPARE(faultSeverity(kind) == "damage", !zipFaultIsNote(kind));
     }
+    // A missing part of a split set is told by its file name, which the fault keeps as a number.
+    const ZipFault missingPart{ZipFaultKind::SplitPartMissing, -1, 2};
+    QCOMPARE(verdictReason("/backups/Set.ZIP", FullVerdict::Bad, {missingPart}),
+             std::string("incomplete split set: Set.Z02 missing"));
 }
 
 void ResultOutputTest::verdictRuleKeepsUnverifiedGoodForTheReport() {
