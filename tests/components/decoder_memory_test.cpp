@@ -3,24 +3,17 @@
 // verified like any other rather than passed as unverifiable.
 
 #include "decoder_memory.h"
+#include "method_samples.h"
 #include "zip_builder.h"
 #include "zip_result.h"
 #include "zip_tester.h"
 
-#include <QFile>
 #include <QTest>
 
 using namespace vellum;
 using namespace vellum::testing;
 
 namespace {
-
-std::string readFixture(const QString& name) {
-    QFile file(QStringLiteral(VELLUM_TEST_DATA "/methods/") + name);
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("cannot read %s", qPrintable(name));
-    return file.readAll().toStdString();
-}
 
 std::span<const std::uint8_t> asBytes(const std::string& bytes) {
     return {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()};
@@ -127,7 +120,7 @@ void DecoderMemoryTest::largeDeclarationsAreVerified() {
     QFETCH(int, flips);
     QFETCH(int, result);
     const bool patchedPpmd = file.endsWith(QStringLiteral("-256m"));
-    std::string zip = readFixture(patchedPpmd ? file.chopped(5) : file);
+    std::string zip = readMethodSample(patchedPpmd ? file.chopped(5) : file);
     const auto [data, length] = firstData(zip);
     if (patchedPpmd)
         zip[data + 1] = static_cast<char>((zip[data + 1] & 0xF0) | 0x0F); // memory field: 255 + 1 MiB

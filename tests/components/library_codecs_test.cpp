@@ -6,12 +6,12 @@
 #include "codec_table.h"
 #include "crc32.h"
 #include "lzma_codec.h"
+#include "method_samples.h"
 #include "xz_codec.h"
 #include "zip_builder.h"
 #include "zip_tester.h"
 #include "zstd_codec.h"
 
-#include <QFile>
 #include <QTest>
 
 #include <algorithm>
@@ -21,14 +21,6 @@ using namespace vellum;
 using namespace vellum::testing;
 
 namespace {
-
-std::string readFixture(const QString& name) {
-    QFile file(QStringLiteral(VELLUM_TEST_DATA "/methods/") + name);
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("cannot open fixture %s", qPrintable(name));
-    const QByteArray bytes = file.readAll();
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
 
 std::span<const std::uint8_t> asBytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
@@ -216,7 +208,7 @@ void LibraryCodecsTest::samplesVerify_data() {
 void LibraryCodecsTest::samplesVerify() {
     QFETCH(QString, file);
     QFETCH(int, verifyResult);
-    const std::string archive = readFixture(file);
+    const std::string archive = readMethodSample(file);
     ZipTester tester;
     QCOMPARE(int{tester.probeBytes(asBytes(archive))}, int{ZipResult::Sound});
     QCOMPARE(int{tester.verifyBytes(asBytes(archive))}, verifyResult);
@@ -239,7 +231,7 @@ void LibraryCodecsTest::piecesGiveTheSameOutput_data() {
 void LibraryCodecsTest::piecesGiveTheSameOutput() {
     QFETCH(QString, file);
     QFETCH(int, entryIndex);
-    const FixtureEntry entry = entryAt(readFixture(file), entryIndex);
+    const FixtureEntry entry = entryAt(readMethodSample(file), entryIndex);
     std::vector<std::uint8_t> buffer(1 << 16);
     CodecTable table(buffer);
     ZipCodec* codec = table.find(entry.codecEntry.method);
@@ -268,7 +260,7 @@ void LibraryCodecsTest::damagedStreamsNeverPass_data() {
 // the original data: a decoder may not hide damage that the checks would otherwise see.
 void LibraryCodecsTest::damagedStreamsNeverPass() {
     QFETCH(QString, file);
-    const std::string archive = readFixture(file);
+    const std::string archive = readMethodSample(file);
     const FixtureEntry entry = firstEntry(archive);
     std::vector<std::uint8_t> buffer(1 << 16);
     CodecTable table(buffer);
@@ -320,7 +312,7 @@ void LibraryCodecsTest::truncatedStreamsNeverPass_data() {
 
 void LibraryCodecsTest::truncatedStreamsNeverPass() {
     QFETCH(QString, file);
-    const FixtureEntry entry = firstEntry(readFixture(file));
+    const FixtureEntry entry = firstEntry(readMethodSample(file));
     std::vector<std::uint8_t> buffer(1 << 16);
     CodecTable table(buffer);
     ZipCodec* codec = table.find(entry.codecEntry.method);
@@ -340,7 +332,7 @@ void LibraryCodecsTest::trailingBytesAreFound_data() {
 
 void LibraryCodecsTest::trailingBytesAreFound() {
     QFETCH(QString, file);
-    FixtureEntry entry = firstEntry(readFixture(file));
+    FixtureEntry entry = firstEntry(readMethodSample(file));
     std::vector<std::uint8_t> buffer(1 << 16);
     CodecTable table(buffer);
     ZipCodec* codec = table.find(entry.codecEntry.method);
@@ -358,7 +350,7 @@ void LibraryCodecsTest::trailingBytesAreFound() {
 
 void LibraryCodecsTest::lzmaHugeDictionaryIsCappedBySize() {
     // A good archive whose stream declares a 4 GiB dictionary decodes with one of the entry's size.
-    std::string archive = readFixture(QStringLiteral("lzma-7z-eos.zip"));
+    std::string archive = readMethodSample(QStringLiteral("lzma-7z-eos.zip"));
     const FixtureEntry entry = firstEntry(archive);
     const std::uint64_t dictionaryOffset = archive.find(entry.stream) + 5;
     patchLe32(archive, dictionaryOffset, 0xFFFFFFFFu);
@@ -367,7 +359,7 @@ void LibraryCodecsTest::lzmaHugeDictionaryIsCappedBySize() {
 }
 
 void LibraryCodecsTest::lzmaAsksForItsDictionaryFirst() {
-    FixtureEntry entry = firstEntry(readFixture(QStringLiteral("lzma-7z-eos.zip")));
+    FixtureEntry entry = firstEntry(readMethodSample(QStringLiteral("lzma-7z-eos.zip")));
     std::vector<std::uint8_t> buffer(1 << 16);
     LzmaCodec codec(buffer);
     // An allowance below the entry's size and its dictionary: the codec asks for what it needs,
@@ -403,7 +395,7 @@ void LibraryCodecsTest::lzmaBadPropertiesAreDamage_data() {
 void LibraryCodecsTest::lzmaBadPropertiesAreDamage() {
     QFETCH(int, offset);
     QFETCH(int, value);
-    FixtureEntry entry = firstEntry(readFixture(QStringLiteral("lzma-7z-eos.zip")));
+    FixtureEntry entry = firstEntry(readMethodSample(QStringLiteral("lzma-7z-eos.zip")));
     entry.stream[static_cast<std::size_t>(offset)] = static_cast<char>(value);
     std::vector<std::uint8_t> buffer(1 << 16);
     LzmaCodec codec(buffer);
@@ -423,7 +415,7 @@ void LibraryCodecsTest::decodersAskBeyondTheirAllowance_data() {
 // asked for.
 void LibraryCodecsTest::decodersAskBeyondTheirAllowance() {
     QFETCH(QString, file);
-    const FixtureEntry entry = firstEntry(readFixture(file));
+    const FixtureEntry entry = firstEntry(readMethodSample(file));
     std::vector<std::uint8_t> buffer(1 << 16);
     CodecTable table(buffer);
     ZipCodec* codec = table.find(entry.codecEntry.method);
@@ -439,7 +431,7 @@ void LibraryCodecsTest::decodersAskBeyondTheirAllowance() {
 // An entry cut exactly between two Zstandard frames ends at a sound place, but is short: the
 // verifier's size check is what catches it, so the decoder must stop there and produce no more.
 void LibraryCodecsTest::zstdTruncatedBetweenFramesIsCaughtBySize() {
-    const std::string archive = readFixture(QStringLiteral("zstd-two-frames.zip"));
+    const std::string archive = readMethodSample(QStringLiteral("zstd-two-frames.zip"));
     const FixtureEntry entry = firstEntry(archive);
     std::vector<std::uint8_t> buffer(1 << 16);
     ZstdCodec codec(buffer);

@@ -9,10 +9,10 @@
 #include "shrink_codec.h"
 #include "zip_tester.h"
 
+#include "method_samples.h"
 #include "older_method_encoders.h"
 #include "zip_builder.h"
 
-#include <QFile>
 #include <QTest>
 
 #include <memory>
@@ -28,13 +28,6 @@ struct StreamEntry {
     std::uint32_t crc = 0;
     std::uint64_t dataOffset = 0;
 };
-
-std::string readSample(const char* name) {
-    QFile file(QStringLiteral(VELLUM_TEST_DATA "/methods/") + QLatin1String(name));
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("cannot read sample %s", name);
-    return file.readAll().toStdString();
-}
 
 std::span<const std::uint8_t> asBytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
@@ -113,7 +106,7 @@ std::string zipOf(const std::string& data, std::uint16_t method, int flags, cons
 void addArchiveRows() {
     QTest::addColumn<QByteArray>("archive");
     for (const char* name : {"shrink.zip", "reduce-4.zip", "implode-4k-2trees.zip"})
-        QTest::newRow(name) << QByteArray::fromStdString(readSample(name));
+        QTest::newRow(name) << QByteArray::fromStdString(readMethodSample(name));
     const std::string text = sampleText(6000, 1);
     QTest::newRow("shrink-written") << QByteArray::fromStdString(zipOf(text, 1, 0, shrinkEncode(text)));
     for (int factor = 1; factor <= 4; ++factor) {
@@ -282,10 +275,11 @@ void OlderMethodCodecsTest::ppmdSamplesAreNeverDamaged_data() {
     QTest::addColumn<int>("verify");
     for (const char* name : {"ppmd.zip", "ppmd-o6-16m.zip", "ppmd-o2-1m.zip", "ppmd-o16-64m.zip",
                              "ppmd-o8-bytes.zip", "ppmd-o16-1m-restart.zip"})
-        QTest::newRow(name) << QByteArray::fromStdString(readSample(name)) << int{ZipResult::Verified};
+        QTest::newRow(name) << QByteArray::fromStdString(readMethodSample(name)) << int{ZipResult::Verified};
     // The cut-off restoration, once the model's memory runs out, is not reproduced: unverifiable.
-    QTest::newRow("ppmd-o16-1m-cutoff.zip") << QByteArray::fromStdString(readSample("ppmd-o16-1m-cutoff.zip"))
-                                            << int{ZipResult::VerifiedWithUnverifiableEntries};
+    QTest::newRow("ppmd-o16-1m-cutoff.zip")
+        << QByteArray::fromStdString(readMethodSample("ppmd-o16-1m-cutoff.zip"))
+        << int{ZipResult::VerifiedWithUnverifiableEntries};
 }
 
 // Valid archives: verified while the model reproduces the writer's, unverifiable past that, never damaged.

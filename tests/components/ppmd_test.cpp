@@ -6,9 +6,9 @@
 #include "ppmd_codec.h"
 
 #include "codec_driver.h"
+#include "method_samples.h"
 #include "zip_builder.h"
 
-#include <QFile>
 #include <QTest>
 
 #include <random>
@@ -26,10 +26,7 @@ struct Sample {
 };
 
 Sample readSample(const QString& name) {
-    QFile file(QStringLiteral(VELLUM_TEST_DATA "/methods/") + name);
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("cannot read sample %s", qPrintable(name));
-    const std::string zip = file.readAll().toStdString();
+    const std::string zip = readMethodSample(name);
     Sample sample;
     sample.entry.method = readLe16(zip, 8);
     sample.entry.flags = readLe16(zip, 6);
