@@ -77,7 +77,8 @@ Measured measure(const std::string& program, const fs::path& tree, const fs::pat
     fs::create_directories(reports);
     const pid_t child = fork();
     if (child == 0) {
-        std::freopen("/dev/null", "w", stdout);
+        if (std::freopen("/dev/null", "w", stdout) == nullptr)
+            _exit(127);
         execl(program.c_str(), program.c_str(), "--report-dir", reports.c_str(), tree.c_str(), nullptr);
         _exit(127);
     }

@@ -1,6 +1,7 @@
 #include "form2.h"
 
 #include "artwork.h"
+#include "vellum_version.h"
 
 #include <QEventLoop>
 #include <QGuiApplication>
@@ -66,7 +67,7 @@ Form2::Form2(QWidget* owner)
 
     // In the window's own order of its children.
     Label4 = transparentLabel(this, "Label4", "", Qt::black, {62, 210, 217, 17});
-    Label3 = transparentLabel(this, "Label3", "v1.05", Qt::white, {118, 35, 41, 15});
+    Label3 = transparentLabel(this, "Label3", "v" VELLUM_VERSION, Qt::white, {118, 35, 41, 15});
     Label1 = transparentLabel(this, "Label1", "Vellum  v1.02", Qt::white, {13, 18, 105, 39});
     QFont titleFont("Chaucer");
     titleFont.setPointSizeF(21.75);

@@ -6,10 +6,19 @@ desktop's file types give to *.hlp. The page is made from the text here, so the 
 """
 
 import html
+import os
 import re
 
+
+def project_version():
+    """The version as CMakeLists.txt keeps it, so that the manual names the version being built."""
+    top = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+    with open(os.path.join(top, "CMakeLists.txt"), encoding="utf-8") as cmake:
+        return re.search(r"project\(Vellum VERSION ([0-9.]+)", cmake.read()).group(1)
+
+
 MANUAL = """\
-Vellum 1.05
+Vellum @VERSION@
 ===========
 
 Vellum tests zip archives in bulk. Give it a folder, or a whole drive, and it
@@ -196,7 +205,7 @@ Where did errors.txt go?
 Nothing happens when I start Vellum.
   Another copy is probably running; look for its window, which has just been
   brought to the front.
-"""
+""".replace("@VERSION@", project_version())
 
 
 def _heading(lines, index):
