@@ -6,7 +6,7 @@ on every run: the random generators all start from fixed seeds. The files land i
 beside this script's repository root, where they are kept under version control so that building
 the program never needs Python. How each one is made lives in the resources package beside this
 script: canvas and formats hold the drawing surface and the file formats, pictures and about the
-pictures, sounds the sounds and manual the manual, both as text and as a web page.
+pictures, icons the icon theme's sizes, sounds the sounds and manual the manual, both as text and as a web page.
 
     scripts/make-resources.py [--preview FOLDER]
 
@@ -18,6 +18,7 @@ import os
 
 from resources.about import about_picture
 from resources.formats import canvas_ico, canvas_png, write_wave
+from resources.icons import THEME_SIZES, icon_svg, scaled_icon_png
 from resources.manual import MANUAL, manual_html
 from resources.pictures import animation_frames, application_icon, clown_face, pointing_hand
 from resources.preview import canvas_colour, preview
@@ -46,6 +47,11 @@ def main():
         assert len(canvas.colours_used()) <= 16
         write_file(name + ".png", canvas_png(canvas))
     write_file("vellum.ico", canvas_ico(icon))
+    # The icon theme's copies; its 32 x 32 one is vellum.png itself.
+    for size in THEME_SIZES:
+        if size != icon.size:
+            write_file(f"vellum-{size}.png", scaled_icon_png(icon, size))
+    write_file("vellum.svg", icon_svg(icon).encode("utf-8"))
     write_file("about-icon.ico", canvas_ico(icon))
 
     about, indices, palette = about_picture()
