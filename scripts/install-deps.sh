@@ -10,7 +10,8 @@ packages=(
     libasound2-dev nlohmann-json3-dev
     clang libclang-rt-14-dev clang-format
     zip unzip p7zip-full 7zip libarchive-tools python3 bc time parallel
-    libxcb1-dev xdg-utils
+    libxcb1-dev xdg-utils fonts-dejavu-core
+    lintian desktop-file-utils
     xvfb xauth x11-utils xdotool imagemagick
 )
 
