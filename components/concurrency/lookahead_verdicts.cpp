@@ -90,6 +90,8 @@ std::shared_ptr<PrecomputedVerdict> testAhead(ZipEngine& engine, const std::stri
         lastStatus = &verdict->verifyStatus;
         publish(ZipStatus{});
         settings.fileFilter = {};
+        // The same open file: a small archive read whole by the probe is not read again.
+        settings.sameSourceAsPreviousRun = true;
         verdict->verify = engine.run(ZipOperation::Verify, source, settings, verdict->verifyFaults);
         if (verdict->verify == ZipResult::Aborted)
             return nullptr;
