@@ -262,8 +262,9 @@ void LookaheadVerdicts::wakeIdleWorkersLocked(bool callerWaits) {
     if (available == 0)
         return;
     // What is left beyond the reach enters it one archive per take; until a batch has gathered,
-    // the workers keep sleeping, unless the caller is about to wait for one of these archives.
-    if (available >= HandOverBatch || available >= m_slots.size() || callerWaits ||
+    // the workers keep sleeping, unless nothing more is to come or the caller is about to wait for
+    // one of these archives.
+    if (available >= HandOverBatch || m_slots.size() <= MaximumArchivesAhead || callerWaits ||
         m_slots.front()->state == Slot::State::Waiting)
         m_workAvailable.notify_all();
 }
