@@ -2,11 +2,25 @@
 """Times Vellum's unattended run beside other zip testers on the same generated corpora.
 
 Every corpus is written by bench/make_bench_tree under a temporary folder, the same bytes on every
-run; the page cache is warmed before timing, and each tool is run as a whole process. The table
-gives the median of the runs: seconds, MiB/s of uncompressed data, archives/s, peak resident
-memory, and how many times faster than the fastest peer (above 1 is faster).
+run; the page cache is warmed before timing, and each tool is run as a whole process. The tools are
+run in turn, one run of each per round, so that a machine whose speed drifts slows them alike. The
+table gives the median of the runs: wall, user and system seconds, MiB/s of uncompressed data,
+archives/s, peak resident memory, and how many times faster than the fastest peer (above 1 is
+faster).
 
-Usage: bench/compare.py [--build DIR] [--runs N] [--corpus NAME ...] [--keep DIR]
+--before DIR adds the program of another build folder (an earlier commit) as "vellum before".
+--syscalls adds, for each Vellum and the floor tester, the system calls per archive (one more run
+under strace -f -c) and the context switches per archive (voluntary plus involuntary, from
+/usr/bin/time). On small and tiny the floor tester (bench/floor_tester.cpp: one read per archive,
+end record, directory, local headers, inflate and CRC on two threads) is timed too: the least work
+a tester must do.
+
+Corpora: large, stored, small, tiny (20,000 archives of one 5-byte entry: what an archive costs
+besides its data, given as CPU microseconds per archive), folders, huge, and files (1,000,000 empty
+files that are not archives, against find looking for the same archives; only when asked for).
+
+Usage: bench/compare.py [--build DIR] [--before DIR] [--runs N] [--corpus NAME ...] [--tools NAME ...]
+                        [--syscalls] [--keep DIR]
 """
 
 import argparse
@@ -20,7 +34,11 @@ import time
 import zipfile
 
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-CORPORA = ["large", "stored", "small", "folders", "huge"]
+CORPORA = ["large", "stored", "small", "tiny", "folders", "huge", "files"]
+DEFAULT_CORPORA = ["large", "stored", "small", "tiny", "folders", "huge"]
+# Not peers: the program, an earlier build of it, and the least work a tester must do
+# (bench/floor_tester.cpp), which the program is measured against.
+OWN = ("vellum", "vellum before", "floor tester")
 
 
 def archives_in(folder):
@@ -45,28 +63,57 @@ def warm(archives):
                 pass
 
 
+class Sample:
+    """One whole run of a tool as the kernel accounted for it."""
+
+    def __init__(self, wall, user, system, peak_kib, switches):
+        self.wall = wall
+        self.user = user
+        self.system = system
+        self.peak_kib = peak_kib
+        self.switches = switches
+
+
 def timed(command, cwd):
-    """Runs command under /usr/bin/time; returns (seconds, peak KiB)."""
+    """Runs command under /usr/bin/time and returns its Sample."""
     report = tempfile.NamedTemporaryFile(delete=False)
     report.close()
     start = time.perf_counter()
-    subprocess.run(["/usr/bin/time", "-o", report.name, "-f", "%M"] + command, cwd=cwd,
+    subprocess.run(["/usr/bin/time", "-o", report.name, "-f", "%U %S %M %w %c"] + command, cwd=cwd,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
-    seconds = time.perf_counter() - start
+    wall = time.perf_counter() - start
     with open(report.name) as file:
-        lines = [line for line in file.read().split() if line.isdigit()]
+        fields = file.read().split("\n")[-2].split()
     os.unlink(report.name)
-    return seconds, int(lines[-1]) if lines else 0
+    user, system = float(fields[0]), float(fields[1])
+    return Sample(wall, user, system, int(fields[2]), int(fields[3]) + int(fields[4]))
 
 
-def tools(corpus, folder, work):
-    """The commands to time for one corpus: Vellum first, then its peers."""
-    vellum = [os.path.join(work, "vellum"), folder]
+def system_calls(command, cwd):
+    """How many system calls command makes, every thread counted (strace -f -c)."""
+    report = tempfile.NamedTemporaryFile(delete=False)
+    report.close()
+    subprocess.run(["strace", "-f", "-c", "-o", report.name] + command, cwd=cwd,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+    with open(report.name) as file:
+        total = [line for line in file if line.rstrip().endswith("total")]
+    os.unlink(report.name)
+    return int(total[-1].split()[3]) if total else 0
+
+
+def tools(corpus, folder, work, before, floor):
+    """The commands to time for one corpus: Vellum first, then the floor tester, then its peers."""
+    vellums = [("vellum", [os.path.join(work, "vellum"), folder])]
+    if before:
+        vellums.append(("vellum before", [os.path.join(work, "before", "vellum"), folder]))
+    if corpus in ("small", "tiny"):
+        vellums.append(("floor tester", [floor, folder]))
     if corpus == "folders":
-        return [("vellum", vellum), ("find -type d", ["find", folder, "-type", "d"])]
+        return vellums + [("find -type d", ["find", folder, "-type", "d"])]
+    if corpus == "files":
+        return vellums + [("find -iname", ["find", folder, "-iname", "*.zip"])]
     each = "find \"$1\" -name '*.zip' -print0 | xargs -0 -n 1 "
-    return [
-        ("vellum", vellum),
+    return vellums + [
         ("unzip -tqq", ["sh", "-c", each + "unzip -tqq", "-", folder]),
         ("7zz t", ["7zz", "t", "-an", "-air!" + os.path.join(folder, "*.zip")]),
         ("bsdtar -xOf", ["sh", "-c", "find \"$1\" -name '*.zip' -exec sh -c "
@@ -81,25 +128,34 @@ def tools(corpus, folder, work):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default=os.environ.get("BUILD_DIR", os.path.join(TOP, "build")))
+    parser.add_argument("--before", help="a build folder of another version, timed as 'vellum before'")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--huge-runs", type=int, default=3)
-    parser.add_argument("--corpus", nargs="*", default=CORPORA, choices=CORPORA)
+    parser.add_argument("--corpus", nargs="*", default=DEFAULT_CORPORA, choices=CORPORA)
+    parser.add_argument("--tools", nargs="*", help="time only these tools (names as in the table)")
+    parser.add_argument("--syscalls", action="store_true",
+                        help="count system calls and context switches per archive for Vellum")
     parser.add_argument("--keep", help="write the corpora here and keep them (reused when present)")
     options = parser.parse_args()
 
     generator = os.path.join(options.build, "bench", "make_bench_tree")
     program = os.path.join(options.build, "vellum")
-    for needed in (generator, program):
-        if not os.access(needed, os.X_OK):
-            sys.exit(f"{needed} is missing: build first (scripts/build.sh)")
+    needed = [generator, program] + ([os.path.join(options.before, "vellum")] if options.before else [])
+    for path in needed:
+        if not os.access(path, os.X_OK):
+            sys.exit(f"{path} is missing: build first (scripts/build.sh)")
 
     work = tempfile.mkdtemp(prefix="vellum-bench-")
     corpora = options.keep or os.path.join(work, "corpora")
     try:
         # Vellum writes its reports beside itself: a copy keeps them out of the build.
         shutil.copy2(program, os.path.join(work, "vellum"))
-        print(f"{'corpus':8} {'tool':15} {'seconds':>9} {'MiB/s':>9} {'archives/s':>11} {'peak MiB':>9} "
-              f"{'x fastest peer':>15}")
+        if options.before:
+            os.mkdir(os.path.join(work, "before"))
+            shutil.copy2(os.path.join(options.before, "vellum"), os.path.join(work, "before", "vellum"))
+        print(f"{'corpus':8} {'tool':15} {'seconds':>8} {'user':>7} {'sys':>7} {'MiB/s':>7} "
+              f"{'archives/s':>10} {'peak MiB':>8} {'x fastest peer':>14}", flush=True)
+        extra = []
         for corpus in options.corpus:
             folder = os.path.join(corpora, corpus)
             if not os.path.isdir(folder):
@@ -108,21 +164,48 @@ def main():
             data = uncompressed_bytes(archives)
             warm(archives)
             runs = options.huge_runs if corpus == "huge" else options.runs
-            results = []
-            for name, command in tools(corpus, folder, work):
-                if shutil.which(command[0]) is None and not os.access(command[0], os.X_OK):
-                    continue
+            floor = os.path.abspath(os.path.join(options.build, "bench", "floor_tester"))
+            chosen = [(name, command) for name, command in tools(corpus, folder, work, options.before, floor)
+                      if (options.tools is None or name in options.tools)
+                      and (shutil.which(command[0]) is not None or os.access(command[0], os.X_OK))]
+            for _, command in chosen:
                 timed(command, work)  # once more to warm what the tool itself reads
-                samples = [timed(command, work) for _ in range(runs)]
-                seconds = statistics.median(sample[0] for sample in samples)
-                peak = max(sample[1] for sample in samples)
-                results.append((name, seconds, peak))
-            fastest_peer = min(seconds for name, seconds, _ in results if name != "vellum")
-            for name, seconds, peak in results:
-                rate = f"{data / 1048576 / seconds:9.0f}" if data else f"{'-':>9}"
-                per_archive = f"{len(archives) / seconds:11.0f}" if archives else f"{'-':>11}"
-                print(f"{corpus:8} {name:15} {seconds:9.3f} {rate} {per_archive} {peak / 1024:9.1f} "
-                      f"{fastest_peer / seconds:15.2f}", flush=True)
+            samples = {name: [] for name, _ in chosen}
+            for _ in range(runs):
+                for name, command in chosen:
+                    samples[name].append(timed(command, work))
+            results = []
+            for name, command in chosen:
+                taken = samples[name]
+                median = {field: statistics.median(getattr(sample, field) for sample in taken)
+                          for field in ("wall", "user", "system", "switches")}
+                peak = max(sample.peak_kib for sample in taken)
+                results.append((name, command, median, peak))
+            peers = [median["wall"] for name, _, median, _ in results if name not in OWN]
+            fastest_peer = min(peers) if peers else None
+            for name, command, median, peak in results:
+                seconds = median["wall"]
+                rate = f"{data / 1048576 / seconds:7.0f}" if data else f"{'-':>7}"
+                per_archive = f"{len(archives) / seconds:10.0f}" if archives else f"{'-':>10}"
+                against = f"{fastest_peer / seconds:14.2f}" if fastest_peer else f"{'-':>14}"
+                print(f"{corpus:8} {name:15} {seconds:8.3f} {median['user']:7.2f} {median['system']:7.2f} "
+                      f"{rate} {per_archive} {peak / 1024:8.1f} {against}", flush=True)
+                if name not in OWN:
+                    continue
+                count = max(len(archives), 1)
+                notes = []
+                if corpus == "tiny":
+                    notes.append(f"{(median['user'] + median['system']) * 1e6 / count:.1f} CPU µs")
+                if options.syscalls and archives:
+                    calls = system_calls(command, work)
+                    notes.append(f"{calls / count:.2f} system calls")
+                    notes.append(f"{median['switches'] / count:.2f} context switches")
+                if notes:
+                    extra.append(f"{corpus:8} {name:15} per archive: " + ", ".join(notes))
+        if extra:
+            print()
+            for line in extra:
+                print(line)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

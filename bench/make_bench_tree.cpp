@@ -4,7 +4,11 @@
 //   make_bench_tree large <folder> [MiB]       four large archives: one big deflated entry, many
 //                                              medium entries, stored entries, and zip64 records
 //   make_bench_tree stored <folder> [MiB]      archives of stored entries only
+//   make_bench_tree tiny <folder> [archives]   archives of one 5-byte entry in the same 200 folders
+//                                              as small: what each archive costs besides its data
 //   make_bench_tree folders <folder> [count]   empty folders and nothing else
+//   make_bench_tree files <folder> [count]     empty files that are not archives, 1,000 to a
+//                                              folder: what the walk costs
 //   make_bench_tree huge <folder> [MiB]        one zip64 archive of a single compressible entry
 //   make_bench_tree zeros <folder> [GiB]       one zip64 archive of a single stored entry of zeros,
 //                                              a sparse file; the size is rounded down to a power
@@ -40,16 +44,20 @@ std::string documentText(std::mt19937& random, std::size_t size) {
     return text;
 }
 
+// Where the small and tiny trees put archive `index`: 200 folders, five levels deep (5 top
+// folders, 8 chains in each, 5 leaves at the bottom).
+std::string smallTreePath(const std::string& root, int index) {
+    const int folder = index % 200;
+    return root + "/top" + std::to_string(folder % 5) + "/chain" + std::to_string(folder / 25) +
+           "/l2/l3/level" + std::to_string(folder % 25 / 5) + "/archive" + std::to_string(index) + ".zip";
+}
+
 void writeSmallTree(const std::string& root, int archives) {
     std::mt19937 random(1994);
     std::uniform_int_distribution<int> entryCount(1, 20);
     std::uniform_int_distribution<std::size_t> archiveSize(2'000, 50'000);
     for (int index = 0; index < archives; ++index) {
-        // 200 folders, five levels deep: 5 top folders, 8 chains in each, 5 leaves at the bottom.
-        const int folder = index % 200;
-        const std::string path =
-            root + "/top" + std::to_string(folder % 5) + "/chain" + std::to_string(folder / 25) +
-            "/l2/l3/level" + std::to_string(folder % 25 / 5) + "/archive" + std::to_string(index) + ".zip";
+        const std::string path = smallTreePath(root, index);
         std::vector<ZipBuilderEntry> entries;
         const int count = entryCount(random);
         const std::size_t total = archiveSize(random);
@@ -57,6 +65,24 @@ void writeSmallTree(const std::string& root, int archives) {
             entries.push_back({"file" + std::to_string(entry) + ".txt",
                                documentText(random, total / static_cast<std::size_t>(count) + 1)});
         writeFile(path, buildZip(entries).bytes);
+    }
+}
+
+void writeTinyTree(const std::string& root, int archives) {
+    for (int index = 0; index < archives; ++index)
+        writeFile(smallTreePath(root, index), buildZip({{"tiny.txt", "tiny\n", 0}}).bytes);
+}
+
+void writeFileTree(const std::string& root, int count) {
+    constexpr int PerFolder = 1000;
+    for (int index = 0; index < count; ++index) {
+        const int folder = index / PerFolder;
+        const std::string path = root + "/f" + std::to_string(folder % 10) + "/g" + std::to_string(folder);
+        if (index % PerFolder == 0)
+            std::filesystem::create_directories(path);
+        std::FILE* file = std::fopen((path + "/note" + std::to_string(index) + ".txt").c_str(), "w");
+        if (file != nullptr)
+            std::fclose(file);
     }
 }
 
@@ -116,8 +142,9 @@ void writeFolderTree(const std::string& root, int count) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr,
-                     "usage: make_bench_tree small|large|stored|folders|huge|zeros <folder> [amount]\n");
+        std::fprintf(
+            stderr,
+            "usage: make_bench_tree small|tiny|large|stored|folders|files|huge|zeros <folder> [amount]\n");
         return 2;
     }
     const std::string kind = argv[1];
@@ -131,6 +158,10 @@ int main(int argc, char** argv) {
         writeLargeTree(root, amountGiven ? std::stoul(argv[3]) : 1000);
     else if (kind == "stored")
         writeStoredTree(root, amountGiven ? std::stoul(argv[3]) : 1000);
+    else if (kind == "tiny")
+        writeTinyTree(root, amountGiven ? std::stoi(argv[3]) : 20000);
+    else if (kind == "files")
+        writeFileTree(root, amountGiven ? std::stoi(argv[3]) : 1000000);
     else if (kind == "folders")
         writeFolderTree(root, amountGiven ? std::stoi(argv[3]) : 100000);
     else if (kind == "huge")

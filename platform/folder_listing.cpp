@@ -10,13 +10,25 @@
 
 namespace vellum::platform {
 
+namespace {
+
+// A file search reads "*.*" as "any name, with an extension or without": every name a folder can
+// hold, which then needs no matching.
+bool matchesEveryName(const std::string& pattern) {
+    return pattern == "*" || pattern == "*.*";
+}
+
+} // namespace
+
 FolderListing::FolderListing(const std::string& folder, std::string pattern)
-    : m_directory(::opendir(folder.c_str())), m_pattern(std::move(pattern)) {
+    : m_directory(::opendir(folder.c_str())), m_pattern(std::move(pattern)),
+      m_matchesEveryName(matchesEveryName(m_pattern)) {
     if (m_directory == nullptr)
         m_error = errno;
 }
 
-FolderListing::FolderListing(int descriptor, std::string pattern) : m_pattern(std::move(pattern)) {
+FolderListing::FolderListing(int descriptor, std::string pattern)
+    : m_pattern(std::move(pattern)), m_matchesEveryName(matchesEveryName(m_pattern)) {
     if (descriptor < 0) {
         m_error = errno != 0 ? errno : EBADF;
         return;
@@ -43,7 +55,7 @@ bool FolderListing::next(FolderEntry& entry) {
             return false;
         }
         const std::string_view name(found->d_name);
-        if (!wildcardMatch(m_pattern, name, WildcardRule::FileSearch))
+        if (!m_matchesEveryName && !wildcardMatch(m_pattern, name, WildcardRule::FileSearch))
             continue;
         entry.name.assign(name);
         if (found->d_type == DT_UNKNOWN) {

@@ -44,6 +44,7 @@ public:
 private:
     DIR* m_directory = nullptr;
     std::string m_pattern;
+    bool m_matchesEveryName = false;
     int m_error = 0;
 };
 

@@ -8,6 +8,7 @@
 #include "message_box.h"
 #include "number_text.h"
 #include "path_open.h"
+#include "wildcard_match.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -170,36 +171,31 @@ void RunDriver::SearchFolder(const std::string& folder) {
     if (!RunActive)
         return;
 
-    // The listing is finished and closed before anything else lists: the archive scan and the
+    // One pass over the listing finds both the sub-folders and the archives, each in the order the
+    // file system gives them. The listing is finished and closed before anything else lists: the
     // levels below reuse FindRecord.
     std::vector<std::string> subFolders;
+    std::vector<platform::FolderEntry> archives;
     {
         platform::FolderListing listing = listFolder(folder, "*.*");
         while (listing.next(FindRecord)) {
             if (FindRecord.isDirectory && !FindRecord.name.starts_with('.'))
                 subFolders.push_back(FindRecord.name);
+            if (wildcardMatch(ArchivePattern, FindRecord.name, WildcardRule::FileSearch))
+                archives.push_back(FindRecord);
         }
         if (listing.error() != 0)
             tellUnreadableFolder(folder, listing.error());
     }
 
-    TestFolder(folder);
+    TestFolder(folder, archives);
     for (const std::string& name : subFolders)
         SearchFolder(folder + name + "/");
 }
 
-void RunDriver::TestFolder(const std::string& folder) {
-    // The whole listing is read first, so that the archive component can be told which archives
-    // come next and start on them while the window's thread goes through them one by one.
-    std::vector<platform::FolderEntry> archives;
-    {
-        platform::FolderListing listing = listFolder(folder, ArchivePattern);
-        platform::FolderEntry entry;
-        while (listing.next(entry))
-            archives.push_back(entry);
-        if (listing.error() != 0)
-            tellUnreadableFolder(folder, listing.error());
-    }
+void RunDriver::TestFolder(const std::string& folder, const std::vector<platform::FolderEntry>& archives) {
+    // The archives were all listed before the first is tested, so that the archive component can be
+    // told which come next and start on them while the window's thread goes through them one by one.
     if (archives.empty())
         return;
     std::vector<std::string> expected;

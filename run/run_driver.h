@@ -70,7 +70,8 @@ private:
     // in place are connected too.
     void connectControls();
     void SearchFolder(const std::string& folder);
-    void TestFolder(const std::string& folder);
+    // Tests the archives SearchFolder listed in folder, in their listing order.
+    void TestFolder(const std::string& folder, const std::vector<platform::FolderEntry>& archives);
     void TestArchive();
     // The start line of the log record: each path (a folder with '/' at its end), then the list.
     std::string inputsRecordLine() const;

@@ -116,6 +116,11 @@ void Form1::createControls(QWidget* client) {
     Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     for (QLabel* label : {Label1, Label2, Label3})
         label->setTextFormat(Qt::PlainText);
+    // These captions change for every archive of a walk. A widget whose size may follow its text
+    // asks its parent to lay it out again at every change, a posted event that wakes the event loop
+    // each time; at a fixed size a new text asks for a redraw only.
+    for (QLabel* caption : {Label1, Label2, Label3, static_cast<QLabel*>(Panel1)})
+        caption->setFixedSize(caption->size());
 
     // Below the client area: never seen, but it takes the focus so that no visible control shows it.
     Option1 = place(new QRadioButton("Option1", client), "Option1", {75, 212, 57, 19});

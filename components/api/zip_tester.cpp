@@ -109,8 +109,9 @@ std::optional<std::int16_t> ZipTester::answerFromLookahead(Operation operation, 
     } else if (!verdict || !verdict->verified || !fileFilter.empty() || verdict->path != path) {
         return std::nullopt;
     }
-    // A file replaced or rewritten since it was tested ahead is tested again.
-    if (fileIdentityOf(path) != verdict->identity)
+    // A file replaced or rewritten since it was tested ahead is tested again. The probe checks;
+    // the verify that follows it takes the verdict the probe has just found current.
+    if (probe && fileIdentityOf(path) != verdict->identity)
         return std::nullopt;
     m_faults = probe ? verdict->probeFaults : verdict->verifyFaults;
     relay.status(probe ? verdict->probeStatus : verdict->verifyStatus);

@@ -17,7 +17,14 @@ namespace {
 constexpr std::size_t MaximumArchivesAhead = 64;
 constexpr std::uint64_t MaximumBytesAhead = std::uint64_t{1} << 30;
 constexpr std::size_t MaximumFaultsAhead = 200000;
-constexpr auto WaitSlice = std::chrono::milliseconds(25);
+constexpr auto WaitSlice = std::chrono::milliseconds(4);
+// Verdicts and work are handed over in batches: a thread woken for every small archive spends
+// more on the wake-up and the switch of processors than the archive's test costs. A waiting
+// caller is woken once this many verdicts from its own on are ready (or nothing else is being
+// worked on), and otherwise finds its verdict by itself at the end of its wait slice; idle workers
+// are woken once this many archives are there to test (or the caller needs one that no worker
+// has started).
+constexpr std::size_t HandOverBatch = 16;
 
 } // namespace
 
@@ -90,6 +97,8 @@ std::shared_ptr<PrecomputedVerdict> testAhead(ZipEngine& engine, const std::stri
         lastStatus = &verdict->verifyStatus;
         publish(ZipStatus{});
         settings.fileFilter = {};
+        // The same open file: a small archive read whole by the probe is not read again.
+        settings.sameSourceAsPreviousRun = true;
         verdict->verify = engine.run(ZipOperation::Verify, source, settings, verdict->verifyFaults);
         if (verdict->verify == ZipResult::Aborted)
             return nullptr;
@@ -180,10 +189,13 @@ void LookaheadVerdicts::work() {
     std::unique_lock lock(m_mutex);
     for (;;) {
         std::shared_ptr<Slot> slot;
+        ++m_idleWorkers;
         m_workAvailable.wait(lock, [&] { return m_shuttingDown || (slot = nextSlotLocked()) != nullptr; });
+        --m_idleWorkers;
         if (m_shuttingDown)
             return;
         slot->state = Slot::State::Working;
+        ++m_working;
         lock.unlock();
         std::shared_ptr<PrecomputedVerdict> verdict;
         try {
@@ -196,6 +208,7 @@ void LookaheadVerdicts::work() {
             verdict = nullptr;
         }
         lock.lock();
+        --m_working;
         if (verdict && !slot->cancelled.load()) {
             slot->bytes = static_cast<std::uint64_t>(verdict->identity.size);
             slot->faults = verdict->probeFaults.size() + verdict->verifyFaults.size();
@@ -208,8 +221,52 @@ void LookaheadVerdicts::work() {
         } else {
             slot->state = Slot::State::Failed;
         }
-        m_verdictReady.notify_one();
+        if (callerMayGoOnLocked())
+            m_verdictReady.notify_one();
     }
+}
+
+bool LookaheadVerdicts::callerMayGoOnLocked() const {
+    if (m_awaited == nullptr || m_awaited->state == Slot::State::Waiting ||
+        m_awaited->state == Slot::State::Working)
+        return false;
+    if (m_working == 0)
+        return true;
+    // The caller's archive is the first in the queue while it waits.
+    std::size_t ready = 0;
+    for (const std::shared_ptr<Slot>& slot : m_slots) {
+        if (slot->state == Slot::State::Waiting || slot->state == Slot::State::Working)
+            return false;
+        if (++ready >= HandOverBatch)
+            return true;
+    }
+    return true;
+}
+
+std::size_t LookaheadVerdicts::workAvailableLocked() const {
+    const bool withinBounds = m_bytesAhead < MaximumBytesAhead && m_faultsAhead < MaximumFaultsAhead;
+    const std::size_t reach =
+        std::min(m_slots.size(), withinBounds ? MaximumArchivesAhead : m_workerCount + 1);
+    std::size_t available = 0;
+    for (std::size_t position = 0; position < reach; ++position) {
+        if (m_slots[position]->state == Slot::State::Waiting)
+            ++available;
+    }
+    return available;
+}
+
+void LookaheadVerdicts::wakeIdleWorkersLocked(bool callerWaits) {
+    if (m_idleWorkers == 0 || m_slots.empty())
+        return;
+    const std::size_t available = workAvailableLocked();
+    if (available == 0)
+        return;
+    // What is left beyond the reach enters it one archive per take; until a batch has gathered,
+    // the workers keep sleeping, unless nothing more is to come or the caller is about to wait for
+    // one of these archives.
+    if (available >= HandOverBatch || m_slots.size() <= MaximumArchivesAhead || callerWaits ||
+        m_slots.front()->state == Slot::State::Waiting)
+        m_workAvailable.notify_all();
 }
 
 LookaheadVerdicts::Outcome LookaheadVerdicts::take(const std::string& path,
@@ -240,8 +297,13 @@ LookaheadVerdicts::Outcome LookaheadVerdicts::take(const std::string& path,
     };
     if (m_workers.empty())
         return Outcome::NotQueued;
+    if (inProgress())
+        wakeIdleWorkersLocked(true);
     while (inProgress()) {
-        if (m_verdictReady.wait_for(lock, WaitSlice, [&] { return !inProgress(); }))
+        m_awaited = slot.get();
+        const bool ready = m_verdictReady.wait_for(lock, WaitSlice, [&] { return !inProgress(); });
+        m_awaited = nullptr;
+        if (ready)
             break;
         lock.unlock();
         const bool goOn = keepWaiting(slot->currentStatus());
@@ -263,7 +325,7 @@ LookaheadVerdicts::Outcome LookaheadVerdicts::take(const std::string& path,
         m_slots.pop_front();
     }
     // Taking one lets the workers reach one further.
-    m_workAvailable.notify_one();
+    wakeIdleWorkersLocked(false);
     if (slot->state != Slot::State::Done)
         return Outcome::NotQueued;
     verdict = slot->verdict;

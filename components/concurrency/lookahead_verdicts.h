@@ -61,7 +61,7 @@ public:
         Aborted,   // keepWaiting said stop; everything announced has been dropped
     };
     // The verdict for path. Archives announced before it that were never asked for are dropped.
-    // While a worker is still on it, waits, calling keepWaiting at least every 25 ms with the last
+    // While a worker is still on it, waits, calling keepWaiting at least every 5 ms with the last
     // status the worker's operation raised (completion 0 before it raised any); keepWaiting runs on
     // the calling thread without any lock held, and returns false to give up.
     Outcome take(const std::string& path, const std::function<bool(const ZipStatus&)>& keepWaiting,
@@ -76,6 +76,12 @@ private:
     void work();
     std::shared_ptr<Slot> nextSlotLocked();
     void cancelLocked();
+    // Whether the waiting caller should be woken: its verdict is ready, and a batch after it too or
+    // no worker is busy.
+    bool callerMayGoOnLocked() const;
+    // How many archives the workers could start now.
+    std::size_t workAvailableLocked() const;
+    void wakeIdleWorkersLocked(bool callerWaits);
 
     unsigned m_workerCount;
     unsigned m_entryThreadsPerWorker;
@@ -85,6 +91,10 @@ private:
     std::deque<std::shared_ptr<Slot>> m_slots;
     std::uint64_t m_bytesAhead = 0;
     std::size_t m_faultsAhead = 0;
+    unsigned m_idleWorkers = 0;
+    unsigned m_working = 0;
+    // The slot the caller is waiting for; null while it does not wait.
+    const Slot* m_awaited = nullptr;
     bool m_shuttingDown = false;
     std::vector<std::thread> m_workers;
 };

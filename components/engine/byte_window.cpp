@@ -7,10 +7,16 @@ namespace vellum {
 ByteWindow::ByteWindow(std::size_t capacity) : m_buffer(capacity) {}
 
 void ByteWindow::attach(ByteSource* source) {
+    reattach(source);
+    if (source) {
+        m_cachedOffset = 0;
+        m_cachedLength = 0;
+    }
+}
+
+void ByteWindow::reattach(ByteSource* source) {
     m_source = source;
     m_mapped = source ? source->mappedBytes() : std::span<const std::uint8_t>();
-    m_cachedOffset = 0;
-    m_cachedLength = 0;
 }
 
 std::optional<std::span<const std::uint8_t>> ByteWindow::view(std::uint64_t offset, std::size_t length,

@@ -20,6 +20,9 @@ public:
 
     // Forgets any cached bytes and reads from source from now on (nullptr detaches).
     void attach(ByteSource* source);
+    // Reads from source from now on and keeps the cached bytes: for the source they were read from,
+    // whose bytes have not changed since. A window detached with attach(nullptr) keeps them for this.
+    void reattach(ByteSource* source);
 
     std::size_t capacity() const { return m_buffer.size(); }
 

@@ -55,17 +55,24 @@ public:
           m_outputBudget(settings.outputLimit) {}
 
     std::int16_t run() {
-        m_engine.m_window.attach(&m_source);
+        if (m_settings.sameSourceAsPreviousRun && m_engine.m_cachedFrom == &m_source)
+            m_engine.m_window.reattach(&m_source);
+        else
+            m_engine.m_window.attach(&m_source);
+        m_engine.m_cachedFrom = nullptr;
         m_layout.fileSize = m_source.size();
         checkStructure();
         if (!m_pacer.aborted() && !m_stopped)
             decompressSelected();
-        if (m_pacer.aborted()) {
-            m_engine.m_window.attach(nullptr);
-            return ZipResult::Aborted;
-        }
-        m_pacer.finish([&](ZipStatus& status) { describeCurrent(status); });
+        const bool aborted = m_pacer.aborted();
+        if (!aborted)
+            m_pacer.finish([&](ZipStatus& status) { describeCurrent(status); });
         m_engine.m_window.attach(nullptr);
+        // A split set's parts joined before the file leave bytes from other offsets in the window.
+        if (!m_joined)
+            m_engine.m_cachedFrom = &m_source;
+        if (aborted)
+            return ZipResult::Aborted;
         return m_kind == ZipOperation::Probe ? m_log.probeCode() : m_log.verifyCode();
     }
 
@@ -282,7 +289,10 @@ void ZipEngine::nameEntryFaults(ByteSource& source, std::vector<ZipFault>& fault
         if (!fault.isEntryFault() || static_cast<std::uint64_t>(fault.entryIndex) >= m_entries.size())
             continue;
         if (!attached) {
-            m_window.attach(&source);
+            if (m_cachedFrom == &source)
+                m_window.reattach(&source);
+            else
+                m_window.attach(&source);
             attached = true;
         }
         const ZipEntryRecord& entry = m_entries[static_cast<std::size_t>(fault.entryIndex)];

@@ -46,6 +46,10 @@ struct ZipEngineSettings {
     // Where the other parts of a split archive are found; null for an archive that has none beside
     // it (one in memory), whose split end record then finds every other part missing.
     SplitPartSource* splitParts = nullptr;
+    // The source is the one the engine's previous run read, its bytes unchanged since (the verify
+    // that follows a probe of the same open file): what that run left in the engine's read buffer
+    // is used again instead of being read a second time.
+    bool sameSourceAsPreviousRun = false;
 };
 
 class ZipEngine {
@@ -71,6 +75,8 @@ private:
 
     std::vector<std::uint8_t> m_output;
     ByteWindow m_window;
+    // The source whose bytes the window still holds after the last run; null when none does.
+    const ByteSource* m_cachedFrom = nullptr;
     CodecTable m_codecs;
     EntryVerifier m_verifier;
     std::vector<ZipEntryRecord> m_entries;

@@ -39,7 +39,8 @@ public:
     // found: the same result code and faults, and the status event at 100 %. While the caller waits
     // for a worker still on the archive, it sees that worker's progress as status events, one before
     // each yield. Any other call, or a file that changed since it was tested, is tested in place as
-    // always.
+    // always. Whether the file changed is seen when the probe is answered: the verify that follows
+    // that probe answers for the same state of the file.
     void expectArchives(std::vector<std::string> paths) override;
     void dropExpectedArchives() override;
 

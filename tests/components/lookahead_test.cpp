@@ -151,6 +151,7 @@ private slots:
     void fileChangedAfterAnnouncementIsTestedAfresh_data();
     void fileChangedAfterAnnouncementIsTestedAfresh();
     void archiveNotAnnouncedOrOtherSettingsIsTestedInPlace();
+    void manyArchivesComeBackInOrderWhenSomeAreSkipped();
     void abortWhileWaitingStopsPromptly();
     void abandonedAnnouncementDoesNotBlockShutdown();
     void takeAbortedDropsEverything();
@@ -318,6 +319,34 @@ void LookaheadTest::archiveNotAnnouncedOrOtherSettingsIsTestedInPlace() {
     const std::string other = folder.path().toStdString() + "/other.zip";
     writeFile(other, goodArchive(6).bytes);
     QCOMPARE(runAsCaller(tester, other).verify, ZipResult::Verified);
+}
+
+// Far more archives than the workers may test ahead, handed over in batches: each verdict must
+// still reach the caller for its own archive, in order, also when the caller passes some over.
+void LookaheadTest::manyArchivesComeBackInOrderWhenSomeAreSkipped() {
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    std::vector<std::string> paths;
+    for (unsigned index = 0; index < 300; ++index) {
+        paths.push_back(folder.path().toStdString() + "/archive" + std::to_string(index) + ".zip");
+        const bool damaged = index % 7 == 3;
+        BuiltZip archive = buildZip(
+            {{"a.txt", sampleText(200 + index * 7, index), static_cast<std::uint16_t>(damaged ? 0 : 8)}});
+        if (damaged)
+            flipBit(archive.bytes, archive.entries[0].dataOffset + 2);
+        writeFile(paths.back(), archive.bytes);
+    }
+    ZipTester plain;
+    ZipTester ahead;
+    ahead.expectArchives(paths);
+    for (std::size_t index = 0; index < paths.size(); ++index) {
+        // Passed over: a stretch shorter than a batch, and one longer than the reach ahead.
+        if ((index >= 40 && index < 45) || (index >= 150 && index < 230))
+            continue;
+        const Observed expected = observe(plain, paths[index]);
+        QCOMPARE(observe(ahead, paths[index]), expected);
+        QCOMPARE(expected.verify, index % 7 == 3 ? ZipResult::DataMismatch : ZipResult::Verified);
+    }
 }
 
 void LookaheadTest::initTestCase() {

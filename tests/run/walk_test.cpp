@@ -24,12 +24,24 @@ std::vector<std::string> listedSubFolders(const std::string& folder) {
     return names;
 }
 
+// The archives a walk from `folder` tests, in order, found with a listing for the sub-folders and
+// another for the archives of each folder.
+void listArchivesTwice(const std::string& folder, std::vector<std::string>& found) {
+    platform::FolderListing archives(folder, "*.zip");
+    platform::FolderEntry entry;
+    while (archives.next(entry))
+        found.push_back(folder + entry.name);
+    for (const std::string& sub : listedSubFolders(folder))
+        listArchivesTwice(folder + sub + "/", found);
+}
+
 } // namespace
 
 class WalkTest : public QObject {
     Q_OBJECT
 private slots:
     void visitsFoldersPreOrderDepthFirst();
+    void manyArchivesAndFoldersKeepTheirListingOrder();
     void skipsDotFoldersButFindsHiddenFiles();
     void symbolicLinkLoopDoesNotHang();
     void folderNamedLikeAnArchiveIsJudgedBad();
@@ -59,6 +71,34 @@ void WalkTest::visitsFoldersPreOrderDepthFirst() {
     }
     QCOMPARE(component.tested, expected);
     QCOMPARE(harness.state.TestedCount, 5);
+}
+
+void WalkTest::manyArchivesAndFoldersKeepTheirListingOrder() {
+    RunHarness harness;
+    ScriptedZipTester& component = harness.useScriptedComponent();
+    // Archives, other files and folders mixed in one folder, so that the file system's order
+    // interleaves them; one folder is named like an archive and is both tested and walked.
+    for (int index = 0; index < 40; ++index) {
+        const std::string name = std::to_string(index * 7919 % 1000);
+        harness.writeGoodArchive("n" + name + (index % 3 == 0 ? ".ZIP" : ".zip"));
+        writeFile(harness.tree() + "t" + name + ".txt", "not an archive");
+        if (index % 5 == 0) {
+            harness.makeFolder("d" + name + "/e");
+            harness.writeGoodArchive("d" + name + "/a.zip");
+            harness.writeGoodArchive("d" + name + "/e/b.zip");
+        }
+    }
+    harness.makeFolder("folder.zip");
+    harness.writeGoodArchive("folder.zip/inner.zip");
+
+    harness.runFrom();
+
+    std::vector<std::string> expected;
+    listArchivesTwice(harness.tree(), expected);
+    for (std::string& path : expected)
+        path = platform::lowerCase(path);
+    QCOMPARE(expected.size(), std::size_t{40 + 8 * 2 + 2});
+    QCOMPARE(component.tested, expected);
 }
 
 void WalkTest::skipsDotFoldersButFindsHiddenFiles() {
