@@ -138,8 +138,9 @@ void PpmdModel::restoreModel(std::uint32_t stopContext) {
     }
     while (suffix(m_maxContext) != 0)
         m_maxContext = suffix(m_maxContext);
-    // Each round cuts at least one order off the deepest branches, so a valid model is down to
-    // the order-0 context after MaxOrder + 1 rounds at most; the bound only contains a fault.
+    // One round is usually enough, two at low orders. Each round takes at least the deepest
+    // remaining order away, so a valid model needs at most a couple more rounds than its order;
+    // the bound only contains a fault.
     unsigned rounds = 0;
     do {
         cutOff(m_maxContext, 0);
