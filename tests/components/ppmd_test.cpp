@@ -1,17 +1,22 @@
 // The PPMd variant I decoder (zip method 98) against archives made by 7-Zip and by the Rust zip
 // crate: exact output with and without 7-Zip's end marker, input and output cut into any pieces,
-// a model memory above the cap, the cut-off restoration it does not reproduce, and damaged or
-// truncated streams, which must never crash, hang or pass as good.
+// a model memory above the cap, models that restart or are cut back when their memory runs out,
+// the freezing restoration it does not reproduce, and damaged or truncated streams, which must
+// never crash, hang or pass as good.
 
 #include "ppmd_codec.h"
 
 #include "codec_driver.h"
 #include "method_samples.h"
 #include "zip_builder.h"
+#include "zip_result.h"
+#include "zip_tester.h"
 
 #include <QTest>
 
+#include <array>
 #include <random>
+#include <span>
 
 using namespace vellum;
 using namespace vellum::testing;
@@ -38,12 +43,46 @@ Sample readSample(const QString& name) {
     return sample;
 }
 
-// The samples whose model either never runs out of memory or restarts when it does.
+// The samples whose model is cut back (restoration method 1) when its memory runs out: once in the
+// first, several times in the others (see the samples' README).
+constexpr std::array<const char*, 3> CutOffSamples = {
+    "ppmd-o16-1m-cutoff.zip", "ppmd-o16-1m-cutoff-words.zip", "ppmd-o10-1m-cutoff-mixed.zip"};
+
+// Every sample: models that never run out of memory, restart when they do, or are cut back.
 void addDecodableRows() {
     QTest::addColumn<QString>("name");
     for (const char* name : {"ppmd.zip", "ppmd-o6-16m.zip", "ppmd-o2-1m.zip", "ppmd-o16-64m.zip",
                              "ppmd-o8-bytes.zip", "ppmd-o16-1m-restart.zip"})
         QTest::newRow(name) << QString::fromLatin1(name);
+    for (const char* name : CutOffSamples)
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+void addCutOffRows() {
+    QTest::addColumn<QString>("name");
+    for (const char* name : CutOffSamples)
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+// The stream with its restoration method (bits 12-15 of the parameter word) replaced.
+std::string withRestoreMethod(std::string stream, unsigned method) {
+    stream[1] = static_cast<char>((static_cast<std::uint8_t>(stream[1]) & 0x0F) | (method << 4));
+    return stream;
+}
+
+// The whole archive with three bytes of its entry's data inverted at the given fraction of the
+// data: far past the first restorations in the cut-off samples.
+std::string damagedLate(const std::string& zip, const Sample& sample, double fraction) {
+    std::string damaged = zip;
+    const std::size_t data = 30u + readLe16(zip, 26) + readLe16(zip, 28);
+    const auto at = data + static_cast<std::size_t>(static_cast<double>(sample.stream.size()) * fraction);
+    for (std::size_t index = at; index < at + 3; ++index)
+        damaged[index] = static_cast<char>(~damaged[index]);
+    return damaged;
+}
+
+std::span<const std::uint8_t> asBytes(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
 } // namespace
@@ -58,7 +97,11 @@ private slots:
     void piecesMatchWhole();
     void bytesAfterTheEndMarkStayUnused();
     void largeModelIsAskedForFirst();
-    void cutOffRestorationIsUnsupported();
+    void cutOffSamplesRunOutOfMemory_data() { addCutOffRows(); }
+    void cutOffSamplesRunOutOfMemory();
+    void freezeRestorationIsUnsupported();
+    void lateDamageAfterCutOffsIsBad_data() { addCutOffRows(); }
+    void lateDamageAfterCutOffsIsBad();
     void damageIsNeverGood_data();
     void damageIsNeverGood();
     void truncationIsNeverGood();
@@ -82,7 +125,8 @@ void PpmdTest::piecesMatchWhole_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("inputPiece");
     QTest::addColumn<int>("outputPiece");
-    for (const char* name : {"ppmd.zip", "ppmd-o6-16m.zip", "ppmd-o8-bytes.zip"}) {
+    for (const char* name :
+         {"ppmd.zip", "ppmd-o6-16m.zip", "ppmd-o8-bytes.zip", "ppmd-o10-1m-cutoff-mixed.zip"}) {
         QTest::addRow("%s-1-1", name) << QString::fromLatin1(name) << 1 << 1;
         QTest::addRow("%s-1-4096", name) << QString::fromLatin1(name) << 1 << 4096;
         QTest::addRow("%s-7-3", name) << QString::fromLatin1(name) << 7 << 3;
@@ -143,19 +187,78 @@ void PpmdTest::largeModelIsAskedForFirst() {
     QVERIFY(decodeInPieces(codec, sample.entry, sample.stream, 1000, 4096).good(sample));
 }
 
-// The cut-off sample's model runs out of memory after some 46,000 symbols. Up to there the output
-// is exact; from there on the entry is unverifiable, never damaged.
-void PpmdTest::cutOffRestorationIsUnsupported() {
-    const Sample cutOff = readSample(QStringLiteral("ppmd-o16-1m-cutoff.zip"));
-    const Sample restart = readSample(QStringLiteral("ppmd-o16-1m-restart.zip"));
+// The cut-off samples really run out of memory: read as if written with restarts (method 0), the
+// same stream goes astray after the first restoration, and the decoder never calls it good.
+void PpmdTest::cutOffSamplesRunOutOfMemory() {
+    QFETCH(QString, name);
+    const Sample sample = readSample(name);
+    QCOMPARE(static_cast<std::uint8_t>(sample.stream[1]) >> 4, 1);
     std::vector<std::uint8_t> buffer(64 * 1024);
     PpmdCodec codec(buffer);
-    const Decoded expected = decodeInPieces(codec, restart.entry, restart.stream, 4096, 4096);
-    QVERIFY(expected.good(restart));
-    const Decoded decoded = decodeInPieces(codec, cutOff.entry, cutOff.stream, 4096, 4096);
+    const Decoded exact = decodeInPieces(codec, sample.entry, sample.stream, 4096, 4096);
+    QVERIFY(exact.good(sample));
+    const Decoded restarted =
+        decodeInPieces(codec, sample.entry, withRestoreMethod(sample.stream, 0), 4096, 4096);
+    QVERIFY(!restarted.hung);
+    QVERIFY(!restarted.good(sample));
+    QVERIFY(restarted.output != exact.output);
+}
+
+// Freezing (method 2) is not reproduced. The cut-off sample patched to ask for it decodes exactly
+// up to where its memory first runs out, after some 46,000 symbols; from there on the entry is
+// unverifiable, never damaged.
+void PpmdTest::freezeRestorationIsUnsupported() {
+    const Sample sample = readSample(QStringLiteral("ppmd-o16-1m-cutoff.zip"));
+    std::vector<std::uint8_t> buffer(64 * 1024);
+    PpmdCodec codec(buffer);
+    const Decoded expected = decodeInPieces(codec, sample.entry, sample.stream, 4096, 4096);
+    QVERIFY(expected.good(sample));
+    const Decoded decoded =
+        decodeInPieces(codec, sample.entry, withRestoreMethod(sample.stream, 2), 4096, 4096);
     QCOMPARE(decoded.state, CodecState::Unsupported);
     QVERIFY(decoded.output.size() > 40000);
     QVERIFY(decoded.output == expected.output.substr(0, decoded.output.size()));
+}
+
+// Bytes inverted late in a cut-off sample's data, after its model has been cut back, make the
+// archive bad: the decoder keeps in step with the writer's model through every cut-off, so the
+// damage shows, and everything before it decodes as the writer wrote it.
+void PpmdTest::lateDamageAfterCutOffsIsBad() {
+    QFETCH(QString, name);
+    const std::string zip = readMethodSample(name);
+    const Sample sample = readSample(name);
+    std::vector<std::uint8_t> buffer(64 * 1024);
+    PpmdCodec codec(buffer);
+    const Decoded original = decodeInPieces(codec, sample.entry, sample.stream, 4096, 4096);
+    QVERIFY(original.good(sample));
+    // Where the memory first runs out: there a stream patched to ask for freezing stops.
+    const Decoded frozen =
+        decodeInPieces(codec, sample.entry, withRestoreMethod(sample.stream, 2), 4096, 4096);
+    QCOMPARE(frozen.state, CodecState::Unsupported);
+    for (const double fraction : {0.9, 0.95, 0.99}) {
+        const std::string damaged = damagedLate(zip, sample, fraction);
+        const std::size_t data = 30u + readLe16(zip, 26) + readLe16(zip, 28);
+        const std::string_view stream = std::string_view(damaged).substr(data, sample.stream.size());
+        const Decoded whole = decodeInPieces(codec, sample.entry, stream, stream.size(), 4096);
+        const Decoded pieces = decodeInPieces(codec, sample.entry, stream, 5, 777);
+        QVERIFY(!whole.hung && !pieces.hung);
+        QVERIFY(!whole.good(sample));
+        QCOMPARE(pieces.state, whole.state);
+        QVERIFY(pieces.output == whole.output);
+        // The output agrees with the original past the first cut-off, up to near the damage.
+        std::size_t same = 0;
+        while (same < whole.output.size() && same < original.output.size() &&
+               whole.output[same] == original.output[same])
+            ++same;
+        QVERIFY2(same > frozen.output.size() && same > original.output.size() / 2,
+                 qPrintable(QStringLiteral("%1 %2").arg(same).arg(frozen.output.size())));
+
+        ZipTester tester;
+        QCOMPARE(tester.probeBytes(asBytes(damaged)), ZipResult::Sound);
+        const std::int16_t verify = tester.verifyBytes(asBytes(damaged));
+        QVERIFY2(verify == ZipResult::DataMismatch || verify == ZipResult::StreamDamaged,
+                 qPrintable(QString::number(verify)));
+    }
 }
 
 void PpmdTest::damageIsNeverGood_data() {
@@ -164,6 +267,7 @@ void PpmdTest::damageIsNeverGood_data() {
     QTest::newRow("ipsum") << QStringLiteral("ppmd.zip") << 1000;
     QTest::newRow("order-6") << QStringLiteral("ppmd-o6-16m.zip") << 800;
     QTest::newRow("bytes") << QStringLiteral("ppmd-o8-bytes.zip") << 800;
+    QTest::newRow("cut-off") << QStringLiteral("ppmd-o10-1m-cutoff-mixed.zip") << 40;
 }
 
 // Random bit flips anywhere in the stream, the parameter word included. Fed whole or in small

@@ -78,11 +78,13 @@ void PpmdModel::insertNode(std::uint32_t node, unsigned index) {
     store32(node + 4, m_freeList[index]);
     store32(node + 8, unitsOf(index));
     m_freeList[index] = node;
+    ++m_freeCount[index];
 }
 
 std::uint32_t PpmdModel::removeNode(unsigned index) {
     const std::uint32_t node = m_freeList[index];
     m_freeList[index] = load32(node + 4);
+    --m_freeCount[index];
     return node;
 }
 
@@ -102,6 +104,7 @@ void PpmdModel::splitBlock(std::uint32_t block, unsigned oldIndex, unsigned newI
 // Blocks absorbed into a neighbour keep their header with a size of zero and are skipped.
 void PpmdModel::glueFreeBlocks() {
     m_glueCount = 1u << 13;
+    m_freeCount.fill(0);
     // A zero stamp at LoUnit stops a merge from running into the unused gap; the order-0 context
     // at the very top stops it at the end.
     if (m_loUnit != m_hiUnit)
@@ -212,6 +215,75 @@ void PpmdModel::specialFreeUnit(std::uint32_t block) {
         insertNode(block, 0);
     else
         m_unitsStart += UnitSize;
+}
+
+// Moves a block of statistics that lies near the bottom of the units to the first free block of
+// its class when that one lies higher, so that the bottom can become text. Returns where the
+// statistics are now.
+std::uint32_t PpmdModel::moveUnitsUp(std::uint32_t block, unsigned units) {
+    const unsigned index = indexOf(units);
+    // The writer moves it when the list's first block lies at or above it; that block cannot be
+    // the statistics themselves, which are in use.
+    if (block - m_unitsStart > (1u << 14) || block >= m_freeList[index])
+        return block;
+    const std::uint32_t moved = removeNode(index);
+    std::memmove(m_base + moved, m_base + block, units * UnitSize);
+    if (block != m_unitsStart)
+        insertNode(block, index);
+    else
+        m_unitsStart += unitsOf(index) * UnitSize;
+    return moved;
+}
+
+// Gives the free blocks that lie at the bottom of the units, one after another from UnitsStart,
+// to the text area, and takes them out of their free lists.
+void PpmdModel::expandTextArea() {
+    std::array<std::uint32_t, IndexCount> count{};
+    if (m_loUnit != m_hiUnit)
+        store32(m_loUnit, 0);
+    std::uint32_t node = m_unitsStart;
+    while (node <= top() - UnitSize && load32(node) == EmptyNode) {
+        const std::uint32_t units = load32(node + 8);
+        // A free block holds 1 to 128 units within the memory; anything else is no block.
+        if (units == 0 || units > 128 || units * UnitSize > top() - node) {
+            m_exhausted = true;
+            return;
+        }
+        store32(node, 0);
+        ++count[indexOf(units)];
+        node += units * UnitSize;
+    }
+    m_unitsStart = node;
+    for (unsigned index = 0; index < IndexCount; ++index) {
+        // The stamp of each block just given away is zero: unlink as many as were counted.
+        std::uint32_t previous = 0;
+        std::uint32_t next = m_freeList[index];
+        while (count[index] != 0 && next != 0 && next <= top() - UnitSize) {
+            const std::uint32_t following = load32(next + 4);
+            if (load32(next) == 0) {
+                if (previous == 0)
+                    m_freeList[index] = following;
+                else
+                    store32(previous + 4, following);
+                --m_freeCount[index];
+                --count[index];
+            } else {
+                previous = next;
+            }
+            next = following;
+        }
+        if (count[index] != 0)
+            m_exhausted = true;
+    }
+}
+
+// The bytes the model holds: all but the gap between the units, the text area beyond the text
+// and the free blocks. The arithmetic wraps as the writer's does.
+std::uint32_t PpmdModel::usedMemory() const {
+    std::uint32_t freeUnits = 0;
+    for (unsigned index = 0; index < IndexCount; ++index)
+        freeUnits += m_freeCount[index] * unitsOf(index);
+    return m_size - (m_hiUnit - m_loUnit) - (m_unitsStart - m_text) - freeUnits * UnitSize;
 }
 
 } // namespace vellum

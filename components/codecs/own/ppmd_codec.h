@@ -14,10 +14,11 @@ namespace vellum {
 // end marker (an escape out of the order-0 context), which 7-Zip writes.
 //
 // The model's memory is the size the stream declares, to the byte: where it runs out decides when
-// the model restarts (restoration method 0), which is reproduced. Under the cut-off and freezing
-// methods (1 and 2) the entry is decoded exactly up to the point where the memory runs out and
-// reported Unsupported from there. The model's block is kept for later entries while it is within
-// the free allowance; a larger one is asked for (NeedsMemory) and freed after its entry.
+// the model restarts (restoration method 0) or is cut back (method 1), both reproduced exactly.
+// Under the freezing method (2), which no writer at hand makes, the entry is decoded exactly up
+// to the point where the memory runs out and reported Unsupported from there. The model's block is
+// kept for later entries while it is within the free allowance; a larger one is asked for
+// (NeedsMemory) and freed after its entry.
 class PpmdCodec final : public ZipCodec {
 public:
     explicit PpmdCodec(std::span<std::uint8_t> outputBuffer);

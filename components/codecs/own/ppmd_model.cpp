@@ -64,6 +64,7 @@ std::uint32_t PpmdModel::findState(std::uint32_t context, std::uint8_t wanted) {
 
 void PpmdModel::restartModel() {
     m_freeList.fill(0);
+    m_freeCount.fill(0);
     m_text = TextStart;
     m_hiUnit = m_text + m_size;
     m_loUnit = m_unitsStart = m_hiUnit - m_size / 8 / UnitSize * 7 * UnitSize;

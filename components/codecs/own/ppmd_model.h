@@ -28,6 +28,7 @@ public:
     static constexpr unsigned RestoreRestart = 0;
     static constexpr unsigned RestoreCutOff = 1;
     static constexpr unsigned RestoreFreeze = 2;
+    static constexpr unsigned MaxOrderLimit = 16; // the highest order the parameter word can give
 
     PpmdModel();
     ~PpmdModel();
@@ -47,9 +48,10 @@ public:
     // The next symbol (0..255), EndMark or DataError.
     int decodeSymbol(PpmdRangeDecoder& decoder);
 
-    // True once the memory ran out under the cut-off or freezing restoration methods, which this
-    // model does not follow symbol for symbol (only restarting is): it stops being the writer's
-    // model there.
+    // True once the memory ran out under the freezing restoration method, which this model does
+    // not follow symbol for symbol (restarting and cutting off are): it stops being the writer's
+    // model there. Also set if a cut-off meets a structure no writer's model can have, which only
+    // a fault of this decoder could make: the rest of the entry is then not judged either.
     bool exhausted() const { return m_exhausted; }
 
 private:
@@ -58,6 +60,8 @@ private:
     static constexpr unsigned MaxFreq = 124;
     static constexpr std::uint32_t TextStart = 4; // offset 0 stays the null reference
     static constexpr std::uint32_t EmptyNode = 0xFFFFFFFF;
+    // Contexts up to this order survive a cut-off even when nothing follows them any more.
+    static constexpr unsigned OrderKept = 9;
 
     struct See {
         std::uint16_t summ = 0;
@@ -132,6 +136,11 @@ private:
     std::uint32_t shrinkUnits(std::uint32_t block, unsigned oldUnits, unsigned newUnits);
     void freeUnits(std::uint32_t block, unsigned units) { insertNode(block, indexOf(units)); }
     void specialFreeUnit(std::uint32_t block);
+    std::uint32_t moveUnitsUp(std::uint32_t block, unsigned units);
+    void expandTextArea();
+    std::uint32_t usedMemory() const;
+    // The end of the model's memory: no block reaches past it.
+    std::uint32_t top() const { return TextStart + m_size; }
 
     // Growing the model (ppmd_model.cpp).
     void restartModel();
@@ -143,6 +152,10 @@ private:
     void rescale();
     void refresh(std::uint32_t context, unsigned oldUnits, unsigned scale);
     void restoreModel(std::uint32_t stopContext);
+    std::uint32_t cutOff(std::uint32_t context, unsigned order);
+    bool holdsUnits(std::uint32_t block, unsigned units) const {
+        return block >= m_unitsStart && block <= top() && units * UnitSize <= top() - block;
+    }
 
     // Symbol decoding and the updates that follow it (ppmd_decode.cpp).
     See* makeEscapeFrequency(unsigned maskedStats, std::uint32_t& escapeFrequency);
@@ -171,6 +184,7 @@ private:
     std::uint32_t m_hiUnit = 0;
     std::uint32_t m_glueCount = 0;
     std::array<std::uint32_t, IndexCount> m_freeList{};
+    std::array<std::uint32_t, IndexCount> m_freeCount{}; // blocks in each free list
 
     std::uint32_t m_minContext = 0;
     std::uint32_t m_maxContext = 0;
