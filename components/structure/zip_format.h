@@ -3,6 +3,8 @@
 // Record signatures and sizes of the zip format (PKWARE APPNOTE), and the compact per-entry record
 // the component keeps while it checks an archive.
 
+#include "crc32.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -65,17 +67,17 @@ inline constexpr std::uint64_t RatioAllowance = 1024;
 namespace vellum {
 
 // What the component remembers of one entry: enough to find, check and decompress it, but none of
-// its variable-length fields, so that memory stays small however many entries there are (64 bytes
-// an entry, less than the 46 bytes and more its central header takes in the file, so memory is
-// bounded by the file's real size). The name is kept as a hash for comparison with the local
-// header, and the extra fields that both headers carry as a digest; names, comments and times are
-// reread from the central header when they are shown.
+// its variable-length fields. The name is kept as a hash for comparison with the local header, and
+// the extra fields that both headers carry as a digest; names and comments are reread from the
+// central header when they are shown. This is the form the checks work on; an archive's entries are
+// held in a more compact one (EntryTable, 40 bytes an entry), so that memory stays small however
+// many entries there are.
 struct ZipEntryRecord {
     std::uint64_t centralHeaderOffset = 0; // in the file
     std::uint64_t localHeaderOffset = 0;   // in the file, with any prepended data allowed for
     std::uint64_t compressedSize = 0;
     std::uint64_t uncompressedSize = 0;
-    std::uint64_t nameHash = 0;
+    std::uint32_t nameHash = 0;
     std::uint32_t crc = 0;
     std::uint32_t dataDelta = 0; // from the local header to the data, once the local header is read
     std::uint16_t method = 0;
@@ -120,15 +122,11 @@ struct ZipArchiveLayout {
     std::uint64_t diskBase(std::uint64_t disk) const { return split() ? diskStarts[disk] : shift; }
 };
 
-// FNV-1a over a stored name: equal names give equal hashes, and two different names of one entry
-// colliding by chance is too unlikely to matter for a consistency check.
-inline std::uint64_t zipNameHash(std::span<const std::uint8_t> name) {
-    std::uint64_t hash = 0xcbf29ce484222325ull;
-    for (const std::uint8_t byte : name) {
-        hash ^= byte;
-        hash *= 0x100000001b3ull;
-    }
-    return hash;
+// CRC-32 over a stored name: equal names give equal hashes, and two names of equal length that
+// differ in any run of up to 32 bits (every flipped bit, byte or two of damage) always differ;
+// other differences collide one time in four billion, too rarely to matter for a consistency check.
+inline std::uint32_t zipNameHash(std::span<const std::uint8_t> name) {
+    return crc32Update(0, name);
 }
 
 } // namespace vellum
