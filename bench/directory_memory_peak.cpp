@@ -45,6 +45,8 @@ struct Measured {
 Measured runTogether(const std::vector<std::vector<std::string>>& commands, double timeout) {
     const auto start = std::chrono::steady_clock::now();
     std::vector<pid_t> children;
+    // What is buffered for standard output must not be written again by the children.
+    std::fflush(stdout);
     for (const std::vector<std::string>& command : commands) {
         const pid_t child = fork();
         if (child == 0) {

@@ -77,7 +77,8 @@ void parseHeader(std::span<const std::uint8_t> bytes, std::int64_t index, std::u
     entry.centralHeaderOffset = offset;
     entry.nameLength = nameLength;
     entry.nameHash = zipNameHash(name);
-    entry.matchesFilter = wildcardMatch(fileFilter, entryFileName(asText(name)));
+    // An empty filter selects nothing: the name need not be looked at.
+    entry.matchesFilter = !fileFilter.empty() && wildcardMatch(fileFilter, entryFileName(asText(name)));
     entry.compressedSize = compressed32;
     entry.uncompressedSize = uncompressed32;
     std::uint64_t localOffset = localOffset32;

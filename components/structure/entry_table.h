@@ -48,7 +48,24 @@ public:
     bool empty() const { return m_size == 0; }
     ZipEntryRecord operator[](std::size_t index) const;
     std::uint64_t localHeaderOffset(std::size_t index) const;
-    bool unlocatable(std::size_t index) const;
+    bool unlocatable(std::size_t index) const { return (packed(index).state & UnlocatableBit) != 0; }
+
+    // Where the entry lies in the file, from its local header to the end of its data descriptor;
+    // false when that is not known.
+    bool span(std::size_t index, std::uint64_t& start, std::uint64_t& end) const {
+        const Packed& entry = packed(index);
+        if (!(entry.state & SpanKnownBit))
+            return false;
+        const std::uint32_t state = entry.state;
+        std::uint64_t compressed = entry.compressedSize;
+        start = localHeaderOffset(index);
+        if (state & WideBit) [[unlikely]]
+            compressed = wide(entry).compressedSize;
+        end =
+            start + (state & DataDeltaMask) + compressed + ((state & DescriptorMask) >> DescriptorShift) * 4;
+        return true;
+    }
+    void markDamaged(std::size_t index) { packed(index).state |= DamagedBit; }
 
     // Stores what the checks after the directory change in a record: its local header offset, where
     // its data starts and its descriptor's length, and whether its span is known and it is damaged.
@@ -71,20 +88,36 @@ public:
             using pointer = const std::uint32_t*;
             using reference = std::uint32_t;
 
-            Iterator(const EntryTable* table, std::size_t position);
-            std::uint32_t operator*() const;
-            Iterator& operator++();
+            Iterator(const EntryTable* table, std::size_t position) : m_table(table), m_position(position) {
+                skipUnlocatable();
+            }
+            std::uint32_t operator*() const {
+                return m_table->m_order ? m_table->m_order[m_position]
+                                        : static_cast<std::uint32_t>(m_position);
+            }
+            Iterator& operator++() {
+                ++m_position;
+                skipUnlocatable();
+                return *this;
+            }
             bool operator==(const Iterator& other) const { return m_position == other.m_position; }
 
         private:
-            void skipUnlocatable();
+            void skipUnlocatable() {
+                if (m_table->m_order)
+                    return;
+                while (m_position < m_table->m_size && m_table->unlocatable(m_position))
+                    ++m_position;
+            }
             const EntryTable* m_table;
             std::size_t m_position;
         };
 
         explicit Order(const EntryTable* table) : m_table(table) {}
         Iterator begin() const { return Iterator(m_table, 0); }
-        Iterator end() const;
+        Iterator end() const {
+            return Iterator(m_table, m_table->m_order ? m_table->m_orderLength : m_table->m_size);
+        }
 
     private:
         const EntryTable* m_table;
@@ -98,7 +131,52 @@ public:
     std::uint64_t bytesHeld() const { return m_bytesHeld; }
 
 private:
-    struct Packed;
+    // One entry in 40 bytes. What does not fit makes the entry wide: its full record is kept in the
+    // side table, at the index that compressedSize then holds, and only the state is kept here.
+    struct Packed {
+        std::uint32_t centralOffset; // from the directory's start
+        std::uint32_t crc;
+        std::uint32_t compressedSize; // for a wide entry, its index in the side table
+        std::uint32_t uncompressedSize;
+        std::uint32_t localOffsetLow;
+        std::uint32_t nameHash;
+        std::uint32_t dosDateTime;
+        std::uint32_t state; // see the bits below
+        std::uint16_t localOffsetHigh;
+        std::uint16_t nameLength;
+        std::uint16_t copiedFieldsDigest;
+        std::uint8_t kind; // index in m_kinds
+        std::uint8_t unused;
+    };
+    // The state word: where the data starts from the local header (at most 30 + 2 * 65535 bytes),
+    // the descriptor's length in units of four bytes (12 to 24 bytes), and the flags.
+    static constexpr std::uint32_t DataDeltaBits = 18;
+    static constexpr std::uint32_t DataDeltaMask = (1u << DataDeltaBits) - 1;
+    static constexpr std::uint32_t DescriptorShift = DataDeltaBits;
+    static constexpr std::uint32_t DescriptorMask = 7u << DescriptorShift;
+    static constexpr std::uint32_t Zip64Bit = 1u << 21;
+    static constexpr std::uint32_t MatchesFilterBit = 1u << 22;
+    static constexpr std::uint32_t UnlocatableBit = 1u << 23;
+    static constexpr std::uint32_t DamagedBit = 1u << 24;
+    static constexpr std::uint32_t SpanKnownBit = 1u << 25;
+    static constexpr std::uint32_t WideBit = 1u << 26;
+    static constexpr std::size_t BlockShift = 12;
+    static constexpr std::size_t BlockEntries = std::size_t{1} << BlockShift; // 160 KiB of records
+    static constexpr std::size_t WideBlockEntries = 1024;
+    static_assert(30 + 2 * 0xFFFF <= DataDeltaMask, "a local header's length fits the state word");
+
+    static std::uint32_t stateOf(const ZipEntryRecord& record, bool wide) {
+        std::uint32_t state = (record.dataDelta & DataDeltaMask) |
+                              (static_cast<std::uint32_t>(record.descriptorLength / 4) << DescriptorShift);
+        state |= record.zip64 ? Zip64Bit : 0;
+        state |= record.matchesFilter ? MatchesFilterBit : 0;
+        state |= record.unlocatable ? UnlocatableBit : 0;
+        state |= record.damaged ? DamagedBit : 0;
+        state |= record.spanKnown ? SpanKnownBit : 0;
+        state |= wide ? WideBit : 0;
+        return state;
+    }
+
     struct Kind {
         std::uint16_t method = 0;
         std::uint16_t flags = 0;
@@ -109,10 +187,26 @@ private:
     // allowance; nullptr when keepWaiting gave up or the system has no memory.
     void* mapBlock(std::size_t bytes, const std::function<bool()>& keepWaiting);
     void unmapBlock(void* block, std::size_t bytes);
-    std::uint8_t kindOf(const ZipEntryRecord& record);
-    Packed& packed(std::size_t index);
-    const Packed& packed(std::size_t index) const;
+    // The index of the record's method, flags and version in m_kinds, added when new; UINT8_MAX
+    // when the table of them is full.
+    std::uint8_t kindOf(const ZipEntryRecord& record) {
+        if (m_lastKind < m_kinds.size()) {
+            const Kind& last = m_kinds[m_lastKind];
+            if (last.method == record.method && last.flags == record.flags &&
+                last.versionNeeded == record.versionNeeded)
+                return m_lastKind;
+        }
+        return findKind(record);
+    }
+    std::uint8_t findKind(const ZipEntryRecord& record);
+    Packed& packed(std::size_t index) { return m_blocks[index >> BlockShift][index & (BlockEntries - 1)]; }
+    const Packed& packed(std::size_t index) const {
+        return m_blocks[index >> BlockShift][index & (BlockEntries - 1)];
+    }
     void releaseOrder();
+    const ZipEntryRecord& wide(const Packed& entry) const {
+        return m_wideBlocks[entry.compressedSize / WideBlockEntries][entry.compressedSize % WideBlockEntries];
+    }
 
     DecoderMemoryBudget& m_budget;
     DecoderMemoryBudget::Lease m_lease;
@@ -128,8 +222,50 @@ private:
     std::uint32_t* m_order = nullptr;
     std::size_t m_orderLength = 0;
     std::size_t m_orderBytes = 0;
-    bool m_ordered = false;
+    // Whether the locatable entries pushed so far lie in the file in directory order.
     std::size_t m_locatable = 0;
+    std::uint64_t m_lastOffset = 0;
+    bool m_inFileOrder = true;
 };
+
+inline std::uint64_t EntryTable::localHeaderOffset(std::size_t index) const {
+    const Packed& entry = packed(index);
+    if (entry.state & WideBit) [[unlikely]]
+        return m_wideBlocks[entry.compressedSize / WideBlockEntries][entry.compressedSize % WideBlockEntries]
+            .localHeaderOffset;
+    return std::uint64_t{entry.localOffsetHigh} << 32 | entry.localOffsetLow;
+}
+
+inline ZipEntryRecord EntryTable::operator[](std::size_t index) const {
+    const Packed& entry = packed(index);
+    ZipEntryRecord record;
+    if (entry.state & WideBit) [[unlikely]] {
+        record =
+            m_wideBlocks[entry.compressedSize / WideBlockEntries][entry.compressedSize % WideBlockEntries];
+    } else {
+        const Kind& kind = m_kinds[entry.kind];
+        record.centralHeaderOffset = m_directoryStart + entry.centralOffset;
+        record.localHeaderOffset = std::uint64_t{entry.localOffsetHigh} << 32 | entry.localOffsetLow;
+        record.compressedSize = entry.compressedSize;
+        record.uncompressedSize = entry.uncompressedSize;
+        record.nameHash = entry.nameHash;
+        record.crc = entry.crc;
+        record.method = kind.method;
+        record.flags = kind.flags;
+        record.nameLength = entry.nameLength;
+        record.dosDateTime = entry.dosDateTime;
+        record.versionNeeded = kind.versionNeeded;
+        record.copiedFieldsDigest = entry.copiedFieldsDigest;
+    }
+    const std::uint32_t state = entry.state;
+    record.dataDelta = state & DataDeltaMask;
+    record.descriptorLength = static_cast<std::uint8_t>(((state & DescriptorMask) >> DescriptorShift) * 4);
+    record.zip64 = (state & Zip64Bit) != 0;
+    record.matchesFilter = (state & MatchesFilterBit) != 0;
+    record.unlocatable = (state & UnlocatableBit) != 0;
+    record.damaged = (state & DamagedBit) != 0;
+    record.spanKnown = (state & SpanKnownBit) != 0;
+    return record;
+}
 
 } // namespace vellum

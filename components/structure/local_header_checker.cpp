@@ -272,17 +272,17 @@ ParseOutcome checkLocalHeaders(ByteWindow& window, FaultLog& log, ProgressSink& 
     // sharing data (the trick of overlapping zip bombs) fail here.
     std::uint64_t furthestEnd = 0;
     for (const std::uint32_t index : entries.order()) {
-        ZipEntryRecord entry = entries[index];
-        if (!entry.spanKnown)
+        std::uint64_t start = 0;
+        std::uint64_t end = 0;
+        if (!entries.span(index, start, end))
             continue;
-        if (entry.localHeaderOffset < furthestEnd) {
-            log.add(ZipFaultKind::EntriesOverlap, index, entry.localHeaderOffset);
-            entry.damaged = true;
-            entries.update(index, entry);
+        if (start < furthestEnd) {
+            log.add(ZipFaultKind::EntriesOverlap, index, start);
+            entries.markDamaged(index);
             if (log.stopRequested())
                 return ParseOutcome::Stopped;
         }
-        furthestEnd = std::max(furthestEnd, entry.spanEnd());
+        furthestEnd = std::max(furthestEnd, end);
     }
     return ParseOutcome::Completed;
 }

