@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 
 namespace vellum {
 
@@ -27,6 +28,10 @@ EntryTable::~EntryTable() {
 
 void* EntryTable::mapBlock(std::size_t bytes, const std::function<bool()>& keepWaiting) {
     const std::uint64_t total = m_bytesHeld + bytes;
+    // Only the thread holding a directory lease may grow it; a table filled on two threads would
+    // otherwise stop as if aborted.
+    if (m_lease && !m_budget.holdsDirectory())
+        throw std::logic_error("an entry table grew on a thread other than its lease's");
     if (total > FreeAllowance) {
         if (!m_lease) {
             m_lease = m_budget.acquireDirectory(total, keepWaiting);
