@@ -156,15 +156,16 @@ CodecStep XzCodec::decode(std::span<const std::uint8_t> input, std::size_t outpu
                 options.filters = nullptr;
                 return fail(result);
             }
-            // The block cannot reach back before its own start, and the entry holds no more than its
-            // size: a larger dictionary would never be used.
+            // The block cannot reach back before its own start, and the verifier stops one byte past
+            // the entry's size: a larger dictionary would never be used.
             for (lzma_filter& filter : stream.filters) {
                 if (filter.id == LZMA_VLI_UNKNOWN)
                     break;
                 if (filter.id == LZMA_FILTER_LZMA2 && filter.options) {
                     auto* lzma = static_cast<lzma_options_lzma*>(filter.options);
+                    const std::uint64_t reach = m_entrySize == UINT64_MAX ? UINT64_MAX : m_entrySize + 1;
                     lzma->dict_size = static_cast<std::uint32_t>(std::max<std::uint64_t>(
-                        std::min<std::uint64_t>(lzma->dict_size, m_entrySize), SmallestDictionary));
+                        std::min<std::uint64_t>(lzma->dict_size, reach), SmallestDictionary));
                 }
             }
             if (lzma_raw_decoder_memusage(stream.filters.data()) == UINT64_MAX)

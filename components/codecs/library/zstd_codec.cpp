@@ -15,6 +15,22 @@ namespace {
 // be told of them at once, through a pointer it does not follow.
 const std::uint8_t NothingToRead = 0;
 
+// Whether the first bytes of a frame, fewer than libzstd takes at once, can still begin a Zstandard
+// frame or a skippable one. libzstd's own streaming decoder looks at them as they come, so junk
+// after the last frame is damage however short it is, not a frame cut short.
+bool canBeginFrame(const std::uint8_t* bytes, std::size_t length) {
+    constexpr std::uint8_t Magic[] = {0x28, 0xB5, 0x2F, 0xFD};
+    constexpr std::uint8_t SkippableMagic[] = {0x50, 0x2A, 0x4D, 0x18}; // its first byte's low half varies
+    bool frame = true;
+    bool skippable = true;
+    for (std::size_t index = 0; index < length && index < 4; ++index) {
+        frame = frame && bytes[index] == Magic[index];
+        skippable =
+            skippable && (index == 0 ? (bytes[0] & 0xF0) == 0x50 : bytes[index] == SkippableMagic[index]);
+    }
+    return frame || skippable;
+}
+
 } // namespace
 
 // The decoder writes into a window of its own, so the output buffer it is built with is not used.
@@ -188,9 +204,13 @@ CodecStep ZstdCodec::decode(std::span<const std::uint8_t> input, std::size_t out
         if (kind == ZSTDnit_blockHeader && !m_windowReady && !prepareWindow())
             return m_heap.needed() > 0 || m_heap.systemRefused() ? refusal(consumed)
                                                                  : fail(CodecState::Damaged);
-        // Gather exactly the bytes libzstd wants for its next step.
+        // Gather exactly the bytes libzstd wants for its next step; an uncompressed block's are taken
+        // as they come, as libzstd's streaming decoder takes them.
         const std::uint8_t* source = nullptr;
+        std::size_t length = needed;
         const std::size_t available = input.size() - consumed;
+        const bool rawPiece =
+            (kind == ZSTDnit_block || kind == ZSTDnit_lastBlock) && m_rawBlock && m_staged == 0;
         const bool skippedContent = kind == ZSTDnit_skippableFrame && !m_skippableHeader;
         if (skippedContent) {
             const std::uint64_t take = std::min<std::uint64_t>(needed - m_skipped, available);
@@ -207,9 +227,10 @@ CodecStep ZstdCodec::decode(std::span<const std::uint8_t> input, std::size_t out
             step.consumed = consumed;
             step.state = CodecState::NeedsInput;
             return step;
-        } else if (m_staged == 0 && available >= needed) {
+        } else if (rawPiece || (m_staged == 0 && available >= needed)) {
+            length = std::min(needed, available);
             source = input.data() + consumed;
-            consumed += needed;
+            consumed += length;
         } else {
             if (!reserveStaging(needed))
                 return refusal(consumed);
@@ -217,6 +238,8 @@ CodecStep ZstdCodec::decode(std::span<const std::uint8_t> input, std::size_t out
             std::memcpy(m_staging + m_staged, input.data() + consumed, take);
             m_staged += take;
             consumed += take;
+            if (kind == ZSTDnit_frameHeader && m_headerLength == 0 && !canBeginFrame(m_staging, m_staged))
+                return fail(CodecState::Damaged);
             if (m_staged < needed) {
                 step.consumed = consumed;
                 step.state = CodecState::NeedsInput;
@@ -225,15 +248,21 @@ CodecStep ZstdCodec::decode(std::span<const std::uint8_t> input, std::size_t out
             m_staged = 0;
             source = m_staging;
         }
+        // libzstd's buffer-less decoder checks the magic number only once the whole header is in.
+        if (kind == ZSTDnit_frameHeader && m_headerLength == 0 && !canBeginFrame(source, needed))
+            return fail(CodecState::Damaged);
         if (kind == ZSTDnit_frameHeader && m_headerLength + needed <= m_header.size()) {
             std::memcpy(m_header.data() + m_headerLength, source, needed);
             m_headerLength += needed;
         }
         std::uint8_t* destination = m_windowReady ? m_window + m_windowUsed : nullptr;
         const std::size_t room = m_windowReady ? m_windowCapacity - m_windowUsed : 0;
-        const std::size_t produced = ZSTD_decompressContinue(m_context, destination, room, source, needed);
+        const std::size_t produced = ZSTD_decompressContinue(m_context, destination, room, source, length);
         if (ZSTD_isError(produced))
             return fail(CodecState::Damaged);
+        // A block header's type field: 0 is an uncompressed block.
+        if (kind == ZSTDnit_blockHeader)
+            m_rawBlock = ((source[0] >> 1) & 3) == 0;
         // A skippable frame's first four bytes are followed by its size field, then its content.
         const ZSTD_nextInputType_e next = ZSTD_nextInputType(m_context);
         m_skippableHeader = kind == ZSTDnit_frameHeader && next == ZSTDnit_skippableFrame;

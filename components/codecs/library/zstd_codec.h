@@ -78,6 +78,7 @@ private:
     bool m_inFrame = false;         // a frame has begun and not yet ended
     bool m_windowReady = false;     // the window is sized for the frame in progress
     bool m_skippableHeader = false; // the next skippable-frame input is its size field, not content
+    bool m_rawBlock = false;        // the block in progress is stored uncompressed
     bool m_atFrameBoundary = false;
     CodecState m_failure = CodecState::NeedsInput; // Damaged or Unsupported once decoding failed
 };
