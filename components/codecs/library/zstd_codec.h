@@ -27,6 +27,10 @@ namespace vellum {
 // --long, say) gets one of the entry's size plus one block, never its declared window. Every window
 // the format allows is still decoded, and a frame producing more than the entry declares is found
 // by the size check, as before.
+//
+// The buffer-less decoder reads the Zstandard format (version 1, RFC 8878) alone: frames of the
+// formats before it (zstd 0.5 to 0.7, of 2016 and earlier, older than Zstandard in zip), which
+// libzstd's streaming decoder still took, are damage here.
 class ZstdCodec final : public ZipCodec {
 public:
     explicit ZstdCodec(std::span<std::uint8_t> outputBuffer);
