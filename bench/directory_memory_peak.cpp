@@ -50,8 +50,9 @@ Measured runTogether(const std::vector<std::vector<std::string>>& commands, doub
     for (const std::vector<std::string>& command : commands) {
         const pid_t child = fork();
         if (child == 0) {
-            std::freopen("/dev/null", "w", stdout);
-            std::freopen("/dev/null", "w", stderr);
+            if (std::freopen("/dev/null", "w", stdout) == nullptr ||
+                std::freopen("/dev/null", "w", stderr) == nullptr)
+                _exit(127);
             std::vector<char*> arguments;
             for (const std::string& argument : command)
                 arguments.push_back(const_cast<char*>(argument.c_str()));
