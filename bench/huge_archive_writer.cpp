@@ -109,7 +109,116 @@ std::string period() {
     return text;
 }
 
+// The name and content of entry `index` of the many-entry archive.
+std::string manyEntryName(std::uint64_t index) {
+    char name[24];
+    const int length = std::snprintf(name, sizeof name, "%06llx", static_cast<unsigned long long>(index));
+    return std::string(name, static_cast<std::size_t>(length));
+}
+
+std::string manyEntryData(std::uint64_t index) {
+    return std::string(1 + index % 4, static_cast<char>('a' + index % 26));
+}
+
 } // namespace
+
+bool writeManyEntryArchive(const std::string& path, std::uint64_t count) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);
+    if (!file)
+        return false;
+    std::vector<char> buffer(8u << 20);
+    std::setvbuf(file.get(), buffer.data(), _IOFBF, buffer.size());
+    const auto put = [&](const std::string& bytes) {
+        return std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+    };
+    std::string record;
+    std::uint64_t offset = 0;
+    for (std::uint64_t index = 0; index < count; ++index) {
+        const std::string name = manyEntryName(index);
+        const std::string data = manyEntryData(index);
+        const auto crc = static_cast<std::uint32_t>(
+            crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+        record.clear();
+        appendLe32(record, 0x04034b50);
+        appendLe16(record, 10);
+        appendLe16(record, 0);
+        appendLe16(record, 0);
+        appendLe16(record, 0x6000);
+        appendLe16(record, 0x5821);
+        appendLe32(record, crc);
+        appendLe32(record, data.size());
+        appendLe32(record, data.size());
+        appendLe16(record, name.size());
+        appendLe16(record, 0);
+        record += name;
+        record += data;
+        if (!put(record))
+            return false;
+        offset += record.size();
+    }
+    if (offset > Saturated32)
+        return false; // the central headers below keep 32-bit offsets
+    const std::uint64_t directoryOffset = offset;
+    std::uint64_t local = 0;
+    for (std::uint64_t index = 0; index < count; ++index) {
+        const std::string name = manyEntryName(index);
+        const std::string data = manyEntryData(index);
+        const auto crc = static_cast<std::uint32_t>(
+            crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+        record.clear();
+        appendLe32(record, 0x02014b50);
+        appendLe16(record, 0x031e);
+        appendLe16(record, 10);
+        appendLe16(record, 0);
+        appendLe16(record, 0);
+        appendLe16(record, 0x6000);
+        appendLe16(record, 0x5821);
+        appendLe32(record, crc);
+        appendLe32(record, data.size());
+        appendLe32(record, data.size());
+        appendLe16(record, name.size());
+        appendLe16(record, 0);
+        appendLe16(record, 0);
+        appendLe16(record, 0);
+        appendLe16(record, 0);
+        appendLe32(record, 0100644u << 16);
+        appendLe32(record, local);
+        record += name;
+        if (!put(record))
+            return false;
+        local += 30 + name.size() + data.size();
+        offset += record.size();
+    }
+    const std::uint64_t directorySize = offset - directoryOffset;
+    const bool zip64 = count >= 0xFFFF || directorySize >= Saturated32 || directoryOffset >= Saturated32;
+    record.clear();
+    if (zip64) {
+        appendLe32(record, 0x06064b50);
+        appendLe64(record, 44);
+        appendLe16(record, 45);
+        appendLe16(record, 45);
+        appendLe32(record, 0);
+        appendLe32(record, 0);
+        appendLe64(record, count);
+        appendLe64(record, count);
+        appendLe64(record, directorySize);
+        appendLe64(record, directoryOffset);
+        appendLe32(record, 0x07064b50);
+        appendLe32(record, 0);
+        appendLe64(record, offset);
+        appendLe32(record, 1);
+    }
+    appendLe32(record, 0x06054b50);
+    appendLe16(record, 0);
+    appendLe16(record, 0);
+    appendLe16(record, zip64 ? 0xFFFF : count);
+    appendLe16(record, zip64 ? 0xFFFF : count);
+    appendLe32(record, zip64 ? Saturated32 : directorySize);
+    appendLe32(record, zip64 ? Saturated32 : directoryOffset);
+    appendLe16(record, 0);
+    return put(record) && std::fflush(file.get()) == 0;
+}
 
 bool writeHugeArchive(const std::string& path, std::uint64_t size) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());

@@ -108,6 +108,8 @@ std::string faultKindName(ZipFaultKind kind) {
         return "directory_size_too_small";
     case ZipFaultKind::EntryDiskWrong:
         return "entry_disk_wrong";
+    case ZipFaultKind::EndRecordTruncated:
+        return "end_record_truncated";
     default:
         break;
     }

@@ -90,6 +90,8 @@ constexpr std::array<FaultDescription, ZipFaultKindCount> Descriptions{{
      "The central directory size in the end record is too small for the entries it declares."},
     {ZipFaultKind::EntryDiskWrong, 106, 410,
      "The entry's starting disk number names no part of the archive."},
+    {ZipFaultKind::EndRecordTruncated, 103, 410,
+     "The file ends inside its end of central directory record: it was cut short."},
 }};
 
 constexpr bool descriptionsInOrder() {

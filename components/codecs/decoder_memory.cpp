@@ -43,15 +43,21 @@ DecoderMemoryBudget& DecoderMemoryBudget::shared() {
     return budget;
 }
 
-DecoderMemoryBudget::Lease DecoderMemoryBudget::acquire(std::uint64_t bytes,
-                                                        const std::function<bool()>& keepWaiting) {
-    std::unique_lock lock(m_mutex);
+void DecoderMemoryBudget::grantLocked(std::uint64_t bytes) {
+    m_leased += bytes;
+    m_peak = std::max(m_peak, m_leased);
+    // The next in line may fit beside this one.
+    m_released.notify_all();
+}
+
+bool DecoderMemoryBudget::waitPlain(std::unique_lock<std::mutex>& lock, std::uint64_t bytes,
+                                    const std::function<bool()>& keepWaiting) {
     const std::uint64_t ticket = m_nextTicket++;
     m_queue.push_back(ticket);
     // First come, first served: a large request is not overtaken for ever by small ones. A request
-    // beyond the whole budget needs the budget empty.
+    // beyond the whole budget needs the budget empty. The directory holder's growth goes first.
     const auto granted = [&] {
-        return m_queue.front() == ticket &&
+        return m_queue.front() == ticket && !m_growthWaiting &&
                (m_leased == 0 || bytes <= m_capacity - std::min(m_leased, m_capacity));
     };
     while (!granted()) {
@@ -63,21 +69,111 @@ DecoderMemoryBudget::Lease DecoderMemoryBudget::acquire(std::uint64_t bytes,
         if (!goOn) {
             m_queue.erase(std::find(m_queue.begin(), m_queue.end(), ticket));
             m_released.notify_all();
-            return Lease();
+            return false;
         }
     }
     m_queue.pop_front();
-    m_leased += bytes;
-    m_peak = std::max(m_peak, m_leased);
-    // The next in line may fit beside this one.
-    m_released.notify_all();
-    return Lease(this, bytes);
+    grantLocked(bytes);
+    return true;
 }
 
-void DecoderMemoryBudget::giveBack(std::uint64_t bytes) {
+bool DecoderMemoryBudget::waitGrowth(std::unique_lock<std::mutex>& lock, std::uint64_t bytes,
+                                     const std::function<bool()>& keepWaiting) {
+    // Only the others' leases stand in the way, and they wait for nothing: once they are given back
+    // the growth fits, or it runs alone.
+    const auto granted = [&] {
+        return bytes <= m_capacity - std::min(m_leased, m_capacity) || m_leased == m_holderBytes;
+    };
+    m_growthWaiting = true;
+    while (!granted()) {
+        if (m_released.wait_for(lock, WaitSlice, granted))
+            break;
+        lock.unlock();
+        const bool goOn = keepWaiting();
+        lock.lock();
+        if (!goOn) {
+            m_growthWaiting = false;
+            m_released.notify_all();
+            return false;
+        }
+    }
+    m_growthWaiting = false;
+    m_holderBytes += bytes;
+    grantLocked(bytes);
+    return true;
+}
+
+DecoderMemoryBudget::Lease DecoderMemoryBudget::acquire(std::uint64_t bytes,
+                                                        const std::function<bool()>& keepWaiting) {
+    std::unique_lock lock(m_mutex);
+    if (m_directoryHolder == std::this_thread::get_id()) {
+        if (!waitGrowth(lock, bytes, keepWaiting))
+            return Lease();
+        return Lease(this, bytes, Lease::Kind::Growth);
+    }
+    if (!waitPlain(lock, bytes, keepWaiting))
+        return Lease();
+    return Lease(this, bytes, Lease::Kind::Plain);
+}
+
+DecoderMemoryBudget::Lease DecoderMemoryBudget::acquireDirectory(std::uint64_t bytes,
+                                                                 const std::function<bool()>& keepWaiting) {
+    std::unique_lock lock(m_mutex);
+    const std::uint64_t ticket = m_nextTicket++;
+    m_directoryQueue.push_back(ticket);
+    const auto slotFree = [&] {
+        return m_directoryQueue.front() == ticket && m_directoryHolder == std::thread::id();
+    };
+    while (!slotFree()) {
+        if (m_released.wait_for(lock, WaitSlice, slotFree))
+            break;
+        lock.unlock();
+        const bool goOn = keepWaiting();
+        lock.lock();
+        if (!goOn) {
+            m_directoryQueue.erase(std::find(m_directoryQueue.begin(), m_directoryQueue.end(), ticket));
+            m_released.notify_all();
+            return Lease();
+        }
+    }
+    m_directoryQueue.pop_front();
+    // The slot is this thread's from now on; the bytes are asked for as any request's are.
+    m_directoryHolder = std::this_thread::get_id();
+    m_holderBytes = 0;
+    if (!waitPlain(lock, bytes, keepWaiting)) {
+        m_directoryHolder = std::thread::id();
+        m_released.notify_all();
+        return Lease();
+    }
+    m_holderBytes = bytes;
+    return Lease(this, bytes, Lease::Kind::Directory);
+}
+
+bool DecoderMemoryBudget::growDirectory(Lease& lease, std::uint64_t bytes,
+                                        const std::function<bool()>& keepWaiting) {
+    std::unique_lock lock(m_mutex);
+    if (lease.m_budget != this || lease.m_kind != Lease::Kind::Directory ||
+        m_directoryHolder != std::this_thread::get_id())
+        return false;
+    if (!waitGrowth(lock, bytes, keepWaiting))
+        return false;
+    lease.m_bytes += bytes;
+    return true;
+}
+
+bool DecoderMemoryBudget::holdsDirectory() const {
+    const std::lock_guard lock(m_mutex);
+    return m_directoryHolder == std::this_thread::get_id();
+}
+
+void DecoderMemoryBudget::giveBack(std::uint64_t bytes, Lease::Kind kind) {
     {
         const std::lock_guard lock(m_mutex);
         m_leased -= bytes;
+        if (kind != Lease::Kind::Plain)
+            m_holderBytes -= std::min(m_holderBytes, bytes);
+        if (kind == Lease::Kind::Directory)
+            m_directoryHolder = std::thread::id();
     }
     m_released.notify_all();
 }
@@ -92,7 +188,8 @@ std::uint64_t DecoderMemoryBudget::peakLeased() const {
     return m_peak;
 }
 
-DecoderMemoryBudget::Lease::Lease(Lease&& other) noexcept : m_budget(other.m_budget), m_bytes(other.m_bytes) {
+DecoderMemoryBudget::Lease::Lease(Lease&& other) noexcept
+    : m_budget(other.m_budget), m_bytes(other.m_bytes), m_kind(other.m_kind) {
     other.m_budget = nullptr;
     other.m_bytes = 0;
 }
@@ -102,6 +199,7 @@ DecoderMemoryBudget::Lease& DecoderMemoryBudget::Lease::operator=(Lease&& other)
         release();
         m_budget = other.m_budget;
         m_bytes = other.m_bytes;
+        m_kind = other.m_kind;
         other.m_budget = nullptr;
         other.m_bytes = 0;
     }
@@ -114,7 +212,7 @@ DecoderMemoryBudget::Lease::~Lease() {
 
 void DecoderMemoryBudget::Lease::release() {
     if (m_budget)
-        m_budget->giveBack(m_bytes);
+        m_budget->giveBack(m_bytes, m_kind);
     m_budget = nullptr;
     m_bytes = 0;
 }

@@ -12,8 +12,19 @@
 // go on beside them. A request larger than the whole budget is granted once nothing else is leased:
 // it runs alone, and is never refused. The decoder gives the memory back when the entry is done.
 //
-// A thread holds at most one lease, and never waits for anything while it holds one but for its own
-// decoding, so a waiting lease always gets its turn.
+// The entry records of a large central directory (millions of entries) are leased from the same
+// budget, but they stay held while the archive's entries are decoded, and one of those may need a
+// decoder lease of its own. So a directory lease is taken by one thread at a time in the process
+// (a thread asking for one while another holds one waits, holding nothing), and while a thread
+// holds it, that thread's decoder leases are grown onto it instead of being asked for apart: such
+// a growth goes before every request that waits, and is granted as soon as the others' leases,
+// which wait for nothing, leave room for it (or have all been given back, when the directory and
+// the decoder together are more than the whole budget). The holder's threads must not ask for
+// leases from other threads meanwhile (the engine checks such an archive's entries on one thread).
+//
+// Apart from that one holder, a thread holds at most one lease, and never waits for anything while
+// it holds one but for its own decoding, so a waiting lease always gets its turn, and the holder's
+// growth does too.
 
 #include <condition_variable>
 #include <cstddef>
@@ -21,6 +32,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <thread>
 
 namespace vellum {
 
@@ -50,14 +62,27 @@ public:
 
     private:
         friend class DecoderMemoryBudget;
-        Lease(DecoderMemoryBudget* budget, std::uint64_t bytes) : m_budget(budget), m_bytes(bytes) {}
+        enum class Kind : std::uint8_t { Plain, Directory, Growth };
+        Lease(DecoderMemoryBudget* budget, std::uint64_t bytes, Kind kind)
+            : m_budget(budget), m_bytes(bytes), m_kind(kind) {}
         DecoderMemoryBudget* m_budget = nullptr;
         std::uint64_t m_bytes = 0;
+        Kind m_kind = Kind::Plain;
     };
 
     // Waits until bytes can be leased, calling keepWaiting from the waiting thread at least every
-    // 25 ms; an empty lease when keepWaiting returned false.
+    // 25 ms; an empty lease when keepWaiting returned false. On the thread that holds the directory
+    // lease, the lease returned is a growth of it (see above).
     Lease acquire(std::uint64_t bytes, const std::function<bool()>& keepWaiting);
+
+    // A directory's lease: waits until no other thread holds one, then as acquire() does. The
+    // calling thread must hold no lease. An empty lease when keepWaiting returned false.
+    Lease acquireDirectory(std::uint64_t bytes, const std::function<bool()>& keepWaiting);
+    // Adds bytes to a directory lease held by the calling thread, waiting as a growth does. False
+    // (the lease unchanged) when keepWaiting returned false.
+    bool growDirectory(Lease& lease, std::uint64_t bytes, const std::function<bool()>& keepWaiting);
+    // True when the calling thread holds the directory lease.
+    bool holdsDirectory() const;
 
     std::uint64_t capacity() const { return m_capacity; }
     std::uint64_t leased() const;
@@ -65,7 +90,14 @@ public:
     std::uint64_t peakLeased() const;
 
 private:
-    void giveBack(std::uint64_t bytes);
+    void giveBack(std::uint64_t bytes, Lease::Kind kind);
+    // Waits as a request that holds nothing; true once granted (the bytes are then counted).
+    bool waitPlain(std::unique_lock<std::mutex>& lock, std::uint64_t bytes,
+                   const std::function<bool()>& keepWaiting);
+    // Waits as the directory holder's growth; true once granted.
+    bool waitGrowth(std::unique_lock<std::mutex>& lock, std::uint64_t bytes,
+                    const std::function<bool()>& keepWaiting);
+    void grantLocked(std::uint64_t bytes);
 
     const std::uint64_t m_capacity;
     mutable std::mutex m_mutex;
@@ -74,6 +106,12 @@ private:
     std::uint64_t m_nextTicket = 0;
     std::uint64_t m_leased = 0;
     std::uint64_t m_peak = 0;
+    // The directory lease: its thread, the bytes that thread holds (the directory and its growths),
+    // the requests waiting for it in order, and whether its growth is waiting (it goes first).
+    std::thread::id m_directoryHolder;
+    std::uint64_t m_holderBytes = 0;
+    std::deque<std::uint64_t> m_directoryQueue;
+    bool m_growthWaiting = false;
 };
 
 // Where a decoder's large state comes from: counts what the decoder holds and refuses what would

@@ -87,7 +87,7 @@ void claimEntries(const ParallelEntryCheck& check, SharedClaims& claims, std::ve
         result.claimed = true;
         result.thread = thread;
         result.firstFault = faults.size();
-        result.outcome = verifier.verify(check.entries[index], index, log, progress, unlimited);
+        result.outcome = verifier.verify(check.entries[position], index, log, progress, unlimited);
         result.faultEnd = faults.size();
         if (endsCheck(result.outcome))
             claims.noMoreClaims.store(true);

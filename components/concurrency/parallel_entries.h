@@ -41,8 +41,8 @@ private:
 };
 
 struct ParallelEntryCheck {
-    std::span<const ZipEntryRecord> entries;  // every record of the archive
-    std::span<const std::uint32_t> selection; // the indices to check, in check order
+    std::span<const ZipEntryRecord> entries;  // the records of the entries to check, in check order
+    std::span<const std::uint32_t> selection; // their indices, in the same order
     ByteSource* source = nullptr;
     // The calling thread's verifier, and where it reports progress; advance() returning false
     // (abort) stops every thread.

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <optional>
 
 namespace vellum {
 
@@ -96,9 +97,8 @@ public:
 
 private:
     void checkStructure() {
-        std::vector<ZipEntryRecord>& entries = m_engine.m_entries;
+        EntryTable& entries = m_engine.m_entries;
         entries.clear();
-        m_engine.m_order.clear();
         ZipEndRecords records;
         if (!findEndRecords(m_engine.m_window, m_log, m_layout.fileSize, records) || m_log.stopRequested() ||
             (records.lastDisk > 0 && !joinParts(records.lastDisk)) ||
@@ -114,8 +114,8 @@ private:
             confirmShift();
         }
         m_total = m_kind == ZipOperation::Probe ? entries.size() : 0;
-        if (m_log.stopRequested() || checkLocalHeaders(m_engine.m_window, m_log, *this, m_layout, entries,
-                                                       m_engine.m_order) != ParseOutcome::Completed)
+        if (m_log.stopRequested() ||
+            checkLocalHeaders(m_engine.m_window, m_log, *this, m_layout, entries) != ParseOutcome::Completed)
             m_stopped = true;
     }
 
@@ -152,20 +152,21 @@ private:
     void confirmShift() {
         if (m_layout.shift == 0)
             return;
-        std::vector<ZipEntryRecord>& entries = m_engine.m_entries;
-        const ZipEntryRecord* first = nullptr;
-        for (const ZipEntryRecord& entry : entries) {
-            if (!entry.unlocatable && (!first || entry.localHeaderOffset < first->localHeaderOffset))
-                first = &entry;
+        EntryTable& entries = m_engine.m_entries;
+        std::optional<std::uint64_t> first;
+        for (std::size_t index = 0; index < entries.size(); ++index) {
+            if (!entries.unlocatable(index))
+                first = std::min(first.value_or(UINT64_MAX), entries.localHeaderOffset(index));
         }
-        if (first &&
-            !localSignatureAt(m_engine.m_window, first->localHeaderOffset, m_layout.directoryStart) &&
-            localSignatureAt(m_engine.m_window, first->localHeaderOffset - m_layout.shift,
-                             m_layout.directoryStart)) {
+        if (first && !localSignatureAt(m_engine.m_window, *first, m_layout.directoryStart) &&
+            localSignatureAt(m_engine.m_window, *first - m_layout.shift, m_layout.directoryStart)) {
             m_log.addArchiveFault(ZipFaultKind::DirectoryOffsetWrong, m_layout.endRecordOffset);
-            for (ZipEntryRecord& entry : entries) {
-                if (!entry.unlocatable)
-                    entry.localHeaderOffset -= m_layout.shift;
+            for (std::size_t index = 0; index < entries.size(); ++index) {
+                if (entries.unlocatable(index))
+                    continue;
+                ZipEntryRecord entry = entries[index];
+                entry.localHeaderOffset -= m_layout.shift;
+                entries.update(index, entry);
             }
             m_layout.shift = 0;
             return;
@@ -182,14 +183,18 @@ private:
     }
 
     void decompressSelected() {
-        std::vector<ZipEntryRecord>& entries = m_engine.m_entries;
-        const std::vector<std::uint32_t>& order = m_engine.m_order;
+        const EntryTable& entries = m_engine.m_entries;
+        const EntryTable::Order order = entries.order();
         if (m_kind == ZipOperation::Verify) {
             m_done = 0;
             m_total = 0;
+            m_selectedCount = 0;
             for (const std::uint32_t index : order) {
-                if (selected(entries[index]))
-                    m_total += entries[index].compressedSize;
+                const ZipEntryRecord entry = entries[index];
+                if (selected(entry)) {
+                    m_total += entry.compressedSize;
+                    ++m_selectedCount;
+                }
             }
         }
         if (m_kind == ZipOperation::Verify && decompressInParallel())
@@ -197,7 +202,7 @@ private:
         // The probe's progress counts entries, already done; its decompression only polls.
         const std::uint64_t savedDone = m_done;
         for (const std::uint32_t index : order) {
-            const ZipEntryRecord& entry = entries[index];
+            const ZipEntryRecord entry = entries[index];
             if (!selected(entry))
                 continue;
             m_currentEntry = index;
@@ -214,23 +219,29 @@ private:
 
     // Checks the selected entries on several threads when the archive is large enough to gain from
     // it and the caller wants every entry checked; false when the entries are left to the serial loop.
+    // A directory that holds a lease from the decoders' memory budget keeps its entries on this
+    // thread, whose decoder leases are then grown onto it (see decoder_memory.h).
     bool decompressInParallel() {
         if (m_settings.entryThreads < 2 || m_settings.stopAtFirstFault ||
-            m_settings.outputLimit != UINT64_MAX)
+            m_settings.outputLimit != UINT64_MAX || m_engine.m_entries.leased() ||
+            !worthCheckingInParallel(m_selectedCount, m_total))
             return false;
         std::vector<std::uint32_t>& selection = m_engine.m_selection;
+        std::vector<ZipEntryRecord>& records = m_engine.m_selectedRecords;
         selection.clear();
-        for (const std::uint32_t index : m_engine.m_order) {
-            if (selected(m_engine.m_entries[index]))
+        records.clear();
+        for (const std::uint32_t index : m_engine.m_entries.order()) {
+            const ZipEntryRecord entry = m_engine.m_entries[index];
+            if (selected(entry)) {
                 selection.push_back(index);
+                records.push_back(entry);
+            }
         }
-        if (!worthCheckingInParallel(selection.size(), m_total))
-            return false;
         std::vector<std::unique_ptr<EntryWorkbench>>& helpers = m_engine.m_helpers;
         while (helpers.size() < m_settings.entryThreads - 1)
             helpers.push_back(std::make_unique<EntryWorkbench>());
         ParallelEntryCheck check;
-        check.entries = m_engine.m_entries;
+        check.entries = records;
         check.selection = selection;
         check.source = m_reading;
         check.callerVerifier = &m_engine.m_verifier;
@@ -261,6 +272,7 @@ private:
     std::uint64_t m_outputBudget;
     std::uint64_t m_done = 0;
     std::uint64_t m_total = 0;
+    std::size_t m_selectedCount = 0;
     std::size_t m_currentEntry = SIZE_MAX;
     bool m_stopped = false;
     std::atomic<std::uint64_t> m_helperDone{0};
@@ -275,6 +287,12 @@ ZipEngine::~ZipEngine() = default;
 
 std::int16_t ZipEngine::run(ZipOperation operation, ByteSource& source, const ZipEngineSettings& settings,
                             std::vector<ZipFault>& faults) {
+    // A large directory's memory and its lease go back as soon as the operation is over, not with
+    // the next archive.
+    const struct ClearEntries {
+        EntryTable& entries;
+        ~ClearEntries() { entries.clear(); }
+    } clearEntries{m_entries};
     Operation run(*this, operation, source, settings, faults);
     const std::int16_t result = run.run();
     if (result != ZipResult::Aborted)

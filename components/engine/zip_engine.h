@@ -7,6 +7,7 @@
 #include "byte_source.h"
 #include "byte_window.h"
 #include "codec_table.h"
+#include "entry_table.h"
 #include "entry_verifier.h"
 #include "multi_part_source.h"
 #include "parallel_entries.h"
@@ -79,9 +80,9 @@ private:
     const ByteSource* m_cachedFrom = nullptr;
     CodecTable m_codecs;
     EntryVerifier m_verifier;
-    std::vector<ZipEntryRecord> m_entries;
-    std::vector<std::uint32_t> m_order;
+    EntryTable m_entries;
     std::vector<std::uint32_t> m_selection;
+    std::vector<ZipEntryRecord> m_selectedRecords;
     std::vector<std::uint8_t> m_headerBuffer;
     // Helper threads' workbenches, made the first time an archive is checked in parallel.
     std::vector<std::unique_ptr<EntryWorkbench>> m_helpers;

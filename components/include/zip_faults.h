@@ -79,9 +79,11 @@ enum class ZipFaultKind : std::uint8_t {
     EndRecordDisksDisagree,
     DirectorySizeTooSmall,
     EntryDiskWrong,
+    // The file ends inside its last end record (or right before it, after the central directory).
+    EndRecordTruncated,
 };
 
-inline constexpr int ZipFaultKindCount = static_cast<int>(ZipFaultKind::EntryDiskWrong) + 1;
+inline constexpr int ZipFaultKindCount = static_cast<int>(ZipFaultKind::EndRecordTruncated) + 1;
 
 struct ZipFault {
     ZipFaultKind kind = ZipFaultKind::CannotRead;

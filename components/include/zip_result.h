@@ -9,7 +9,8 @@
 //     101  the file cannot be opened (missing, a folder, no permission), or a part of its split
 //          set is missing
 //     102  the file cannot be read (input/output error)
-//     103  not a zip archive: no end-of-central-directory record (an empty or foreign file)
+//     103  not a zip archive: no end-of-central-directory record (an empty or foreign file), or
+//          the file ends inside its last one
 //     104  end record inconsistent: comment length, entry counts, directory offset or size
 //     105  zip64 end record or locator missing, damaged or inconsistent with the end record
 //     106  central directory damaged: bad signature, truncated record, fields past its end

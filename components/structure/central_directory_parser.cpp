@@ -5,6 +5,7 @@
 #include "wildcard_match.h"
 
 #include <algorithm>
+#include <functional>
 #include <string_view>
 
 namespace vellum {
@@ -76,7 +77,8 @@ void parseHeader(std::span<const std::uint8_t> bytes, std::int64_t index, std::u
     entry.centralHeaderOffset = offset;
     entry.nameLength = nameLength;
     entry.nameHash = zipNameHash(name);
-    entry.matchesFilter = wildcardMatch(fileFilter, entryFileName(asText(name)));
+    // An empty filter selects nothing: the name need not be looked at.
+    entry.matchesFilter = !fileFilter.empty() && wildcardMatch(fileFilter, entryFileName(asText(name)));
     entry.compressedSize = compressed32;
     entry.uncompressedSize = uncompressed32;
     std::uint64_t localOffset = localOffset32;
@@ -147,15 +149,14 @@ bool implausibleRatio(std::uint16_t method, std::uint64_t compressedSize, std::u
 
 ParseOutcome parseCentralDirectory(ByteWindow& window, FaultLog& log, ProgressPacer& pacer,
                                    const ZipArchiveLayout& layout, std::string_view fileFilter,
-                                   std::vector<ZipEntryRecord>& entries) {
-    entries.clear();
-    // Never trust the declared count for memory: the directory cannot hold more headers than its
-    // size allows.
-    entries.reserve(static_cast<std::size_t>(
-        std::min<std::uint64_t>(layout.declaredEntries, layout.directorySize / CentralHeaderSize)));
+                                   EntryTable& entries) {
+    entries.clear(layout.directoryStart);
+    // Waiting for the memory of a large directory polls as the parsing does.
+    const std::function<bool()> keepWaiting = [&pacer] { return pacer.poll(); };
     const std::uint64_t end = layout.directoryStart + layout.directorySize;
     std::uint64_t position = layout.directoryStart;
     bool consumedExactly = true;
+    ZipEntryRecord entry;
     while (position < end) {
         const std::uint64_t left = end - position;
         const auto index = static_cast<std::int64_t>(entries.size());
@@ -188,8 +189,10 @@ ParseOutcome parseCentralDirectory(ByteWindow& window, FaultLog& log, ProgressPa
             log.addArchiveFault(ZipFaultKind::CannotRead, position);
             return ParseOutcome::ReadFailed;
         }
-        entries.emplace_back();
-        parseHeader(*whole, index, position, log, layout, fileFilter, entries.back());
+        entry = ZipEntryRecord{};
+        parseHeader(*whole, index, position, log, layout, fileFilter, entry);
+        if (!entries.push(entry, keepWaiting))
+            return ParseOutcome::Stopped;
         position += total;
         if (entries.size() % HeadersPerPoll == 0 && !pacer.poll())
             return ParseOutcome::Stopped;
@@ -198,7 +201,9 @@ ParseOutcome parseCentralDirectory(ByteWindow& window, FaultLog& log, ProgressPa
     }
     if (consumedExactly && entries.size() != layout.declaredEntries)
         log.addArchiveFault(ZipFaultKind::EntryCountMismatch, layout.endRecordOffset);
-    return log.stopRequested() ? ParseOutcome::Stopped : ParseOutcome::Completed;
+    if (log.stopRequested())
+        return ParseOutcome::Stopped;
+    return entries.arrangeByOffset(keepWaiting) ? ParseOutcome::Completed : ParseOutcome::Stopped;
 }
 
 } // namespace vellum

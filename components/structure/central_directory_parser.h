@@ -6,22 +6,24 @@
 // that the headers fill the directory and match the entry count.
 
 #include "byte_window.h"
+#include "entry_table.h"
 #include "fault_log.h"
 #include "progress_pacer.h"
 #include "zip_format.h"
 
 #include <string_view>
-#include <vector>
 
 namespace vellum {
 
 enum class ParseOutcome { Completed, Stopped, ReadFailed };
 
-// Appends one record per central header to entries (cleared first). fileFilter marks the entries
-// it selects (an empty filter selects none). Stopped means abort or a stop at the first fault.
+// Appends one record per central header to entries (cleared first), then, once the whole directory
+// is read, arranges them by local header offset. fileFilter marks the entries it selects (an empty
+// filter selects none). Stopped means abort (also while waiting for the memory of a large
+// directory) or a stop at the first fault.
 ParseOutcome parseCentralDirectory(ByteWindow& window, FaultLog& log, ProgressPacer& pacer,
                                    const ZipArchiveLayout& layout, std::string_view fileFilter,
-                                   std::vector<ZipEntryRecord>& entries);
+                                   EntryTable& entries);
 
 // True when a deflated entry claims more output than deflate can produce from its input.
 bool implausibleRatio(std::uint16_t method, std::uint64_t compressedSize, std::uint64_t uncompressedSize);

@@ -4,6 +4,7 @@
 #include "split_set.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace vellum {
 
@@ -29,28 +30,76 @@ std::uint32_t signatureAt(std::span<const std::uint8_t> bytes, std::size_t posit
 // Searches the last 64 KiB and a record's length backwards for the end record. A record whose
 // comment reaches exactly to the end of the file is taken (a signature inside its comment is
 // text); failing that, the last signature in the file is the end record, whatever its comment
-// length says. Falling back to an earlier one when the last is damaged would test whatever lies
-// before it, an archive stored as the last entry for one, and call the damaged archive good.
+// length says, and even when the file ends before the record does. Falling back to an earlier one
+// when the last is damaged or cut would test whatever lies before it, an archive stored as the
+// last entry for one, and call the damaged archive good.
 struct EndRecordSearch {
     bool found = false;
     std::uint64_t offset = 0;
     bool bytesAfter = false;
     bool commentOverruns = false;
+    bool truncated = false; // the file ends inside the record: offset is where it starts
 };
+
+// A prefix of the end record's signature, the first `length` bytes of "PK\5\6".
+bool signaturePrefix(std::span<const std::uint8_t> bytes) {
+    constexpr std::uint8_t Signature[] = {'P', 'K', 5, 6};
+    return bytes.size() < 4 && std::equal(bytes.begin(), bytes.end(), Signature);
+}
+
+// When the file is cut within the first four bytes of its end record (or right before it), no
+// signature of it is left to find, and the last one found lies before the archive's end: inside an
+// entry's data, a nested archive's. What follows that one then ends, but for those 0 to 3 bytes of
+// a signature, with a complete central header or zip64 locator: the archive's own directory runs
+// up to where its end record should start. Returns that place.
+std::optional<std::size_t> cutAfterDirectory(std::span<const std::uint8_t> tail, std::size_t from) {
+    for (std::size_t left = 0; left < 4 && left <= tail.size() - from; ++left) {
+        const std::size_t end = tail.size() - left;
+        if (!signaturePrefix(tail.subspan(end)))
+            continue;
+        if (end - from >= Zip64LocatorSize &&
+            signatureAt(tail, end - Zip64LocatorSize) == Zip64LocatorSignature)
+            return end;
+        for (std::size_t header = from; header + CentralHeaderSize <= end; ++header) {
+            if (tail[header] != 'P' || signatureAt(tail, header) != CentralHeaderSignature)
+                continue;
+            LittleEndianReader reader(tail.subspan(header + 28, 6));
+            const std::size_t length =
+                CentralHeaderSize + std::size_t{reader.u16()} + std::size_t{reader.u16()} + reader.u16();
+            if (length == end - header)
+                return end;
+        }
+    }
+    return std::nullopt;
+}
 
 EndRecordSearch searchEndRecord(std::span<const std::uint8_t> tail, std::uint64_t tailStart) {
     EndRecordSearch last;
-    for (std::size_t position = tail.size() - EndRecordSize + 1; position-- > 0;) {
+    std::size_t lastPosition = 0;
+    for (std::size_t position = tail.size() - 4 + 1; position-- > 0;) {
         if (tail[position] != 'P' || signatureAt(tail, position) != EndRecordSignature)
             continue;
+        const std::uint64_t offset = tailStart + position;
+        const std::size_t rest = tail.size() - position;
+        if (rest < EndRecordSize) {
+            // A record cut short, unless an earlier record's comment holds these bytes.
+            if (!last.found)
+                last = {true, offset, false, false, true};
+            continue;
+        }
         LittleEndianReader reader(tail.subspan(position + 20, 2));
         const std::size_t commentLength = reader.u16();
-        const std::size_t after = tail.size() - position - EndRecordSize;
-        const std::uint64_t offset = tailStart + position;
+        const std::size_t after = rest - EndRecordSize;
         if (commentLength == after)
-            return {true, offset, false, false};
-        if (!last.found)
-            last = {true, offset, commentLength<after, commentLength> after};
+            return {true, offset, false, false, false};
+        if (!last.found) {
+            last = {true, offset, commentLength<after, commentLength> after, false};
+            lastPosition = position;
+        }
+    }
+    if (last.found && last.bytesAfter) {
+        if (const std::optional<std::size_t> cut = cutAfterDirectory(tail, lastPosition + EndRecordSize))
+            last = {true, tailStart + *cut, false, false, true};
     }
     return last;
 }
@@ -204,6 +253,10 @@ bool findEndRecords(ByteWindow& window, FaultLog& log, std::uint64_t fileSize, Z
     const EndRecordSearch search = searchEndRecord(*tail, tailStart);
     if (!search.found) {
         log.addArchiveFault(ZipFaultKind::EndRecordMissing, fileSize);
+        return false;
+    }
+    if (search.truncated) {
+        log.addArchiveFault(ZipFaultKind::EndRecordTruncated, search.offset);
         return false;
     }
     if (search.bytesAfter)

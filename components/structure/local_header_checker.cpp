@@ -255,23 +255,12 @@ bool checkEntry(ByteWindow& window, FaultLog& log, const ZipArchiveLayout& layou
 } // namespace
 
 ParseOutcome checkLocalHeaders(ByteWindow& window, FaultLog& log, ProgressSink& progress,
-                               const ZipArchiveLayout& layout, std::vector<ZipEntryRecord>& entries,
-                               std::vector<std::uint32_t>& order) {
-    order.clear();
-    for (std::size_t index = 0; index < entries.size(); ++index) {
-        if (!entries[index].unlocatable)
-            order.push_back(static_cast<std::uint32_t>(index));
-    }
-    const auto byOffset = [&](std::uint32_t left, std::uint32_t right) {
-        return entries[left].localHeaderOffset < entries[right].localHeaderOffset;
-    };
-    // Archivers write the directory in file order, so the sort is almost always skipped; that
-    // matters for directories of millions of entries, where sorting would hold up yielding.
-    if (!std::is_sorted(order.begin(), order.end(), byOffset))
-        std::stable_sort(order.begin(), order.end(), byOffset);
-
-    for (const std::uint32_t index : order) {
-        if (!checkEntry(window, log, layout, index, entries[index]))
+                               const ZipArchiveLayout& layout, EntryTable& entries) {
+    for (const std::uint32_t index : entries.order()) {
+        ZipEntryRecord entry = entries[index];
+        const bool read = checkEntry(window, log, layout, index, entry);
+        entries.update(index, entry);
+        if (!read)
             return ParseOutcome::ReadFailed;
         if (!progress.advance(index, 1))
             return ParseOutcome::Stopped;
@@ -282,17 +271,18 @@ ParseOutcome checkLocalHeaders(ByteWindow& window, FaultLog& log, ProgressSink& 
     // Spans in offset order: each must start at or after the furthest end seen so far. Entries
     // sharing data (the trick of overlapping zip bombs) fail here.
     std::uint64_t furthestEnd = 0;
-    for (const std::uint32_t index : order) {
-        ZipEntryRecord& entry = entries[index];
-        if (!entry.spanKnown)
+    for (const std::uint32_t index : entries.order()) {
+        std::uint64_t start = 0;
+        std::uint64_t end = 0;
+        if (!entries.span(index, start, end))
             continue;
-        if (entry.localHeaderOffset < furthestEnd) {
-            log.add(ZipFaultKind::EntriesOverlap, index, entry.localHeaderOffset);
-            entry.damaged = true;
+        if (start < furthestEnd) {
+            log.add(ZipFaultKind::EntriesOverlap, index, start);
+            entries.markDamaged(index);
             if (log.stopRequested())
                 return ParseOutcome::Stopped;
         }
-        furthestEnd = std::max(furthestEnd, entry.spanEnd());
+        furthestEnd = std::max(furthestEnd, end);
     }
     return ParseOutcome::Completed;
 }

@@ -7,20 +7,19 @@
 
 #include "byte_window.h"
 #include "central_directory_parser.h"
+#include "entry_table.h"
 #include "fault_log.h"
 #include "progress_pacer.h"
 #include "zip_format.h"
 
 #include <cstdint>
-#include <vector>
 
 namespace vellum {
 
-// Fills order with the indices of the locatable entries sorted by local header offset (the order
-// in which the file is best read), then checks them in that order. Each checked entry is reported
-// to progress with an amount of 1.
+// Checks the locatable entries in the order of their local header offsets (entries.order(), the
+// order in which the file is best read, arranged when the directory was parsed). Each checked entry
+// is reported to progress with an amount of 1.
 ParseOutcome checkLocalHeaders(ByteWindow& window, FaultLog& log, ProgressSink& progress,
-                               const ZipArchiveLayout& layout, std::vector<ZipEntryRecord>& entries,
-                               std::vector<std::uint32_t>& order);
+                               const ZipArchiveLayout& layout, EntryTable& entries);
 
 } // namespace vellum

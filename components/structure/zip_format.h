@@ -65,28 +65,28 @@ inline constexpr std::uint64_t RatioAllowance = 1024;
 namespace vellum {
 
 // What the component remembers of one entry: enough to find, check and decompress it, but none of
-// its variable-length fields, so that memory stays small however many entries there are (64 bytes
-// an entry, less than the 46 bytes and more its central header takes in the file, so memory is
-// bounded by the file's real size). The name is kept as a hash for comparison with the local
-// header, and the extra fields that both headers carry as a digest; names, comments and times are
-// reread from the central header when they are shown.
+// its variable-length fields. The name is kept as a hash for comparison with the local header, and
+// the extra fields that both headers carry as a digest; names and comments are reread from the
+// central header when they are shown. This is the form the checks work on; an archive's entries are
+// held in a more compact one (EntryTable, 40 bytes an entry), so that memory stays small however
+// many entries there are.
 struct ZipEntryRecord {
     std::uint64_t centralHeaderOffset = 0; // in the file
     std::uint64_t localHeaderOffset = 0;   // in the file, with any prepended data allowed for
     std::uint64_t compressedSize = 0;
     std::uint64_t uncompressedSize = 0;
-    std::uint64_t nameHash = 0;
+    std::uint32_t nameHash = 0;
     std::uint32_t crc = 0;
     std::uint32_t dataDelta = 0; // from the local header to the data, once the local header is read
     std::uint16_t method = 0;
     std::uint16_t flags = 0;
     std::uint16_t nameLength = 0;
     std::uint8_t descriptorLength = 0; // bytes of data descriptor after the data
-    bool zip64 : 1 = false;            // the central header carried zip64 sizes
-    bool matchesFilter : 1 = false;    // selected by the operation's file filter
-    bool unlocatable : 1 = false;      // its offsets are unknown: the local header cannot be checked
-    bool damaged : 1 = false;          // a structural fault of its own: not decompressed
-    bool spanKnown : 1 = false;        // dataDelta and descriptorLength are valid
+    bool zip64 = false;                // the central header carried zip64 sizes
+    bool matchesFilter = false;        // selected by the operation's file filter
+    bool unlocatable = false;          // its offsets are unknown: the local header cannot be checked
+    bool damaged = false;              // a structural fault of its own: not decompressed
+    bool spanKnown = false;            // dataDelta and descriptorLength are valid
     // Copies the local header repeats, kept only to tell when the two disagree.
     std::uint32_t dosDateTime = 0; // date in the high half, time in the low
     std::uint16_t versionNeeded = 0;
@@ -97,7 +97,8 @@ struct ZipEntryRecord {
     bool encrypted() const { return (flags & zipformat::FlagEncrypted) != 0; }
 };
 
-static_assert(sizeof(ZipEntryRecord) <= 64, "entry records must stay small: directories can hold millions");
+// Records are copied in and out of an EntryTable for every check: a few machine words, no more.
+static_assert(sizeof(ZipEntryRecord) <= 72, "entry records must stay small");
 
 // Where the parts of an archive lie in the file, once the end records have been read. A split
 // set's parts are read one after the other as one run of bytes, and every position here counts
@@ -120,13 +121,14 @@ struct ZipArchiveLayout {
     std::uint64_t diskBase(std::uint64_t disk) const { return split() ? diskStarts[disk] : shift; }
 };
 
-// FNV-1a over a stored name: equal names give equal hashes, and two different names of one entry
-// colliding by chance is too unlikely to matter for a consistency check.
-inline std::uint64_t zipNameHash(std::span<const std::uint8_t> name) {
-    std::uint64_t hash = 0xcbf29ce484222325ull;
+// FNV-1a over a stored name, in 32 bits: equal names give equal hashes, and two names of equal
+// length that differ in one byte always differ (each step is a bijection of the hash); names that
+// differ more collide one time in four billion, too rarely to matter for a consistency check.
+inline std::uint32_t zipNameHash(std::span<const std::uint8_t> name) {
+    std::uint32_t hash = 0x811c9dc5u;
     for (const std::uint8_t byte : name) {
         hash ^= byte;
-        hash *= 0x100000001b3ull;
+        hash *= 0x01000193u;
     }
     return hash;
 }

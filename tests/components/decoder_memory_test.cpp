@@ -2,13 +2,26 @@
 // streams declare a dictionary or window far beyond their content, good and damaged, which must be
 // verified like any other rather than passed as unverifiable.
 
+#include "codec_driver.h"
+#include "codec_table.h"
 #include "decoder_memory.h"
 #include "method_samples.h"
+#include "sample_data.h"
+#include "xz_codec.h"
 #include "zip_builder.h"
 #include "zip_result.h"
 #include "zip_tester.h"
+#include "zstd_codec.h"
 
 #include <QTest>
+
+#define ZSTD_STATIC_LINKING_ONLY
+#include <lzma.h>
+#include <zstd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 using namespace vellum;
 using namespace vellum::testing;
@@ -24,6 +37,86 @@ std::pair<std::size_t, std::size_t> firstData(const std::string& zip) {
     return {30u + readLe16(zip, 26) + readLe16(zip, 28), readLe32(zip, 18)};
 }
 
+// Keeps waiting for at most this long: a test that waits longer has met a deadlock.
+std::function<bool()> patience(std::chrono::seconds limit = std::chrono::seconds(20)) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    return [until] { return std::chrono::steady_clock::now() < until; };
+}
+
+// A Zstandard frame of data with a window of 2^windowLog bytes and, when withSize is false, no
+// content size, as zstd writes one from a pipe.
+std::string zstdFrame(const std::string& data, int windowLog, bool withSize) {
+    ZSTD_CCtx* context = ZSTD_createCCtx();
+    ZSTD_CCtx_setParameter(context, ZSTD_c_compressionLevel, 3);
+    ZSTD_CCtx_setParameter(context, ZSTD_c_windowLog, windowLog);
+    ZSTD_CCtx_setParameter(context, ZSTD_c_contentSizeFlag, withSize ? 1 : 0);
+    ZSTD_CCtx_setParameter(context, ZSTD_c_checksumFlag, 1);
+    std::string out(ZSTD_compressBound(data.size()), '\0');
+    ZSTD_outBuffer output{out.data(), out.size(), 0};
+    ZSTD_inBuffer input{data.data(), data.size(), 0};
+    // Streamed, so that the frame is written as a pipe's would be, whatever the size flag says.
+    while (ZSTD_compressStream2(context, &output, &input, ZSTD_e_end) != 0) {
+    }
+    ZSTD_freeCCtx(context);
+    out.resize(output.pos);
+    return out;
+}
+
+// An xz stream of data whose block header declares a dictionary of dictionarySize bytes.
+std::string xzStream(const std::string& data, std::uint32_t dictionarySize) {
+    lzma_options_lzma options{};
+    lzma_lzma_preset(&options, 1);
+    options.dict_size = dictionarySize;
+    const lzma_filter filters[] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+    std::string out(lzma_stream_buffer_bound(data.size()), '\0');
+    std::size_t written = 0;
+    const lzma_ret result =
+        lzma_stream_buffer_encode(const_cast<lzma_filter*>(filters), LZMA_CHECK_CRC64, nullptr,
+                                  reinterpret_cast<const std::uint8_t*>(data.data()), data.size(),
+                                  reinterpret_cast<std::uint8_t*>(out.data()), &written, out.size());
+    if (result != LZMA_OK)
+        qFatal("xz encoding failed");
+    out.resize(written);
+    return out;
+}
+
+// Text that does not repeat within a few megabytes, so that a window is really used.
+std::string varied(std::size_t length) {
+    std::string text;
+    for (unsigned seed = 1; text.size() < length; ++seed)
+        text += sampleText(64 * 1024, seed);
+    text.resize(length);
+    return text;
+}
+
+// Drives codec over stream with allowance bytes to start with; what it asked for and held.
+struct MemoryRun {
+    testing::Decoded decoded;
+    std::uint64_t needed = 0; // the last request beyond the allowance, 0 when there was none
+};
+
+MemoryRun decodeWith(ZipCodec& codec, const CodecEntry& entry, const std::string& stream,
+                     std::uint64_t allowance, std::size_t inputPiece = 1 << 16,
+                     std::size_t outputPiece = 1 << 16) {
+    MemoryRun run;
+    CodecEntry allowed = entry;
+    allowed.memoryAllowance = allowance;
+    for (;;) {
+        std::uint64_t needed = 0;
+        run.decoded = testing::decodeOnce(codec, allowed, stream, inputPiece, outputPiece, needed);
+        if (needed == 0 || needed <= allowed.memoryAllowance)
+            return run;
+        run.needed = needed;
+        codec.releaseMemory();
+        allowed.memoryAllowance = needed;
+    }
+}
+
+struct CodecItem {
+    CodecEntry entry;
+    std::uint32_t crc = 0;
+};
+
 } // namespace
 
 class DecoderMemoryTest : public QObject {
@@ -36,6 +129,15 @@ private slots:
     void heapRefusesBeyondItsAllowance();
     void largeDeclarationsAreVerified_data();
     void largeDeclarationsAreVerified();
+    void directoryLeasesAreHeldOneAtATime();
+    void holderGrowsItsLeaseFirst();
+    void holdersNeverWaitForEachOther();
+    void declaredWindowsAreNeverAllocated_data();
+    void declaredWindowsAreNeverAllocated();
+    void zstdWindowIsBoundedByTheEntry_data();
+    void zstdWindowIsBoundedByTheEntry();
+    void xzDictionaryIsBoundedByTheEntry();
+    void largeDirectoryWithLargeDecoder();
 };
 
 // A lease that does not fit waits; it is granted once the one before it is given back.
@@ -133,6 +235,263 @@ void DecoderMemoryTest::largeDeclarationsAreVerified() {
     else
         QVERIFY2(verify == ZipResult::DataMismatch || verify == ZipResult::StreamDamaged,
                  qPrintable(QString::number(verify)));
+}
+
+// A directory lease is one thread's at a time: another thread asking for one waits, holding
+// nothing, until it is given back.
+void DecoderMemoryTest::directoryLeasesAreHeldOneAtATime() {
+    DecoderMemoryBudget budget(100);
+    auto first = budget.acquireDirectory(30, patience());
+    QVERIFY(first);
+    QVERIFY(budget.holdsDirectory());
+    std::atomic<bool> secondGranted{false};
+    std::atomic<bool> secondHolds{false};
+    std::thread other([&] {
+        auto second = budget.acquireDirectory(30, patience());
+        secondGranted = static_cast<bool>(second);
+        secondHolds = budget.holdsDirectory();
+    });
+    // Room for it, but not its turn: the first is still held.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    QVERIFY(!secondGranted);
+    // Growing the lease counts it, and it still goes back whole.
+    QVERIFY(budget.growDirectory(first, 20, patience()));
+    QCOMPARE(first.bytes(), std::uint64_t{50});
+    QCOMPARE(budget.leased(), std::uint64_t{50});
+    first.release();
+    other.join();
+    QVERIFY(secondGranted);
+    QVERIFY(secondHolds);
+    QCOMPARE(budget.leased(), std::uint64_t{0});
+    QVERIFY(!budget.holdsDirectory());
+}
+
+// On the holder's thread a decoder's lease grows the directory's: it waits only for the others'
+// leases, goes before every request that waits, and runs alone when both are more than the budget.
+void DecoderMemoryTest::holderGrowsItsLeaseFirst() {
+    DecoderMemoryBudget budget(100);
+    auto directory = budget.acquireDirectory(80, patience());
+    std::atomic<int> stage{0};
+    std::atomic<bool> laterGrantedEarly{false};
+    std::atomic<bool> laterGranted{false};
+    std::thread others([&] {
+        auto plain = budget.acquire(15, patience());
+        stage = 1;
+        while (stage < 2)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        // By now the holder's growth waits; a request that would fit beside the others waits
+        // behind it.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::thread later([&] { laterGranted = static_cast<bool>(budget.acquire(5, patience())); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        laterGrantedEarly = laterGranted.load();
+        plain.release();
+        later.join();
+    });
+    while (stage < 1)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    stage = 2;
+    auto decoder = budget.acquire(30, patience());
+    QVERIFY(decoder);
+    // 110 in all: more than the budget, so it came once the others had given theirs back.
+    QCOMPARE(budget.leased(), std::uint64_t{110});
+    QCOMPARE(budget.peakLeased(), std::uint64_t{110});
+    decoder.release();
+    directory.release();
+    others.join();
+    QVERIFY(!laterGrantedEarly);
+    QVERIFY(laterGranted);
+    QCOMPARE(budget.leased(), std::uint64_t{0});
+}
+
+// Many threads, each taking a directory lease and then a decoder lease (grown onto it) or plain
+// leases only, over a budget too small for two of them at once: every one gets through.
+void DecoderMemoryTest::holdersNeverWaitForEachOther() {
+    DecoderMemoryBudget budget(100);
+    std::atomic<int> done{0};
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < 6; ++thread) {
+        threads.emplace_back([&, thread] {
+            for (int round = 0; round < 20; ++round) {
+                if (thread % 2 == 0) {
+                    auto directory = budget.acquireDirectory(60 + thread, patience());
+                    if (!directory)
+                        return;
+                    if (!budget.growDirectory(directory, 10, patience()))
+                        return;
+                    auto decoder = budget.acquire(70, patience());
+                    if (!decoder)
+                        return;
+                } else {
+                    auto decoder = budget.acquire(30 + 10 * thread, patience());
+                    if (!decoder)
+                        return;
+                    decoder.release();
+                    // More than the whole budget: it runs alone.
+                    if (!budget.acquire(150, patience()))
+                        return;
+                }
+            }
+            ++done;
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    QCOMPARE(done.load(), 6);
+    QCOMPARE(budget.leased(), std::uint64_t{0});
+}
+
+void DecoderMemoryTest::declaredWindowsAreNeverAllocated_data() {
+    QTest::addColumn<QString>("file");
+    QTest::newRow("zstd, 1 GiB window") << QStringLiteral("zstd-window-1gib.zip");
+    QTest::newRow("xz, 4 GiB dictionary") << QStringLiteral("xz-dict-4gib.zip");
+}
+
+// A stream declaring a window or dictionary far beyond its entry decodes within the free allowance,
+// holding no more than the entry's size and a block besides the decoder's own state.
+void DecoderMemoryTest::declaredWindowsAreNeverAllocated() {
+    QFETCH(QString, file);
+    const std::string zip = readMethodSample(file);
+    const auto [data, length] = firstData(zip);
+    CodecEntry entry;
+    entry.method = static_cast<std::uint16_t>(readLe16(zip, 8));
+    entry.compressedSize = length;
+    entry.uncompressedSize = readLe32(zip, 22);
+    std::vector<std::uint8_t> buffer(1 << 16);
+    CodecTable table(buffer);
+    ZipCodec* codec = table.find(entry.method);
+    QVERIFY(codec);
+    const MemoryRun run =
+        decodeWith(*codec, entry, zip.substr(data, length), DecoderMemoryBudget::UnleasedAllowance);
+    QCOMPARE(run.needed, std::uint64_t{0});
+    QCOMPARE(run.decoded.output.size(), entry.uncompressedSize);
+    QCOMPARE(crc32Of(run.decoded.output), readLe32(zip, 14));
+    const DecoderHeap& heap =
+        entry.method == 95 ? static_cast<XzCodec*>(codec)->heap() : static_cast<ZstdCodec*>(codec)->heap();
+    QVERIFY2(heap.peakInUse() < entry.uncompressedSize + (512u << 10),
+             qPrintable(QString::number(heap.peakInUse())));
+    codec->releaseMemory();
+}
+
+void DecoderMemoryTest::zstdWindowIsBoundedByTheEntry_data() {
+    QTest::addColumn<int>("windowLog");
+    QTest::addColumn<bool>("withSize");
+    QTest::addColumn<int>("declaredChange"); // added to the entry's declared size
+    QTest::addColumn<int>("result");
+    QTest::newRow("128 MiB window, no content size") << 27 << false << 0 << int{ZipResult::Verified};
+    QTest::newRow("128 MiB window, content size") << 27 << true << 0 << int{ZipResult::Verified};
+    QTest::newRow("1 MiB window over 6 MiB: a round window") << 20 << false << 0 << int{ZipResult::Verified};
+    QTest::newRow("128 MiB window, entry declares 1 MiB less")
+        << 27 << false << -(1 << 20) << int{ZipResult::DataMismatch};
+    QTest::newRow("content size above the entry's")
+        << 27 << true << -(1 << 20) << int{ZipResult::DataMismatch};
+    QTest::newRow("128 MiB window, entry declares more")
+        << 27 << false << 4096 << int{ZipResult::DataMismatch};
+}
+
+// Frames written with windows far larger than their content verify (or are found bad exactly as
+// before), and the decoder asks for no more than the entry can produce, not for the window.
+void DecoderMemoryTest::zstdWindowIsBoundedByTheEntry() {
+    QFETCH(int, windowLog);
+    QFETCH(bool, withSize);
+    QFETCH(int, declaredChange);
+    QFETCH(int, result);
+    const std::string data = varied(6u << 20);
+    const std::string frame = zstdFrame(data, windowLog, withSize);
+    ZipBuilderEntry entry{"big.txt", data, 93};
+    entry.compressedData = frame;
+    BuiltZip zip = buildZip({entry});
+    const std::uint64_t declared = data.size() + static_cast<std::int64_t>(declaredChange);
+    patchLe32(zip.bytes, zip.entries[0].localHeaderOffset + 22, static_cast<std::uint32_t>(declared));
+    patchLe32(zip.bytes, zip.entries[0].centralHeaderOffset + 24, static_cast<std::uint32_t>(declared));
+    ZipTester tester;
+    const std::int16_t verify = tester.verifyBytes(asBytes(zip.bytes));
+    QCOMPARE(int{verify}, result);
+
+    // What the decoder asks for: the entry's size and a block or two, not the declared window.
+    std::vector<std::uint8_t> buffer(1 << 16);
+    ZstdCodec codec(buffer);
+    CodecEntry codecEntry;
+    codecEntry.method = 93;
+    codecEntry.compressedSize = frame.size();
+    codecEntry.uncompressedSize = declared;
+    for (const auto& [inputPiece, outputPiece] :
+         {std::pair<std::size_t, std::size_t>{1 << 16, 1 << 16}, {777, 333}}) {
+        const MemoryRun run = decodeWith(codec, codecEntry, frame, 4096, inputPiece, outputPiece);
+        QVERIFY(run.needed > 4096);
+        QVERIFY2(run.needed < std::min<std::uint64_t>(declared, std::uint64_t{1} << windowLog) + (1u << 20),
+                 qPrintable(QString::number(run.needed)));
+        if (result == ZipResult::Verified)
+            QVERIFY(run.decoded.output == data);
+        codec.releaseMemory();
+    }
+}
+
+// An xz block declaring a 64 MiB dictionary over 3 MiB: the decoder asks for about 3 MiB.
+void DecoderMemoryTest::xzDictionaryIsBoundedByTheEntry() {
+    const std::string data = varied(3u << 20);
+    const std::string stream = xzStream(data, 64u << 20);
+    ZipBuilderEntry entry{"big.txt", data, 95};
+    entry.compressedData = stream;
+    const BuiltZip zip = buildZip({entry});
+    ZipTester tester;
+    QCOMPARE(int{tester.verifyBytes(asBytes(zip.bytes))}, int{ZipResult::Verified});
+    std::vector<std::uint8_t> buffer(1 << 16);
+    XzCodec codec(buffer);
+    CodecEntry codecEntry;
+    codecEntry.method = 95;
+    codecEntry.compressedSize = stream.size();
+    codecEntry.uncompressedSize = data.size();
+    const MemoryRun run = decodeWith(codec, codecEntry, stream, 4096, 1000, 4096);
+    QVERIFY(run.needed > data.size());
+    QVERIFY2(run.needed < data.size() + (1u << 20), qPrintable(QString::number(run.needed)));
+    QVERIFY(run.decoded.output == data);
+    QVERIFY(codec.heap().peakInUse() < data.size() + (1u << 20));
+    codec.releaseMemory();
+}
+
+// An archive of 250,000 entries holds a directory lease; its PPMd entry, needing a 64 MiB model,
+// grows that lease on the same thread. Two such archives tested at once on two threads both verify:
+// the second waits for the first's directory, and nothing waits for ever.
+void DecoderMemoryTest::largeDirectoryWithLargeDecoder() {
+    const std::string sample = readMethodSample(QStringLiteral("ppmd-o16-64m.zip"));
+    const auto [data, length] = firstData(sample);
+    std::vector<ZipBuilderEntry> entries;
+    entries.reserve(250001);
+    for (int index = 0; index < 250000; ++index)
+        entries.push_back({std::to_string(index), std::string(1 + index % 3, 'x'), 0});
+    // The sample's entry as it is: its stream, and the content it decodes to.
+    std::vector<std::uint8_t> buffer(1 << 16);
+    CodecTable table(buffer);
+    CodecEntry ppmd;
+    ppmd.method = 98;
+    ppmd.flags = static_cast<std::uint16_t>(readLe16(sample, 6));
+    ppmd.compressedSize = length;
+    ppmd.uncompressedSize = readLe32(sample, 22);
+    ppmd.memoryAllowance = std::uint64_t{256} << 20;
+    const testing::Decoded content = testing::decodeInPieces(
+        *table.find(98), ppmd, std::string_view(sample).substr(data, length), 1 << 16, 1 << 16);
+    QCOMPARE(content.output.size(), ppmd.uncompressedSize);
+    table.find(98)->releaseMemory();
+    ZipBuilderEntry model{"model.txt", content.output, 98};
+    model.compressedData = sample.substr(data, length);
+    model.extraFlags = ppmd.flags;
+    entries.push_back(model);
+    const BuiltZip zip = buildZip(entries);
+
+    std::array<std::int16_t, 2> results{-1, -1};
+    std::array<std::thread, 2> testers;
+    for (std::size_t index = 0; index < testers.size(); ++index) {
+        testers[index] = std::thread([&, index] {
+            ZipTester tester;
+            results[index] = tester.verifyBytes(asBytes(zip.bytes));
+        });
+    }
+    for (std::thread& tester : testers)
+        tester.join();
+    QCOMPARE(int{results[0]}, int{ZipResult::Verified});
+    QCOMPARE(int{results[1]}, int{ZipResult::Verified});
+    QCOMPARE(DecoderMemoryBudget::shared().leased(), std::uint64_t{0});
 }
 
 QTEST_GUILESS_MAIN(DecoderMemoryTest)

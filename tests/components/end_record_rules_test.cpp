@@ -7,6 +7,9 @@
 #include "zip_tester.h"
 
 #include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -80,6 +83,7 @@ private slots:
     void endRecordCandidates();
     void diskNumbers_data();
     void diskNumbers();
+    void cutInsideTheLastEndRecord();
 
 private:
     void check();
@@ -239,6 +243,65 @@ void EndRecordRulesTest::diskNumbers_data() {
 
 void EndRecordRulesTest::diskNumbers() {
     check();
+}
+
+// Archives written by Info-ZIP's zip whose last entry is a zip archive stored as it is, so that an
+// earlier, sound end record lies in the file before the archive's own. Cut at every byte from the
+// start of the archive's end record to its last byte (and after its zip64 locator, for the zip64
+// form), each must be reported as cut short: never read through the stored archive's end record.
+void EndRecordRulesTest::cutInsideTheLastEndRecord() {
+    if (QStandardPaths::findExecutable(QStringLiteral("zip")).isEmpty())
+        QSKIP("zip is not installed");
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString script =
+        QStringLiteral("printf 'readme of the outer archive\\n' > readme.txt && seq 1 2000 > numbers.txt && "
+                       "zip -q inner.zip numbers.txt && zip -q -0 plain.zip readme.txt inner.zip && "
+                       "zip -q -0 -fz zip64.zip readme.txt inner.zip");
+    QProcess shell;
+    shell.setWorkingDirectory(work.path());
+    shell.start(QStringLiteral("sh"), {QStringLiteral("-c"), script});
+    QVERIFY(shell.waitForFinished(60000));
+    QVERIFY2(shell.exitStatus() == QProcess::NormalExit && shell.exitCode() == 0,
+             shell.readAllStandardError().constData());
+
+    ZipTester tester;
+    QStringList failures;
+    int cuts = 0;
+    for (const char* name : {"plain.zip", "zip64.zip"}) {
+        QFile file(QDir(work.path()).filePath(QString::fromLatin1(name)));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray whole = file.readAll();
+        const std::string archive(whole.constData(), static_cast<std::size_t>(whole.size()));
+        // The whole archive is good, and so is the stored one inside it.
+        QCOMPARE(runAsCallerInMemory(tester, archive).good, true);
+        const std::size_t endRecord = archive.rfind(std::string("PK\x05\x06", 4));
+        QCOMPARE(endRecord, archive.size() - 22);
+        QVERIFY(archive.rfind(std::string("PK\x05\x06", 4), endRecord - 1) != std::string::npos);
+        for (std::size_t kept = 0; kept < 22; ++kept) {
+            const std::string cut = archive.substr(0, endRecord + kept);
+            const std::string path = QDir(work.path()).filePath(QStringLiteral("cut.zip")).toStdString();
+            writeFile(path, cut);
+            ++cuts;
+            for (const CallerVerdict& verdict :
+                 {runAsCaller(tester, path), runAsCallerInMemory(tester, cut)}) {
+                const std::vector<ZipFault>& faults = tester.lastFaults();
+                const bool reported = faults.size() == 1 &&
+                                      faults[0].kind == ZipFaultKind::EndRecordTruncated &&
+                                      faults[0].offset == endRecord;
+                if (verdict.probe != ZipResult::NotAnArchive || verdict.verify != NotRun || !reported)
+                    failures << QStringLiteral(
+                                    "%1 cut %2 bytes into its end record: probe %3, verify %4, %5 faults")
+                                    .arg(QLatin1String(name))
+                                    .arg(kept)
+                                    .arg(verdict.probe)
+                                    .arg(verdict.verify)
+                                    .arg(faults.size());
+            }
+        }
+    }
+    QCOMPARE(cuts, 44);
+    QVERIFY2(failures.isEmpty(), qPrintable(failures.join(QLatin1Char('\n'))));
 }
 
 QTEST_GUILESS_MAIN(EndRecordRulesTest)

@@ -1,94 +1,245 @@
 #include "xz_codec.h"
 
 #include "lzma_allocator.h"
-#include "lzma_step.h"
 
 #include <lzma.h>
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 
 namespace vellum {
+
+namespace {
+
+// liblzma's dictionary is never smaller than this.
+constexpr std::uint32_t SmallestDictionary = 4096;
+
+} // namespace
 
 struct XzCodec::Stream {
     DecoderHeap heap;
     lzma_allocator allocator = lzmaAllocatorFor(heap);
-    lzma_stream state = LZMA_STREAM_INIT;
+    lzma_stream block = LZMA_STREAM_INIT; // the block decoder, kept from block to block
+    lzma_block options{};
+    std::array<lzma_filter, LZMA_FILTERS_MAX + 1> filters{};
+    lzma_stream_flags flags{};
+    lzma_index_hash* index = nullptr;
+    // The stream header, a block header or the stream footer, gathered across calls.
+    std::array<std::uint8_t, LZMA_BLOCK_HEADER_SIZE_MAX> header{};
+    std::size_t headerLength = 0;
+    std::size_t headerWanted = 0;
 };
 
 XzCodec::XzCodec(std::span<std::uint8_t> outputBuffer)
     : m_output(outputBuffer), m_stream(std::make_unique<Stream>()) {
-    m_stream->state.allocator = &m_stream->allocator;
+    m_stream->block.allocator = &m_stream->allocator;
 }
 
 XzCodec::~XzCodec() {
-    lzma_end(&m_stream->state);
+    releaseMemory();
+}
+
+const DecoderHeap& XzCodec::heap() const {
+    return m_stream->heap;
 }
 
 bool XzCodec::reset(const CodecEntry& entry) {
-    m_finished = false;
+    m_entrySize = entry.uncompressedSize;
+    m_phase = Phase::StreamHeader;
+    m_failure = CodecStep{};
     m_stream->heap.setAllowance(entry.memoryAllowance);
     m_stream->heap.clearNeeded();
     m_stream->heap.clearSystemRefused();
-    // Starting again on the same lzma_stream lets liblzma keep the coders it already has. No
-    // LZMA_CONCATENATED: the entry is one stream. The heap, not liblzma's own limit, bounds the
-    // memory. Only the memory can fail here.
-    m_started = lzma_stream_decoder(&m_stream->state, UINT64_MAX, 0) == LZMA_OK;
+    m_stream->headerLength = 0;
+    m_stream->headerWanted = LZMA_STREAM_HEADER_SIZE;
     return true;
 }
 
 void XzCodec::releaseMemory() {
-    lzma_end(&m_stream->state);
+    lzma_end(&m_stream->block);
+    lzma_index_hash_end(m_stream->index, &m_stream->allocator);
+    m_stream->index = nullptr;
 }
 
-CodecStep XzCodec::refusal() const {
-    CodecStep step;
-    step.state = CodecState::Unsupported;
-    if (m_stream->heap.needed() > m_stream->heap.allowance()) {
-        step.state = CodecState::NeedsMemory;
-        step.memoryNeeded = m_stream->heap.needed();
+CodecState XzCodec::failureOf(int result) const {
+    switch (result) {
+    case LZMA_MEM_ERROR:
+    case LZMA_MEMLIMIT_ERROR:
+        // More than the allowance, or no memory in the system.
+        return m_stream->heap.needed() > m_stream->heap.allowance() ? CodecState::NeedsMemory
+                                                                    : CodecState::Unsupported;
+    // A filter, check or flag this liblzma does not know. Headers carry their own CRC, so an
+    // unknown one is a real one from a newer writer, not damage.
+    case LZMA_OPTIONS_ERROR:
+        return CodecState::Unsupported;
+    default:
+        return CodecState::Damaged;
     }
-    return step;
 }
 
 CodecStep XzCodec::decode(std::span<const std::uint8_t> input, std::size_t outputLimit) {
+    Stream& stream = *m_stream;
     CodecStep step;
-    if (!m_started)
-        return refusal();
-    if (m_finished) {
+    if (m_phase == Phase::Failed)
+        return m_failure;
+    if (m_phase == Phase::Finished) {
         step.state = CodecState::Finished;
         step.unusedInput = input.size();
         return step;
     }
-    const LzmaStep decoded = runLzmaStep(m_stream->state, input, m_output, outputLimit);
-    step.consumed = decoded.consumed;
-    step.output = decoded.output;
-    switch (decoded.result) {
-    case LZMA_STREAM_END:
-        m_finished = true;
-        step.state = CodecState::Finished;
-        step.unusedInput = decoded.inputLeft;
-        break;
-    case LZMA_OK:
-    case LZMA_BUF_ERROR: // nothing could be done without more input
-        step.state = decoded.outputFull ? CodecState::OutputFull : CodecState::NeedsInput;
-        break;
-    case LZMA_MEMLIMIT_ERROR:
-    case LZMA_MEM_ERROR: {
-        const CodecStep refused = refusal();
-        step.state = refused.state;
-        step.memoryNeeded = refused.memoryNeeded;
-        break;
+    const std::size_t limit = std::min(outputLimit, m_output.size());
+    std::size_t consumed = 0;
+    std::size_t produced = 0;
+    const auto finish = [&](CodecState state) {
+        step.consumed = consumed;
+        step.output = std::span<const std::uint8_t>(m_output).first(produced);
+        step.state = state;
+        return step;
+    };
+    const auto fail = [&](int result) {
+        finish(failureOf(result));
+        if (step.state == CodecState::NeedsMemory)
+            step.memoryNeeded = stream.heap.needed();
+        m_phase = Phase::Failed;
+        m_failure = step;
+        m_failure.consumed = 0;
+        m_failure.output = {};
+        return step;
+    };
+    // Copies input into the header buffer until headerWanted bytes are there.
+    const auto gather = [&] {
+        const std::size_t take = std::min(stream.headerWanted - stream.headerLength, input.size() - consumed);
+        std::memcpy(stream.header.data() + stream.headerLength, input.data() + consumed, take);
+        stream.headerLength += take;
+        consumed += take;
+        return stream.headerLength == stream.headerWanted;
+    };
+
+    for (;;) {
+        switch (m_phase) {
+        case Phase::StreamHeader: {
+            if (!gather())
+                return finish(CodecState::NeedsInput);
+            const lzma_ret result = lzma_stream_header_decode(&stream.flags, stream.header.data());
+            if (result != LZMA_OK)
+                return fail(result);
+            stream.index = lzma_index_hash_init(stream.index, &stream.allocator);
+            if (!stream.index)
+                return fail(LZMA_MEM_ERROR);
+            stream.headerLength = 0;
+            m_phase = Phase::BlockHeader;
+            break;
+        }
+        case Phase::BlockHeader: {
+            if (stream.headerLength == 0) {
+                if (consumed == input.size())
+                    return finish(CodecState::NeedsInput);
+                // A zero byte where a block header would start begins the index.
+                if (input[consumed] == 0x00) {
+                    m_phase = Phase::Index;
+                    break;
+                }
+                stream.headerWanted = lzma_block_header_size_decode(input[consumed]);
+            }
+            if (!gather())
+                return finish(CodecState::NeedsInput);
+            stream.headerLength = 0;
+            lzma_block& options = stream.options;
+            options = lzma_block{};
+            options.version = 1;
+            options.check = stream.flags.check;
+            options.header_size = static_cast<std::uint32_t>(stream.headerWanted);
+            options.filters = stream.filters.data();
+            lzma_ret result = lzma_block_header_decode(&options, &stream.allocator, stream.header.data());
+            if (result != LZMA_OK) {
+                options.filters = nullptr;
+                return fail(result);
+            }
+            // The block cannot reach back before its own start, and the verifier stops one byte past
+            // the entry's size: a larger dictionary would never be used.
+            for (lzma_filter& filter : stream.filters) {
+                if (filter.id == LZMA_VLI_UNKNOWN)
+                    break;
+                if (filter.id == LZMA_FILTER_LZMA2 && filter.options) {
+                    auto* lzma = static_cast<lzma_options_lzma*>(filter.options);
+                    const std::uint64_t reach = m_entrySize == UINT64_MAX ? UINT64_MAX : m_entrySize + 1;
+                    lzma->dict_size = static_cast<std::uint32_t>(std::max<std::uint64_t>(
+                        std::min<std::uint64_t>(lzma->dict_size, reach), SmallestDictionary));
+                }
+            }
+            if (lzma_raw_decoder_memusage(stream.filters.data()) == UINT64_MAX)
+                result = LZMA_OPTIONS_ERROR; // one or more unknown filters
+            else
+                result = lzma_block_decoder(&stream.block, &options);
+            lzma_filters_free(stream.filters.data(), &stream.allocator);
+            options.filters = nullptr;
+            if (result != LZMA_OK)
+                return fail(result);
+            m_phase = Phase::Block;
+            break;
+        }
+        case Phase::Block: {
+            lzma_stream& block = stream.block;
+            block.next_in = input.data() + consumed;
+            block.avail_in = input.size() - consumed;
+            block.next_out = m_output.data() + produced;
+            block.avail_out = limit - produced;
+            const lzma_ret result = lzma_code(&block, LZMA_RUN);
+            consumed = input.size() - block.avail_in;
+            produced = limit - block.avail_out;
+            if (result == LZMA_STREAM_END) {
+                const lzma_ret appended =
+                    lzma_index_hash_append(stream.index, lzma_block_unpadded_size(&stream.options),
+                                           stream.options.uncompressed_size);
+                if (appended != LZMA_OK)
+                    return fail(appended);
+                m_phase = Phase::BlockHeader;
+                break;
+            }
+            // LZMA_BUF_ERROR only says that nothing could be done without more input or room.
+            if (result != LZMA_OK && result != LZMA_BUF_ERROR)
+                return fail(result);
+            return finish(produced == limit ? CodecState::OutputFull : CodecState::NeedsInput);
+        }
+        case Phase::Index: {
+            if (consumed == input.size())
+                return finish(CodecState::NeedsInput);
+            std::size_t position = consumed;
+            const lzma_ret result =
+                lzma_index_hash_decode(stream.index, input.data(), &position, input.size());
+            consumed = position;
+            if (result == LZMA_OK)
+                return finish(CodecState::NeedsInput);
+            if (result != LZMA_STREAM_END)
+                return fail(result);
+            stream.headerLength = 0;
+            stream.headerWanted = LZMA_STREAM_HEADER_SIZE;
+            m_phase = Phase::StreamFooter;
+            break;
+        }
+        case Phase::StreamFooter: {
+            if (!gather())
+                return finish(CodecState::NeedsInput);
+            lzma_stream_flags footer{};
+            const lzma_ret result = lzma_stream_footer_decode(&footer, stream.header.data());
+            // The footer's magic bytes not matching is damage here, not another format.
+            if (result != LZMA_OK)
+                return fail(result == LZMA_FORMAT_ERROR ? LZMA_DATA_ERROR : result);
+            if (lzma_index_hash_size(stream.index) != footer.backward_size)
+                return fail(LZMA_DATA_ERROR);
+            const lzma_ret compared = lzma_stream_flags_compare(&stream.flags, &footer);
+            if (compared != LZMA_OK)
+                return fail(compared);
+            m_phase = Phase::Finished;
+            step.unusedInput = input.size() - consumed;
+            return finish(CodecState::Finished);
+        }
+        case Phase::Finished:
+        case Phase::Failed:
+            return finish(CodecState::Finished);
+        }
     }
-    // A filter or check this liblzma does not know. Block headers carry their own CRC, so an
-    // unknown filter is a real one from a newer writer, not damage.
-    case LZMA_OPTIONS_ERROR:
-        step.state = CodecState::Unsupported;
-        break;
-    default:
-        step.state = CodecState::Damaged;
-        break;
-    }
-    return step;
 }
 
 } // namespace vellum

@@ -7,15 +7,20 @@
 
 namespace vellum {
 
-// Method 95: one xz stream (header, blocks, index, footer), decoded by liblzma with the stream's
-// own integrity check kept on. A zip entry holds exactly one stream, so concatenated streams and
-// stream padding after the footer count as trailing bytes.
+// Method 95: one xz stream (header, blocks, index, footer), decoded with the stream's own integrity
+// check kept on. A zip entry holds exactly one stream, so concatenated streams and stream padding
+// after the footer count as trailing bytes.
 //
-// Memory: liblzma allocates the dictionary each block declares from the codec's DecoderHeap; when
-// that is beyond the entry's allowance the codec asks for the memory (NeedsMemory) before it takes
-// any. liblzma's stream decoder has no way to shrink a block's dictionary to the entry's size, but
-// it writes the dictionary from its start, so the part beyond the entry's output is never touched
-// and takes no memory.
+// The stream's framing is read here as liblzma's stream decoder reads it (the same checks of the
+// stream header and footer, block headers, index and sizes, in the same order); each block is
+// decoded by liblzma's block decoder. That is what lets the dictionary be chosen here: a block's
+// LZMA2 data never reaches back before the block's start, and the verifier stops one byte past the
+// entry's declared size, so the decoder gets the smaller of the dictionary the block header declares
+// and the entry's size, as the LZMA codec does. A block claiming a 4 GiB dictionary over a few bytes
+// so takes a few kilobytes.
+//
+// Memory: liblzma allocates from the codec's DecoderHeap; when that is beyond the entry's allowance
+// the codec asks for the memory (NeedsMemory) before it takes any.
 class XzCodec final : public ZipCodec {
 public:
     explicit XzCodec(std::span<std::uint8_t> outputBuffer);
@@ -26,16 +31,21 @@ public:
     bool endsWithInput() const override { return false; }
     void releaseMemory() override;
 
-private:
-    struct Stream; // liblzma's lzma_stream, which cannot be declared ahead
+    // What the decoder's state holds now, and the most it has held.
+    const DecoderHeap& heap() const;
 
-    // What a failed allocation means: more than the allowance, or no memory in the system.
-    CodecStep refusal() const;
+private:
+    struct Stream; // liblzma's structures, which cannot be declared ahead
+    enum class Phase { StreamHeader, BlockHeader, Block, Index, StreamFooter, Finished, Failed };
+
+    // What a liblzma result other than success means for the entry.
+    CodecState failureOf(int result) const;
 
     std::span<std::uint8_t> m_output;
     std::unique_ptr<Stream> m_stream;
-    bool m_started = false;
-    bool m_finished = false;
+    std::uint64_t m_entrySize = 0;
+    Phase m_phase = Phase::StreamHeader;
+    CodecStep m_failure;
 };
 
 } // namespace vellum
