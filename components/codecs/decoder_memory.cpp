@@ -50,6 +50,21 @@ void DecoderMemoryBudget::grantLocked(std::uint64_t bytes) {
     m_released.notify_all();
 }
 
+bool DecoderMemoryBudget::waitUntilGranted(std::unique_lock<std::mutex>& lock,
+                                           const std::function<bool()>& granted,
+                                           const std::function<bool()>& keepWaiting) {
+    while (!granted()) {
+        if (m_released.wait_for(lock, WaitSlice, granted))
+            return true;
+        lock.unlock();
+        const bool goOn = keepWaiting();
+        lock.lock();
+        if (!goOn)
+            return false;
+    }
+    return true;
+}
+
 bool DecoderMemoryBudget::waitPlain(std::unique_lock<std::mutex>& lock, std::uint64_t bytes,
                                     const std::function<bool()>& keepWaiting) {
     const std::uint64_t ticket = m_nextTicket++;
@@ -60,17 +75,10 @@ bool DecoderMemoryBudget::waitPlain(std::unique_lock<std::mutex>& lock, std::uin
         return m_queue.front() == ticket && !m_growthWaiting &&
                (m_leased == 0 || bytes <= m_capacity - std::min(m_leased, m_capacity));
     };
-    while (!granted()) {
-        if (m_released.wait_for(lock, WaitSlice, granted))
-            break;
-        lock.unlock();
-        const bool goOn = keepWaiting();
-        lock.lock();
-        if (!goOn) {
-            m_queue.erase(std::find(m_queue.begin(), m_queue.end(), ticket));
-            m_released.notify_all();
-            return false;
-        }
+    if (!waitUntilGranted(lock, granted, keepWaiting)) {
+        m_queue.erase(std::find(m_queue.begin(), m_queue.end(), ticket));
+        m_released.notify_all();
+        return false;
     }
     m_queue.pop_front();
     grantLocked(bytes);
@@ -85,19 +93,12 @@ bool DecoderMemoryBudget::waitGrowth(std::unique_lock<std::mutex>& lock, std::ui
         return bytes <= m_capacity - std::min(m_leased, m_capacity) || m_leased == m_holderBytes;
     };
     m_growthWaiting = true;
-    while (!granted()) {
-        if (m_released.wait_for(lock, WaitSlice, granted))
-            break;
-        lock.unlock();
-        const bool goOn = keepWaiting();
-        lock.lock();
-        if (!goOn) {
-            m_growthWaiting = false;
-            m_released.notify_all();
-            return false;
-        }
-    }
+    const bool grown = waitUntilGranted(lock, granted, keepWaiting);
     m_growthWaiting = false;
+    if (!grown) {
+        m_released.notify_all();
+        return false;
+    }
     m_holderBytes += bytes;
     grantLocked(bytes);
     return true;
@@ -124,17 +125,10 @@ DecoderMemoryBudget::Lease DecoderMemoryBudget::acquireDirectory(std::uint64_t b
     const auto slotFree = [&] {
         return m_directoryQueue.front() == ticket && m_directoryHolder == std::thread::id();
     };
-    while (!slotFree()) {
-        if (m_released.wait_for(lock, WaitSlice, slotFree))
-            break;
-        lock.unlock();
-        const bool goOn = keepWaiting();
-        lock.lock();
-        if (!goOn) {
-            m_directoryQueue.erase(std::find(m_directoryQueue.begin(), m_directoryQueue.end(), ticket));
-            m_released.notify_all();
-            return Lease();
-        }
+    if (!waitUntilGranted(lock, slotFree, keepWaiting)) {
+        m_directoryQueue.erase(std::find(m_directoryQueue.begin(), m_directoryQueue.end(), ticket));
+        m_released.notify_all();
+        return Lease();
     }
     m_directoryQueue.pop_front();
     // The slot is this thread's from now on; the bytes are asked for as any request's are.

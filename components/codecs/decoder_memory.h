@@ -91,6 +91,10 @@ public:
 
 private:
     void giveBack(std::uint64_t bytes, Lease::Kind kind);
+    // Waits until granted() holds, in slices between which keepWaiting is asked whether to go on;
+    // false when it said to stop.
+    bool waitUntilGranted(std::unique_lock<std::mutex>& lock, const std::function<bool()>& granted,
+                          const std::function<bool()>& keepWaiting);
     // Waits as a request that holds nothing; true once granted (the bytes are then counted).
     bool waitPlain(std::unique_lock<std::mutex>& lock, std::uint64_t bytes,
                    const std::function<bool()>& keepWaiting);
