@@ -4,6 +4,7 @@
 
 #include "codec_driver.h"
 #include "codec_table.h"
+#include "condition_wait.h"
 #include "decoder_memory.h"
 #include "method_samples.h"
 #include "sample_data.h"
@@ -41,6 +42,15 @@ std::pair<std::size_t, std::size_t> firstData(const std::string& zip) {
 std::function<bool()> patience(std::chrono::seconds limit = std::chrono::seconds(20)) {
     const auto until = std::chrono::steady_clock::now() + limit;
     return [until] { return std::chrono::steady_clock::now() < until; };
+}
+
+// The same patience, which also raises waited once the request has waited a whole slice without
+// being granted: the sign that it stands in the queue.
+std::function<bool()> patienceTelling(std::atomic<bool>& waited) {
+    return [&waited, keepWaiting = patience()] {
+        waited = true;
+        return keepWaiting();
+    };
 }
 
 // A Zstandard frame of data with a window of 2^windowLog bytes and, when withSize is false, no
@@ -244,16 +254,18 @@ void DecoderMemoryTest::directoryLeasesAreHeldOneAtATime() {
     auto first = budget.acquireDirectory(30, patience());
     QVERIFY(first);
     QVERIFY(budget.holdsDirectory());
+    std::atomic<bool> secondWaited{false};
     std::atomic<bool> secondGranted{false};
     std::atomic<bool> secondHolds{false};
     std::thread other([&] {
-        auto second = budget.acquireDirectory(30, patience());
+        auto second = budget.acquireDirectory(30, patienceTelling(secondWaited));
         secondGranted = static_cast<bool>(second);
         secondHolds = budget.holdsDirectory();
     });
     // Room for it, but not its turn: the first is still held.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const bool waited = waitUntil([&] { return secondWaited.load(); });
     QVERIFY(!secondGranted);
+    QVERIFY(waited);
     // Growing the lease counts it, and it still goes back whole.
     QVERIFY(budget.growDirectory(first, 20, patience()));
     QCOMPARE(first.bytes(), std::uint64_t{50});
@@ -271,27 +283,26 @@ void DecoderMemoryTest::directoryLeasesAreHeldOneAtATime() {
 void DecoderMemoryTest::holderGrowsItsLeaseFirst() {
     DecoderMemoryBudget budget(100);
     auto directory = budget.acquireDirectory(80, patience());
-    std::atomic<int> stage{0};
+    std::atomic<bool> plainGranted{false};
+    std::atomic<bool> growthWaited{false};
+    std::atomic<bool> laterWaited{false};
     std::atomic<bool> laterGrantedEarly{false};
     std::atomic<bool> laterGranted{false};
     std::thread others([&] {
         auto plain = budget.acquire(15, patience());
-        stage = 1;
-        while (stage < 2)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        // By now the holder's growth waits; a request that would fit beside the others waits
+        plainGranted = true;
+        // Once the holder's growth waits, a request that would fit beside the others waits
         // behind it.
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        std::thread later([&] { laterGranted = static_cast<bool>(budget.acquire(5, patience())); });
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        laterGrantedEarly = laterGranted.load();
-        plain.release();
-        later.join();
+        if (waitUntil([&] { return growthWaited.load(); })) {
+            std::thread later(
+                [&] { laterGranted = static_cast<bool>(budget.acquire(5, patienceTelling(laterWaited))); });
+            laterGrantedEarly = !waitUntil([&] { return laterWaited.load(); }) || laterGranted.load();
+            plain.release();
+            later.join();
+        }
     });
-    while (stage < 1)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    stage = 2;
-    auto decoder = budget.acquire(30, patience());
+    const bool plainFirst = waitUntil([&] { return plainGranted.load(); });
+    auto decoder = budget.acquire(30, patienceTelling(growthWaited));
     QVERIFY(decoder);
     // 110 in all: more than the budget, so it came once the others had given theirs back.
     QCOMPARE(budget.leased(), std::uint64_t{110});
@@ -299,6 +310,7 @@ void DecoderMemoryTest::holderGrowsItsLeaseFirst() {
     decoder.release();
     directory.release();
     others.join();
+    QVERIFY(plainFirst);
     QVERIFY(!laterGrantedEarly);
     QVERIFY(laterGranted);
     QCOMPARE(budget.leased(), std::uint64_t{0});
