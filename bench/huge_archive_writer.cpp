@@ -120,6 +120,23 @@ std::string manyEntryData(std::uint64_t index) {
     return std::string(1 + index % 4, static_cast<char>('a' + index % 26));
 }
 
+// What the local and the central header of a many-entry archive's entry share, from the version
+// needed to extract to the extra field's length: stored, one fixed time, no extra field.
+void appendManyEntryFields(std::string& record, const std::string& name, const std::string& data) {
+    const auto crc = static_cast<std::uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+    appendLe16(record, 10);
+    appendLe16(record, 0);
+    appendLe16(record, 0);
+    appendLe16(record, 0x6000);
+    appendLe16(record, 0x5821);
+    appendLe32(record, crc);
+    appendLe32(record, data.size());
+    appendLe32(record, data.size());
+    appendLe16(record, name.size());
+    appendLe16(record, 0);
+}
+
 } // namespace
 
 bool writeManyEntryArchive(const std::string& path, std::uint64_t count) {
@@ -137,20 +154,9 @@ bool writeManyEntryArchive(const std::string& path, std::uint64_t count) {
     for (std::uint64_t index = 0; index < count; ++index) {
         const std::string name = manyEntryName(index);
         const std::string data = manyEntryData(index);
-        const auto crc = static_cast<std::uint32_t>(
-            crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
         record.clear();
         appendLe32(record, 0x04034b50);
-        appendLe16(record, 10);
-        appendLe16(record, 0);
-        appendLe16(record, 0);
-        appendLe16(record, 0x6000);
-        appendLe16(record, 0x5821);
-        appendLe32(record, crc);
-        appendLe32(record, data.size());
-        appendLe32(record, data.size());
-        appendLe16(record, name.size());
-        appendLe16(record, 0);
+        appendManyEntryFields(record, name, data);
         record += name;
         record += data;
         if (!put(record))
@@ -164,21 +170,10 @@ bool writeManyEntryArchive(const std::string& path, std::uint64_t count) {
     for (std::uint64_t index = 0; index < count; ++index) {
         const std::string name = manyEntryName(index);
         const std::string data = manyEntryData(index);
-        const auto crc = static_cast<std::uint32_t>(
-            crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
         record.clear();
         appendLe32(record, 0x02014b50);
         appendLe16(record, 0x031e);
-        appendLe16(record, 10);
-        appendLe16(record, 0);
-        appendLe16(record, 0);
-        appendLe16(record, 0x6000);
-        appendLe16(record, 0x5821);
-        appendLe32(record, crc);
-        appendLe32(record, data.size());
-        appendLe32(record, data.size());
-        appendLe16(record, name.size());
-        appendLe16(record, 0);
+        appendManyEntryFields(record, name, data);
         appendLe16(record, 0);
         appendLe16(record, 0);
         appendLe16(record, 0);
