@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <vector>
 
@@ -32,6 +33,10 @@ std::string withTrailingSeparator(std::string folder) {
 
 // Names of a file list handed to the archive component at once, so that it can test ahead.
 constexpr std::size_t ListBatchSize = 256;
+// How far the walk lists folders ahead of the one it tests: enough archives to keep the
+// component's look-ahead busy, or this many folders of few archives.
+constexpr std::size_t ArchivesListedAhead = 64;
+constexpr std::size_t FoldersListedAhead = 64;
 
 // Whether a start path names something other than a folder, and so is tested as an archive. A
 // path that cannot be reached is taken for a folder, as the specified run takes its one argument.
@@ -161,49 +166,75 @@ void RunDriver::BrowseDialog1_SelectionChanged(std::string& selection, std::int3
     m_window.browseDialog().setSelectionText(selection);
 }
 
-void RunDriver::SearchFolder(const std::string& folder) {
-    if (m_state.AbortRequested)
-        return;
-    m_window.setPanel1Caption(platform::lowerCase(folder));
-    if (m_window.isMinimized())
-        m_window.setCaption("Searching...");
-    m_window.yieldToEvents();
-    if (!RunActive)
-        return;
-
+RunDriver::ListedFolder RunDriver::listArchivesAndFolders(std::vector<std::string>& unlisted) const {
+    ListedFolder listed{std::move(unlisted.back()), {}, 0};
+    unlisted.pop_back();
     // One pass over the listing finds both the sub-folders and the archives, each in the order the
-    // file system gives them. The listing is finished and closed before anything else lists: the
-    // levels below reuse FindRecord.
+    // file system gives them.
     std::vector<std::string> subFolders;
-    std::vector<platform::FolderEntry> archives;
-    {
-        platform::FolderListing listing = listFolder(folder, "*.*");
-        while (listing.next(FindRecord)) {
-            if (FindRecord.isDirectory && !FindRecord.name.starts_with('.'))
-                subFolders.push_back(FindRecord.name);
-            if (wildcardMatch(ArchivePattern, FindRecord.name, WildcardRule::FileSearch))
-                archives.push_back(FindRecord);
-        }
-        if (listing.error() != 0)
-            tellUnreadableFolder(folder, listing.error());
+    platform::FolderListing listing = listFolder(listed.path, "*.*");
+    platform::FolderEntry entry;
+    while (listing.next(entry)) {
+        if (entry.isDirectory && !entry.name.starts_with('.'))
+            subFolders.push_back(entry.name);
+        if (wildcardMatch(ArchivePattern, entry.name, WildcardRule::FileSearch))
+            listed.archives.push_back(entry);
     }
+    listed.error = listing.error();
+    // The sub-folders are searched next, the first of them first.
+    for (auto name = subFolders.rbegin(); name != subFolders.rend(); ++name)
+        unlisted.push_back(listed.path + *name + "/");
+    return listed;
+}
 
-    TestFolder(folder, archives);
-    for (const std::string& name : subFolders)
-        SearchFolder(folder + name + "/");
+std::vector<std::string> RunDriver::ListedFolder::archivePaths() const {
+    std::vector<std::string> paths;
+    paths.reserve(archives.size());
+    for (const platform::FolderEntry& archive : archives)
+        paths.push_back(path + archive.name);
+    return paths;
+}
+
+void RunDriver::SearchFolder(const std::string& root) {
+    // Depth first: each folder's archives, then each of its sub-folders in turn. The archive
+    // component is told which archives come next before the first is tested, so that it starts on
+    // them while the window's thread goes through them one by one; the folders that follow are
+    // listed ahead, so that it goes on across folders instead of running dry at the end of each.
+    // A folder listed ahead is still shown, and its failure told, only when the search reaches it.
+    std::vector<std::string> unlisted{root}; // the next one last
+    std::deque<ListedFolder> listedAhead;    // in search order, their archives announced
+    std::size_t archivesAhead = 0;
+    while (!m_state.AbortRequested && (!listedAhead.empty() || !unlisted.empty())) {
+        const std::string& next = listedAhead.empty() ? unlisted.back() : listedAhead.front().path;
+        m_window.setPanel1Caption(platform::lowerCase(next));
+        if (m_window.isMinimized())
+            m_window.setCaption("Searching...");
+        m_window.yieldToEvents();
+        if (!RunActive)
+            return;
+
+        ListedFolder folder;
+        if (listedAhead.empty()) {
+            folder = listArchivesAndFolders(unlisted);
+            m_window.zipTester().expectArchives(folder.archivePaths());
+        } else {
+            folder = std::move(listedAhead.front());
+            listedAhead.pop_front();
+            archivesAhead -= folder.archives.size();
+        }
+        if (folder.error != 0)
+            tellUnreadableFolder(folder.path, folder.error);
+        while (archivesAhead < ArchivesListedAhead && listedAhead.size() < FoldersListedAhead &&
+               !unlisted.empty()) {
+            listedAhead.push_back(listArchivesAndFolders(unlisted));
+            archivesAhead += listedAhead.back().archives.size();
+            m_window.zipTester().expectMoreArchives(listedAhead.back().archivePaths());
+        }
+        TestFolder(folder.path, folder.archives);
+    }
 }
 
 void RunDriver::TestFolder(const std::string& folder, const std::vector<platform::FolderEntry>& archives) {
-    // The archives were all listed before the first is tested, so that the archive component can be
-    // told which come next and start on them while the window's thread goes through them one by one.
-    if (archives.empty())
-        return;
-    std::vector<std::string> expected;
-    expected.reserve(archives.size());
-    for (const platform::FolderEntry& archive : archives)
-        expected.push_back(folder + archive.name);
-    m_window.zipTester().expectArchives(std::move(expected));
-
     for (const platform::FolderEntry& archive : archives) {
         FindRecord = archive;
         m_window.yieldToEvents();

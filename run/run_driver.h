@@ -69,7 +69,16 @@ private:
     // and the picker's selection. Connected at the start of each run, so that controls a test put
     // in place are connected too.
     void connectControls();
-    void SearchFolder(const std::string& folder);
+    // A folder as the walk listed it.
+    struct ListedFolder {
+        std::string path; // ends in '/'
+        std::vector<platform::FolderEntry> archives;
+        int error = 0; // why it could not be listed to its end (an errno value), or 0
+        std::vector<std::string> archivePaths() const;
+    };
+    // Lists the last of the folders not yet listed, and puts its sub-folders in its place.
+    ListedFolder listArchivesAndFolders(std::vector<std::string>& unlisted) const;
+    void SearchFolder(const std::string& root);
     // Tests the archives SearchFolder listed in folder, in their listing order.
     void TestFolder(const std::string& folder, const std::vector<platform::FolderEntry>& archives);
     void TestArchive();

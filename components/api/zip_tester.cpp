@@ -40,14 +40,26 @@ ZipTester::~ZipTester() = default;
 
 void ZipTester::expectArchives(std::vector<std::string> paths) {
     try {
-        if (!m_lookahead)
-            m_lookahead = std::make_unique<LookaheadVerdicts>(threadBudget().lookaheadWorkers,
-                                                              threadBudget().entryThreadsPerWorker);
-        m_lookahead->announce(std::move(paths));
+        lookahead().announce(std::move(paths));
     } catch (...) {
         // Without the look-ahead every archive is simply tested in place.
         m_lookahead.reset();
     }
+}
+
+void ZipTester::expectMoreArchives(std::vector<std::string> paths) {
+    try {
+        lookahead().append(std::move(paths));
+    } catch (...) {
+        m_lookahead.reset();
+    }
+}
+
+LookaheadVerdicts& ZipTester::lookahead() {
+    if (!m_lookahead)
+        m_lookahead = std::make_unique<LookaheadVerdicts>(threadBudget().lookaheadWorkers,
+                                                          threadBudget().entryThreadsPerWorker);
+    return *m_lookahead;
 }
 
 void ZipTester::dropExpectedArchives() {

@@ -128,12 +128,23 @@ void LookaheadVerdicts::announce(std::vector<std::string> paths) {
     {
         const std::lock_guard lock(m_mutex);
         cancelLocked();
-        for (std::string& path : paths)
-            m_slots.push_back(std::make_shared<Slot>(std::move(path)));
-        if (m_workers.empty() && !m_slots.empty())
-            startWorkers();
+        enqueueLocked(paths);
     }
     m_workAvailable.notify_all();
+}
+
+void LookaheadVerdicts::append(std::vector<std::string> paths) {
+    const std::lock_guard lock(m_mutex);
+    enqueueLocked(paths);
+    // Workers busy on the archives before these find them by themselves.
+    wakeIdleWorkersLocked(false);
+}
+
+void LookaheadVerdicts::enqueueLocked(std::vector<std::string>& paths) {
+    for (std::string& path : paths)
+        m_slots.push_back(std::make_shared<Slot>(std::move(path)));
+    if (m_workers.empty() && !m_slots.empty())
+        startWorkers();
 }
 
 void LookaheadVerdicts::discard() {

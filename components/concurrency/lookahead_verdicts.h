@@ -52,6 +52,8 @@ public:
 
     // The archives the caller will ask for next, in order. Replaces whatever was announced before.
     void announce(std::vector<std::string> paths);
+    // Archives the caller will ask for after those already announced, which are kept.
+    void append(std::vector<std::string> paths);
     // Drops every announced archive and stops the work on them.
     void discard();
 
@@ -73,6 +75,7 @@ public:
 private:
     struct Slot;
     void startWorkers();
+    void enqueueLocked(std::vector<std::string>& paths);
     void work();
     std::shared_ptr<Slot> nextSlotLocked();
     void cancelLocked();

@@ -59,6 +59,8 @@ public:
     // archivePath. The component may start on them at once, so that the probe and verify of each
     // answer with an outcome already found. A new announcement replaces the previous one.
     virtual void expectArchives(std::vector<std::string> paths) = 0;
+    // Announces archives the caller will test after those already announced, whose work goes on.
+    virtual void expectMoreArchives(std::vector<std::string> paths) = 0;
     // Drops whatever was announced and stops the work on it: nothing goes on testing in the
     // background once the caller has given up on those archives.
     virtual void dropExpectedArchives() = 0;

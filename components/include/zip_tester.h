@@ -42,6 +42,7 @@ public:
     // always. Whether the file changed is seen when the probe is answered: the verify that follows
     // that probe answers for the same state of the file.
     void expectArchives(std::vector<std::string> paths) override;
+    void expectMoreArchives(std::vector<std::string> paths) override;
     void dropExpectedArchives() override;
 
     // The same two operations over an archive already in memory (archiveName and archivePath are
@@ -52,6 +53,8 @@ public:
     const std::vector<ZipFault>& lastFaults() const override { return m_faults; }
 
 private:
+    // Made when the first archives are announced.
+    LookaheadVerdicts& lookahead();
     enum class Operation { Probe, Verify };
     class StatusRelay;
     std::int16_t runOperation(Operation operation, std::span<const std::uint8_t> memory, bool fromMemory);

@@ -151,6 +151,7 @@ private slots:
     void fileChangedAfterAnnouncementIsTestedAfresh_data();
     void fileChangedAfterAnnouncementIsTestedAfresh();
     void archiveNotAnnouncedOrOtherSettingsIsTestedInPlace();
+    void archivesAnnouncedLaterKeepTheWorkOnEarlierOnes();
     void manyArchivesComeBackInOrderWhenSomeAreSkipped();
     void abortWhileWaitingStopsPromptly();
     void abandonedAnnouncementDoesNotBlockShutdown();
@@ -319,6 +320,40 @@ void LookaheadTest::archiveNotAnnouncedOrOtherSettingsIsTestedInPlace() {
     const std::string other = folder.path().toStdString() + "/other.zip";
     writeFile(other, goodArchive(6).bytes);
     QCOMPARE(runAsCaller(tester, other).verify, ZipResult::Verified);
+}
+
+// A walk announces the next folder's archives while the caller is still on this folder's.
+void LookaheadTest::archivesAnnouncedLaterKeepTheWorkOnEarlierOnes() {
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const std::string first = folder.path().toStdString() + "/first.zip";
+    const std::string second = folder.path().toStdString() + "/next/second.zip";
+    BuiltZip damaged = goodArchive(7);
+    flipBit(damaged.bytes, damaged.entries[0].dataOffset + 5);
+    writeFile(first, damaged.bytes);
+    QVERIFY(QDir().mkpath(folder.path() + "/next"));
+    writeFile(second, goodArchive(8).bytes);
+
+    ZipTester tester;
+    ReadingFinishedWatch firstRead(first);
+    ReadingFinishedWatch secondRead(second);
+    QVERIFY(firstRead.isWatching() && secondRead.isWatching());
+    tester.expectArchives({first});
+    QVERIFY(waitUntil([&] { return firstRead.finished(); }));
+    ReadingFinishedWatch firstReadAgain(first);
+    QVERIFY(firstReadAgain.isWatching());
+    tester.expectMoreArchives({second});
+    QVERIFY(waitUntil([&] { return secondRead.finished(); }));
+
+    const Observed firstSeen = observe(tester, first);
+    const Observed secondSeen = observe(tester, second);
+    // Both answers were found ahead: the first archive was not read again for its own turn.
+    QVERIFY(!firstReadAgain.finished());
+    ZipTester plain;
+    QCOMPARE(firstSeen, observe(plain, first));
+    QCOMPARE(firstSeen.verify, ZipResult::DataMismatch);
+    QCOMPARE(secondSeen, observe(plain, second));
+    QCOMPARE(secondSeen.verify, ZipResult::Verified);
 }
 
 // Far more archives than the workers may test ahead, handed over in batches: each verdict must

@@ -61,6 +61,9 @@ public:
         return scriptFor(archiveName).verify;
     }
     void expectArchives(std::vector<std::string> paths) override { announced = std::move(paths); }
+    void expectMoreArchives(std::vector<std::string> paths) override {
+        announced.insert(announced.end(), paths.begin(), paths.end());
+    }
     void dropExpectedArchives() override { announced.clear(); }
 
     Script scriptFor(const std::string& path) const {

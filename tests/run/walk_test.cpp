@@ -59,6 +59,12 @@ void WalkTest::visitsFoldersPreOrderDepthFirst() {
     harness.makeFolder("c");
     for (const char* archive : {"a.zip", "b/b.zip", "b/d/d.zip", "c/c.zip"})
         harness.writeGoodArchive(archive);
+    std::vector<std::string> announcedAtFirstTest;
+    component.duringProbe = [&] {
+        if (component.tested.size() == 1)
+            for (const std::string& path : component.announced)
+                announcedAtFirstTest.push_back(platform::lowerCase(path));
+    };
 
     harness.runFrom();
 
@@ -71,6 +77,9 @@ void WalkTest::visitsFoldersPreOrderDepthFirst() {
     }
     QCOMPARE(component.tested, expected);
     QCOMPARE(harness.state.TestedCount, 5);
+    // The folders after the first were listed ahead: the component heard of every archive, in
+    // the order of the tests, while the first was tested.
+    QCOMPARE(announcedAtFirstTest, expected);
 }
 
 void WalkTest::manyArchivesAndFoldersKeepTheirListingOrder() {
