@@ -72,10 +72,6 @@ std::shared_ptr<PrecomputedVerdict> testAhead(ZipEngine& engine, const std::stri
     auto verdict = std::make_shared<PrecomputedVerdict>();
     verdict->path = path;
     verdict->identity = source.identity();
-    // The engine reads its abort flag after each yield; the yield copies the cancellation into it,
-    // so that the flag itself is only ever touched by this thread.
-    bool stop = false;
-    const std::function<void()> onYield = [&] { stop = cancelled.load(); };
     ZipStatus* lastStatus = &verdict->probeStatus;
     const std::function<void(const ZipStatus&)> onStatus = [&](const ZipStatus& status) {
         *lastStatus = status;
@@ -83,9 +79,9 @@ std::shared_ptr<PrecomputedVerdict> testAhead(ZipEngine& engine, const std::stri
     };
     ZipEngineSettings settings;
     settings.fileFilter = LookaheadProbeFilter;
-    settings.onYield = &onYield;
+    // Nobody waits on this thread for a yield: the engine only watches for the cancellation.
     settings.onStatus = &onStatus;
-    settings.abortFlag = &stop;
+    settings.cancelFlag = &cancelled;
     settings.entryThreads = entryThreads;
     SplitPartFiles parts(path);
     settings.splitParts = &parts;

@@ -3,20 +3,20 @@
 namespace vellum {
 
 ProgressPacer::ProgressPacer(const std::function<void()>& onYield,
-                             const std::function<void(const ZipStatus&)>& onStatus, const bool& abortFlag)
-    : m_onYield(onYield), m_onStatus(onStatus), m_abortFlag(abortFlag), m_lastYield(Clock::now()) {}
+                             const std::function<void(const ZipStatus&)>& onStatus, const bool& abortFlag,
+                             const std::atomic<bool>* cancelFlag)
+    : m_onYield(onYield), m_onStatus(onStatus), m_abortFlag(abortFlag), m_cancelFlag(cancelFlag),
+      m_lastYield(m_onYield ? Clock::now() : Clock::time_point{}) {}
 
 bool ProgressPacer::poll() {
     if (m_aborted)
         return false;
-    const Clock::time_point now = Clock::now();
-    if (now - m_lastYield >= YieldInterval) {
-        if (m_onYield)
-            m_onYield();
+    if (m_onYield && Clock::now() - m_lastYield >= YieldInterval) {
+        m_onYield();
         // Measured after the callback, which may have spent a while painting the window.
         m_lastYield = Clock::now();
     }
-    if (m_abortFlag)
+    if (m_abortFlag || (m_cancelFlag && m_cancelFlag->load(std::memory_order_relaxed)))
         m_aborted = true;
     return !m_aborted;
 }

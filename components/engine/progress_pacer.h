@@ -3,10 +3,12 @@
 // Keeps a long operation polite: hands control to the caller's yield callback whenever enough time
 // has passed, watches the abort flag the callback may set, and raises the status callback when
 // the completion percentage changes. Work loops call poll() once per chunk; it costs one clock read
-// and never yields on a short operation.
+// and never yields on a short operation. Without a yield callback it reads no clock, and watches
+// only the cancel flag, which another thread may set.
 
 #include "zip_status.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -22,7 +24,7 @@ public:
     static constexpr Clock::duration YieldInterval = std::chrono::milliseconds(25);
 
     ProgressPacer(const std::function<void()>& onYield, const std::function<void(const ZipStatus&)>& onStatus,
-                  const bool& abortFlag);
+                  const bool& abortFlag, const std::atomic<bool>* cancelFlag = nullptr);
 
     // Yields if it is time to. False when the operation must stop because abort was set.
     bool poll();
@@ -50,6 +52,7 @@ private:
     const std::function<void()>& m_onYield;
     const std::function<void(const ZipStatus&)>& m_onStatus;
     const bool& m_abortFlag;
+    const std::atomic<bool>* m_cancelFlag;
     Clock::time_point m_lastYield;
     int m_lastPercent = 0;
     bool m_aborted = false;

@@ -52,7 +52,7 @@ public:
           m_log(faults, settings.stopAtFirstFault),
           m_pacer(settings.onYield ? *settings.onYield : NoYield,
                   settings.onStatus ? *settings.onStatus : NoStatus,
-                  settings.abortFlag ? *settings.abortFlag : NeverAborted),
+                  settings.abortFlag ? *settings.abortFlag : NeverAborted, settings.cancelFlag),
           m_outputBudget(settings.outputLimit) {}
 
     std::int16_t run() {

@@ -16,6 +16,7 @@
 #include "zip_result.h"
 #include "zip_status.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -40,6 +41,9 @@ struct ZipEngineSettings {
     const std::function<void()>* onYield = nullptr;
     const std::function<void(const ZipStatus&)>* onStatus = nullptr;
     const bool* abortFlag = nullptr; // read after each yield
+    // Read at every poll, without the clock: for a thread that has no caller to yield to and only
+    // needs to stop when told, from any thread.
+    const std::atomic<bool>* cancelFlag = nullptr;
     // Threads that may check the entries of one large archive at once, the calling one included.
     // Only a verify that checks every entry without stopping at the first fault uses more than one;
     // its faults and result are the same as with one.
