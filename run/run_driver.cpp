@@ -226,9 +226,10 @@ void RunDriver::SearchFolder(const std::string& root) {
             tellUnreadableFolder(folder.path, folder.error);
         while (archivesAhead < ArchivesListedAhead && listedAhead.size() < FoldersListedAhead &&
                !unlisted.empty()) {
-            listedAhead.push_back(listArchivesAndFolders(unlisted));
-            archivesAhead += listedAhead.back().archives.size();
-            m_window.zipTester().expectMoreArchives(listedAhead.back().archivePaths());
+            const ListedFolder& listed = listedAhead.emplace_back(listArchivesAndFolders(unlisted));
+            archivesAhead += listed.archives.size();
+            if (!listed.archives.empty())
+                m_window.zipTester().expectMoreArchives(listed.archivePaths());
         }
         TestFolder(folder.path, folder.archives);
     }
