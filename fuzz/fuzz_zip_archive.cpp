@@ -1,13 +1,16 @@
 // Fuzz target: any bytes, checked as an archive the way the test run checks one (probe, then
 // verify), with verify also run when the probe finds damage so that decompression is exercised
 // on partly broken archives. A small output allowance keeps every run short. The result codes must
-// stay within the component's published tables.
+// stay within the component's published tables, and a verify that takes over the structure its
+// probe checked must find exactly what a verify checking it afresh finds.
 
 #include "zip_engine.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <span>
+#include <vector>
 
 namespace {
 
@@ -17,6 +20,14 @@ bool knownProbeCode(std::int16_t code) {
 
 bool knownVerifyCode(std::int16_t code) {
     return code == 0 || code == 10 || code == 110 || code == 200 || code == 410;
+}
+
+bool sameFaults(const std::vector<vellum::ZipFault>& left, const std::vector<vellum::ZipFault>& right) {
+    return std::equal(left.begin(), left.end(), right.begin(), right.end(),
+                      [](const vellum::ZipFault& a, const vellum::ZipFault& b) {
+                          return a.kind == b.kind && a.entryIndex == b.entryIndex && a.offset == b.offset &&
+                                 a.entryName == b.entryName && a.found == b.found && a.expected == b.expected;
+                      });
 }
 
 } // namespace
@@ -34,6 +45,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int16_t verify = engine.run(vellum::ZipOperation::Verify, source, settings, faults);
     if (!knownProbeCode(probe) || !knownVerifyCode(verify))
         std::abort();
+    if (vellum::probeGoesOn(probe)) {
+        std::vector<vellum::ZipFault> takenOver;
+        settings.fileFilter = "*.diz";
+        engine.run(vellum::ZipOperation::Probe, source, settings, takenOver);
+        settings.fileFilter = {};
+        settings.sameSourceAsPreviousRun = true;
+        if (engine.run(vellum::ZipOperation::Verify, source, settings, takenOver) != verify ||
+            !sameFaults(takenOver, faults))
+            std::abort();
+    }
     // Structural damage the probe sees must make verify fail on the structure too: both check it.
     // Only a damaged filtered entry is the probe's own finding.
     const bool structureDamaged = vellum::judgeArchive(probe, std::nullopt) == vellum::ArchiveVerdict::Bad &&

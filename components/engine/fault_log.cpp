@@ -27,6 +27,8 @@ void FaultLog::add(ZipFault fault) {
     const ZipFaultKind kind = fault.kind;
     if (m_faults.size() < MaximumKeptFaults)
         m_faults.push_back(std::move(fault));
+    else
+        m_leftOut = true;
     m_kindsSeen |= std::uint64_t{1} << static_cast<int>(kind);
     const std::int16_t probe = zipProbeCode(kind);
     if (zipProbeCodeRank(probe) > zipProbeCodeRank(m_probeCode))

@@ -23,6 +23,9 @@ public:
     bool stopRequested() const { return m_stopRequested; }
     bool hasDamage() const { return m_hasDamage; }
     bool has(ZipFaultKind kind) const;
+    // False once a fault was left out of the list, which stops growing at a bound; the result
+    // codes take it into account all the same.
+    bool keptEveryFault() const { return !m_leftOut; }
 
     std::int16_t probeCode() const { return m_probeCode; }
     std::int16_t verifyCode() const { return m_verifyCode; }
@@ -35,6 +38,7 @@ private:
     std::int16_t m_probeCode = 0;
     std::int16_t m_verifyCode = 0;
     std::uint64_t m_kindsSeen = 0;
+    bool m_leftOut = false;
 };
 
 } // namespace vellum

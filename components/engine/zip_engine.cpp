@@ -48,7 +48,7 @@ class ZipEngine::Operation final : public ProgressSink {
 public:
     Operation(ZipEngine& engine, ZipOperation kind, ByteSource& source, const ZipEngineSettings& settings,
               std::vector<ZipFault>& faults)
-        : m_engine(engine), m_kind(kind), m_source(source), m_settings(settings),
+        : m_engine(engine), m_kind(kind), m_source(source), m_settings(settings), m_faults(faults),
           m_log(faults, settings.stopAtFirstFault),
           m_pacer(settings.onYield ? *settings.onYield : NoYield,
                   settings.onStatus ? *settings.onStatus : NoStatus,
@@ -56,13 +56,26 @@ public:
           m_outputBudget(settings.outputLimit) {}
 
     std::int16_t run() {
-        if (m_settings.sameSourceAsPreviousRun && m_engine.m_cachedFrom == &m_source)
+        const bool sameSource = m_settings.sameSourceAsPreviousRun;
+        if (sameSource && m_engine.m_cachedFrom == &m_source)
             m_engine.m_window.reattach(&m_source);
         else
             m_engine.m_window.attach(&m_source);
         m_engine.m_cachedFrom = nullptr;
         m_layout.fileSize = m_source.size();
-        checkStructure();
+        // The structure check's outcome depends on the bytes and on stopping at the first fault
+        // alone; the filter only picks the entries to decompress, and a verify without one picks
+        // them all, whatever the probe matched.
+        const bool takesProbeStructure = sameSource && m_engine.m_structureFrom == &m_source &&
+                                         m_kind == ZipOperation::Verify && m_settings.fileFilter.empty() &&
+                                         !m_settings.stopAtFirstFault;
+        m_engine.m_structureFrom = nullptr;
+        if (takesProbeStructure) {
+            for (const ZipFault& fault : m_engine.m_structureFaults)
+                m_log.add(fault);
+        } else {
+            checkStructure();
+        }
         if (!m_pacer.aborted() && !m_stopped)
             decompressSelected();
         const bool aborted = m_pacer.aborted();
@@ -74,7 +87,14 @@ public:
             m_engine.m_cachedFrom = &m_source;
         if (aborted)
             return ZipResult::Aborted;
-        return m_kind == ZipOperation::Probe ? m_log.probeCode() : m_log.verifyCode();
+        if (m_kind == ZipOperation::Verify)
+            return m_log.verifyCode();
+        // A directory leased from the decoders' budget goes back as soon as the probe is over.
+        if (probeGoesOn(m_log.probeCode()) && m_structureKept && !m_joined && !m_engine.m_entries.leased()) {
+            m_engine.m_structureFaults.assign(m_faults.begin(), m_faults.begin() + m_structureFaultCount);
+            m_engine.m_structureFrom = &m_source;
+        }
+        return m_log.probeCode();
     }
 
     bool advance(std::size_t entryIndex, std::uint64_t amount) override {
@@ -117,6 +137,8 @@ private:
         if (m_log.stopRequested() ||
             checkLocalHeaders(m_engine.m_window, m_log, *this, m_layout, entries) != ParseOutcome::Completed)
             m_stopped = true;
+        m_structureFaultCount = static_cast<std::ptrdiff_t>(m_faults.size());
+        m_structureKept = !m_stopped && m_log.keptEveryFault();
     }
 
     // Joins the parts before the file at hand, the last one, so that the whole set reads as one
@@ -266,6 +288,11 @@ private:
     ByteSource* m_reading = &m_source;
     std::unique_ptr<MultiPartByteSource> m_joined;
     const ZipEngineSettings& m_settings;
+    std::vector<ZipFault>& m_faults;
+    // How many of the faults the structure check found; the rest are the entries' own. Kept: it
+    // ran to its end and every fault it found is in the list, so a verify can take them over.
+    std::ptrdiff_t m_structureFaultCount = 0;
+    bool m_structureKept = false;
     FaultLog m_log;
     ProgressPacer m_pacer;
     ZipArchiveLayout m_layout;
@@ -288,11 +315,14 @@ ZipEngine::~ZipEngine() = default;
 std::int16_t ZipEngine::run(ZipOperation operation, ByteSource& source, const ZipEngineSettings& settings,
                             std::vector<ZipFault>& faults) {
     // A large directory's memory and its lease go back as soon as the operation is over, not with
-    // the next archive.
+    // the next archive; a probe's entries stay only for the verify that takes its structure.
     const struct ClearEntries {
-        EntryTable& entries;
-        ~ClearEntries() { entries.clear(); }
-    } clearEntries{m_entries};
+        ZipEngine& engine;
+        ~ClearEntries() {
+            if (!engine.m_structureFrom)
+                engine.m_entries.clear();
+        }
+    } clearEntries{*this};
     Operation run(*this, operation, source, settings, faults);
     const std::int16_t result = run.run();
     if (result != ZipResult::Aborted)

@@ -53,7 +53,8 @@ struct ZipEngineSettings {
     SplitPartSource* splitParts = nullptr;
     // The source is the one the engine's previous run read, its bytes unchanged since (the verify
     // that follows a probe of the same open file): what that run left in the engine's read buffer
-    // is used again instead of being read a second time.
+    // is used again instead of being read a second time, and a verify of every entry takes the
+    // structure that probe checked, with its faults, instead of checking it again.
     bool sameSourceAsPreviousRun = false;
 };
 
@@ -82,6 +83,10 @@ private:
     ByteWindow m_window;
     // The source whose bytes the window still holds after the last run; null when none does.
     const ByteSource* m_cachedFrom = nullptr;
+    // The source whose structure the last run, a probe that lets the verify go on, checked: its
+    // entries are still in m_entries and its structure faults in m_structureFaults. Null otherwise.
+    const ByteSource* m_structureFrom = nullptr;
+    std::vector<ZipFault> m_structureFaults;
     CodecTable m_codecs;
     EntryVerifier m_verifier;
     EntryTable m_entries;
