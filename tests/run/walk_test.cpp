@@ -176,7 +176,7 @@ void WalkTest::unreadableFolderIsSkipped() {
     chmod((harness.tree() + "locked").c_str(), 0700);
 
     QCOMPARE(component.tested, std::vector<std::string>{harness.shown("open.zip")});
-    // Told once, though both of its listings failed.
+    // Told once, when the walk reaches it.
     QCOMPARE(harness.state.UnreadableFolders, 1);
 }
 
