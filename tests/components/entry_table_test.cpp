@@ -2,6 +2,7 @@
 // or not; the file order is kept only when it differs from the directory's; and a table beyond its
 // free allowance holds a directory lease of exactly what it maps, given back when it is cleared.
 
+#include "condition_wait.h"
 #include "entry_table.h"
 
 #include <QTest>
@@ -12,6 +13,7 @@
 #include <thread>
 
 using namespace vellum;
+using namespace vellum::testing;
 
 namespace {
 
@@ -195,23 +197,31 @@ void EntryTableTest::largeTablesLeaseWhatTheyMap() {
     }
     QCOMPARE(budget.leased(), table.bytesHeld());
 
-    // Another table beyond its allowance waits until this one is cleared.
+    // Another table beyond its allowance waits until this one is cleared. Its patience is asked
+    // only once its request has waited a whole slice without being granted.
     std::atomic<bool> otherLeased{false};
+    std::atomic<bool> otherWaited{false};
     std::atomic<std::uint64_t> otherHeld{0};
     std::thread other([&] {
         EntryTable second(budget);
         ZipEntryRecord entry;
+        const std::function<bool()> waitedPatiently = [&, patient = patience()] {
+            otherWaited = true;
+            return patient();
+        };
         while (!second.leased()) {
-            if (!second.push(entry, patience()))
+            if (!second.push(entry, waitedPatiently))
                 return;
         }
         otherLeased = true;
         otherHeld = second.bytesHeld();
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    QVERIFY(!otherLeased);
+    const bool waited = waitUntil([&] { return otherWaited.load() || otherLeased.load(); });
+    const bool leasedBeforeClear = otherLeased;
     table.clear();
     other.join();
+    QVERIFY(waited);
+    QVERIFY(!leasedBeforeClear);
     QVERIFY(otherLeased);
     QVERIFY(otherHeld > EntryTable::FreeAllowance);
     // Cleared, the table keeps no more than its free allowance, and no lease.
