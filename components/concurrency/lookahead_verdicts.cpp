@@ -174,18 +174,19 @@ void LookaheadVerdicts::cancelLocked() {
     m_faultsAhead = 0;
 }
 
+std::size_t LookaheadVerdicts::reachLocked() const {
+    // The archive the caller asks for next, and one more for each worker, is always worth testing;
+    // those after them only while the verdicts kept so far stay within bounds.
+    const bool withinBounds = m_bytesAhead < MaximumBytesAhead && m_faultsAhead < MaximumFaultsAhead;
+    const std::size_t always = std::min<std::size_t>(m_workerCount + 1, MaximumArchivesAhead);
+    return std::min(m_slots.size(), withinBounds ? MaximumArchivesAhead : always);
+}
+
 std::shared_ptr<LookaheadVerdicts::Slot> LookaheadVerdicts::nextSlotLocked() {
-    const std::size_t reach = std::min(m_slots.size(), MaximumArchivesAhead);
+    const std::size_t reach = reachLocked();
     for (std::size_t position = 0; position < reach; ++position) {
-        const std::shared_ptr<Slot>& slot = m_slots[position];
-        if (slot->state != Slot::State::Waiting)
-            continue;
-        // The archive the caller asks for next, and one more for each worker, is always worth
-        // testing; those after them only while the verdicts kept so far stay within bounds.
-        if (position <= m_workerCount ||
-            (m_bytesAhead < MaximumBytesAhead && m_faultsAhead < MaximumFaultsAhead))
-            return slot;
-        return nullptr;
+        if (m_slots[position]->state == Slot::State::Waiting)
+            return m_slots[position];
     }
     return nullptr;
 }
@@ -251,9 +252,7 @@ bool LookaheadVerdicts::callerMayGoOnLocked() const {
 }
 
 std::size_t LookaheadVerdicts::workAvailableLocked() const {
-    const bool withinBounds = m_bytesAhead < MaximumBytesAhead && m_faultsAhead < MaximumFaultsAhead;
-    const std::size_t reach =
-        std::min(m_slots.size(), withinBounds ? MaximumArchivesAhead : m_workerCount + 1);
+    const std::size_t reach = reachLocked();
     std::size_t available = 0;
     for (std::size_t position = 0; position < reach; ++position) {
         if (m_slots[position]->state == Slot::State::Waiting)

@@ -77,6 +77,8 @@ private:
     void startWorkers();
     void enqueueLocked(std::vector<std::string>& paths);
     void work();
+    // How many archives from the front of the queue the workers may start on.
+    std::size_t reachLocked() const;
     std::shared_ptr<Slot> nextSlotLocked();
     void cancelLocked();
     // Whether the waiting caller should be woken: its verdict is ready, and a batch after it too or
