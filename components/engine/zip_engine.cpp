@@ -57,10 +57,7 @@ public:
 
     std::int16_t run() {
         const bool sameSource = m_settings.sameSourceAsPreviousRun;
-        if (sameSource && m_engine.m_cachedFrom == &m_source)
-            m_engine.m_window.reattach(&m_source);
-        else
-            m_engine.m_window.attach(&m_source);
+        m_engine.attachWindow(m_source, sameSource);
         m_engine.m_cachedFrom = nullptr;
         m_layout.fileSize = m_source.size();
         // The structure check's outcome depends on the bytes and on stopping at the first fault
@@ -337,10 +334,7 @@ void ZipEngine::nameEntryFaults(ByteSource& source, std::vector<ZipFault>& fault
         if (!fault.isEntryFault() || static_cast<std::uint64_t>(fault.entryIndex) >= m_entries.size())
             continue;
         if (!attached) {
-            if (m_cachedFrom == &source)
-                m_window.reattach(&source);
-            else
-                m_window.attach(&source);
+            attachWindow(source, true);
             attached = true;
         }
         const ZipEntryRecord& entry = m_entries[static_cast<std::size_t>(fault.entryIndex)];
@@ -350,6 +344,13 @@ void ZipEngine::nameEntryFaults(ByteSource& source, std::vector<ZipFault>& fault
     }
     if (attached)
         m_window.attach(nullptr);
+}
+
+void ZipEngine::attachWindow(ByteSource& source, bool unchangedSinceLastRun) {
+    if (unchangedSinceLastRun && m_cachedFrom == &source)
+        m_window.reattach(&source);
+    else
+        m_window.attach(&source);
 }
 
 void ZipEngine::describeEntry(const ZipEntryRecord& entry, ZipStatus& status) {
