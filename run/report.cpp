@@ -1,9 +1,7 @@
 #include "report.h"
 
 #include "escaped_text.h"
-#include "launcher.h"
 #include "number_text.h"
-#include "sound.h"
 
 #include <array>
 
@@ -13,33 +11,34 @@ namespace {
 
 constexpr const char* lineEnd = "\r\n";
 
-std::string headerLineNow(const std::string& abortField, const std::string& sourceField) {
+std::string headerLineNow(const RunRecord& record) {
     const std::time_t seconds = std::time(nullptr);
     std::tm now{};
     localtime_r(&seconds, &now);
-    return reportHeaderLine(now, abortField, sourceField);
+    return reportHeaderLine(now, record.cancelled ? "Aborted!" : "",
+                            record.startedFromCommandLine ? "Command line" : "");
 }
 
 std::string pathIn(const std::string& folder, const char* name) {
     return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
-void appendBadArchives(std::string& text, const RunState& state) {
-    for (std::int32_t index = 0; index < state.BadCount; ++index)
-        text += platform::escapedText(state.BadArchives[static_cast<std::size_t>(index)]) + lineEnd;
+void appendBadArchives(std::string& text, const RunRecord& record) {
+    for (const std::string& archive : record.badArchives)
+        text += platform::escapedText(archive) + lineEnd;
 }
 
-std::string reportText(const RunState& state, const std::string& abortField, const std::string& sourceField) {
-    std::string text = headerLineNow(abortField, sourceField) + lineEnd;
-    appendBadArchives(text, state);
+std::string reportText(const RunRecord& record) {
+    std::string text = headerLineNow(record) + lineEnd;
+    appendBadArchives(text, record);
     return text;
 }
 
-std::string logRecord(const RunState& state, const std::string& abortField, const std::string& sourceField) {
-    std::string text = headerLineNow(abortField, sourceField) + lineEnd;
-    text += reportCountsLine(state.TestedCount - 1, state.BadCount) + lineEnd;
-    text += platform::escapedText(state.StartFolderPath) + lineEnd;
-    appendBadArchives(text, state);
+std::string logRecord(const RunRecord& record) {
+    std::string text = headerLineNow(record) + lineEnd;
+    text += reportCountsLine(record.tested, static_cast<std::int32_t>(record.badArchives.size())) + lineEnd;
+    text += platform::escapedText(record.inputsLine) + lineEnd;
+    appendBadArchives(text, record);
     text += lineEnd;
     return text;
 }
@@ -57,42 +56,29 @@ std::string reportCountsLine(std::int32_t tested, std::int32_t bad) {
     return platform::numberText(tested) + " tested -" + platform::numberText(bad) + " bad";
 }
 
-ReportOutcome writeEndOfRunReport(const RunState& state, const std::string& abortField,
-                                  const std::string& sourceField, const ReportServices& services) {
-    const bool foundBadArchives = state.BadCount >= 1;
-    // The sound tells of bad archives even when no report can be written about them.
-    if (foundBadArchives)
-        services.sound.play(services.errorSound, platform::SoundMode::Asynchronous);
-
+ReportOutcome writeRunReport(const RunRecord& record, const ReportPlace& place) {
     platform::ReportFolder folder =
-        platform::chooseReportFolder(services.applicationFolder, services.explicitReportFolder, true);
-    ReportOutcome outcome{std::move(folder.path), {}};
+        platform::chooseReportFolder(place.applicationFolder, place.explicitReportFolder, true);
+    ReportOutcome outcome{std::move(folder.path), {}, {}};
     if (folder.failure) {
         outcome.failures.push_back(std::move(*folder.failure));
         return outcome;
     }
 
-    bool reportReplaced = false;
-    const std::string reportPath = pathIn(outcome.folder, "errors.txt");
-    if (foundBadArchives) {
-        auto failure = platform::replaceFile(reportPath, reportText(state, abortField, sourceField));
-        reportReplaced = !failure;
-        if (failure)
+    if (!record.badArchives.empty()) {
+        const std::string reportPath = pathIn(outcome.folder, "errors.txt");
+        if (auto failure = platform::replaceFile(reportPath, reportText(record)))
             outcome.failures.push_back(std::move(*failure));
+        else
+            outcome.replacedReport = reportPath;
     }
-    auto failure = platform::appendRecord(pathIn(outcome.folder, "errors.log"),
-                                          logRecord(state, abortField, sourceField));
-    if (failure)
+    if (auto failure = platform::appendRecord(pathIn(outcome.folder, "errors.log"), logRecord(record)))
         outcome.failures.push_back(std::move(*failure));
-
-    if (reportReplaced && services.viewerAllowed)
-        services.launcher.start("notepad.exe " + reportPath, platform::WindowStyle::ShowNormal);
     return outcome;
 }
 
-std::string reportFolderForReading(const std::string& applicationFolder,
-                                   const std::string& explicitReportFolder) {
-    return platform::chooseReportFolder(applicationFolder, explicitReportFolder, false).path;
+std::string reportFolderForReading(const ReportPlace& place) {
+    return platform::chooseReportFolder(place.applicationFolder, place.explicitReportFolder, false).path;
 }
 
 } // namespace vellum

@@ -6,31 +6,35 @@
 // state folder (see chooseReportFolder).
 
 #include "report_file.h"
-#include "run_state.h"
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <vector>
 
 namespace vellum {
 
-namespace platform {
-class SoundPlayer;
-class Launcher;
-} // namespace platform
+// What a run's record says.
+struct RunRecord {
+    // The start line: the folder of a window run, or each path of a command-line run (folders
+    // ending in '/') and the file list, joined by blanks.
+    std::string inputsLine;
+    std::int32_t tested = 0;
+    std::vector<std::string> badArchives; // absolute, as the file system names them
+    bool cancelled = false;               // the header says "Aborted!"
+    bool startedFromCommandLine = false;  // the header says "Command line"
+};
 
-struct ReportServices {
+// Where the reports go: --report-dir when given, else decided from the program's folder.
+struct ReportPlace {
     std::string applicationFolder;
-    std::string explicitReportFolder; // --report-dir, empty when not given
-    std::string errorSound;           // full path of error.wav
-    platform::SoundPlayer& sound;
-    platform::Launcher& launcher;
-    bool viewerAllowed; // false without a real display: no viewer is started
+    std::string explicitReportFolder; // empty when not given
 };
 
 struct ReportOutcome {
     std::string folder;                           // where the reports went (or would have gone)
     std::vector<platform::WriteFailure> failures; // empty when everything landed
+    std::string replacedReport;                   // errors.txt when this run replaced it, else empty
 };
 
 // "MM-DD-YYYY HH:MM:SS <abort field> <source field>"
@@ -39,17 +43,14 @@ std::string reportHeaderLine(const std::tm& now, const std::string& abortField,
 // " <tested> tested - <bad> bad"
 std::string reportCountsLine(std::int32_t tested, std::int32_t bad);
 
-// Writes the report of the run that `state` describes. A run with bad archives plays the error
-// sound, replaces errors.txt and appends its record to errors.log; a run without any only appends
-// its record. Names are written escaped, so that none can break a line. A file that cannot be
-// written is named in the outcome and does not keep the other one from being written; a report
-// folder that cannot be used is the one failure, and nothing is written. The text viewer opens
-// errors.txt only when this run replaced it and a viewer is allowed.
-ReportOutcome writeEndOfRunReport(const RunState& state, const std::string& abortField,
-                                  const std::string& sourceField, const ReportServices& services);
+// Writes the record of a run. A run with bad archives replaces errors.txt and appends its record to
+// errors.log; a run without any only appends its record. Names are written escaped, so that none
+// can break a line. A file that cannot be written is named in the outcome and does not keep the
+// other one from being written; a report folder that cannot be used is the one failure, and nothing
+// is written.
+ReportOutcome writeRunReport(const RunRecord& record, const ReportPlace& place);
 
 // The folder File > Open log looks in: the one the next report would go to, created or not.
-std::string reportFolderForReading(const std::string& applicationFolder,
-                                   const std::string& explicitReportFolder);
+std::string reportFolderForReading(const ReportPlace& place);
 
 } // namespace vellum

@@ -1,9 +1,10 @@
 #pragma once
 
-// What a run tells those who print its results as it goes (the reasons, the JSON lines, the
-// progress line on a terminal). The run calls them on its own thread, in the order of its steps;
-// an archive whose test was aborted is started but never judged.
+// What a test run tells those who show it: the main window, the printers of a terminal run. The
+// run calls its observers on its own thread, in the order of its steps and in the order they were
+// added. An archive whose test was aborted is started and done, but never judged.
 
+#include "report.h"
 #include "zip_faults.h"
 #include "zip_result.h"
 
@@ -24,17 +25,45 @@ struct ArchiveOutcome {
     const std::vector<ZipFault>& faults;
 };
 
+// Where an archive's step left the run, after its verdict or its abort.
+struct ArchiveStep {
+    bool aborted;        // the component's operation was aborted, so there is no verdict
+    bool stopRequested;  // the run was told to stop while the archive was under test
+    std::int32_t tested; // archives stepped through so far, this one included
+    std::int32_t bad;
+};
+
+// Something the run was asked to test and could not reach: the run is incomplete.
+struct Unreachable {
+    enum class Kind { Folder, Path, FileList };
+    Kind kind;
+    const std::string& path;
+    int error; // an errno value
+};
+
+// A run as it ended: its record (the report files hold it), what it could not reach, and where its
+// reports went.
+struct RunSummary {
+    RunRecord record;
+    std::int32_t unreachable = 0;
+    ReportOutcome report;
+};
+
 class RunObserver {
 public:
     virtual ~RunObserver() = default;
 
     virtual void runStarted() {}
+    // The walk reached a folder: it lists it now, or has listed it ahead and tests its archives now.
+    virtual void folderEntered(const std::string& /*folder*/) {}
+    virtual void unreachable(const Unreachable& /*what*/) {}
     virtual void archiveStarted(const std::string& /*path*/) {}
     // The completion percentage of the archive under test, raised while the component works.
     virtual void archiveProgress(std::int16_t /*completion*/) {}
-    virtual void archiveJudged(const ArchiveOutcome& outcome) = 0;
-    // After the last archive, before the report files are written.
-    virtual void runEnded() {}
+    virtual void archiveJudged(const ArchiveOutcome& /*outcome*/) {}
+    virtual void archiveDone(const ArchiveStep& /*step*/) {}
+    // After the report files were written, or failed to be.
+    virtual void runEnded(const RunSummary& /*summary*/) {}
 };
 
 } // namespace vellum

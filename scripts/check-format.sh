@@ -9,7 +9,7 @@ if ! command -v clang-format >/dev/null; then
     exit 2
 fi
 
-mapfile -d '' files < <(find components platform run ui app tests fuzz bench -type f \
+mapfile -d '' files < <(find components platform run cli ui app tests fuzz bench -type f \
     \( -name '*.cpp' -o -name '*.h' \) -print0 | sort -z)
 unformatted=()
 for file in "${files[@]}"; do

@@ -60,7 +60,7 @@ bool FolderPicker::browse() {
     bool keepTypedInView = false;
 
     QDialog dialog(m_parentWindow);
-    dialog.setObjectName("BrowseDialog1");
+    dialog.setObjectName("folderPickerDialog");
     dialog.setWindowTitle("Browse for Folder");
     auto* layout = new QVBoxLayout(&dialog);
     layout->addWidget(new QLabel(prompt1, &dialog));
@@ -120,9 +120,8 @@ bool FolderPicker::browse() {
                     pathField->setText(path);
                     showFieldNamesFolder(current.isValid());
                 }
-                std::string selection = fileSystemPath(path);
                 if (onSelectionChanged)
-                    onSelectionChanged(selection, 0);
+                    onSelectionChanged(fileSystemPath(path));
             });
     // A click on the item already selected changes no selection, yet it is the user's way back from
     // a path that names no folder.

@@ -7,8 +7,6 @@
 // The selection-changed handler writes the selection text back as the selection moves, the first
 // selection included. Cancelling chooses nothing.
 
-#include "run_window.h"
-
 #include <QObject>
 #include <QPointer>
 #include <functional>
@@ -18,6 +16,20 @@ class QDialog;
 class QLabel;
 
 namespace vellum {
+
+// What the window asks of a folder picker; tests put a scripted one in the real one's place.
+class FolderBrowser {
+public:
+    virtual ~FolderBrowser() = default;
+    // Shows the modal picker; true when the user chose a folder, false when they cancelled.
+    virtual bool browse() = 0;
+    virtual std::string chosenFolder() const = 0;
+    // The text shown under the tree, written by the selection-changed handler.
+    virtual void setSelectionText(const std::string& text) = 0;
+
+    // Raised with the newly selected folder each time the selection changes while the picker is open.
+    std::function<void(const std::string& selection)> onSelectionChanged;
+};
 
 class FolderPicker final : public QObject, public FolderBrowser {
 public:

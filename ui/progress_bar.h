@@ -2,7 +2,7 @@
 
 // The progress bar the run moves: a position read back as it was set, shown clamped to 0..100.
 
-#include "run_window.h"
+#include "run_display.h"
 
 #include <QProgressBar>
 

@@ -69,13 +69,13 @@ void ArchiveStepTest::judgesResultCodes() {
     component.scripts["data.zip"] = {probe, verify};
     harness.writeGoodArchive("data.zip");
 
-    harness.runFrom();
+    RunSummary summary = harness.runFrom();
 
     QCOMPARE(component.verified.size(), std::size_t{verified ? 1u : 0u});
-    QCOMPARE(harness.state.BadCount, bad ? 1 : 0);
-    QCOMPARE(harness.state.TestedCount, 2);
+    QCOMPARE(summary.record.badArchives.size(), std::size_t(bad ? 1 : 0));
+    QCOMPARE(summary.record.tested, 1);
     if (bad)
-        QCOMPARE(harness.state.BadArchives[0], harness.tree() + "data.zip");
+        QCOMPARE(summary.record.badArchives[0], harness.tree() + "data.zip");
     QCOMPARE(harness.reportLines("errors.txt").size(), std::size_t{bad ? 2u : 0u});
     QCOMPARE(harness.launcher.requests.size(), std::size_t{bad ? 1u : 0u});
 }
@@ -90,24 +90,24 @@ void ArchiveStepTest::abortReportedByComponentStopsTheWalk() {
         harness.makeFolder("sub");
         harness.writeGoodArchive("sub/b.zip");
         std::string label1AtEnd, label2AtEnd;
-        harness.window.onYield = [&] {
-            label1AtEnd = harness.window.label1;
-            label2AtEnd = harness.window.label2;
+        harness.display.onPass = [&] {
+            label1AtEnd = harness.display.archiveCaption;
+            label2AtEnd = harness.display.statusCaption;
         };
 
-        harness.runFrom();
+        RunSummary summary = harness.runFrom();
 
         QCOMPARE(component.tested.size(), std::size_t{1});
         QVERIFY(component.abort);
-        QCOMPARE(harness.state.BadCount, 0);
-        QCOMPARE(harness.state.TestedCount, 2); // the aborted archive counts as tested
-        QCOMPARE(harness.window.label3, std::string(" 1  tested    -    0  bad"));
+        QCOMPARE(summary.record.badArchives.size(), std::size_t(0));
+        QCOMPARE(summary.record.tested, 1); // the aborted archive counts as tested
+        QCOMPARE(harness.display.countsCaption, std::string(" 1  tested    -    0  bad"));
         // Seen at the next yield (the pending sub-folder's): the abort's own captions.
         QCOMPARE(label1AtEnd, std::string("Aborted"));
         QCOMPARE(label2AtEnd, std::string());
-        QCOMPARE(harness.window.progress.position(), 0);
+        QCOMPARE(harness.display.progress.position(), 0);
         // No Cancel was pressed: the driver clears the archive name and the report says nothing.
-        QCOMPARE(harness.window.label1, std::string());
+        QCOMPARE(harness.display.archiveCaption, std::string());
         QVERIFY(harness.reportLines("errors.log")[0].find("Aborted!") == std::string::npos);
     }
 }
@@ -120,7 +120,7 @@ void ArchiveStepTest::stoppedWalkDropsAnnouncedArchives() {
     // Escape during the first archive: the walk stops through RunActive alone.
     component.duringProbe = [&] {
         QCOMPARE(component.announced.size(), std::size_t{3});
-        harness.run.RunActive = false;
+        harness.run.stopWalk();
     };
 
     harness.runFrom();
@@ -133,14 +133,14 @@ void ArchiveStepTest::stoppedWalkDropsAnnouncedArchives() {
 void ArchiveStepTest::countsLabelAfterFirstArchive() {
     RunHarness harness;
     harness.writeGoodArchive("good.zip");
-    harness.window.label3 = "left from an earlier run";
+    harness.display.countsCaption = "left from an earlier run";
 
-    harness.runFrom();
+    RunSummary summary = harness.runFrom();
 
-    QCOMPARE(harness.window.label3, std::string(" 1  tested    -    0  bad"));
-    QCOMPARE(harness.state.TestedCount, 2);
-    QCOMPARE(harness.window.label1, std::string());
-    QCOMPARE(harness.window.label2, std::string("Done."));
+    QCOMPARE(harness.display.countsCaption, std::string(" 1  tested    -    0  bad"));
+    QCOMPARE(summary.record.tested, 1);
+    QCOMPARE(harness.display.archiveCaption, std::string());
+    QCOMPARE(harness.display.statusCaption, std::string("Done."));
 }
 
 void ArchiveStepTest::leftoverAbortDoesNotEndNextOperation() {
@@ -148,34 +148,29 @@ void ArchiveStepTest::leftoverAbortDoesNotEndNextOperation() {
     RunHarness harness;
     harness.writeGoodArchive("one.zip");
     harness.writeGoodArchive("two.zip");
-    harness.window.zipTester().abort = true;
+    harness.run.tester().abort = true;
 
-    harness.runFrom();
+    RunSummary summary = harness.runFrom();
 
-    QCOMPARE(harness.state.TestedCount, 3);
-    QCOMPARE(harness.state.BadCount, 0);
+    QCOMPARE(summary.record.tested, 2);
+    QCOMPARE(summary.record.badArchives.size(), std::size_t(0));
 }
 
 void ArchiveStepTest::progressFollowsStatusEvents() {
     RunHarness harness;
-    harness.useScriptedComponent();
-    harness.run.FindRecord.name = "Data.zip";
-    ZipStatus status;
+    harness.view.archiveStarted(harness.tree() + "Data.zip");
 
-    status.completion = 45;
-    harness.run.ZipTester1_Status(status);
-    harness.run.ZipTester1_Status(status);
-    QCOMPARE(harness.window.progress.writes, std::vector<std::int32_t>{45});
-    QCOMPARE(harness.window.caption, std::string("Vellum"));
+    harness.view.archiveProgress(45);
+    harness.view.archiveProgress(45);
+    QCOMPARE(harness.display.progress.writes, std::vector<std::int32_t>{45});
+    QCOMPARE(harness.display.title, std::string("Vellum"));
 
-    harness.window.minimized = true;
-    status.completion = 100;
-    harness.run.ZipTester1_Status(status);
-    QCOMPARE(harness.window.caption, std::string(" 100%  data.zip"));
-    status.completion = -3;
-    harness.run.ZipTester1_Status(status);
-    QCOMPARE(harness.window.caption, std::string("-3%  data.zip"));
-    QCOMPARE(harness.window.progress.position(), -3);
+    harness.display.minimized = true;
+    harness.view.archiveProgress(100);
+    QCOMPARE(harness.display.title, std::string(" 100%  data.zip"));
+    harness.view.archiveProgress(-3);
+    QCOMPARE(harness.display.title, std::string("-3%  data.zip"));
+    QCOMPARE(harness.display.progress.position(), -3);
 }
 
 // An archive that takes a while, tested ahead by a worker like every archive of a folder: the bar
@@ -185,18 +180,18 @@ void ArchiveStepTest::longArchiveShowsItsProgress() {
     // 86 MB a percent; the run is cancelled as soon as the bar has moved.
     const std::string error = writeZerosArchive(harness.tree() + "Large.zip", std::uint64_t{1} << 33);
     QVERIFY2(error.empty(), error.c_str());
-    harness.window.minimized = true;
-    const std::vector<std::int32_t>& positions = harness.window.progress.writes;
+    harness.display.minimized = true;
+    const std::vector<std::int32_t>& positions = harness.display.progress.writes;
     const auto partWay = [](std::int32_t position) { return position > 0 && position < 100; };
     std::vector<std::string> captions;
     bool cancelled = false;
     const auto givenUp = std::chrono::steady_clock::now() + WaitTimeout;
-    harness.window.onYield = [&] {
-        captions.push_back(harness.window.caption);
+    harness.display.onPass = [&] {
+        captions.push_back(harness.display.title);
         const bool moved = std::count_if(positions.begin(), positions.end(), partWay) >= 2;
         if (!cancelled && (moved || std::chrono::steady_clock::now() > givenUp)) {
             cancelled = true;
-            harness.run.Command2_Click();
+            harness.view.cancel();
         }
     };
 
@@ -216,14 +211,14 @@ void ArchiveStepTest::laterRunListsOnlyItsOwnBadArchives() {
     RunHarness harness;
     for (const char* name : {"x1.zip", "x2.zip", "x3.zip"})
         harness.writeBadArchive(name);
-    harness.runFrom();
-    QCOMPARE(harness.state.BadCount, 3);
+    RunSummary summary = harness.runFrom();
+    QCOMPARE(summary.record.badArchives.size(), std::size_t(3));
 
     for (const char* name : {"x1.zip", "x3.zip"})
         QFile::remove(QString::fromStdString(harness.tree() + name));
-    harness.runFrom();
+    summary = harness.runFrom();
 
-    QCOMPARE(harness.state.BadCount, 1);
+    QCOMPARE(summary.record.badArchives.size(), std::size_t(1));
     const auto report = harness.reportLines("errors.txt");
     QCOMPARE(report.size(), std::size_t{2});
     QCOMPARE(report[1], harness.tree() + "x2.zip");

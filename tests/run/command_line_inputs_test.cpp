@@ -105,18 +105,16 @@ void CommandLineInputsTest::foldersArchivesAndListTestedInOrder() {
     harness.writeGoodArchive("listed.bin");
     writeFile(harness.tree() + "list", harness.tree() + "listed.bin\n" + harness.tree() + "gone.zip\n");
 
-    harness.run.setCommandLineInputs({{harness.tree() + "first", harness.tree() + "single.dat",
-                                       harness.tree() + "second/", harness.tree() + "absent"},
-                                      harness.tree() + "list",
-                                      false});
-    harness.runFrom();
+    const RunSummary summary = harness.runFrom({harness.tree() + "first", harness.tree() + "single.dat",
+                                                harness.tree() + "second/", harness.tree() + "absent"},
+                                               harness.tree() + "list");
 
     // A folder is walked for *.zip; a file given by name is tested whatever it is called.
     QCOMPARE(component.tested,
              (std::vector<std::string>{harness.shown("first/a.zip"), harness.shown("single.dat"),
                                        harness.shown("second/bad.zip"), harness.shown("listed.bin")}));
     // The missing folder and the missing listed file leave the run incomplete.
-    QCOMPARE(harness.state.UnreadableFolders, 2);
+    QCOMPARE(summary.unreachable, 2);
     const std::vector<std::string> log = harness.reportLines("errors.log");
     QCOMPARE(log.at(1), std::string(" 4 tested - 2 bad"));
     QCOMPARE(log.at(2), harness.tree() + "first/ " + harness.tree() + "single.dat " + harness.tree() +

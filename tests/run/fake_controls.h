@@ -1,11 +1,12 @@
 #pragma once
 
-// Stand-ins for what a run drives, for tests that need no display: a window that records what it
-// was shown, a progress bar, a folder picker with a scripted answer, and a scripted archive
+// Stand-ins for what a run drives, for tests that need no display: a window display that records
+// what it was shown, a progress bar, a folder picker with a scripted answer, and a scripted archive
 // component for the outcomes real archives cannot produce on cue.
 
-#include "run_window.h"
-#include "zip_tester.h"
+#include "archive_tester.h"
+#include "folder_picker.h"
+#include "run_display.h"
 
 #include <QtTest>
 #include <functional>
@@ -79,48 +80,41 @@ public:
     std::function<void()> duringProbe;
 };
 
-// A main window without a display: it records captions and lets a test act at each yield.
-class FakeRunWindow final : public RunWindow {
+// A main window's display without a display: it records captions and lets a test act at each
+// pass of events.
+class FakeRunDisplay final : public RunDisplay {
 public:
-    FakeRunWindow() : zip(std::make_unique<ZipTester>()) {}
-
-    void setCaption(const std::string& text) override { caption = text; }
+    void setTitle(const std::string& text) override { title = text; }
     bool isMinimized() const override { return minimized; }
     void showNormalAndRepaint() override { minimized = false; }
     void setBusyPointer(bool busy) override { busyPointer = busy; }
     void setAnimationEnabled(bool enabled) override { animationEnabled = enabled; }
-    void setPanel1Caption(const std::string& text) override {
-        panel1 = text;
+    void setFolderCaption(const std::string& text) override {
+        folderCaption = text;
         if (!text.empty())
-            panel1History.push_back(text);
+            folderCaptionHistory.push_back(text);
     }
-    void setLabel1Caption(const std::string& text) override { label1 = text; }
-    void setLabel2Caption(const std::string& text) override { label2 = text; }
-    void setLabel3Caption(const std::string& text) override { label3 = text; }
-    void focusOption1() override { option1Focused = true; }
-    void yieldToEvents() override {
-        ++yields;
-        if (onYield)
-            onYield();
+    void setArchiveCaption(const std::string& text) override { archiveCaption = text; }
+    void setStatusCaption(const std::string& text) override { statusCaption = text; }
+    void setCountsCaption(const std::string& text) override { countsCaption = text; }
+    void parkFocus() override { focusParked = true; }
+    void letEventsThrough() override {
+        ++passes;
+        if (onPass)
+            onPass();
     }
-    void closeWindow() override { closed = true; }
     ProgressBar& progressBar() override { return progress; }
-    FolderBrowser& browseDialog() override { return picker; }
-    ArchiveTester& zipTester() override { return *zip; }
 
-    std::string caption = "Vellum";
+    std::string title = "Vellum";
     bool minimized = false;
     bool busyPointer = false;
     bool animationEnabled = true;
-    std::string panel1, label1, label2, label3;
-    std::vector<std::string> panel1History;
-    bool option1Focused = false;
-    bool closed = false;
-    int yields = 0;
-    std::function<void()> onYield;
+    std::string folderCaption, archiveCaption, statusCaption, countsCaption;
+    std::vector<std::string> folderCaptionHistory;
+    bool focusParked = false;
+    int passes = 0;
+    std::function<void()> onPass;
     FakeProgressBar progress;
-    FakeFolderPicker picker;
-    std::unique_ptr<ArchiveTester> zip;
 };
 
 } // namespace vellum::testing

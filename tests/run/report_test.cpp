@@ -19,16 +19,14 @@ bool isHeader(const std::string& line, const char* abortField, const char* sourc
     return match.hasMatch() && match.captured(1) == abortField && match.captured(2) == sourceField;
 }
 
-// A run that found one bad archive, whose name would break a line if written as it is, and that
-// keeps a stale entry from an earlier run beyond its count.
-RunState runWithOneBadArchive() {
-    RunState state;
-    state.StartFolderPath = "/data/Archives/";
-    state.StartFolder = "/data/archives/";
-    state.BadArchives = {"/data/Archives/new\nline.zip", "/data/Archives/stale.zip"};
-    state.BadCount = 1;
-    state.TestedCount = 3;
-    return state;
+// A run that found one bad archive, whose name would break a line if written as it is.
+RunRecord runWithOneBadArchive() {
+    RunRecord record;
+    record.inputsLine = "/data/Archives/";
+    record.badArchives = {"/data/Archives/new\nline.zip"};
+    record.tested = 2;
+    record.startedFromCommandLine = true;
+    return record;
 }
 
 const std::vector<std::string> recordOfOneBadArchive = {" 2 tested - 1 bad", "/data/Archives/",
@@ -82,11 +80,11 @@ void ReportTest::runWithBadArchivesWritesBothFiles() {
               "an older report that is longer than the new one\r\n"
               "with more lines\r\nthan it\r\nhas\r\nhere\r\n");
 
-    harness.runFrom();
+    RunSummary summary = harness.runFrom();
 
-    QCOMPARE(harness.state.BadCount, 3);
-    std::vector<std::string> entries(harness.state.BadArchives.begin(),
-                                     harness.state.BadArchives.begin() + 3);
+    QCOMPARE(summary.record.badArchives.size(), std::size_t(3));
+    std::vector<std::string> entries(summary.record.badArchives.begin(),
+                                     summary.record.badArchives.begin() + 3);
     const auto report = harness.reportLines("errors.txt");
     QCOMPARE(report.size(), std::size_t{4});
     QVERIFY2(isHeader(report[0], "", "Command line"), report[0].c_str());
@@ -131,13 +129,11 @@ void ReportTest::runWithoutBadArchivesAppendsFourLines() {
 }
 
 void ReportTest::interactiveRunHasNoSourceField() {
-    RunHarness harness("");
+    RunHarness harness(false);
     harness.writeBadArchive("bad.zip");
-    harness.window.picker.chosen = harness.tree();
 
-    harness.run.Command1_Click();
+    harness.runFrom();
 
-    QCOMPARE(harness.window.picker.browseCalls, 1);
     const auto report = harness.reportLines("errors.txt");
     QVERIFY2(isHeader(report.at(0), "", ""), report.at(0).c_str());
 }
@@ -159,7 +155,7 @@ void ReportTest::failuresAreNamedAndKeepEarlierFiles() {
     QFETCH(bool, viewerAllowed);
     QFETCH(QStringList, failing);
     QFETCH(bool, viewerStarted);
-    RunHarness harness;
+    RunHarness harness(true, viewerAllowed);
     const std::string reportPath = harness.applicationFolder() + "/errors.txt";
     const std::string logPath = harness.applicationFolder() + "/errors.log";
     if (obstacle == "folder")
@@ -167,15 +163,16 @@ void ReportTest::failuresAreNamedAndKeepEarlierFiles() {
     else
         writeFile(reportPath, "old report\r\n");
     writeFile(logPath, "old record\r\n");
-    const RunState state = runWithOneBadArchive();
+    const RunRecord record = runWithOneBadArchive();
 
     ReportOutcome outcome;
     {
         std::optional<FileSizeLimit> limit;
         if (obstacle == "full disk")
             limit.emplace(16);
-        outcome = writeEndOfRunReport(state, "", "Command line", harness.reportServices(viewerAllowed));
+        outcome = writeRunReport(record, ReportPlace{harness.applicationFolder(), {}});
     }
+    harness.view.runEnded(RunSummary{record, 0, outcome});
 
     QCOMPARE(outcome.folder, harness.applicationFolder());
     std::vector<std::string> expectedFailures;
@@ -220,7 +217,8 @@ void ReportTest::explicitReportFolder() {
     }
 
     const ReportOutcome outcome =
-        writeEndOfRunReport(runWithOneBadArchive(), "", "", harness.reportServices(true, folder));
+        writeRunReport(runWithOneBadArchive(), ReportPlace{harness.applicationFolder(), folder});
+    harness.view.runEnded(RunSummary{runWithOneBadArchive(), 0, outcome});
 
     QCOMPARE(outcome.folder, folder);
     QCOMPARE(failedPaths(outcome), blocked ? std::vector<std::string>{folder} : std::vector<std::string>{});

@@ -1,13 +1,14 @@
 #pragma once
 
-// A test run over real folders in a temporary directory, with the recording window of
-// fake_controls.h, and the real archive component unless a test puts a scripted one in its place.
+// A test run over real folders in a temporary directory, shown by the window's view on the
+// recording display of fake_controls.h, with the real archive component unless a test puts a
+// scripted one in its place.
 
 #include "fake_controls.h"
 #include "lower_case.h"
 #include "recording_services.h"
-#include "report.h"
-#include "run_driver.h"
+#include "test_run.h"
+#include "window_run_view.h"
 #include "zip_builder.h"
 
 #include <QFile>
@@ -42,8 +43,12 @@ inline std::vector<std::string> linesOf(const std::string& path) {
 
 class RunHarness {
 public:
-    explicit RunHarness(std::string commandLine = "x")
-        : run(state, window, RunServices{applicationFolder(), std::move(commandLine), sound, launcher}) {}
+    // A run from the command line, or, when fromCommandLine is false, one started in the window;
+    // without viewerAllowed, as on no real display.
+    explicit RunHarness(bool fromCommandLine = true, bool viewerAllowed = true)
+        : run(RunSettings{ReportPlace{applicationFolder(), {}}, fromCommandLine}),
+          view(run, display,
+               WindowRunServices{sound, launcher, applicationFolder() + "/error.wav", viewerAllowed}) {}
 
     // The folder the report files go to, standing in for the program's folder.
     std::string applicationFolder() const { return m_applicationDir.path().toStdString(); }
@@ -70,17 +75,15 @@ public:
     ScriptedZipTester& useScriptedComponent() {
         auto scripted = std::make_unique<ScriptedZipTester>();
         ScriptedZipTester& reference = *scripted;
-        window.zip = std::move(scripted);
+        run.useTester(std::move(scripted));
         return reference;
     }
 
-    // Starts a run from the command line at `folder` (default: the tree), as start-up does.
-    void runFrom(std::string folder = {}) {
-        if (folder.empty())
-            folder = tree();
-        state.StartFolderPath = folder;
-        state.StartFolder = platform::lowerCase(folder);
-        run.Command1_Click();
+    // A run over `paths` (default: the tree), as start-up or Browse starts one.
+    RunSummary runFrom(std::vector<std::string> paths = {}, std::string fileList = {}) {
+        if (paths.empty() && fileList.empty())
+            paths.push_back(tree());
+        return run.run(RunInputs{std::move(paths), std::move(fileList), false});
     }
 
     // The lines of a report file in the application folder, each with its CR LF removed.
@@ -88,27 +91,16 @@ public:
         return linesOf(applicationFolder() + "/" + name);
     }
 
-    // What the run hands the report, for tests that write one directly.
-    ReportServices reportServices(bool viewerAllowed = true, std::string explicitFolder = {}) {
-        return {applicationFolder(),
-                std::move(explicitFolder),
-                applicationFolder() + "/error.wav",
-                sound,
-                launcher,
-                viewerAllowed};
-    }
-
-    RunState state;
-    FakeRunWindow window;
-    platform::RecordingSoundPlayer sound;
-    platform::RecordingLauncher launcher;
-
 private:
     QTemporaryDir m_applicationDir;
     QTemporaryDir m_treeDir;
 
 public:
-    RunDriver run;
+    FakeRunDisplay display;
+    platform::RecordingSoundPlayer sound;
+    platform::RecordingLauncher launcher;
+    TestRun run;
+    WindowRunView view;
 };
 
 } // namespace vellum::testing

@@ -66,7 +66,7 @@ void WalkTest::visitsFoldersPreOrderDepthFirst() {
                 announcedAtFirstTest.push_back(platform::lowerCase(path));
     };
 
-    harness.runFrom();
+    RunSummary summary = harness.runFrom();
 
     // Archives of a folder come before its sub-folders; sub-folders in listing order.
     std::vector<std::string> expected = {harness.shown("a.zip")};
@@ -76,7 +76,7 @@ void WalkTest::visitsFoldersPreOrderDepthFirst() {
             expected.push_back(harness.shown("b/d/d.zip"));
     }
     QCOMPARE(component.tested, expected);
-    QCOMPARE(harness.state.TestedCount, 5);
+    QCOMPARE(summary.record.tested, 4);
     // The folders after the first were listed ahead: the component heard of every archive, in
     // the order of the tests, while the first was tested.
     QCOMPARE(announcedAtFirstTest, expected);
@@ -139,12 +139,12 @@ void WalkTest::folderNamedLikeAnArchiveIsJudgedBad() {
     harness.makeFolder("old.zip");
     harness.writeGoodArchive("old.zip/inner.zip");
 
-    harness.runFrom();
+    RunSummary summary = harness.runFrom();
 
     // The folder is handed to the archive test, judged bad, and then walked like any folder.
-    QCOMPARE(harness.state.BadCount, 1);
-    QCOMPARE(harness.state.BadArchives[0], harness.tree() + "old.zip");
-    QCOMPARE(harness.state.TestedCount, 3);
+    QCOMPARE(summary.record.badArchives.size(), std::size_t(1));
+    QCOMPARE(summary.record.badArchives[0], harness.tree() + "old.zip");
+    QCOMPARE(summary.record.tested, 2);
 }
 
 void WalkTest::mixedCaseNamesAreFoundAndOpened() {
@@ -153,13 +153,13 @@ void WalkTest::mixedCaseNamesAreFoundAndOpened() {
     harness.writeGoodArchive("Mixed/Data.ZIP");
     harness.writeBadArchive("Mixed/Broken.Zip");
 
-    harness.runFrom(harness.tree() + "Mixed");
+    RunSummary summary = harness.runFrom({harness.tree() + "Mixed"});
 
-    QCOMPARE(harness.state.TestedCount, 3);
-    QCOMPARE(harness.state.BadCount, 1);
+    QCOMPARE(summary.record.tested, 2);
+    QCOMPARE(summary.record.badArchives.size(), std::size_t(1));
     // The report names the file as it is; the window shows it lower-cased.
-    QCOMPARE(harness.state.BadArchives[0], harness.tree() + "Mixed/Broken.Zip");
-    QCOMPARE(harness.state.StartFolder, harness.shown("mixed/"));
+    QCOMPARE(summary.record.badArchives[0], harness.tree() + "Mixed/Broken.Zip");
+    QCOMPARE(harness.display.folderCaptionHistory.at(0), harness.shown("mixed/"));
 }
 
 void WalkTest::unreadableFolderIsSkipped() {
@@ -172,12 +172,12 @@ void WalkTest::unreadableFolderIsSkipped() {
     harness.writeGoodArchive("open.zip");
     QVERIFY(chmod((harness.tree() + "locked").c_str(), 0) == 0);
 
-    harness.runFrom();
+    RunSummary summary = harness.runFrom();
     chmod((harness.tree() + "locked").c_str(), 0700);
 
     QCOMPARE(component.tested, std::vector<std::string>{harness.shown("open.zip")});
     // Told once, when the walk reaches it.
-    QCOMPARE(harness.state.UnreadableFolders, 1);
+    QCOMPARE(summary.unreachable, 1);
 }
 
 void WalkTest::cancelDuringRunStopsTheWalk() {
@@ -189,18 +189,18 @@ void WalkTest::cancelDuringRunStopsTheWalk() {
     // Cancel is pressed during the first archive's test, as the component lets events through.
     component.duringProbe = [&] {
         if (component.tested.size() == 1)
-            harness.run.Command2_Click();
+            harness.view.cancel();
     };
 
     harness.runFrom();
 
     QCOMPARE(component.tested.size(), std::size_t{1});
-    QCOMPARE(harness.window.label1, std::string("Aborted"));
-    QCOMPARE(harness.window.label2, std::string("Done."));
-    QCOMPARE(harness.window.panel1, std::string());
-    QVERIFY(harness.window.option1Focused);
-    QVERIFY(!harness.window.busyPointer);
-    QVERIFY(!harness.window.animationEnabled);
+    QCOMPARE(harness.display.archiveCaption, std::string("Aborted"));
+    QCOMPARE(harness.display.statusCaption, std::string("Done."));
+    QCOMPARE(harness.display.folderCaption, std::string());
+    QVERIFY(harness.display.focusParked);
+    QVERIFY(!harness.display.busyPointer);
+    QVERIFY(!harness.display.animationEnabled);
     const auto log = harness.reportLines("errors.log");
     QCOMPARE(log.size(), std::size_t{4});
     QVERIFY2(log[0].ends_with(" Aborted! Command line"), log[0].c_str());
@@ -215,31 +215,31 @@ void WalkTest::stopBeforeFirstArchiveStillShowsPendingFolders() {
     harness.writeGoodArchive("sub/deeper/x.zip");
     // Stopped at the yield before the first archive: the listed sub-folder still shows itself and
     // yields, but lists and tests nothing, so the folder below it is never reached.
-    harness.window.onYield = [&] {
-        if (harness.window.yields == 2)
-            harness.run.RunActive = false;
+    harness.display.onPass = [&] {
+        if (harness.display.passes == 2)
+            harness.run.stopWalk();
     };
 
     harness.runFrom();
 
     QVERIFY(component.tested.empty());
-    QCOMPARE(harness.window.panel1History,
+    QCOMPARE(harness.display.folderCaptionHistory,
              (std::vector<std::string>{harness.shown(), harness.shown("sub/")}));
 }
 
 void WalkTest::minimisedRunShowsSearchingThenRestores() {
     RunHarness harness;
     harness.writeGoodArchive("one.zip");
-    harness.window.minimized = true;
+    harness.display.minimized = true;
     std::vector<std::string> captionsSeen;
-    harness.window.onYield = [&] { captionsSeen.push_back(harness.window.caption); };
+    harness.display.onPass = [&] { captionsSeen.push_back(harness.display.title); };
 
     harness.runFrom();
 
     QVERIFY(!captionsSeen.empty());
     QCOMPARE(captionsSeen.front(), std::string("Searching..."));
-    QVERIFY(!harness.window.minimized);
-    QCOMPARE(harness.window.caption, std::string("Vellum"));
+    QVERIFY(!harness.display.minimized);
+    QCOMPARE(harness.display.title, std::string("Vellum"));
 }
 
 QTEST_GUILESS_MAIN(WalkTest)

@@ -2,8 +2,8 @@
 // keeps the program running, and the initials panel's showing of it for the length of the thunder.
 
 #include "../platform/wave_bytes.h"
+#include "about_window.h"
 #include "condition_wait.h"
-#include "form2.h"
 #include "panel3d.h"
 #include "window_fixture.h"
 
@@ -36,7 +36,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (qobject_cast<Form2*>(watched) != nullptr) {
+        if (qobject_cast<AboutWindow*>(watched) != nullptr) {
             const int sounds = static_cast<int>(m_sound.requests.size());
             if (event->type() == QEvent::Paint && soundsWhenFirstDrawn < 0)
                 soundsWhenFirstDrawn = sounds;
@@ -70,14 +70,14 @@ private slots:
         QFETCH(QPoint, position);
         QFETCH(Qt::Edges, heldAt);
         Window window;
-        const QRect available = window.form.screen()->availableGeometry();
-        window.form.move(position);
-        QVERIFY(waitUntil([&] { return window.form.frameGeometry().topLeft() == position; }));
+        const QRect available = window.mainWindow.screen()->availableGeometry();
+        window.mainWindow.move(position);
+        QVERIFY(waitUntil([&] { return window.mainWindow.frameGeometry().topLeft() == position; }));
 
-        window.form.about->trigger();
-        Form2* about = window.shell.aboutWindow();
+        window.mainWindow.aboutAction->trigger();
+        AboutWindow* about = window.session.aboutWindow();
         QVERIFY(about && about->isVisible());
-        const QRect owner = window.form.frameGeometry();
+        const QRect owner = window.mainWindow.frameGeometry();
         const QRect placed = about->frameGeometry();
 
         QVERIFY2(available.contains(placed), "the About window lies wholly on the screen");
@@ -95,19 +95,19 @@ private slots:
             QVERIFY(std::abs(placed.center().y() - owner.center().y()) <= 1);
 
         // The window manager is told that it belongs to the main window.
-        QCOMPARE(about->parentWidget(), &window.form);
+        QCOMPARE(about->parentWidget(), &window.mainWindow);
         QVERIFY(about->isWindow());
-        QCOMPARE(about->windowHandle()->transientParent(), window.form.windowHandle());
+        QCOMPARE(about->windowHandle()->transientParent(), window.mainWindow.windowHandle());
     }
 
     void keepsProgramRunningAfterMainWindowCloses() {
         Window window;
-        window.form.about->trigger();
-        QPointer<Form2> about = window.shell.aboutWindow();
+        window.mainWindow.aboutAction->trigger();
+        QPointer<AboutWindow> about = window.session.aboutWindow();
         QVERIFY(about);
         bool clickedWhileRunning = false;
-        QTimer::singleShot(0, &window.form, [&] {
-            window.form.close();
+        QTimer::singleShot(0, &window.mainWindow, [&] {
+            window.mainWindow.close();
             // Had closing the main window ended the program, the request to quit takes effect here,
             // before the click below comes round.
             QCoreApplication::sendPostedEvents();
@@ -146,15 +146,15 @@ private slots:
                 window.applicationDir.filePath("thunder.wav"),
                 platform::testing::pcmWave(1, 8000, 8, QByteArray(1600, '\x80'))));
         }
-        QPointer<Form2> opened;
+        QPointer<AboutWindow> opened;
         if (alreadyOpen) {
-            window.form.about->trigger();
-            opened = window.shell.aboutWindow();
+            window.mainWindow.aboutAction->trigger();
+            opened = window.session.aboutWindow();
             QVERIFY(waitUntil([&] { return opened->windowHandle()->isExposed(); }));
         }
         AboutWindowWatch watch(window.sound);
 
-        QTest::mouseClick(window.form.Panel2, Qt::LeftButton);
+        QTest::mouseClick(window.mainWindow.initialsPanel, Qt::LeftButton);
 
         const std::size_t earlier = alreadyOpen ? 1 : 0;
         QCOMPARE(window.sound.requests.size(), earlier + 1);
@@ -162,7 +162,7 @@ private slots:
         QVERIFY(window.sound.requests.back().mode == platform::SoundMode::Synchronous);
         QCOMPARE(watch.soundsWhenFirstDrawn, static_cast<int>(earlier));
         QCOMPARE(watch.soundsWhenHidden, static_cast<int>(earlier + 1));
-        QVERIFY(!window.shell.aboutWindow() || !window.shell.aboutWindow()->isVisible());
+        QVERIFY(!window.session.aboutWindow() || !window.session.aboutWindow()->isVisible());
         if (alreadyOpen)
             QVERIFY(opened.isNull() || !opened->isVisible());
     }

@@ -89,7 +89,7 @@ void FolderPickerTest::init() {
     m_picker = std::make_unique<FolderPicker>(&m_window);
     m_selections.clear();
     // As the run does: every selection is written back into the picker, which shows it.
-    m_picker->onSelectionChanged = [this](std::string& selection, std::int32_t) {
+    m_picker->onSelectionChanged = [this](const std::string& selection) {
         m_selections.push_back(selection);
         m_picker->setSelectionText(selection);
     };

@@ -6,14 +6,14 @@
 #include "animated_icon.h"
 #include "artwork.h"
 #include "condition_wait.h"
-#include "form1.h"
 #include "launcher.h"
 #include "lower_case.h"
+#include "main_window.h"
 #include "progress_bar.h"
-#include "shell.h"
 #include "single_instance.h"
 #include "sound.h"
 #include "window_fixture.h"
+#include "window_session.h"
 #include "zip_builder.h"
 
 #include <QAction>
@@ -137,13 +137,12 @@ private slots:
 
 void MainWindowTest::browseCancelledChangesNothing() {
     Window window;
-    QTest::mouseClick(window.form.Command1, Qt::LeftButton);
+    QTest::mouseClick(window.mainWindow.browseButton, Qt::LeftButton);
 
     QCOMPARE(window.picker->browseCalls, 1);
-    QCOMPARE(window.state.StartFolder, std::string());
-    QCOMPARE(window.state.TestedCount, 1);
-    QCOMPARE(window.form.Label2->text(), QString());
-    QCOMPARE(window.form.windowTitle(), QString("Vellum"));
+    QVERIFY(!window.session.lastSummary());
+    QCOMPARE(window.mainWindow.statusLabel->text(), QString());
+    QCOMPARE(window.mainWindow.windowTitle(), QString("Vellum"));
     QVERIFY(!QFile::exists(window.logPath()));
     QVERIFY(window.sound.requests.empty());
 }
@@ -155,41 +154,40 @@ void MainWindowTest::browseNormalisesChosenFolder() {
     writeFile((tree.path() + "/Archive/Old/Kept.zip").toStdString(), buildZip({{"a.txt", "fine"}}).bytes);
     window.picker->chosen = (tree.path() + "/Archive/Old").toStdString();
 
-    QTest::mouseClick(window.form.Command1, Qt::LeftButton);
+    QTest::mouseClick(window.mainWindow.browseButton, Qt::LeftButton);
 
-    const std::string shown = platform::lowerCase(tree.path().toStdString()) + "/archive/old/";
-    QCOMPARE(window.state.StartFolder, shown);
-    QCOMPARE(window.state.TestedCount, 2);
-    QCOMPARE(window.state.BadCount, 0);
-    QCOMPARE(window.form.Label2->text(), QString("Done."));
-    QCOMPARE(window.form.Label3->text(), QString(" 1  tested    -    0  bad"));
-    QVERIFY(!window.form.AniIcon1->isEnabled());
+    const RunRecord& record = window.session.lastSummary()->record;
+    QCOMPARE(record.inputsLine, tree.path().toStdString() + "/Archive/Old/");
+    QCOMPARE(record.tested, 1);
+    QVERIFY(record.badArchives.empty());
+    QCOMPARE(window.mainWindow.statusLabel->text(), QString("Done."));
+    QCOMPARE(window.mainWindow.countsLabel->text(), QString(" 1  tested    -    0  bad"));
+    QVERIFY(!window.mainWindow.animatedIcon->isEnabled());
     QVERIFY(QFile::exists(window.logPath()));
 }
 
 void MainWindowTest::browseMenuEntryStartsTheSameRun() {
     Window window;
-    window.form.browse->trigger();
+    window.mainWindow.browseAction->trigger();
     QCOMPARE(window.picker->browseCalls, 1);
 }
 
 void MainWindowTest::cancelWithoutRun() {
     Window window;
-    QVERIFY(QTest::qWaitForWindowActive(&window.form));
-    window.form.ProgressBar1->setPosition(40);
+    QVERIFY(QTest::qWaitForWindowActive(&window.mainWindow));
+    window.mainWindow.percentageBar->setPosition(40);
 
-    QTest::mouseClick(window.form.Command2, Qt::LeftButton);
+    QTest::mouseClick(window.mainWindow.cancelButton, Qt::LeftButton);
 
-    QCOMPARE(window.form.Label1->text(), QString("Aborted"));
-    QCOMPARE(window.form.ProgressBar1->position(), 0);
-    QVERIFY(window.state.AbortRequested);
-    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window.form.Option1));
+    QCOMPARE(window.mainWindow.archiveLabel->text(), QString("Aborted"));
+    QCOMPARE(window.mainWindow.percentageBar->position(), 0);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window.mainWindow.focusHolder));
 
     // The next run starts afresh: its report carries no "Aborted!".
     QTemporaryDir tree;
     window.picker->chosen = tree.path().toStdString();
-    QTest::mouseClick(window.form.Command1, Qt::LeftButton);
-    QVERIFY(!window.state.AbortRequested);
+    QTest::mouseClick(window.mainWindow.browseButton, Qt::LeftButton);
+    QVERIFY(!window.session.lastSummary()->record.cancelled);
     QFile log(window.logPath());
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(!log.readLine().contains("Aborted!"));
@@ -197,27 +195,25 @@ void MainWindowTest::cancelWithoutRun() {
 
 void MainWindowTest::escapeFromFocusedButtonStopsRun() {
     Window window;
-    QVERIFY(QTest::qWaitForWindowActive(&window.form));
-    auto scripted = std::make_unique<ScriptedZipTester>();
-    ScriptedZipTester& component = *scripted;
-    window.form.replaceZipTester(std::move(scripted));
+    QVERIFY(QTest::qWaitForWindowActive(&window.mainWindow));
+    ScriptedZipTester& component = window.useScriptedComponent();
     QTemporaryDir tree;
     for (const char* name : {"/a.zip", "/b.zip", "/c.zip"})
         writeFile((tree.path() + name).toStdString(), "x");
     window.picker->chosen = tree.path().toStdString();
     // Escape with Shift held goes to the focused button; the window sees it first.
     component.duringProbe = [&] {
-        window.form.Command1->setFocus();
-        QTest::keyClick(window.form.Command1, Qt::Key_Escape, Qt::ShiftModifier);
+        window.mainWindow.browseButton->setFocus();
+        QTest::keyClick(window.mainWindow.browseButton, Qt::Key_Escape, Qt::ShiftModifier);
     };
 
-    QTest::mouseClick(window.form.Command1, Qt::LeftButton);
+    QTest::mouseClick(window.mainWindow.browseButton, Qt::LeftButton);
 
     QCOMPARE(component.tested.size(), std::size_t{1});
     QVERIFY(component.abort);
-    QVERIFY(!window.state.AbortRequested);
-    QCOMPARE(window.form.Label1->text(), QString());
-    QCOMPARE(window.form.Label2->text(), QString("Done."));
+    QVERIFY(!window.session.lastSummary()->record.cancelled);
+    QCOMPARE(window.mainWindow.archiveLabel->text(), QString());
+    QCOMPARE(window.mainWindow.statusLabel->text(), QString("Done."));
     QFile log(window.logPath());
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(!log.readLine().contains("Aborted!"));
@@ -225,9 +221,9 @@ void MainWindowTest::escapeFromFocusedButtonStopsRun() {
 
 void MainWindowTest::animatedIconNeverBlankDuringRun() {
     Window window;
-    Form1& form = window.form;
+    MainWindow& form = window.mainWindow;
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    const std::vector<QImage> frames = iconFramesOnBackground(*form.AniIcon1);
+    const std::vector<QImage> frames = iconFramesOnBackground(*form.animatedIcon);
 
     // A run of small archives: for each the texts and the progress bar change and the run yields.
     // The icon's timer may fall due in any yield; here it does in every one, in the shape of a
@@ -235,7 +231,7 @@ void MainWindowTest::animatedIconNeverBlankDuringRun() {
     // each archive must be one of its frames, and each frame must reach the screen.
     QTimer iconTimer;
     iconTimer.setSingleShot(true);
-    connect(&iconTimer, &QTimer::timeout, form.AniIcon1, &AnimatedIcon::advance);
+    connect(&iconTimer, &QTimer::timeout, form.animatedIcon, &AnimatedIcon::advance);
     form.setBusyPointer(true);
     form.setAnimationEnabled(true);
     int archives = 0;
@@ -244,13 +240,13 @@ void MainWindowTest::animatedIconNeverBlankDuringRun() {
     const bool played = waitUntil([&] {
         for (int burst = 0; burst < 100 && wrong.isNull(); ++burst) {
             ++archives;
-            form.setLabel1Caption("archive-" + std::to_string(archives) + ".zip");
-            form.setLabel2Caption("Testing ...");
+            form.setArchiveCaption("archive-" + std::to_string(archives) + ".zip");
+            form.setStatusCaption("Testing ...");
             form.progressBar().setPosition(archives % 101);
-            form.setLabel3Caption(countsText(archives, archives / 7));
+            form.setCountsCaption(countsText(archives, archives / 7));
             iconTimer.start(0);
-            form.yieldToEvents();
-            const QImage shown = shownOnScreen(*form.AniIcon1);
+            form.letEventsThrough();
+            const QImage shown = shownOnScreen(*form.animatedIcon);
             const auto match = std::find(frames.begin(), frames.end(), shown);
             if (match == frames.end())
                 wrong = shown;
@@ -271,18 +267,18 @@ void MainWindowTest::animatedIconNeverBlankDuringRun() {
 
 void MainWindowTest::runRedrawsAtPaceAndShowsLastTexts() {
     Window window;
-    Form1& form = window.form;
+    MainWindow& form = window.mainWindow;
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QVERIFY(waitUntil([&] { return shownOnScreen(*form.Label3) == paintedAfresh(*form.Label3); }));
-    PaintCounter counter(form.Label3);
+    QVERIFY(waitUntil([&] { return shownOnScreen(*form.countsLabel) == paintedAfresh(*form.countsLabel); }));
+    PaintCounter counter(form.countsLabel);
 
     form.setBusyPointer(true);
     QElapsedTimer elapsed;
     elapsed.start();
     const int archives = 2000;
     for (int tested = 1; tested <= archives; ++tested) {
-        form.setLabel3Caption(countsText(tested, 0));
-        form.yieldToEvents();
+        form.setCountsCaption(countsText(tested, 0));
+        form.letEventsThrough();
     }
     const qint64 milliseconds = elapsed.elapsed();
     form.setBusyPointer(false);
@@ -292,21 +288,22 @@ void MainWindowTest::runRedrawsAtPaceAndShowsLastTexts() {
     QVERIFY2(counter.paints <= milliseconds / 20 + 2,
              qPrintable(QString("%1 redraws in %2 ms").arg(counter.paints).arg(milliseconds)));
     // The end of the walk lets the last counts through.
-    QVERIFY(waitUntil([&] { return shownOnScreen(*form.Label3) == paintedAfresh(*form.Label3); }));
-    QCOMPARE(form.Label3->text(), QString::fromStdString(countsText(archives, 0)));
+    QVERIFY(waitUntil([&] { return shownOnScreen(*form.countsLabel) == paintedAfresh(*form.countsLabel); }));
+    QCOMPARE(form.countsLabel->text(), QString::fromStdString(countsText(archives, 0)));
 }
 
 void MainWindowTest::statusTextsFitTheirLabels_data() {
     QTest::addColumn<QString>("label");
     QTest::addColumn<QString>("text");
-    QTest::newRow("status while testing") << "Label2"
+    QTest::newRow("status while testing") << "statusLabel"
                                           << "Testing ...";
-    QTest::newRow("status at the end") << "Label2"
+    QTest::newRow("status at the end") << "statusLabel"
                                        << "Done.";
-    QTest::newRow("counts of a large run") << "Label3" << QString::fromStdString(countsText(123456, 1234));
-    QTest::newRow("archive name") << "Label1"
+    QTest::newRow("counts of a large run")
+        << "countsLabel" << QString::fromStdString(countsText(123456, 1234));
+    QTest::newRow("archive name") << "archiveLabel"
                                   << "photos-summer-holiday-2019.zip";
-    QTest::newRow("folder") << "Panel1"
+    QTest::newRow("folder") << "folderPanel"
                             << "/srv/backup/projects/2024/clients/";
 }
 
@@ -314,7 +311,7 @@ void MainWindowTest::statusTextsFitTheirLabels() {
     QFETCH(QString, label);
     QFETCH(QString, text);
     Window window;
-    auto* control = window.form.findChild<QLabel*>(label);
+    auto* control = window.mainWindow.findChild<QLabel*>(label);
     QVERIFY(control);
     const QFontMetrics metrics(control->font());
     // A framed label keeps half an x clear inside its frame.
@@ -329,23 +326,23 @@ void MainWindowTest::statusTextsFitTheirLabels() {
 
 void MainWindowTest::statusTextsShareOneLineWithoutTouching() {
     Window window;
-    Form1& form = window.form;
-    form.setLabel2Caption("Testing ...");
-    form.setLabel3Caption(countsText(123456, 1234));
-    const Ink status = inkOf(labelText(*form.Label2));
-    const Ink counts = inkOf(labelText(*form.Label3));
+    MainWindow& form = window.mainWindow;
+    form.setStatusCaption("Testing ...");
+    form.setCountsCaption(countsText(123456, 1234));
+    const Ink status = inkOf(labelText(*form.statusLabel));
+    const Ink counts = inkOf(labelText(*form.countsLabel));
     QVERIFY(status.right >= 0 && counts.left >= 0);
-    const int statusEnds = form.Label2->x() + status.right;
-    const int countsBegin = form.Label3->x() + counts.left;
+    const int statusEnds = form.statusLabel->x() + status.right;
+    const int countsBegin = form.countsLabel->x() + counts.left;
     QVERIFY2(
         statusEnds + 1 < countsBegin,
         qPrintable(QString("status ink ends at %1, counts begin at %2").arg(statusEnds).arg(countsBegin)));
 
     // Texts without descenders end on their baseline: both labels write on the same line.
-    form.setLabel2Caption("Done.");
-    form.setLabel3Caption(countsText(1, 0));
-    const int statusBaseline = form.Label2->y() + inkOf(labelText(*form.Label2)).bottom;
-    const int countsBaseline = form.Label3->y() + inkOf(labelText(*form.Label3)).bottom;
+    form.setStatusCaption("Done.");
+    form.setCountsCaption(countsText(1, 0));
+    const int statusBaseline = form.statusLabel->y() + inkOf(labelText(*form.statusLabel)).bottom;
+    const int countsBaseline = form.countsLabel->y() + inkOf(labelText(*form.countsLabel)).bottom;
     QCOMPARE(statusBaseline, countsBaseline);
 }
 

@@ -1,34 +1,36 @@
 #pragma once
 
-// The real main window with its real handlers, on the offscreen platform, with a scripted folder
-// picker and recording sound and launcher services; its report files go to a temporary folder.
+// The real main window with its real handlers and the real run, on the offscreen platform, with a
+// scripted folder picker and recording sound and launcher services; its report files go to a
+// temporary folder.
 
 #include "../run/fake_controls.h"
-#include "form1.h"
+#include "main_window.h"
 #include "recording_services.h"
-#include "shell.h"
 #include "single_instance.h"
+#include "window_session.h"
 
 #include <QTemporaryDir>
 
 namespace vellum::testing {
 
 struct Window {
-    explicit Window(std::string commandLine = {})
-        : shell(form, state,
-                ShellServices{applicationDir.path().toStdString(), std::move(commandLine), sound, launcher,
-                              singleInstance}) {
+    // With unattended inputs, the window tests them when start() is called, as start-up does.
+    explicit Window(std::optional<RunInputs> unattendedInputs = std::nullopt)
+        : run(RunSettings{ReportPlace{folder(), {}}, unattendedInputs.has_value()}),
+          session(mainWindow, run, WindowSessionServices{folder(), sound, launcher, singleInstance, {}, true},
+                  std::move(unattendedInputs)) {
         auto fakePicker = std::make_unique<FakeFolderPicker>();
         picker = fakePicker.get();
-        form.replaceBrowseDialog(std::move(fakePicker));
-        form.show();
+        mainWindow.replaceFolderPicker(std::move(fakePicker));
+        mainWindow.show();
     }
 
     // Puts a scripted component in the real one's place, for runs that must stop at an exact moment.
     ScriptedZipTester& useScriptedComponent() {
         auto scripted = std::make_unique<ScriptedZipTester>();
         ScriptedZipTester& reference = *scripted;
-        form.replaceZipTester(std::move(scripted));
+        run.useTester(std::move(scripted));
         return reference;
     }
 
@@ -36,12 +38,12 @@ struct Window {
     std::string folder() const { return applicationDir.path().toStdString(); }
 
     QTemporaryDir applicationDir;
-    RunState state;
     platform::RecordingSoundPlayer sound;
     platform::RecordingLauncher launcher;
     platform::SingleInstance singleInstance{"VellumWindowTest"};
-    Form1 form;
-    Shell shell;
+    TestRun run;
+    MainWindow mainWindow;
+    WindowSession session;
     FakeFolderPicker* picker = nullptr;
 };
 

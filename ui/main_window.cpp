@@ -1,11 +1,10 @@
-#include "form1.h"
+#include "main_window.h"
 
 #include "animated_icon.h"
 #include "artwork.h"
 #include "folder_picker.h"
 #include "panel3d.h"
 #include "progress_bar.h"
-#include "zip_tester.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -42,8 +41,8 @@ template <typename Widget> Widget* place(Widget* widget, const char* name, QRect
 
 } // namespace
 
-Form1::Form1(QWidget* parent) : QMainWindow(parent) {
-    setObjectName("Form1");
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+    setObjectName("mainWindow");
     setWindowTitle("Vellum");
     setWindowIcon(applicationIcon());
     // The fixed layout was drawn for the classic 8-point interface font: lines 11 pixels high and
@@ -62,125 +61,120 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent) {
     createMenus();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
-    m_browseDialog = std::make_unique<FolderPicker>(this);
-    m_zipTester = std::make_unique<ZipTester>();
+    m_folderPicker = std::make_unique<FolderPicker>(this);
 
     m_heldRedraw.setSingleShot(true);
     connect(&m_heldRedraw, &QTimer::timeout, this, [this] { redrawHeldBack(); });
     qApp->installEventFilter(this);
 }
 
-Form1::~Form1() {
+MainWindow::~MainWindow() {
     qApp->removeEventFilter(this);
 }
 
-void Form1::createControls(QWidget* client) {
+void MainWindow::createControls(QWidget* client) {
     // Window children, in the window's own order; the frame's children are placed relative to it.
-    Panel2 = place(new Panel3D(Panel3D::Bevel::Raised, client), "Panel2", {241, 16, 54, 25});
-    Panel2->setText("JvD");
-    Panel2->setAlignment(Qt::AlignCenter);
+    initialsPanel = place(new Panel3D(Panel3D::Bevel::Raised, client), "initialsPanel", {241, 16, 54, 25});
+    initialsPanel->setText("JvD");
+    initialsPanel->setAlignment(Qt::AlignCenter);
     QFont initialsFont("Chaucer");
     initialsFont.setPointSizeF(14.25);
     initialsFont.setBold(true);
-    Panel2->setFont(initialsFont);
-    QPalette initialsPalette = Panel2->palette();
+    initialsPanel->setFont(initialsFont);
+    QPalette initialsPalette = initialsPanel->palette();
     initialsPalette.setColor(QPalette::WindowText, initialsPalette.color(QPalette::Button));
     initialsPalette.setColor(QPalette::Window, initialsPalette.color(QPalette::Button));
-    Panel2->setPalette(initialsPalette);
-    Panel2->setEngraved(true);
-    Panel2->setCursor(clownCursor());
+    initialsPanel->setPalette(initialsPalette);
+    initialsPanel->setEngraved(true);
+    initialsPanel->setCursor(clownCursor());
 
-    Command2 = place(new QPushButton("&Cancel", client), "Command2", {182, 121, 58, 23});
-    Command2->setToolTip("Abort testing");
-    Command1 = place(new QPushButton("&Browse", client), "Command1", {71, 121, 58, 23});
-    Command1->setToolTip("Browse for drive or directory with zip's");
-    for (QPushButton* button : {Command1, Command2}) {
+    cancelButton = place(new QPushButton("&Cancel", client), "cancelButton", {182, 121, 58, 23});
+    cancelButton->setToolTip("Abort testing");
+    browseButton = place(new QPushButton("&Browse", client), "browseButton", {71, 121, 58, 23});
+    browseButton->setToolTip("Browse for drive or directory with zip's");
+    for (QPushButton* button : {browseButton, cancelButton}) {
         button->setAutoDefault(false);
         button->setCursor(pointingHandCursor());
     }
 
-    Frame1 = place(new QGroupBox(client), "Frame1", {8, 2, 294, 184});
-    AniIcon1 = place(new AnimatedIcon(Frame1), "AniIcon1", {19, 44, 32, 32});
-    ProgressBar1 = place(new ProgressBarControl(Frame1), "ProgressBar1", {48, 84, 199, 19});
-    ProgressBar1->setToolTip("Zip test percentage");
-    Panel1 = place(new Panel3D(Panel3D::Bevel::Sunken, Frame1), "Panel1", {14, 157, 263, 18});
-    Panel1->setToolTip("Search directories");
-    Label3 = place(new QLabel(Frame1), "Label3", {67, 22, 164, 17});
-    Label1 = place(new QLabel(Frame1), "Label1", {64, 53, 175, 17});
-    Label1->setToolTip("Zip being tested");
-    Label2 = place(new QLabel(Frame1), "Label2", {17, 22, 55, 15});
-    // Text hangs from the top edge, as in the classic labels, so that Label2 and Label3, which
+    frame = place(new QGroupBox(client), "frame", {8, 2, 294, 184});
+    animatedIcon = place(new AnimatedIcon(frame), "animatedIcon", {19, 44, 32, 32});
+    percentageBar = place(new ProgressBarControl(frame), "percentageBar", {48, 84, 199, 19});
+    percentageBar->setToolTip("Zip test percentage");
+    folderPanel = place(new Panel3D(Panel3D::Bevel::Sunken, frame), "folderPanel", {14, 157, 263, 18});
+    folderPanel->setToolTip("Search directories");
+    countsLabel = place(new QLabel(frame), "countsLabel", {67, 22, 164, 17});
+    archiveLabel = place(new QLabel(frame), "archiveLabel", {64, 53, 175, 17});
+    archiveLabel->setToolTip("Zip being tested");
+    statusLabel = place(new QLabel(frame), "statusLabel", {17, 22, 55, 15});
+    // Text hangs from the top edge, as in the classic labels, so that statusLabel and countsLabel, which
     // differ in height, write on one line.
-    Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    for (QLabel* label : {Label1, Label2, Label3})
+    archiveLabel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    statusLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    countsLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    for (QLabel* label : {archiveLabel, statusLabel, countsLabel})
         label->setTextFormat(Qt::PlainText);
     // These captions change for every archive of a walk. A widget whose size may follow its text
     // asks its parent to lay it out again at every change, a posted event that wakes the event loop
     // each time; at a fixed size a new text asks for a redraw only.
-    for (QLabel* caption : {Label1, Label2, Label3, static_cast<QLabel*>(Panel1)})
+    for (QLabel* caption : {archiveLabel, statusLabel, countsLabel, static_cast<QLabel*>(folderPanel)})
         caption->setFixedSize(caption->size());
 
     // Below the client area: never seen, but it takes the focus so that no visible control shows it.
-    Option1 = place(new QRadioButton("Option1", client), "Option1", {75, 212, 57, 19});
+    focusHolder = place(new QRadioButton("focusHolder", client), "focusHolder", {75, 212, 57, 19});
 
-    Panel2->raise();
-    Command1->raise();
-    Command2->raise();
-    setTabOrder(Panel2, Frame1);
-    setTabOrder(Frame1, ProgressBar1);
-    setTabOrder(ProgressBar1, Command1);
-    setTabOrder(Command1, Command2);
-    setTabOrder(Command2, Option1);
+    initialsPanel->raise();
+    browseButton->raise();
+    cancelButton->raise();
+    setTabOrder(initialsPanel, frame);
+    setTabOrder(frame, percentageBar);
+    setTabOrder(percentageBar, browseButton);
+    setTabOrder(browseButton, cancelButton);
+    setTabOrder(cancelButton, focusHolder);
 }
 
-void Form1::createMenus() {
-    file = menuBar()->addMenu("&File");
-    file->setObjectName("file");
-    log = file->addAction("&Open log...");
-    browse = file->addAction("&Browse");
-    dead1 = file->addSeparator();
-    exit = file->addAction("E&xit...");
-    help = menuBar()->addMenu("&Help");
-    help->setObjectName("help");
-    contents = help->addAction("&Contents...");
-    web = help->addAction("&Web page...");
-    email = help->addAction("&Send Email...");
-    about = help->addAction("&About...");
-    log->setObjectName("log");
-    browse->setObjectName("browse");
-    dead1->setObjectName("dead1");
-    exit->setObjectName("exit");
-    contents->setObjectName("contents");
-    web->setObjectName("web");
-    email->setObjectName("email");
-    about->setObjectName("about");
+void MainWindow::createMenus() {
+    fileMenu = menuBar()->addMenu("&File");
+    fileMenu->setObjectName("fileMenu");
+    openLogAction = fileMenu->addAction("&Open log...");
+    browseAction = fileMenu->addAction("&Browse");
+    fileMenuSeparator = fileMenu->addSeparator();
+    exitAction = fileMenu->addAction("E&xit...");
+    helpMenu = menuBar()->addMenu("&Help");
+    helpMenu->setObjectName("helpMenu");
+    contentsAction = helpMenu->addAction("&Contents...");
+    webPageAction = helpMenu->addAction("&Web page...");
+    sendEmailAction = helpMenu->addAction("&Send Email...");
+    aboutAction = helpMenu->addAction("&About...");
+    openLogAction->setObjectName("openLogAction");
+    browseAction->setObjectName("browseAction");
+    fileMenuSeparator->setObjectName("fileMenuSeparator");
+    exitAction->setObjectName("exitAction");
+    contentsAction->setObjectName("contentsAction");
+    webPageAction->setObjectName("webPageAction");
+    sendEmailAction->setObjectName("sendEmailAction");
+    aboutAction->setObjectName("aboutAction");
 }
 
-void Form1::replaceBrowseDialog(std::unique_ptr<FolderBrowser> picker) {
-    m_browseDialog = std::move(picker);
+void MainWindow::replaceFolderPicker(std::unique_ptr<FolderBrowser> picker) {
+    m_folderPicker = std::move(picker);
 }
 
-void Form1::replaceZipTester(std::unique_ptr<ArchiveTester> tester) {
-    m_zipTester = std::move(tester);
+void MainWindow::setTitle(const std::string& title) {
+    setWindowTitle(fromText(title));
 }
 
-void Form1::setCaption(const std::string& caption) {
-    setWindowTitle(fromText(caption));
-}
-
-bool Form1::isMinimized() const {
+bool MainWindow::isMinimized() const {
     return QMainWindow::isMinimized();
 }
 
-void Form1::showNormalAndRepaint() {
+void MainWindow::showNormalAndRepaint() {
     showNormal();
     m_sinceRedraw.invalidate();
     repaint();
 }
 
-void Form1::setBusyPointer(bool busy) {
+void MainWindow::setBusyPointer(bool busy) {
     // The hourglass marks a walk; while it lasts the window is redrawn at a steady rate rather
     // than after every archive, which would cost more than testing a small archive does.
     if (busy) {
@@ -196,50 +190,46 @@ void Form1::setBusyPointer(bool busy) {
     }
 }
 
-void Form1::redrawHeldBack() {
+void MainWindow::redrawHeldBack() {
     // Until the held request is answered the window asks for no other, so it is answered here.
     m_sinceRedraw.invalidate();
     QEvent request(QEvent::UpdateRequest);
     QCoreApplication::sendEvent(this, &request);
 }
 
-void Form1::setAnimationEnabled(bool enabled) {
-    AniIcon1->setEnabled(enabled);
+void MainWindow::setAnimationEnabled(bool enabled) {
+    animatedIcon->setEnabled(enabled);
 }
 
-void Form1::setPanel1Caption(const std::string& text) {
-    Panel1->setText(fromText(text));
+void MainWindow::setFolderCaption(const std::string& text) {
+    folderPanel->setText(fromText(text));
 }
 
-void Form1::setLabel1Caption(const std::string& text) {
-    Label1->setText(fromText(text));
+void MainWindow::setArchiveCaption(const std::string& text) {
+    archiveLabel->setText(fromText(text));
 }
 
-void Form1::setLabel2Caption(const std::string& text) {
-    Label2->setText(fromText(text));
+void MainWindow::setStatusCaption(const std::string& text) {
+    statusLabel->setText(fromText(text));
 }
 
-void Form1::setLabel3Caption(const std::string& text) {
-    Label3->setText(fromText(text));
+void MainWindow::setCountsCaption(const std::string& text) {
+    countsLabel->setText(fromText(text));
 }
 
-void Form1::focusOption1() {
-    Option1->setFocus(Qt::OtherFocusReason);
+void MainWindow::parkFocus() {
+    focusHolder->setFocus(Qt::OtherFocusReason);
 }
 
-void Form1::yieldToEvents() {
+void MainWindow::letEventsThrough() {
     QCoreApplication::processEvents();
 }
 
-void Form1::closeWindow() {
-    close();
+ProgressBar& MainWindow::progressBar() {
+    return *percentageBar;
 }
 
-ProgressBar& Form1::progressBar() {
-    return *ProgressBar1;
-}
-
-bool Form1::event(QEvent* event) {
+bool MainWindow::event(QEvent* event) {
     // A walk paces when the window is drawn, never what is drawn: each redraw paints every control
     // in the changed area. Switching the controls' updates off between redraws instead let a
     // redraw already asked for paint the window's background over the animated icon and skip the
@@ -255,7 +245,7 @@ bool Form1::event(QEvent* event) {
     return QMainWindow::event(event);
 }
 
-bool Form1::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     // Key preview: the window sees every key before the control that has the focus, which still
     // receives it afterwards. A key the focused control ignores travels on to its parents as the
     // same event, so only its first receiver counts.
@@ -271,7 +261,7 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
-void Form1::showEvent(QShowEvent* event) {
+void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (m_centred)
         return;
@@ -280,18 +270,18 @@ void Form1::showEvent(QShowEvent* event) {
         move(display->availableGeometry().center() - frameGeometry().center() + pos());
 }
 
-void Form1::changeEvent(QEvent* event) {
+void MainWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange)
         emit resized();
 }
 
-void Form1::resizeEvent(QResizeEvent* event) {
+void MainWindow::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     emit resized();
 }
 
-void Form1::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
     emit closing(event);
 }

@@ -11,11 +11,11 @@ class QLabel;
 
 namespace vellum {
 
-class Form2 final : public QWidget {
+class AboutWindow final : public QWidget {
     Q_OBJECT
 public:
     // Given an owner, the window stands centred over it and the window manager keeps it with it.
-    explicit Form2(QWidget* owner = nullptr);
+    explicit AboutWindow(QWidget* owner = nullptr);
 
     // Shows the window and returns once it has been drawn on the display. Mapping and exposing a
     // window take a round trip to the display, so a caller that blocks the thread straight after
@@ -23,10 +23,10 @@ public:
     // handled, never the user's.
     void showDrawn();
 
-    QLabel* Label4 = nullptr;
-    QLabel* Label3 = nullptr;
-    QLabel* Label1 = nullptr;
-    QLabel* Image1 = nullptr;
+    QLabel* footerLabel = nullptr;
+    QLabel* versionLabel = nullptr;
+    QLabel* titleLabel = nullptr;
+    QLabel* iconImage = nullptr;
 
     static constexpr int frameWidth = 3;
     static constexpr QSize clientSize{352, 241};
@@ -40,7 +40,7 @@ signals:
     void drawn();
 
 private:
-    void Form_Click();
+    void closeOnClick();
     QPixmap m_picture;
     bool m_drawn = false;
     // A window with an owner counts for Qt as a secondary one, which would let the program end with

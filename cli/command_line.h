@@ -41,9 +41,4 @@ std::string versionText();
 // What follows a usage error on standard error.
 std::string usageHint();
 
-enum class DisplayReach { Usable, Missing, Unreachable };
-// Whether a display server can be reached: none named (Missing), named but not answering
-// (Unreachable), or Usable. A platform chosen through QT_QPA_PLATFORM is taken as usable.
-DisplayReach probeDisplay();
-
 } // namespace vellum

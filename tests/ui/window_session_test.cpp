@@ -1,9 +1,9 @@
-// The main window as a user sees it and the shell around a run: layout, Escape and Exit, the
+// The main window as a user sees it and its life around a run: layout, Escape and Exit, the
 // caption while minimised, the menu commands and the About window.
 
+#include "about_window.h"
 #include "animated_icon.h"
 #include "condition_wait.h"
-#include "form2.h"
 #include "panel3d.h"
 #include "progress_bar.h"
 #include "window_fixture.h"
@@ -26,7 +26,7 @@
 using namespace vellum;
 using namespace vellum::testing;
 
-class ShellTest : public QObject {
+class WindowSessionTest : public QObject {
     Q_OBJECT
 private slots:
     void controlsStandAtTheirRectangles_data();
@@ -46,68 +46,68 @@ private slots:
     void folderPickerShowsPromptsAndSelection();
 };
 
-void ShellTest::controlsStandAtTheirRectangles_data() {
+void WindowSessionTest::controlsStandAtTheirRectangles_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QRect>("rectangle");
-    QTest::newRow("Frame1") << "Frame1" << QRect(8, 2, 294, 184);
-    QTest::newRow("Panel2") << "Panel2" << QRect(241, 16, 54, 25);
-    QTest::newRow("Label2") << "Label2" << QRect(25, 24, 55, 15);
-    QTest::newRow("Label3") << "Label3" << QRect(75, 24, 164, 17);
-    QTest::newRow("AniIcon1") << "AniIcon1" << QRect(27, 46, 32, 32);
-    QTest::newRow("Label1") << "Label1" << QRect(72, 55, 175, 17);
-    QTest::newRow("ProgressBar1") << "ProgressBar1" << QRect(56, 86, 199, 19);
-    QTest::newRow("Command1") << "Command1" << QRect(71, 121, 58, 23);
-    QTest::newRow("Command2") << "Command2" << QRect(182, 121, 58, 23);
-    QTest::newRow("Panel1") << "Panel1" << QRect(22, 159, 263, 18);
-    QTest::newRow("Option1") << "Option1" << QRect(75, 212, 57, 19);
+    QTest::newRow("frame") << "frame" << QRect(8, 2, 294, 184);
+    QTest::newRow("initialsPanel") << "initialsPanel" << QRect(241, 16, 54, 25);
+    QTest::newRow("statusLabel") << "statusLabel" << QRect(25, 24, 55, 15);
+    QTest::newRow("countsLabel") << "countsLabel" << QRect(75, 24, 164, 17);
+    QTest::newRow("animatedIcon") << "animatedIcon" << QRect(27, 46, 32, 32);
+    QTest::newRow("archiveLabel") << "archiveLabel" << QRect(72, 55, 175, 17);
+    QTest::newRow("percentageBar") << "percentageBar" << QRect(56, 86, 199, 19);
+    QTest::newRow("browseButton") << "browseButton" << QRect(71, 121, 58, 23);
+    QTest::newRow("cancelButton") << "cancelButton" << QRect(182, 121, 58, 23);
+    QTest::newRow("folderPanel") << "folderPanel" << QRect(22, 159, 263, 18);
+    QTest::newRow("focusHolder") << "focusHolder" << QRect(75, 212, 57, 19);
 }
 
-void ShellTest::controlsStandAtTheirRectangles() {
+void WindowSessionTest::controlsStandAtTheirRectangles() {
     QFETCH(QString, name);
     QFETCH(QRect, rectangle);
     Window window;
-    QWidget* client = window.form.centralWidget();
+    QWidget* client = window.mainWindow.centralWidget();
     QCOMPARE(client->size(), QSize(310, 192));
     auto* control = client->findChild<QWidget*>(name);
     QVERIFY(control);
     QCOMPARE(QRect(control->mapTo(client, QPoint(0, 0)), control->size()), rectangle);
 }
 
-void ShellTest::freshWindowShowsOnlyCaptionsAndInitials() {
+void WindowSessionTest::freshWindowShowsOnlyCaptionsAndInitials() {
     Window window;
-    QCOMPARE(window.form.windowTitle(), QString("Vellum"));
-    for (QLabel* label : {window.form.Label1, window.form.Label2, window.form.Label3,
-                          static_cast<QLabel*>(window.form.Panel1)})
+    QCOMPARE(window.mainWindow.windowTitle(), QString("Vellum"));
+    for (QLabel* label : {window.mainWindow.archiveLabel, window.mainWindow.statusLabel,
+                          window.mainWindow.countsLabel, static_cast<QLabel*>(window.mainWindow.folderPanel)})
         QCOMPARE(label->text(), QString());
-    QCOMPARE(window.form.Command1->text(), QString("&Browse"));
-    QCOMPARE(window.form.Command2->text(), QString("&Cancel"));
-    QCOMPARE(window.form.Panel2->text().size(), 3);
-    QCOMPARE(window.form.ProgressBar1->value(), 0);
-    QCOMPARE(window.form.ProgressBar1->maximum(), 100);
+    QCOMPARE(window.mainWindow.browseButton->text(), QString("&Browse"));
+    QCOMPARE(window.mainWindow.cancelButton->text(), QString("&Cancel"));
+    QCOMPARE(window.mainWindow.initialsPanel->text().size(), 3);
+    QCOMPARE(window.mainWindow.percentageBar->value(), 0);
+    QCOMPARE(window.mainWindow.percentageBar->maximum(), 100);
     QStringList menus;
-    for (QAction* menu : window.form.menuBar()->actions())
+    for (QAction* menu : window.mainWindow.menuBar()->actions())
         menus << menu->text();
     QCOMPARE(menus, (QStringList{"&File", "&Help"}));
 }
 
-void ShellTest::escapeWhenIdleChangesNothing() {
+void WindowSessionTest::escapeWhenIdleChangesNothing() {
     Window window;
-    window.form.Label1->setText("kept");
-    window.form.ProgressBar1->setPosition(30);
-    QTest::keyClick(window.form.Command1, Qt::Key_Escape);
-    QCOMPARE(window.form.Label1->text(), QString("kept"));
-    QCOMPARE(window.form.ProgressBar1->position(), 30);
+    window.mainWindow.archiveLabel->setText("kept");
+    window.mainWindow.percentageBar->setPosition(30);
+    QTest::keyClick(window.mainWindow.browseButton, Qt::Key_Escape);
+    QCOMPARE(window.mainWindow.archiveLabel->text(), QString("kept"));
+    QCOMPARE(window.mainWindow.percentageBar->position(), 30);
 }
 
-void ShellTest::exitWhenIdleClosesWithoutReport() {
+void WindowSessionTest::exitWhenIdleClosesWithoutReport() {
     Window window;
-    window.form.exit->trigger();
-    QVERIFY(!window.form.isVisible());
-    QVERIFY(window.state.ExitWhenDone);
+    window.mainWindow.exitAction->trigger();
+    QVERIFY(!window.mainWindow.isVisible());
+    QVERIFY(window.session.exitRequested());
     QVERIFY(!QFile::exists(window.logPath()));
 }
 
-void ShellTest::exitDuringRunWritesReportThenCloses() {
+void WindowSessionTest::exitDuringRunWritesReportThenCloses() {
     Window window;
     ScriptedZipTester& component = window.useScriptedComponent();
     QTemporaryDir tree;
@@ -118,15 +118,15 @@ void ShellTest::exitDuringRunWritesReportThenCloses() {
     window.picker->chosen = tree.path().toStdString();
     bool visibleWhenExitReturned = true;
     component.duringProbe = [&] {
-        window.form.exit->trigger();
-        visibleWhenExitReturned = window.form.isVisible();
+        window.mainWindow.exitAction->trigger();
+        visibleWhenExitReturned = window.mainWindow.isVisible();
     };
 
-    QTest::mouseClick(window.form.Command1, Qt::LeftButton);
+    QTest::mouseClick(window.mainWindow.browseButton, Qt::LeftButton);
 
     QVERIFY(!visibleWhenExitReturned);
     QCOMPARE(component.tested.size(), std::size_t{1});
-    QVERIFY(!window.form.isVisible());
+    QVERIFY(!window.mainWindow.isVisible());
     QFile log(window.logPath());
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(!log.readLine().contains("Aborted!"));
@@ -134,25 +134,25 @@ void ShellTest::exitDuringRunWritesReportThenCloses() {
     QCOMPARE(window.launcher.requests.size(), std::size_t{1}); // the report opened in the viewer
 }
 
-void ShellTest::systemCloseDuringRunActsAsExit() {
+void WindowSessionTest::systemCloseDuringRunActsAsExit() {
     Window window;
     ScriptedZipTester& component = window.useScriptedComponent();
     QTemporaryDir tree;
     for (const char* name : {"/a.zip", "/b.zip", "/c.zip"})
         writeFile((tree.path() + name).toStdString(), "x");
     window.picker->chosen = tree.path().toStdString();
-    component.duringProbe = [&] { window.form.close(); };
+    component.duringProbe = [&] { window.mainWindow.close(); };
 
-    QTest::mouseClick(window.form.Command1, Qt::LeftButton);
+    QTest::mouseClick(window.mainWindow.browseButton, Qt::LeftButton);
 
     QCOMPARE(component.tested.size(), std::size_t{1});
     QVERIFY(component.abort);
-    QVERIFY(window.state.ExitWhenDone);
-    QVERIFY(!window.form.isVisible());
+    QVERIFY(window.session.exitRequested());
+    QVERIFY(!window.mainWindow.isVisible());
     QVERIFY(QFile::exists(window.logPath()));
 }
 
-void ShellTest::minimisedRunShowsProgressAndRestoresCaption() {
+void WindowSessionTest::minimisedRunShowsProgressAndRestoresCaption() {
     Window window;
     QTemporaryDir tree;
     QDir().mkpath(tree.path() + "/Sub");
@@ -160,40 +160,40 @@ void ShellTest::minimisedRunShowsProgressAndRestoresCaption() {
               buildZip({{"big.bin", std::string(8 << 20, 'b'), 0}}).bytes);
     window.picker->chosen = tree.path().toStdString();
     QStringList captions;
-    connect(&window.form, &QWidget::windowTitleChanged, &window.form,
+    connect(&window.mainWindow, &QWidget::windowTitleChanged, &window.mainWindow,
             [&](const QString& title) { captions << title; });
-    window.form.showMinimized();
+    window.mainWindow.showMinimized();
 
-    QTest::mouseClick(window.form.Command1, Qt::LeftButton);
+    QTest::mouseClick(window.mainWindow.browseButton, Qt::LeftButton);
 
     QVERIFY2(captions.contains("Searching..."), qPrintable(captions.join('|')));
     QVERIFY2(captions.contains(" 100%  big.zip"), qPrintable(captions.join('|')));
-    QVERIFY(!window.form.isMinimized());
-    QCOMPARE(window.form.windowTitle(), QString("Vellum"));
+    QVERIFY(!window.mainWindow.isMinimized());
+    QCOMPARE(window.mainWindow.windowTitle(), QString("Vellum"));
 
-    window.form.showMinimized();
-    window.form.setWindowTitle(" 50%  big.zip");
-    window.form.showNormal();
-    QCOMPARE(window.form.windowTitle(), QString("Vellum"));
+    window.mainWindow.showMinimized();
+    window.mainWindow.setWindowTitle(" 50%  big.zip");
+    window.mainWindow.showNormal();
+    QCOMPARE(window.mainWindow.windowTitle(), QString("Vellum"));
 }
 
-void ShellTest::openLogOnlyWhenLogExists() {
+void WindowSessionTest::openLogOnlyWhenLogExists() {
     Window window;
-    window.form.log->trigger();
+    window.mainWindow.openLogAction->trigger();
     QVERIFY(window.launcher.requests.empty());
 
     writeFile(window.folder() + "/errors.log", "a record\r\n");
-    window.form.log->trigger();
+    window.mainWindow.openLogAction->trigger();
     QCOMPARE(window.launcher.requests.size(), std::size_t{1});
     QCOMPARE(window.launcher.requests[0].commandLine, "notepad.exe " + window.folder() + "/errors.log");
     QVERIFY(window.launcher.requests[0].style == platform::WindowStyle::ShowNormal);
 }
 
-void ShellTest::menuCommandLines() {
+void WindowSessionTest::menuCommandLines() {
     Window window;
-    window.form.contents->trigger();
-    window.form.email->trigger();
-    window.form.web->trigger();
+    window.mainWindow.contentsAction->trigger();
+    window.mainWindow.sendEmailAction->trigger();
+    window.mainWindow.webPageAction->trigger();
     const auto& requests = window.launcher.requests;
     QCOMPARE(requests.size(), std::size_t{3});
     QCOMPARE(requests[0].commandLine, "winhelp.exe " + window.folder() + "/Vellum.hlp");
@@ -204,23 +204,23 @@ void ShellTest::menuCommandLines() {
     QVERIFY(requests[2].style == platform::WindowStyle::ShowNormal);
 }
 
-void ShellTest::aboutTwiceGivesOneWindow() {
+void WindowSessionTest::aboutTwiceGivesOneWindow() {
     Window window;
-    window.form.about->trigger();
-    Form2* first = window.shell.aboutWindow();
+    window.mainWindow.aboutAction->trigger();
+    AboutWindow* first = window.session.aboutWindow();
     QVERIFY(first && first->isVisible());
-    window.form.about->trigger();
-    QCOMPARE(window.shell.aboutWindow(), first);
+    window.mainWindow.aboutAction->trigger();
+    QCOMPARE(window.session.aboutWindow(), first);
     QCOMPARE(window.sound.requests.size(), std::size_t{2});
     QCOMPARE(window.sound.requests[1].path, window.folder() + "/thunder.wav");
     QVERIFY(window.sound.requests[1].mode == platform::SoundMode::Asynchronous);
 
     // Closing the main window leaves the About window open.
-    window.form.close();
+    window.mainWindow.close();
     QVERIFY(first->isVisible());
 }
 
-void ShellTest::panelClickPlaysSynchronouslyThenCloses() {
+void WindowSessionTest::panelClickPlaysSynchronouslyThenCloses() {
     Window window;
     bool shownWhilePlaying = false;
     struct ObservingPlayer final : platform::SoundPlayer {
@@ -232,58 +232,58 @@ void ShellTest::panelClickPlaysSynchronouslyThenCloses() {
     };
     // The recording player in the fixture cannot look at the window while the sound plays.
     ObservingPlayer player;
-    RunState state;
-    Form1 form;
-    Shell shell(form, state,
-                ShellServices{window.folder(), {}, player, window.launcher, window.singleInstance});
-    player.onPlay = [&] { shownWhilePlaying = shell.aboutWindow() && shell.aboutWindow()->isVisible(); };
+    TestRun run(RunSettings{ReportPlace{window.folder(), {}}, false});
+    MainWindow form;
+    WindowSession session(
+        form, run, WindowSessionServices{window.folder(), player, window.launcher, window.singleInstance});
+    player.onPlay = [&] { shownWhilePlaying = session.aboutWindow() && session.aboutWindow()->isVisible(); };
     form.show();
 
-    QTest::mouseClick(form.Panel2, Qt::LeftButton);
+    QTest::mouseClick(form.initialsPanel, Qt::LeftButton);
 
     QVERIFY(shownWhilePlaying);
-    QVERIFY(!shell.aboutWindow() || !shell.aboutWindow()->isVisible());
+    QVERIFY(!session.aboutWindow() || !session.aboutWindow()->isVisible());
 }
 
-void ShellTest::aboutWindowClosesOnClicks() {
+void WindowSessionTest::aboutWindowClosesOnClicks() {
     Window window;
-    for (const char* target : {"Form2", "Image1", "Label1", "Label3"}) {
-        window.form.about->trigger();
-        Form2* about = window.shell.aboutWindow();
-        QWidget* clicked = QString(target) == "Form2" ? about : about->findChild<QWidget*>(target);
+    for (const char* target : {"aboutWindow", "iconImage", "titleLabel", "versionLabel"}) {
+        window.mainWindow.aboutAction->trigger();
+        AboutWindow* about = window.session.aboutWindow();
+        QWidget* clicked = QString(target) == "aboutWindow" ? about : about->findChild<QWidget*>(target);
         QTest::mouseClick(clicked, Qt::LeftButton, {},
-                          QString(target) == "Form2" ? QPoint(200, 150) : QPoint(2, 2));
+                          QString(target) == "aboutWindow" ? QPoint(200, 150) : QPoint(2, 2));
         QVERIFY2(!about->isVisible(), target);
     }
-    window.form.about->trigger();
-    Form2* about = window.shell.aboutWindow();
-    QTest::mouseClick(about->Label4, Qt::LeftButton, {}, QPoint(2, 2));
+    window.mainWindow.aboutAction->trigger();
+    AboutWindow* about = window.session.aboutWindow();
+    QTest::mouseClick(about->footerLabel, Qt::LeftButton, {}, QPoint(2, 2));
     QVERIFY(about->isVisible());
     QCOMPARE(about->size(), QSize(358, 247));
 }
 
-void ShellTest::secondCopyRestoresTheWindow() {
+void WindowSessionTest::secondCopyRestoresTheWindow() {
     Window window;
     QVERIFY(!window.singleInstance.anotherIsRunning());
-    window.form.showMinimized();
-    QVERIFY(window.form.isMinimized());
+    window.mainWindow.showMinimized();
+    QVERIFY(window.mainWindow.isMinimized());
 
     platform::SingleInstance secondCopy("VellumWindowTest");
     QVERIFY(secondCopy.anotherIsRunning());
     QVERIFY(secondCopy.sendKeys("% R"));
 
-    QVERIFY(waitUntil([&] { return !window.form.isMinimized(); }));
-    QCOMPARE(window.form.windowTitle(), QString("Vellum"));
+    QVERIFY(waitUntil([&] { return !window.mainWindow.isMinimized(); }));
+    QCOMPARE(window.mainWindow.windowTitle(), QString("Vellum"));
 }
 
-void ShellTest::folderPickerShowsPromptsAndSelection() {
-    Form1 form;
+void WindowSessionTest::folderPickerShowsPromptsAndSelection() {
+    MainWindow form;
     form.show();
     std::vector<std::string> selections;
-    form.BrowseDialog1().onSelectionChanged = [&](std::string& selection, std::int32_t) {
+    form.folderPicker().onSelectionChanged = [&](const std::string& selection) {
         selections.push_back(selection);
         // The handler writes the selection back into the picker, which shows it.
-        form.BrowseDialog1().setSelectionText(selection);
+        form.folderPicker().setSelectionText(selection);
     };
     // What the dialog showed, noted while it is open and checked once it has closed: a check that
     // failed inside would leave the modal dialog waiting for a click that never comes. The dialog is
@@ -319,9 +319,9 @@ void ShellTest::folderPickerShowsPromptsAndSelection() {
         seen.shownAfterMove = shown->text();
     });
 
-    const bool chosen = form.BrowseDialog1().browse();
+    const bool chosen = form.folderPicker().browse();
 
-    QCOMPARE(seen.dialog, QString("BrowseDialog1"));
+    QCOMPARE(seen.dialog, QString("folderPickerDialog"));
     QVERIFY(!chosen);
     QVERIFY(seen.texts.contains("Choose drive or folder of Zip's to test"));
     QVERIFY(seen.texts.contains("Al sub-directories will be checked also"));
@@ -334,5 +334,5 @@ void ShellTest::folderPickerShowsPromptsAndSelection() {
     QCOMPARE(seen.shownAfterMove, seen.moved);
 }
 
-QTEST_MAIN(ShellTest)
-#include "shell_test.moc"
+QTEST_MAIN(WindowSessionTest)
+#include "window_session_test.moc"

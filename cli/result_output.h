@@ -30,7 +30,7 @@ public:
     explicit JsonLines(std::FILE* output) : m_output(output) {}
     void runStarted() override;
     void archiveJudged(const ArchiveOutcome& outcome) override;
-    void runEnded() override;
+    void runEnded(const RunSummary& summary) override;
 
 private:
     std::FILE* m_output;

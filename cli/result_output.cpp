@@ -181,7 +181,7 @@ void JsonLines::archiveJudged(const ArchiveOutcome& outcome) {
         m_bytes += facts->size;
 }
 
-void JsonLines::runEnded() {
+void JsonLines::runEnded(const RunSummary&) {
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - m_start;
     Json summary;
     summary["tested"] = m_tested;

@@ -1,4 +1,4 @@
-#include "form2.h"
+#include "about_window.h"
 
 #include "artwork.h"
 #include "vellum_version.h"
@@ -50,7 +50,7 @@ QLabel* transparentLabel(QWidget* parent, const char* name, const QString& text,
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, colour);
     label->setPalette(palette);
-    label->setGeometry(geometry.translated(Form2::frameWidth, Form2::frameWidth));
+    label->setGeometry(geometry.translated(AboutWindow::frameWidth, AboutWindow::frameWidth));
     return label;
 }
 
@@ -58,48 +58,48 @@ QLabel* transparentLabel(QWidget* parent, const char* name, const QString& text,
 
 // A dialog for the window manager, so that it is told the owner (a plain window's owner is not
 // passed on to X11) and keeps the About window above it.
-Form2::Form2(QWidget* owner)
+AboutWindow::AboutWindow(QWidget* owner)
     : QWidget(owner, Qt::Dialog | Qt::FramelessWindowHint), m_picture(aboutPicture()) {
-    setObjectName("Form2");
+    setObjectName("aboutWindow");
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowIcon(aboutIcon());
     setFixedSize(clientSize.width() + 2 * frameWidth, clientSize.height() + 2 * frameWidth);
 
     // In the window's own order of its children.
-    Label4 = transparentLabel(this, "Label4", "", Qt::black, {62, 210, 217, 17});
-    Label3 = transparentLabel(this, "Label3", "v" VELLUM_VERSION, Qt::white, {118, 35, 41, 15});
-    Label1 = transparentLabel(this, "Label1", "Vellum  v1.02", Qt::white, {13, 18, 105, 39});
+    footerLabel = transparentLabel(this, "footerLabel", "", Qt::black, {62, 210, 217, 17});
+    versionLabel = transparentLabel(this, "versionLabel", "v" VELLUM_VERSION, Qt::white, {118, 35, 41, 15});
+    titleLabel = transparentLabel(this, "titleLabel", "Vellum  v1.02", Qt::white, {13, 18, 105, 39});
     QFont titleFont("Chaucer");
     titleFont.setPointSizeF(21.75);
-    Label1->setFont(titleFont);
+    titleLabel->setFont(titleFont);
     // Like the title it stands for, it breaks between words when it does not fit on one line.
-    Label1->setWordWrap(true);
-    Image1 = new QLabel(this);
-    Image1->setObjectName("Image1");
-    Image1->setPixmap(applicationIconPixmap());
-    Image1->setGeometry(42 + frameWidth, 107 + frameWidth, 32, 32);
+    titleLabel->setWordWrap(true);
+    iconImage = new QLabel(this);
+    iconImage->setObjectName("iconImage");
+    iconImage->setPixmap(applicationIconPixmap());
+    iconImage->setGeometry(42 + frameWidth, 107 + frameWidth, 32, 32);
 
-    for (QWidget* closer : {static_cast<QWidget*>(Image1), static_cast<QWidget*>(Label1),
-                            static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label4)})
+    for (QWidget* closer : {static_cast<QWidget*>(iconImage), static_cast<QWidget*>(titleLabel),
+                            static_cast<QWidget*>(versionLabel), static_cast<QWidget*>(footerLabel)})
         closer->installEventFilter(this);
 
     if (owner != nullptr)
         move(centredOver(*owner, size()));
 }
 
-void Form2::showDrawn() {
+void AboutWindow::showDrawn() {
     show();
     if (m_drawn) {
         repaint();
         return;
     }
     QEventLoop untilDrawn;
-    connect(this, &Form2::drawn, &untilDrawn, &QEventLoop::quit);
+    connect(this, &AboutWindow::drawn, &untilDrawn, &QEventLoop::quit);
     QTimer::singleShot(longestWaitForDisplay, &untilDrawn, &QEventLoop::quit);
     untilDrawn.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
-void Form2::paintEvent(QPaintEvent*) {
+void AboutWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     // The picture is drawn unscaled from the client area's top-left corner; only what fits shows.
     painter.drawPixmap(frameWidth, frameWidth, m_picture, 0, 0, clientSize.width(), clientSize.height());
@@ -111,22 +111,23 @@ void Form2::paintEvent(QPaintEvent*) {
     emit drawn();
 }
 
-void Form2::mouseReleaseEvent(QMouseEvent* event) {
+void AboutWindow::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton)
-        Form_Click();
+        closeOnClick();
 }
 
-bool Form2::eventFilter(QObject* watched, QEvent* event) {
+bool AboutWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::MouseButtonRelease ||
         static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
         return QWidget::eventFilter(watched, event);
-    // Image1, Label1 and Label3 close the window; the bottom line has no click handler and keeps it open.
-    if (watched != Label4)
-        Form_Click();
+    // iconImage, titleLabel and versionLabel close the window; the bottom line has no click handler and keeps
+    // it open.
+    if (watched != footerLabel)
+        closeOnClick();
     return true;
 }
 
-void Form2::Form_Click() {
+void AboutWindow::closeOnClick() {
     close();
 }
 

@@ -22,7 +22,7 @@ public:
     void archiveStarted(const std::string& path) override;
     void archiveProgress(std::int16_t completion) override;
     void archiveJudged(const ArchiveOutcome& outcome) override;
-    void runEnded() override;
+    void runEnded(const RunSummary& summary) override;
 
 private:
     void drawWhenDue();

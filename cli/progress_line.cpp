@@ -68,7 +68,7 @@ void ProgressLine::archiveJudged(const ArchiveOutcome& outcome) {
     drawWhenDue();
 }
 
-void ProgressLine::runEnded() {
+void ProgressLine::runEnded(const RunSummary&) {
     clear();
 }
 

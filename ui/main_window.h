@@ -4,7 +4,8 @@
 // place, and the test run's view of it. The window raises its events as signals; the handlers
 // live with the start-up code and the test run.
 
-#include "run_window.h"
+#include "folder_picker.h"
+#include "run_display.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -25,60 +26,54 @@ class AnimatedIcon;
 class Panel3D;
 class ProgressBarControl;
 
-class Form1 final : public QMainWindow, public RunWindow {
+class MainWindow final : public QMainWindow, public RunDisplay {
     Q_OBJECT
 public:
     static constexpr int escapeKeyCode = 27;
 
-    explicit Form1(QWidget* parent = nullptr);
-    ~Form1() override;
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
 
-    // Controls, by the names the rest of the program knows them by.
-    Panel3D* Panel2 = nullptr;
-    QPushButton* Command2 = nullptr;
-    QPushButton* Command1 = nullptr;
-    QGroupBox* Frame1 = nullptr;
-    AnimatedIcon* AniIcon1 = nullptr;
-    ProgressBarControl* ProgressBar1 = nullptr;
-    Panel3D* Panel1 = nullptr;
-    QLabel* Label3 = nullptr;
-    QLabel* Label1 = nullptr;
-    QLabel* Label2 = nullptr;
-    QRadioButton* Option1 = nullptr;
+    Panel3D* initialsPanel = nullptr;
+    QPushButton* cancelButton = nullptr;
+    QPushButton* browseButton = nullptr;
+    QGroupBox* frame = nullptr;
+    AnimatedIcon* animatedIcon = nullptr;
+    ProgressBarControl* percentageBar = nullptr;
+    Panel3D* folderPanel = nullptr;
+    QLabel* countsLabel = nullptr;
+    QLabel* archiveLabel = nullptr;
+    QLabel* statusLabel = nullptr;
+    QRadioButton* focusHolder = nullptr;
 
-    QMenu* file = nullptr;
-    QAction* log = nullptr;
-    QAction* browse = nullptr;
-    QAction* dead1 = nullptr;
-    QAction* exit = nullptr;
-    QMenu* help = nullptr;
-    QAction* contents = nullptr;
-    QAction* web = nullptr;
-    QAction* email = nullptr;
-    QAction* about = nullptr;
+    QMenu* fileMenu = nullptr;
+    QAction* openLogAction = nullptr;
+    QAction* browseAction = nullptr;
+    QAction* fileMenuSeparator = nullptr;
+    QAction* exitAction = nullptr;
+    QMenu* helpMenu = nullptr;
+    QAction* contentsAction = nullptr;
+    QAction* webPageAction = nullptr;
+    QAction* sendEmailAction = nullptr;
+    QAction* aboutAction = nullptr;
 
-    // The controls without a visible part. Tests may put scripted ones in their place.
-    FolderBrowser& BrowseDialog1() { return *m_browseDialog; }
-    ArchiveTester& ZipTester1() { return *m_zipTester; }
-    void replaceBrowseDialog(std::unique_ptr<FolderBrowser> picker);
-    void replaceZipTester(std::unique_ptr<ArchiveTester> tester);
+    // The folder picker, a control without a visible part. Tests may put a scripted one in its place.
+    FolderBrowser& folderPicker() { return *m_folderPicker; }
+    void replaceFolderPicker(std::unique_ptr<FolderBrowser> picker);
 
-    // RunWindow
-    void setCaption(const std::string& caption) override;
+    // RunDisplay
+    void setTitle(const std::string& title) override;
     bool isMinimized() const override;
     void showNormalAndRepaint() override;
     void setBusyPointer(bool busy) override;
     void setAnimationEnabled(bool enabled) override;
-    void setPanel1Caption(const std::string& text) override;
-    void setLabel1Caption(const std::string& text) override;
-    void setLabel2Caption(const std::string& text) override;
-    void setLabel3Caption(const std::string& text) override;
-    void focusOption1() override;
-    void yieldToEvents() override;
-    void closeWindow() override;
+    void setFolderCaption(const std::string& text) override;
+    void setArchiveCaption(const std::string& text) override;
+    void setStatusCaption(const std::string& text) override;
+    void setCountsCaption(const std::string& text) override;
+    void parkFocus() override;
+    void letEventsThrough() override;
     ProgressBar& progressBar() override;
-    FolderBrowser& browseDialog() override { return BrowseDialog1(); }
-    ArchiveTester& zipTester() override { return ZipTester1(); }
 
 signals:
     // A key went down anywhere in the window, before the focused control sees it.
@@ -109,8 +104,7 @@ private:
     bool m_redrawsPaced = false;
     QElapsedTimer m_sinceRedraw;
     QTimer m_heldRedraw;
-    std::unique_ptr<FolderBrowser> m_browseDialog;
-    std::unique_ptr<ArchiveTester> m_zipTester;
+    std::unique_ptr<FolderBrowser> m_folderPicker;
 };
 
 } // namespace vellum

@@ -1,0 +1,31 @@
+#include "standard_error_notes.h"
+
+#include "escaped_text.h"
+
+#include <cstring>
+
+namespace vellum {
+
+void StandardErrorNotes::unreachable(const Unreachable& what) {
+    const char* subject = "";
+    switch (what.kind) {
+    case Unreachable::Kind::Folder:
+        subject = "folder ";
+        break;
+    case Unreachable::Kind::FileList:
+        subject = "the file list ";
+        break;
+    case Unreachable::Kind::Path:
+        break;
+    }
+    std::fprintf(m_output, "vellum: cannot read %s%s: %s\n", subject,
+                 platform::escapedText(what.path).c_str(), std::strerror(what.error));
+}
+
+void StandardErrorNotes::runEnded(const RunSummary& summary) {
+    for (const platform::WriteFailure& failure : summary.report.failures)
+        std::fprintf(m_output, "vellum: cannot write %s: %s\n", platform::escapedText(failure.path).c_str(),
+                     failure.reason.c_str());
+}
+
+} // namespace vellum

@@ -1,0 +1,22 @@
+#pragma once
+
+// What every run tells on standard error, whatever shows it: each folder, path or file list it
+// could not reach, and each report file it could not write, one line each.
+
+#include "run_observer.h"
+
+#include <cstdio>
+
+namespace vellum {
+
+class StandardErrorNotes final : public RunObserver {
+public:
+    explicit StandardErrorNotes(std::FILE* output = stderr) : m_output(output) {}
+    void unreachable(const Unreachable& what) override;
+    void runEnded(const RunSummary& summary) override;
+
+private:
+    std::FILE* m_output;
+};
+
+} // namespace vellum

@@ -1,0 +1,47 @@
+#pragma once
+
+// A run started from the command line: what it tests, what it prints while it works, and what it
+// tells its caller at the end. runInTerminal runs it without any window or GUI application, so it
+// runs anywhere; a plain `vellum FOLDER` on a display shows its window instead and prints the same.
+
+#include "command_line.h"
+#include "progress_line.h"
+#include "result_output.h"
+#include "standard_error_notes.h"
+#include "test_run.h"
+
+#include <optional>
+#include <string>
+
+namespace vellum {
+
+// The paths and the list made absolute, as the reports name them.
+RunInputs runInputsOf(const CommandLine& commandLine);
+// --report-dir made absolute (it is told in messages), without a trailing '/'; empty when not given.
+std::string reportFolderOf(const CommandLine& commandLine);
+// Whether the run belongs to the terminal alone, even on a display: any option of the command-line
+// tester, several paths or a single archive.
+bool runsInTerminalOnly(const CommandLine& commandLine);
+
+// What a command-line run prints: the progress line on a terminal's standard error, the reasons or
+// the JSON lines on standard output, and the notes on standard error. Attached to a run before
+// anything else that observes it, so that the progress line is cleared before a note is written.
+class TerminalPrinters {
+public:
+    explicit TerminalPrinters(const CommandLine& commandLine);
+    void attachTo(TestRun& run);
+
+private:
+    std::optional<ProgressLine> m_progress;
+    std::optional<JsonLines> m_jsonLines;
+    std::optional<ReasonLines> m_reasonLines;
+    StandardErrorNotes m_notes;
+};
+
+// What a command-line run tells its caller; when several apply, the highest wins.
+int exitStatusOf(const RunSummary& summary, int stopSignal);
+
+// Runs the command line's inputs to their end, or until a stop signal, and answers the exit status.
+int runInTerminal(const CommandLine& commandLine);
+
+} // namespace vellum

@@ -1,0 +1,316 @@
+#include "test_run.h"
+
+#include "absolute_path.h"
+#include "file_list.h"
+#include "lower_case.h"
+#include "path_open.h"
+#include "wildcard_match.h"
+#include "zip_tester.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <deque>
+
+namespace vellum {
+
+namespace {
+
+const char* const ArchivePattern = "*.zip";
+// Names of a file list handed to the archive component at once, so that it can test ahead.
+constexpr std::size_t ListBatchSize = 256;
+// How far the walk lists folders ahead of the one it tests: enough archives to keep the
+// component's look-ahead busy, or this many folders of few archives.
+constexpr std::size_t ArchivesListedAhead = 64;
+constexpr std::size_t FoldersListedAhead = 64;
+
+std::string withTrailingSeparator(std::string folder) {
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    return folder;
+}
+
+// Whether a start path names something other than a folder, and so is tested as an archive. A
+// path that cannot be reached is taken for a folder, as the window's run takes the folder it was
+// given, so that its walk tells why it cannot be read.
+bool namesArchive(const std::string& path) {
+    const int descriptor = openPathOfAnyLength(path, O_PATH);
+    if (descriptor < 0)
+        return false;
+    struct stat status {};
+    const bool archive = ::fstat(descriptor, &status) == 0 && !S_ISDIR(status.st_mode);
+    ::close(descriptor);
+    return archive;
+}
+
+// The start line of the log record: each path (a folder with '/' at its end), then the list.
+std::string inputsLine(const RunInputs& inputs) {
+    std::string line;
+    for (const std::string& path : inputs.paths) {
+        if (!line.empty())
+            line += ' ';
+        line += namesArchive(path) ? path : withTrailingSeparator(path);
+    }
+    if (!inputs.fileList.empty())
+        line += (line.empty() ? "--files-from " : " --files-from ") + inputs.fileList;
+    return line;
+}
+
+// The listing of a folder, opened through a descriptor so that a path of any length is reached.
+platform::FolderListing listFolder(const std::string& folder, std::string pattern) {
+    return platform::FolderListing(openPathOfAnyLength(folder, O_RDONLY | O_DIRECTORY | O_NONBLOCK),
+                                   std::move(pattern));
+}
+
+} // namespace
+
+// A folder as the walk listed it.
+struct TestRun::ListedFolder {
+    std::string path; // ends in '/'
+    std::vector<std::string> archives;
+    int error = 0; // why it could not be listed to its end (an errno value), or 0
+};
+
+TestRun::TestRun(RunSettings settings, std::unique_ptr<ArchiveTester> tester)
+    : m_settings(std::move(settings)) {
+    useTester(tester ? std::move(tester) : std::make_unique<ZipTester>());
+}
+
+void TestRun::useTester(std::unique_ptr<ArchiveTester> tester) {
+    m_tester = std::move(tester);
+    m_tester->onYield = [this] { breathe(); };
+    m_tester->onStatus = [this](const ZipStatus& status) {
+        tell([&](RunObserver& observer) { observer.archiveProgress(status.completion); });
+    };
+}
+
+TestRun::~TestRun() = default;
+
+template <typename Call> void TestRun::tell(const Call& call) {
+    for (RunObserver* observer : m_observers)
+        call(*observer);
+}
+
+void TestRun::breathe() {
+    if (m_breather)
+        m_breather();
+}
+
+RunSummary TestRun::run(const RunInputs& inputs) {
+    m_summary = RunSummary{};
+    m_summary.record.inputsLine = inputsLine(inputs);
+    m_summary.record.startedFromCommandLine = m_settings.startedFromCommandLine;
+    m_lastUnreadableFolder.clear();
+
+    m_running = true;
+    m_walking = true;
+    tell([](RunObserver& observer) { observer.runStarted(); });
+    testInputs(inputs);
+    m_walking = false;
+    // A walk that ended early leaves archives announced that nobody will ask for.
+    m_tester->dropExpectedArchives();
+
+    m_summary.report = writeRunReport(m_summary.record, m_settings.reportPlace);
+    tell([this](RunObserver& observer) { observer.runEnded(m_summary); });
+    m_running = false;
+    return m_summary;
+}
+
+void TestRun::cancel() {
+    m_walking = false;
+    m_tester->requestAbort();
+    m_summary.record.cancelled = true;
+}
+
+void TestRun::stopWalk() {
+    m_walking = false;
+    m_tester->requestAbort();
+}
+
+void TestRun::testInputs(const RunInputs& inputs) {
+    // Archives given one after the other are announced together, so that the component tests ahead.
+    std::vector<std::string> archives;
+    for (const std::string& path : inputs.paths) {
+        if (!m_walking)
+            return;
+        if (namesArchive(path)) {
+            archives.push_back(path);
+            continue;
+        }
+        testNamedArchives(archives);
+        archives.clear();
+        walkFolder(withTrailingSeparator(path));
+    }
+    testNamedArchives(archives);
+    if (!inputs.fileList.empty() && m_walking)
+        testFileList(inputs);
+}
+
+TestRun::ListedFolder TestRun::listArchivesAndFolders(std::vector<std::string>& unlisted) const {
+    ListedFolder listed{std::move(unlisted.back()), {}, 0};
+    unlisted.pop_back();
+    // One pass over the listing finds both the sub-folders and the archives, each in the order the
+    // file system gives them.
+    std::vector<std::string> subFolders;
+    platform::FolderListing listing = listFolder(listed.path, "*.*");
+    platform::FolderEntry entry;
+    while (listing.next(entry)) {
+        if (entry.isDirectory && !entry.name.starts_with('.'))
+            subFolders.push_back(entry.name);
+        if (wildcardMatch(ArchivePattern, entry.name, WildcardRule::FileSearch))
+            listed.archives.push_back(listed.path + entry.name);
+    }
+    listed.error = listing.error();
+    // The sub-folders are searched next, the first of them first.
+    for (auto name = subFolders.rbegin(); name != subFolders.rend(); ++name)
+        unlisted.push_back(listed.path + *name + "/");
+    return listed;
+}
+
+void TestRun::walkFolder(const std::string& root) {
+    // Depth first: each folder's archives, then each of its sub-folders in turn. The archive
+    // component is told which archives come next before the first is tested, so that it starts on
+    // them while this thread goes through them one by one; the folders that follow are listed
+    // ahead, so that it goes on across folders instead of running dry at the end of each. A folder
+    // listed ahead is still entered, and its failure told, only when the walk reaches it.
+    std::vector<std::string> unlisted{root}; // the next one last
+    std::deque<ListedFolder> listedAhead;    // in walk order, their archives announced
+    std::size_t archivesAhead = 0;
+    while (!m_summary.record.cancelled && (!listedAhead.empty() || !unlisted.empty())) {
+        const std::string& next = listedAhead.empty() ? unlisted.back() : listedAhead.front().path;
+        tell([&](RunObserver& observer) { observer.folderEntered(next); });
+        breathe();
+        if (!m_walking)
+            return;
+
+        ListedFolder folder;
+        if (listedAhead.empty()) {
+            folder = listArchivesAndFolders(unlisted);
+            m_tester->expectArchives(folder.archives);
+        } else {
+            folder = std::move(listedAhead.front());
+            listedAhead.pop_front();
+            archivesAhead -= folder.archives.size();
+        }
+        if (folder.error != 0 && folder.path != m_lastUnreadableFolder) {
+            // The sub-folder listing and the archive listing of one folder fail alike; one line says it.
+            m_lastUnreadableFolder = folder.path;
+            tellUnreachable(Unreachable::Kind::Folder, folder.path, folder.error);
+        }
+        while (archivesAhead < ArchivesListedAhead && listedAhead.size() < FoldersListedAhead &&
+               !unlisted.empty()) {
+            const ListedFolder& listed = listedAhead.emplace_back(listArchivesAndFolders(unlisted));
+            archivesAhead += listed.archives.size();
+            if (!listed.archives.empty())
+                m_tester->expectMoreArchives(listed.archives);
+        }
+        testArchives(folder.archives);
+    }
+}
+
+void TestRun::testArchives(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) {
+        breathe();
+        if (!m_walking)
+            return;
+        testArchive(path);
+    }
+}
+
+void TestRun::testArchive(const std::string& path) {
+    if (m_summary.record.cancelled)
+        return;
+    tell([&](RunObserver& observer) { observer.archiveStarted(path); });
+    ArchiveTester& tester = *m_tester;
+    tester.optionSwitch = false;
+    tester.fileFilter = "*.diz";
+    tester.workFolder = m_settings.reportPlace.applicationFolder;
+    tester.archivePath = path;
+    tester.archiveName = platform::lowerCase(path);
+
+    const std::int16_t probeResult = tester.probeArchive(0);
+    std::optional<std::int16_t> verifyResult;
+    if (probeGoesOn(probeResult)) {
+        tester.archivePath = path;
+        tester.archiveName = platform::lowerCase(path);
+        tester.fileFilter.clear();
+        verifyResult = tester.verifyArchive();
+    }
+    const ArchiveVerdict verdict = judgeArchive(probeResult, verifyResult);
+    const bool aborted = verdict == ArchiveVerdict::Aborted;
+    if (!aborted) {
+        const ArchiveOutcome outcome{path, probeResult, verifyResult,
+                                     judgeArchiveFully(probeResult, verifyResult), tester.lastFaults()};
+        tell([&](RunObserver& observer) { observer.archiveJudged(outcome); });
+    }
+
+    if (aborted) {
+        m_walking = false;
+        tester.requestAbort();
+    } else if (verdict == ArchiveVerdict::Bad) {
+        // The report names the file as the file system does; only the window shows it lower-cased.
+        m_summary.record.badArchives.push_back(path);
+    }
+    ++m_summary.record.tested;
+    const ArchiveStep step{aborted, tester.abort, m_summary.record.tested,
+                           static_cast<std::int32_t>(m_summary.record.badArchives.size())};
+    tell([&](RunObserver& observer) { observer.archiveDone(step); });
+}
+
+void TestRun::testNamedArchives(const std::vector<std::string>& paths) {
+    if (paths.empty())
+        return;
+    m_tester->expectArchives(paths);
+    testArchives(paths);
+}
+
+void TestRun::testFileList(const RunInputs& inputs) {
+    FileList list(inputs.fileList, inputs.nullSeparated ? '\0' : '\n');
+    // While the list is slow to arrive (a pipe), the breather still runs, so that a stop is heard.
+    const std::function<bool()> keepWaiting = [this] {
+        breathe();
+        return m_walking;
+    };
+    std::vector<std::string> batch;
+    std::string name;
+    while (m_walking) {
+        batch.clear();
+        FileList::Step step = list.next(name, true, keepWaiting);
+        // What has arrived is tested at once; the list is not waited for while archives are ready.
+        while (step == FileList::Step::Name) {
+            std::string path = absolutePath(name);
+            if (reachable(path))
+                batch.push_back(std::move(path));
+            if (batch.size() >= ListBatchSize)
+                break;
+            step = list.next(name, false, keepWaiting);
+        }
+        testNamedArchives(batch);
+        if (step == FileList::Step::Failed) {
+            tellUnreachable(Unreachable::Kind::FileList, inputs.fileList, list.error());
+            return;
+        }
+        if (step == FileList::Step::Stopped || (step == FileList::Step::End && list.atEnd()))
+            return;
+    }
+}
+
+bool TestRun::reachable(const std::string& path) {
+    const int descriptor = openPathOfAnyLength(path, O_PATH);
+    if (descriptor >= 0) {
+        ::close(descriptor);
+        return true;
+    }
+    tellUnreachable(Unreachable::Kind::Path, path, errno);
+    return false;
+}
+
+void TestRun::tellUnreachable(Unreachable::Kind kind, const std::string& path, int error) {
+    ++m_summary.unreachable;
+    const Unreachable what{kind, path, error};
+    tell([&](RunObserver& observer) { observer.unreachable(what); });
+}
+
+} // namespace vellum

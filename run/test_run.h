@@ -1,0 +1,95 @@
+#pragma once
+
+// One test run, whatever shows it: the walk over folders, named archives and file lists, each
+// archive's test and verdict, the counts, and the report files at the end. It owns the archive
+// tester and tells its observers what happens; it needs no window and no event loop.
+//
+// Everything happens on the thread that calls run(). Between two steps (each folder, each archive)
+// the run calls its breather, and the tester calls it while it works, at least every 50 ms: a
+// window lets its pending events through there, a terminal run looks for stop requests. A stop is
+// a call on the run from the breather or from an observer; it takes effect at the next step, and
+// the archive under test ends at the tester's next yield.
+
+#include "archive_tester.h"
+#include "folder_listing.h"
+#include "run_observer.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vellum {
+
+// What a run tests: folders (walked for *.zip, depth first) and single files (tested whatever
+// their names end in), in the order given, then the files a list names.
+struct RunInputs {
+    std::vector<std::string> paths; // absolute
+    std::string fileList;           // absolute, "-" for standard input, empty when none
+    bool nullSeparated = false;     // the list's names end in NUL bytes rather than newlines
+};
+
+struct RunSettings {
+    ReportPlace reportPlace;
+    // The record of a run started from the command line says so in its header.
+    bool startedFromCommandLine = false;
+};
+
+class TestRun {
+public:
+    // Without a tester, the run makes the real archive component.
+    explicit TestRun(RunSettings settings, std::unique_ptr<ArchiveTester> tester = nullptr);
+    ~TestRun();
+    TestRun(const TestRun&) = delete;
+    TestRun& operator=(const TestRun&) = delete;
+
+    // Told of every step of every run. The observer outlives the run.
+    void addObserver(RunObserver& observer) { m_observers.push_back(&observer); }
+    void setBreather(std::function<void()> breather) { m_breather = std::move(breather); }
+
+    // One whole run: the walk, then the report files. Not to be called while a run is under way.
+    RunSummary run(const RunInputs& inputs);
+    bool isRunning() const { return m_running; }
+    // Whether the walk under way may go on: false once a stop was asked for.
+    bool isWalking() const { return m_walking; }
+
+    // Stops the run under way, whose record then says "Aborted!".
+    void cancel();
+    // Stops the walk under way without marking its record.
+    void stopWalk();
+
+    ArchiveTester& tester() { return *m_tester; }
+    // Puts another tester in the current one's place, between runs: tests script outcomes with it.
+    void useTester(std::unique_ptr<ArchiveTester> tester);
+
+private:
+    struct ListedFolder;
+    // Lists the last of the folders not yet listed, and puts its sub-folders in its place.
+    ListedFolder listArchivesAndFolders(std::vector<std::string>& unlisted) const;
+    void walkFolder(const std::string& root);
+    void testArchives(const std::vector<std::string>& paths);
+    void testArchive(const std::string& path);
+    void testInputs(const RunInputs& inputs);
+    // Archives named by the caller rather than found by the walk: announced, then tested in order.
+    void testNamedArchives(const std::vector<std::string>& paths);
+    void testFileList(const RunInputs& inputs);
+    // Whether a named path can be reached; one that cannot leaves the run incomplete.
+    bool reachable(const std::string& path);
+    void tellUnreachable(Unreachable::Kind kind, const std::string& path, int error);
+    void breathe();
+    // Calls each observer in the order they were added.
+    template <typename Call> void tell(const Call& call);
+
+    RunSettings m_settings;
+    std::unique_ptr<ArchiveTester> m_tester;
+    std::vector<RunObserver*> m_observers;
+    std::function<void()> m_breather;
+
+    bool m_running = false;
+    bool m_walking = false; // the walk may go on
+    RunSummary m_summary;
+    std::string m_lastUnreadableFolder;
+};
+
+} // namespace vellum

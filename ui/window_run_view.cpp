@@ -1,0 +1,100 @@
+#include "window_run_view.h"
+
+#include "escaped_text.h"
+#include "launcher.h"
+#include "lower_case.h"
+#include "message_box.h"
+#include "number_text.h"
+#include "sound.h"
+#include "test_run.h"
+
+namespace vellum {
+
+WindowRunView::WindowRunView(TestRun& run, RunDisplay& display, WindowRunServices services)
+    : m_run(run), m_display(display), m_services(std::move(services)) {
+    m_run.addObserver(*this);
+    m_run.setBreather([this] { m_display.letEventsThrough(); });
+}
+
+void WindowRunView::cancel() {
+    m_run.cancel();
+    m_display.letEventsThrough();
+    m_display.setArchiveCaption("Aborted");
+    m_display.progressBar().setPosition(0);
+    m_display.parkFocus();
+}
+
+void WindowRunView::stopWalk() {
+    m_run.stopWalk();
+    m_display.setArchiveCaption("Aborted");
+    m_display.progressBar().setPosition(0);
+}
+
+void WindowRunView::runStarted() {
+    m_display.setBusyPointer(true);
+    m_display.setAnimationEnabled(true);
+}
+
+void WindowRunView::folderEntered(const std::string& folder) {
+    m_display.setFolderCaption(platform::lowerCase(folder));
+    if (m_display.isMinimized())
+        m_display.setTitle("Searching...");
+}
+
+void WindowRunView::archiveStarted(const std::string& path) {
+    m_archiveShown = platform::lowerCase(path.substr(path.rfind('/') + 1));
+    m_display.setArchiveCaption(m_archiveShown);
+    m_display.setStatusCaption("Testing ...");
+}
+
+void WindowRunView::archiveProgress(std::int16_t completion) {
+    ProgressBar& progressBar = m_display.progressBar();
+    if (progressBar.position() != completion)
+        progressBar.setPosition(completion);
+    if (m_display.isMinimized())
+        m_display.setTitle(platform::numberText(completion) + "%  " + m_archiveShown);
+}
+
+void WindowRunView::archiveDone(const ArchiveStep& step) {
+    if (step.aborted) {
+        m_display.setArchiveCaption("Aborted");
+        m_display.setFolderCaption("");
+        m_display.progressBar().setPosition(0);
+        m_display.setStatusCaption("");
+    } else {
+        m_display.progressBar().setPosition(0);
+        // Cancel wrote "Aborted" there while this archive was under test; it stays.
+        if (!step.stopRequested)
+            m_display.setArchiveCaption("");
+    }
+    m_display.setCountsCaption(platform::numberText(step.tested) + "  tested    -   " +
+                               platform::numberText(step.bad) + "  bad");
+}
+
+void WindowRunView::runEnded(const RunSummary& summary) {
+    if (m_display.isMinimized())
+        m_display.showNormalAndRepaint();
+    m_display.setAnimationEnabled(false);
+    m_display.setBusyPointer(false);
+    m_display.setFolderCaption("");
+    if (!summary.record.cancelled)
+        m_display.setArchiveCaption("");
+    m_display.setStatusCaption("Done.");
+    m_display.setTitle("Vellum");
+
+    // The sound tells of bad archives even when no report could be written about them.
+    if (!summary.record.badArchives.empty())
+        m_services.sound.play(m_services.errorSound, platform::SoundMode::Asynchronous);
+    if (!summary.report.replacedReport.empty() && m_services.viewerAllowed)
+        m_services.launcher.start("notepad.exe " + summary.report.replacedReport,
+                                  platform::WindowStyle::ShowNormal);
+    // Standard error names each failure too; a window start has nobody reading it.
+    if (!summary.report.failures.empty() && !summary.record.startedFromCommandLine) {
+        std::string message = "Vellum could not write its report.";
+        for (const platform::WriteFailure& failure : summary.report.failures)
+            message += "\r\ncannot write " + platform::escapedText(failure.path) + ": " + failure.reason;
+        platform::showStopMessage(message, "Vellum error");
+    }
+}
+
+} // namespace vellum

@@ -1,0 +1,55 @@
+#pragma once
+
+// The main window's view of a test run: the folder, archive, status and counts captions, the
+// progress bar, the busy pointer and the animated icon while the run lasts, the percentage in the
+// title of a minimised window, and at the end the error sound and the report in the text viewer.
+// It also lets the window's events through whenever the run breathes, so that Cancel, Escape and
+// Exit are heard during a run.
+
+#include "run_display.h"
+#include "run_observer.h"
+
+#include <string>
+
+namespace vellum {
+
+class TestRun;
+
+namespace platform {
+class SoundPlayer;
+class Launcher;
+} // namespace platform
+
+struct WindowRunServices {
+    platform::SoundPlayer& sound;
+    platform::Launcher& launcher;
+    std::string errorSound; // full path of error.wav
+    // A display someone can see: only then is the text viewer started on the report.
+    bool viewerAllowed = true;
+};
+
+class WindowRunView final : public RunObserver {
+public:
+    // Observes `run` and becomes its breather; both outlive nothing of each other's runs.
+    WindowRunView(TestRun& run, RunDisplay& display, WindowRunServices services);
+
+    // Cancel: the run stops and its record says "Aborted!". Also when no run is under way.
+    void cancel();
+    // Escape and Exit: the walk stops.
+    void stopWalk();
+
+    void runStarted() override;
+    void folderEntered(const std::string& folder) override;
+    void archiveStarted(const std::string& path) override;
+    void archiveProgress(std::int16_t completion) override;
+    void archiveDone(const ArchiveStep& step) override;
+    void runEnded(const RunSummary& summary) override;
+
+private:
+    TestRun& m_run;
+    RunDisplay& m_display;
+    WindowRunServices m_services;
+    std::string m_archiveShown; // the archive under test, as its caption shows it
+};
+
+} // namespace vellum
