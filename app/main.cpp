@@ -1,8 +1,8 @@
 #include "command_line.h"
+#include "desktop_services.h"
 #include "display_probe.h"
 #include "escaped_text.h"
 #include "identity.h"
-#include "launcher.h"
 #include "main_window.h"
 #include "program_folder.h"
 #include "single_instance.h"
@@ -56,7 +56,7 @@ int runWithWindow(int argc, char** argv, const CommandLine& commandLine) {
     const std::string applicationFolder = platform::applicationFolder();
     const std::string reportFolder = reportFolderOf(commandLine);
     auto sound = platform::createSystemSoundPlayer();
-    auto launcher = platform::createSystemLauncher();
+    auto desktop = platform::createDesktopServices();
     platform::SingleInstance singleInstance(identity::programTitle);
     platform::StopSignals stopSignals;
 
@@ -68,7 +68,7 @@ int runWithWindow(int argc, char** argv, const CommandLine& commandLine) {
     }
     MainWindow window;
     WindowSession session(window, run,
-                          WindowSessionServices{applicationFolder, *sound, *launcher, singleInstance,
+                          WindowSessionServices{applicationFolder, *sound, *desktop, singleInstance,
                                                 reportFolder, isRealDisplay()},
                           unattended ? std::optional(runInputsOf(commandLine)) : std::nullopt);
 

@@ -2,8 +2,8 @@
 
 #include "about_window.h"
 #include "data_files.h"
+#include "desktop_services.h"
 #include "identity.h"
-#include "launcher.h"
 #include "main_window.h"
 #include "message_box.h"
 #include "normal_file.h"
@@ -28,7 +28,7 @@ WindowSession::WindowSession(MainWindow& window, TestRun& run, WindowSessionServ
                              std::optional<RunInputs> unattendedInputs)
     : m_window(window), m_services(std::move(services)), m_unattendedInputs(std::move(unattendedInputs)),
       m_run(run), m_view(m_run, m_window,
-                         WindowRunServices{m_services.sound, m_services.launcher,
+                         WindowRunServices{m_services.sound, m_services.desktop,
                                            platform::dataFilePath(m_services.applicationFolder, "error.wav"),
                                            m_services.realDisplay}) {
     connectHandlers();
@@ -53,8 +53,8 @@ void WindowSession::connectHandlers() {
             [this](int keyCode, int shift) { keyPressed(keyCode, shift); });
     connect(&m_window, &MainWindow::resized, this, [this] { restoreTitleWhenNormal(); });
     connect(&m_window, &MainWindow::closing, this, [this](QCloseEvent* event) { closeRequested(event); });
-    connect(&m_services.singleInstance, &platform::SingleInstance::keysReceived, this,
-            [this](const QString& keys) { restoreOnRequest(keys); });
+    connect(&m_services.singleInstance, &platform::SingleInstance::restoreRequested, this,
+            [this] { restore(); });
 }
 
 WindowSession::StartOutcome WindowSession::start() {
@@ -80,7 +80,7 @@ WindowSession::StartOutcome WindowSession::start() {
         const char* duplicateTitle = "... duplicate instance.";
         QCoreApplication::setApplicationName(duplicateTitle);
         m_window.setTitle(duplicateTitle);
-        m_services.singleInstance.sendKeys("% R");
+        m_services.singleInstance.requestRestore();
         m_window.close();
         return StartOutcome::HandedOver;
     }
@@ -148,23 +148,19 @@ void WindowSession::openLog() {
         reportFolderForReading(ReportPlace{m_services.applicationFolder, m_services.explicitReportFolder}) +
         "/errors.log";
     if (platform::normalFileExists(logPath))
-        m_services.launcher.start("notepad.exe " + logPath, platform::WindowStyle::ShowNormal);
+        m_services.desktop.openTextFile(logPath);
 }
 
 void WindowSession::openManual() {
-    m_services.launcher.start("winhelp.exe " +
-                                  platform::dataFilePath(m_services.applicationFolder, "Vellum.hlp"),
-                              platform::WindowStyle::ShowNoActivate);
+    m_services.desktop.openManual(platform::dataFilePath(m_services.applicationFolder, "Vellum.hlp"));
 }
 
 void WindowSession::sendEmail() {
-    m_services.launcher.start(std::string("webdial.exe >mailto:") + identity::authorEmail,
-                              platform::WindowStyle::ShowNormal);
+    m_services.desktop.composeMail(identity::authorEmail);
 }
 
 void WindowSession::openWebPage() {
-    m_services.launcher.start(std::string("webdial.exe $") + identity::homePageUrl,
-                              platform::WindowStyle::ShowNormal);
+    m_services.desktop.openWebPage(identity::homePageUrl);
 }
 
 std::string WindowSession::thunderSound() const {
@@ -206,10 +202,7 @@ void WindowSession::showAboutWhileThundering() {
     about.close();
 }
 
-void WindowSession::restoreOnRequest(const QString& keys) {
-    // Alt+Space opens the window menu and R picks Restore: the window comes back at its normal size.
-    if (keys != "% R")
-        return;
+void WindowSession::restore() {
     m_window.showNormal();
     m_window.raise();
     m_window.activateWindow();

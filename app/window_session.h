@@ -27,7 +27,7 @@ class SingleInstance;
 struct WindowSessionServices {
     std::string applicationFolder;
     platform::SoundPlayer& sound;
-    platform::Launcher& launcher;
+    platform::DesktopServices& desktop;
     platform::SingleInstance& singleInstance;
     std::string explicitReportFolder; // --report-dir
     bool realDisplay = true;          // a display someone can see, not the offscreen platform
@@ -76,7 +76,8 @@ public:
 private:
     void connectHandlers();
     void runAndShow(const RunInputs& inputs);
-    void restoreOnRequest(const QString& keys);
+    // A later window start asked for this window: it comes back at its normal size, in front.
+    void restore();
     AboutWindow& loadAboutWindow();
     std::string thunderSound() const;
 

@@ -26,6 +26,8 @@ constexpr int idleClientTimeoutMs = 5000;
 // Keystroke texts are short; a longer line is not one of ours.
 constexpr qint64 longestLine = 4096;
 const QByteArray acknowledgement = QByteArrayLiteral("ok\n");
+// The one request a later copy makes, as one line.
+const QByteArray restoreRequest = QByteArrayLiteral("restore");
 
 QString userName() {
     if (const passwd* entry = ::getpwuid(::geteuid()); entry != nullptr && entry->pw_name != nullptr)
@@ -162,7 +164,7 @@ bool SingleInstance::anotherIsRunning() {
     return false;
 }
 
-bool SingleInstance::sendKeys(const QString& keys) {
+bool SingleInstance::requestRestore() {
     const QString path = socketPath();
     if (path.isEmpty())
         return false;
@@ -174,11 +176,7 @@ bool SingleInstance::sendKeys(const QString& keys) {
         socket.abort();
         return false;
     }
-    // The text travels as one line, so line breaks inside it cannot be sent.
-    QString line = keys;
-    line.remove(QLatin1Char('\r'));
-    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    socket.write(line.toUtf8() + '\n');
+    socket.write(restoreRequest + '\n');
     socket.flush();
     if (!waitForLine(socket, answerTimeoutMs))
         return false;
@@ -213,7 +211,9 @@ void SingleInstance::serveConnection() {
         line.chop(1);
         connection->write(acknowledgement);
         connection->flush();
-        emit keysReceived(QString::fromUtf8(line));
+        // A request this copy does not know is read and answered, and asks for nothing.
+        if (line == restoreRequest)
+            emit restoreRequested();
     });
 }
 

@@ -1,14 +1,14 @@
 #pragma once
 
 // One running copy per user. The first copy listens on a local socket; a later copy connects,
-// hands over a keystroke text and ends.
+// asks it to show itself and ends.
 //
 // The socket lies in a folder only this user can enter: $XDG_RUNTIME_DIR when it is an absolute
 // path to a real folder owned by this user and closed to group and others, otherwise
 // "<temporary folder>/vellum-<uid>" ($TMPDIR when absolute, else /tmp), made with mode 0700. A
 // vellum-<uid> found there that is a symbolic link, belongs to someone else or is open to group
 // or others is not used, and then no hand-over is possible: every copy runs on its own and none
-// listens. Both ends also ask the kernel who the other end is: keystrokes are taken only from a
+// listens. Both ends also ask the kernel who the other end is: requests are taken only from a
 // sender of this user, and a listener of another user is no running copy of ours. Such a listener
 // (only the superuser could put one into a private folder) is left alone: the copy neither hands
 // over to it nor removes its socket, and it does not listen itself. A socket file of this user
@@ -30,9 +30,9 @@ public:
     // holds the socket's place.
     bool anotherIsRunning();
 
-    // Sends the keystrokes text (for example "% R") to the running copy and waits until it has
-    // been read. False when no copy of this user answered.
-    bool sendKeys(const QString& keys);
+    // Asks the running copy to come back to its normal state and to the front, and waits until
+    // it has read the request. False when no copy of this user answered.
+    bool requestRestore();
 
     // The local socket's full path: the private folder, then the title and the user name with
     // every character that is not safe in a file name replaced by '_'. Empty when there is no
@@ -40,8 +40,8 @@ public:
     QString socketPath() const;
 
 signals:
-    // The running copy received keystrokes from a later copy.
-    void keysReceived(const QString& keys);
+    // A later copy asked this one to come back to its normal state and to the front.
+    void restoreRequested();
 
 private:
     void serveConnection();

@@ -1,7 +1,7 @@
 #include "window_run_view.h"
 
+#include "desktop_services.h"
 #include "escaped_text.h"
-#include "launcher.h"
 #include "lower_case.h"
 #include "message_box.h"
 #include "number_text.h"
@@ -86,8 +86,7 @@ void WindowRunView::runEnded(const RunSummary& summary) {
     if (!summary.record.badArchives.empty())
         m_services.sound.play(m_services.errorSound, platform::SoundMode::Asynchronous);
     if (!summary.report.replacedReport.empty() && m_services.viewerAllowed)
-        m_services.launcher.start("notepad.exe " + summary.report.replacedReport,
-                                  platform::WindowStyle::ShowNormal);
+        m_services.desktop.openTextFile(summary.report.replacedReport);
     // Standard error names each failure too; a window start has nobody reading it.
     if (!summary.report.failures.empty() && !summary.record.startedFromCommandLine) {
         std::string message = "Vellum could not write its report.";

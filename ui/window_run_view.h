@@ -17,12 +17,12 @@ class TestRun;
 
 namespace platform {
 class SoundPlayer;
-class Launcher;
+class DesktopServices;
 } // namespace platform
 
 struct WindowRunServices {
     platform::SoundPlayer& sound;
-    platform::Launcher& launcher;
+    platform::DesktopServices& desktop;
     std::string errorSound; // full path of error.wav
     // A display someone can see: only then is the text viewer started on the report.
     bool viewerAllowed = true;

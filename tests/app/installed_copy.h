@@ -94,7 +94,7 @@ public:
                                              QFile::ExeGroup);
         // A text viewer of our own on the PATH records what the program asks it to open.
         QDir().mkpath(m_home.path() + "/bin");
-        const QString viewer = m_home.path() + "/bin/notepad.exe";
+        const QString viewer = m_home.path() + "/bin/xdg-open";
         QFile script(viewer);
         script.open(QIODevice::WriteOnly);
         script.write("#!/bin/sh\nprintf '%s\\n' \"$*\" >> \"$(dirname \"$0\")/viewer-calls\"\n");

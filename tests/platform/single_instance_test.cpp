@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -84,7 +85,7 @@ int listenAsStranger(const char* path) {
     }
 }
 
-// Another user's sender: hands over "% R" and copies the answer, if any, to standard output.
+// Another user's sender: asks for a restore and copies the answer, if any, to standard output.
 // Fails only when it cannot connect at all.
 int sendAsStranger(const char* path) {
     sockaddr_un address;
@@ -97,7 +98,7 @@ int sendAsStranger(const char* path) {
     // A copy that keeps the connection open without answering must not keep this process forever.
     const timeval patience{5, 0};
     ::setsockopt(descriptor, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
-    writeAll(descriptor, "% R\n");
+    writeAll(descriptor, "restore\n");
     const QByteArray answer = readLine(descriptor);
     ::close(descriptor);
     return ::write(STDOUT_FILENO, answer.constData(), answer.size()) == answer.size() ? 0 : 1;
@@ -172,29 +173,30 @@ private slots:
         QCOMPARE(socketFilesStartingWith("Vellum_.._Zip_Tester-"), 1);
     }
 
-    void keysAreDelivered_data() {
-        QTest::addColumn<QString>("keys");
-        QTest::newRow("start a run") << "% R";
-        QTest::newRow("not ASCII") << QString::fromUtf8("% \xc3\x84");
-        QTest::newRow("blanks at the ends") << " x ";
-    }
-
-    void keysAreDelivered() {
-        QFETCH(QString, keys);
-        SingleInstance first("VellumKeys");
+    void restoreRequestIsDelivered() {
+        SingleInstance first("VellumRestore");
         QVERIFY(!first.anotherIsRunning());
-        QSignalSpy received(&first, &SingleInstance::keysReceived);
-        SingleInstance second("VellumKeys");
+        QSignalSpy received(&first, &SingleInstance::restoreRequested);
+        SingleInstance second("VellumRestore");
         QVERIFY(second.anotherIsRunning());
-        QVERIFY(second.sendKeys(keys));
+        QVERIFY(second.requestRestore());
         QVERIFY(waitUntil([&] { return received.count() > 0; }));
         QCOMPARE(received.count(), 1);
-        QCOMPARE(received.at(0).at(0).toString(), keys);
+
+        // A line that is no request of ours (an older copy's keystroke text) is answered, and
+        // asks for nothing.
+        QLocalSocket other;
+        other.connectToServer(first.socketPath());
+        QVERIFY(other.waitForConnected(5000));
+        other.write("% R\n");
+        QVERIFY(waitUntil([&] { return other.canReadLine(); }));
+        QCOMPARE(other.readLine(), QByteArray("ok\n"));
+        QCOMPARE(received.count(), 1);
     }
 
     void sendingWithoutListenerFails() {
         SingleInstance lonely("VellumLonely");
-        QVERIFY(!lonely.sendKeys("% R"));
+        QVERIFY(!lonely.requestRestore());
     }
 
     void listenerThatNeverAnswersTimesOut() {
@@ -204,9 +206,9 @@ private slots:
         QVERIFY(::listen(descriptor, 4) == 0);
         SingleInstance second("VellumSilent");
         QVERIFY(second.anotherIsRunning());
-        QVERIFY(!second.sendKeys("% R"));
-        // The keys went out, and the sender gave up waiting for the answer and hung up: the
-        // connections still waiting to be accepted hold the keys once, each up to its end.
+        QVERIFY(!second.requestRestore());
+        // The request went out, and the sender gave up waiting for the answer and hung up: the
+        // connections still waiting to be accepted hold the request once, each up to its end.
         QVERIFY(::fcntl(descriptor, F_SETFL, O_NONBLOCK) == 0);
         QByteArray received;
         for (int connection; (connection = ::accept(descriptor, nullptr, nullptr)) >= 0;
@@ -215,7 +217,7 @@ private slots:
             for (ssize_t got; (got = ::read(connection, buffer, sizeof buffer)) > 0;)
                 received.append(buffer, got);
         }
-        QCOMPARE(received, QByteArray("% R\n"));
+        QCOMPARE(received, QByteArray("restore\n"));
         ::close(descriptor);
     }
 
@@ -229,8 +231,8 @@ private slots:
         QVERIFY(!first.anotherIsRunning());
         SingleInstance second("VellumStale");
         QVERIFY(second.anotherIsRunning());
-        QSignalSpy received(&first, &SingleInstance::keysReceived);
-        QVERIFY(second.sendKeys("% R"));
+        QSignalSpy received(&first, &SingleInstance::restoreRequested);
+        QVERIFY(second.requestRestore());
         QVERIFY(waitUntil([&] { return received.count() > 0; }));
     }
 
@@ -297,7 +299,7 @@ private slots:
         QVERIFY(!first.anotherIsRunning());
         SingleInstance second("VellumUnsafe");
         QVERIFY(!second.anotherIsRunning());
-        QVERIFY(!second.sendKeys("% R"));
+        QVERIFY(!second.requestRestore());
         QCOMPARE(
             QDir(watched).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
             QStringList());
@@ -324,7 +326,7 @@ private slots:
 
         SingleInstance copy("VellumStranger");
         QVERIFY(!copy.anotherIsRunning());
-        QVERIFY(!copy.sendKeys("% R"));
+        QVERIFY(!copy.requestRestore());
         // Neither removed nor replaced by a listener of ours.
         QCOMPARE(QFileInfo(path).ownerId(), strangerId);
 
@@ -344,7 +346,7 @@ private slots:
         qputenv("XDG_RUNTIME_DIR", folder.path().toLocal8Bit());
         SingleInstance first("VellumStranger");
         QVERIFY(!first.anotherIsRunning());
-        QSignalSpy received(&first, &SingleInstance::keysReceived);
+        QSignalSpy received(&first, &SingleInstance::restoreRequested);
 
         // Opens the folder and the socket to everybody, so that only the check of the sender's
         // user stands between the stranger and this copy.

@@ -77,7 +77,7 @@ void ArchiveStepTest::judgesResultCodes() {
     if (bad)
         QCOMPARE(summary.record.badArchives[0], harness.tree() + "data.zip");
     QCOMPARE(harness.reportLines("errors.txt").size(), std::size_t{bad ? 2u : 0u});
-    QCOMPARE(harness.launcher.requests.size(), std::size_t{bad ? 1u : 0u});
+    QCOMPARE(harness.desktop.requests.size(), std::size_t{bad ? 1u : 0u});
 }
 
 void ArchiveStepTest::abortReportedByComponentStopsTheWalk() {

@@ -101,10 +101,9 @@ void ReportTest::runWithBadArchivesWritesBothFiles() {
     QCOMPARE(harness.sound.requests.size(), std::size_t{1});
     QCOMPARE(harness.sound.requests[0].path, harness.applicationFolder() + "/error.wav");
     QVERIFY(harness.sound.requests[0].mode == platform::SoundMode::Asynchronous);
-    QCOMPARE(harness.launcher.requests.size(), std::size_t{1});
-    QCOMPARE(harness.launcher.requests[0].commandLine,
-             "notepad.exe " + harness.applicationFolder() + "/errors.txt");
-    QVERIFY(harness.launcher.requests[0].style == platform::WindowStyle::ShowNormal);
+    QCOMPARE(harness.desktop.requests.size(), std::size_t{1});
+    QCOMPARE(harness.desktop.requests[0].intent, platform::DesktopIntent::TextFile);
+    QCOMPARE(harness.desktop.requests[0].target, harness.applicationFolder() + "/errors.txt");
 }
 
 void ReportTest::runWithoutBadArchivesAppendsFourLines() {
@@ -125,7 +124,7 @@ void ReportTest::runWithoutBadArchivesAppendsFourLines() {
     QCOMPARE(log[4], std::string());
     QCOMPARE(harness.reportLines("errors.txt"), std::vector<std::string>{"an earlier report"});
     QVERIFY(harness.sound.requests.empty());
-    QVERIFY(harness.launcher.requests.empty());
+    QVERIFY(harness.desktop.requests.empty());
 }
 
 void ReportTest::interactiveRunHasNoSourceField() {
@@ -180,7 +179,7 @@ void ReportTest::failuresAreNamedAndKeepEarlierFiles() {
         expectedFailures.push_back(harness.applicationFolder() + "/" + name.toStdString());
     QCOMPARE(failedPaths(outcome), expectedFailures);
     QCOMPARE(harness.sound.requests.size(), std::size_t{1});
-    QCOMPARE(harness.launcher.requests.size(), std::size_t{viewerStarted ? 1u : 0u});
+    QCOMPARE(harness.desktop.requests.size(), std::size_t{viewerStarted ? 1u : 0u});
 
     const auto report = harness.reportLines("errors.txt");
     if (failing.contains("errors.txt")) {
@@ -225,9 +224,9 @@ void ReportTest::explicitReportFolder() {
     QCOMPARE(linesOf(folder + "/errors.log").size(), std::size_t{blocked ? 0u : 5u});
     QCOMPARE(linesOf(folder + "/errors.txt").size(), std::size_t{blocked ? 0u : 2u});
     QVERIFY(harness.reportLines("errors.log").empty());
-    QCOMPARE(harness.launcher.requests.size(), std::size_t{blocked ? 0u : 1u});
+    QCOMPARE(harness.desktop.requests.size(), std::size_t{blocked ? 0u : 1u});
     if (!blocked)
-        QCOMPARE(harness.launcher.requests[0].commandLine, "notepad.exe " + folder + "/errors.txt");
+        QCOMPARE(harness.desktop.requests[0].target, folder + "/errors.txt");
 }
 
 QTEST_GUILESS_MAIN(ReportTest)

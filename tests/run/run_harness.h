@@ -48,7 +48,7 @@ public:
     explicit RunHarness(bool fromCommandLine = true, bool viewerAllowed = true)
         : run(RunSettings{ReportPlace{applicationFolder(), {}}, fromCommandLine}),
           view(run, display,
-               WindowRunServices{sound, launcher, applicationFolder() + "/error.wav", viewerAllowed}) {}
+               WindowRunServices{sound, desktop, applicationFolder() + "/error.wav", viewerAllowed}) {}
 
     // The folder the report files go to, standing in for the program's folder.
     std::string applicationFolder() const { return m_applicationDir.path().toStdString(); }
@@ -98,7 +98,7 @@ private:
 public:
     FakeRunDisplay display;
     platform::RecordingSoundPlayer sound;
-    platform::RecordingLauncher launcher;
+    platform::RecordingDesktop desktop;
     TestRun run;
     WindowRunView view;
 };

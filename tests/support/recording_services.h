@@ -1,9 +1,10 @@
 #pragma once
 
-// Stand-ins for the sound player and the launcher that record what they were asked for and neither
-// play nor start anything, so that tests of the run and the windows can check the requests.
+// Stand-ins for the sound player and the desktop services that record what they were asked for
+// and neither play nor start anything, so that tests of the run and the windows can check the
+// requests.
 
-#include "launcher.h"
+#include "desktop_services.h"
 #include "sound.h"
 
 #include <string>
@@ -21,14 +22,24 @@ public:
     std::vector<Request> requests;
 };
 
-class RecordingLauncher final : public Launcher {
+class RecordingDesktop final : public DesktopServices {
 public:
     struct Request {
-        std::string commandLine;
-        WindowStyle style;
+        DesktopIntent intent;
+        std::string target;
+        bool operator==(const Request&) const = default;
     };
-    void start(const std::string& commandLine, WindowStyle style) override {
-        requests.push_back({commandLine, style});
+    void openTextFile(const std::string& path) override {
+        requests.push_back({DesktopIntent::TextFile, path});
+    }
+    void openManual(const std::string& helpFile) override {
+        requests.push_back({DesktopIntent::Manual, helpFile});
+    }
+    void openWebPage(const std::string& address) override {
+        requests.push_back({DesktopIntent::WebPage, address});
+    }
+    void composeMail(const std::string& address) override {
+        requests.push_back({DesktopIntent::Mail, address});
     }
     std::vector<Request> requests;
 };

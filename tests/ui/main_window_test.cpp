@@ -6,7 +6,7 @@
 #include "animated_icon.h"
 #include "artwork.h"
 #include "condition_wait.h"
-#include "launcher.h"
+#include "desktop_services.h"
 #include "lower_case.h"
 #include "main_window.h"
 #include "progress_bar.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 // The real main window with its real handlers and the real run, on the offscreen platform, with a
-// scripted folder picker and recording sound and launcher services; its report files go to a
+// scripted folder picker and recording sound and desktop services; its report files go to a
 // temporary folder.
 
 #include "../run/fake_controls.h"
@@ -18,7 +18,7 @@ struct Window {
     // With unattended inputs, the window tests them when start() is called, as start-up does.
     explicit Window(std::optional<RunInputs> unattendedInputs = std::nullopt)
         : run(RunSettings{ReportPlace{folder(), {}}, unattendedInputs.has_value()}),
-          session(mainWindow, run, WindowSessionServices{folder(), sound, launcher, singleInstance, {}, true},
+          session(mainWindow, run, WindowSessionServices{folder(), sound, desktop, singleInstance, {}, true},
                   std::move(unattendedInputs)) {
         auto fakePicker = std::make_unique<FakeFolderPicker>();
         picker = fakePicker.get();
@@ -39,7 +39,7 @@ struct Window {
 
     QTemporaryDir applicationDir;
     platform::RecordingSoundPlayer sound;
-    platform::RecordingLauncher launcher;
+    platform::RecordingDesktop desktop;
     platform::SingleInstance singleInstance{"VellumWindowTest"};
     TestRun run;
     MainWindow mainWindow;

@@ -38,7 +38,7 @@ private slots:
     void systemCloseDuringRunActsAsExit();
     void minimisedRunShowsProgressAndRestoresCaption();
     void openLogOnlyWhenLogExists();
-    void menuCommandLines();
+    void menuCommandsAskTheDesktop();
     void aboutTwiceGivesOneWindow();
     void panelClickPlaysSynchronouslyThenCloses();
     void aboutWindowClosesOnClicks();
@@ -131,7 +131,7 @@ void WindowSessionTest::exitDuringRunWritesReportThenCloses() {
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(!log.readLine().contains("Aborted!"));
     QCOMPARE(log.readLine(), QByteArray(" 1 tested - 1 bad\r\n"));
-    QCOMPARE(window.launcher.requests.size(), std::size_t{1}); // the report opened in the viewer
+    QCOMPARE(window.desktop.requests.size(), std::size_t{1}); // the report opened in the viewer
 }
 
 void WindowSessionTest::systemCloseDuringRunActsAsExit() {
@@ -180,28 +180,28 @@ void WindowSessionTest::minimisedRunShowsProgressAndRestoresCaption() {
 void WindowSessionTest::openLogOnlyWhenLogExists() {
     Window window;
     window.mainWindow.openLogAction->trigger();
-    QVERIFY(window.launcher.requests.empty());
+    QVERIFY(window.desktop.requests.empty());
 
     writeFile(window.folder() + "/errors.log", "a record\r\n");
     window.mainWindow.openLogAction->trigger();
-    QCOMPARE(window.launcher.requests.size(), std::size_t{1});
-    QCOMPARE(window.launcher.requests[0].commandLine, "notepad.exe " + window.folder() + "/errors.log");
-    QVERIFY(window.launcher.requests[0].style == platform::WindowStyle::ShowNormal);
+    QCOMPARE(window.desktop.requests.size(), std::size_t{1});
+    QCOMPARE(window.desktop.requests[0],
+             (platform::RecordingDesktop::Request{platform::DesktopIntent::TextFile,
+                                                  window.folder() + "/errors.log"}));
 }
 
-void WindowSessionTest::menuCommandLines() {
+void WindowSessionTest::menuCommandsAskTheDesktop() {
     Window window;
     window.mainWindow.contentsAction->trigger();
     window.mainWindow.sendEmailAction->trigger();
     window.mainWindow.webPageAction->trigger();
-    const auto& requests = window.launcher.requests;
+    const auto& requests = window.desktop.requests;
     QCOMPARE(requests.size(), std::size_t{3});
-    QCOMPARE(requests[0].commandLine, "winhelp.exe " + window.folder() + "/Vellum.hlp");
-    QVERIFY(requests[0].style == platform::WindowStyle::ShowNoActivate);
-    QVERIFY(requests[1].commandLine.starts_with("webdial.exe >mailto:"));
-    QVERIFY(requests[1].commandLine.find(' ', 12) == std::string::npos);
-    QVERIFY(requests[2].commandLine.starts_with("webdial.exe $https://"));
-    QVERIFY(requests[2].style == platform::WindowStyle::ShowNormal);
+    using Request = platform::RecordingDesktop::Request;
+    QCOMPARE(requests[0], (Request{platform::DesktopIntent::Manual, window.folder() + "/Vellum.hlp"}));
+    QCOMPARE(requests[1], (Request{platform::DesktopIntent::Mail, "vellum@vellum-tester.org"}));
+    QCOMPARE(requests[2],
+             (Request{platform::DesktopIntent::WebPage, "https://www.vellum-tester.org:443/vellum/"}));
 }
 
 void WindowSessionTest::aboutTwiceGivesOneWindow() {
@@ -235,7 +235,7 @@ void WindowSessionTest::panelClickPlaysSynchronouslyThenCloses() {
     TestRun run(RunSettings{ReportPlace{window.folder(), {}}, false});
     MainWindow form;
     WindowSession session(
-        form, run, WindowSessionServices{window.folder(), player, window.launcher, window.singleInstance});
+        form, run, WindowSessionServices{window.folder(), player, window.desktop, window.singleInstance});
     player.onPlay = [&] { shownWhilePlaying = session.aboutWindow() && session.aboutWindow()->isVisible(); };
     form.show();
 
@@ -270,7 +270,7 @@ void WindowSessionTest::secondCopyRestoresTheWindow() {
 
     platform::SingleInstance secondCopy("VellumWindowTest");
     QVERIFY(secondCopy.anotherIsRunning());
-    QVERIFY(secondCopy.sendKeys("% R"));
+    QVERIFY(secondCopy.requestRestore());
 
     QVERIFY(waitUntil([&] { return !window.mainWindow.isMinimized(); }));
     QCOMPARE(window.mainWindow.windowTitle(), QString("Vellum"));

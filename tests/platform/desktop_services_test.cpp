@@ -1,5 +1,5 @@
 #include "condition_wait.h"
-#include "launcher.h"
+#include "desktop_services.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,7 +14,7 @@ using namespace vellum::platform;
 using namespace vellum::testing;
 
 // Every test runs with a PATH of its own, so that what happens to be installed here does not matter.
-class LauncherTest : public QObject {
+class DesktopServicesTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -29,43 +29,31 @@ private slots:
     void cleanupTestCase() { qputenv("PATH", m_savedPath); }
 
     void mapping_data() {
-        QTest::addColumn<QString>("commandLine");
-        QTest::addColumn<bool>("resolved");
-        QTest::addColumn<QString>("program");
-        QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("notepad with a blank in the path")
-            << "notepad.exe /home/me/My Logs/test log.txt" << true << "xdg-open"
-            << QStringList{"/home/me/My Logs/test log.txt"};
-        QTest::newRow("notepad in capitals")
-            << "NOTEPAD.EXE /tmp/a.txt" << true << "xdg-open" << QStringList{"/tmp/a.txt"};
-        QTest::newRow("webdial mail") << "webdial.exe >mailto:someone@example.com" << true << "xdg-open"
-                                      << QStringList{"mailto:someone@example.com"};
-        QTest::newRow("webdial address") << "webdial.exe $https://example.com/vellum" << true << "xdg-open"
-                                         << QStringList{"https://example.com/vellum"};
-        QTest::newRow("webdial without marker")
-            << "webdial.exe https://example.com" << false << QString() << QStringList();
-        QTest::newRow("notepad without file") << "notepad.exe" << false << QString() << QStringList();
-        QTest::newRow("unknown program") << "calc.exe 1+1" << false << QString() << QStringList();
-        QTest::newRow("empty") << "" << false << QString() << QStringList();
-        QTest::newRow("leading blanks")
-            << "  notepad.exe a.txt" << true << "xdg-open" << QStringList{"a.txt"};
+        QTest::addColumn<int>("intent");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("argument");
+        const auto row = [](const char* name, DesktopIntent intent, const char* target,
+                            const char* argument) {
+            QTest::newRow(name) << static_cast<int>(intent) << target << argument;
+        };
+        row("text file with a blank in the path", DesktopIntent::TextFile, "/home/me/My Logs/test log.txt",
+            "/home/me/My Logs/test log.txt");
+        row("mail", DesktopIntent::Mail, "someone@example.com", "mailto:someone@example.com");
+        row("web page", DesktopIntent::WebPage, "https://example.com/vellum", "https://example.com/vellum");
     }
 
     void mapping() {
-        QFETCH(QString, commandLine);
-        QFETCH(bool, resolved);
-        QFETCH(QString, program);
-        QFETCH(QStringList, arguments);
-        const std::optional<LaunchCommand> command = resolveCommandLine(commandLine.toStdString());
-        QCOMPARE(command.has_value(), resolved);
-        if (command) {
-            QCOMPARE(command->program, program);
-            QCOMPARE(command->arguments, arguments);
-        }
+        QFETCH(int, intent);
+        QFETCH(QString, target);
+        QFETCH(QString, argument);
+        const LaunchCommand command =
+            desktopCommand(static_cast<DesktopIntent>(intent), target.toStdString());
+        QCOMPARE(command.program, "xdg-open");
+        QCOMPARE(command.arguments, QStringList{argument});
     }
 
-    // The help command names the help file; the desktop is handed the web page beside it when there
-    // is one, and the help file otherwise.
+    // The manual is asked for by its help file; the desktop is handed the web page beside it when
+    // there is one, and the help file otherwise.
     void helpFileMapsToThePageBesideIt_data() {
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QStringList>("files");
@@ -112,13 +100,13 @@ private slots:
         for (const QString& name : folders)
             QVERIFY(QDir().mkpath(place + '/' + name));
 
-        const auto command = resolveCommandLine(("winhelp.exe " + place + '/' + helpFile).toStdString());
-        QVERIFY(command.has_value());
-        QCOMPARE(command->program, "xdg-open");
-        QCOMPARE(command->arguments, QStringList{place + '/' + opened});
+        const LaunchCommand command =
+            desktopCommand(DesktopIntent::Manual, QFile::encodeName(place + '/' + helpFile).toStdString());
+        QCOMPARE(command.program, "xdg-open");
+        QCOMPARE(command.arguments, QStringList{place + '/' + opened});
     }
 
-    void helpCommandStartsTheDesktopOpenerOnThePage() {
+    void manualStartsTheDesktopOpenerOnThePage() {
         // A stand-in for the desktop's opener that writes down what it was asked to open.
         QTemporaryDir programs;
         QVERIFY(programs.isValid());
@@ -133,51 +121,11 @@ private slots:
         writeFile(helpFile, "Vellum 1.05\n");
         writeFile(install.filePath("Vellum.html"), "<!DOCTYPE html>\n");
 
-        createSystemLauncher()->start("winhelp.exe " + helpFile.toStdString(), WindowStyle::ShowNoActivate);
+        createDesktopServices()->openManual(helpFile.toStdString());
         QVERIFY(waitUntil([&] { return QFile::exists(opener + ".opened"); }));
         QFile record(opener + ".opened");
         QVERIFY(record.open(QIODevice::ReadOnly));
         QCOMPARE(QString::fromLocal8Bit(record.readAll()), install.filePath("Vellum.html"));
-    }
-
-    void helpViewerOnThePathGetsTheHelpFile() {
-        // A real help viewer reads the help file itself, so the page is only for the desktop opener.
-        QTemporaryDir programs;
-        QVERIFY(programs.isValid());
-        const QString viewer = programs.filePath("winhelp.exe");
-        writeFile(viewer, "#!/bin/sh\nexit 0\n");
-        QVERIFY(QFile::setPermissions(viewer, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        qputenv("PATH", programs.path().toLocal8Bit());
-        QTemporaryDir install;
-        QVERIFY(install.isValid());
-        writeFile(install.filePath("Vellum.hlp"), "Vellum 1.05\n");
-        writeFile(install.filePath("Vellum.html"), "<!DOCTYPE html>\n");
-
-        const auto command =
-            resolveCommandLine("winhelp.exe " + install.filePath("Vellum.hlp").toStdString());
-        QVERIFY(command.has_value());
-        QCOMPARE(command->program, viewer);
-        QCOMPARE(command->arguments, QStringList{install.filePath("Vellum.hlp")});
-    }
-
-    void programOnThePathIsUsed() {
-        const QString script = m_programFolder.filePath("notepad.exe");
-        QFile file(script);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("#!/bin/sh\nexit 0\n");
-        file.close();
-        QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        qputenv("PATH", m_programFolder.path().toLocal8Bit() + ":" + m_savedPath);
-
-        const auto withFile = resolveCommandLine("notepad.exe /tmp/with blank.txt");
-        QVERIFY(withFile.has_value());
-        QCOMPARE(withFile->program, script);
-        QCOMPARE(withFile->arguments, QStringList{"/tmp/with blank.txt"});
-
-        const auto alone = resolveCommandLine("notepad.exe");
-        QVERIFY(alone.has_value());
-        QCOMPARE(alone->program, script);
-        QVERIFY(alone->arguments.isEmpty());
     }
 
     void startReturnsWhileTheProgramRuns() {
@@ -185,7 +133,7 @@ private slots:
         // got it: it cannot end before the test lets it.
         const QString pipe = m_programFolder.filePath("release");
         QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
-        const QString script = m_programFolder.filePath("notepad.exe");
+        const QString script = m_programFolder.filePath("xdg-open");
         QFile file(script);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("#!/bin/sh\nread line < \"$1\"\n: > \"$1.ended\"\n");
@@ -193,7 +141,7 @@ private slots:
         QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         qputenv("PATH", m_programFolder.path().toLocal8Bit() + ":" + m_savedPath);
 
-        createSystemLauncher()->start("notepad.exe " + pipe.toStdString(), WindowStyle::ShowNormal);
+        createDesktopServices()->openTextFile(pipe.toStdString());
         QVERIFY(!QFile::exists(pipe + ".ended"));
 
         // Opening the pipe for writing succeeds once the program has it open for reading, which
@@ -210,10 +158,11 @@ private slots:
 
     void startWithNothingToRunIsSilent() {
         // The empty PATH leaves not even the desktop opener to run; starting must not fail loudly.
-        const auto launcher = createSystemLauncher();
-        launcher->start("notepad.exe /tmp/missing file.txt", WindowStyle::ShowNormal);
-        launcher->start("webdial.exe >mailto:someone@example.com", WindowStyle::ShowNoActivate);
-        launcher->start("unknown.exe", WindowStyle::ShowNormal);
+        const auto desktop = createDesktopServices();
+        desktop->openTextFile("/tmp/missing file.txt");
+        desktop->openManual("/tmp/missing/Vellum.hlp");
+        desktop->openWebPage("https://example.com/");
+        desktop->composeMail("someone@example.com");
     }
 
 private:
@@ -228,5 +177,5 @@ private:
     QTemporaryDir m_programFolder;
 };
 
-QTEST_GUILESS_MAIN(LauncherTest)
-#include "launcher_test.moc"
+QTEST_GUILESS_MAIN(DesktopServicesTest)
+#include "desktop_services_test.moc"
