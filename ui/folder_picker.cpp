@@ -47,136 +47,157 @@ std::string fileSystemPath(const QString& path) {
 
 } // namespace
 
-FolderPicker::FolderPicker(QWidget* parentWindow) : m_parentWindow(parentWindow) {}
+// The picker's dialog while it is open: its controls, and what the tree and the path field know
+// of each other.
+struct FolderPicker::Dialog {
+    explicit Dialog(QWidget* parentWindow) : window(parentWindow) {}
 
-FolderPicker::~FolderPicker() = default;
-
-bool FolderPicker::browse() {
-    // Both are declared before the dialog, whose children may still signal while it is destroyed.
+    QDialog window;
+    QLineEdit* pathField = nullptr;
+    QFileSystemModel* model = nullptr;
+    QTreeView* tree = nullptr;
+    QPushButton* ok = nullptr;
+    QPalette plainField;
     // Set while the tree follows the path field, so that the selection it makes does not rewrite
     // what the user is typing.
     bool followingField = false;
     // Set while the selection is the one the field asked for, which the tree keeps in view.
     bool keepTypedInView = false;
 
-    QDialog dialog(m_parentWindow);
-    dialog.setObjectName("folderPickerDialog");
-    dialog.setWindowTitle("Browse for Folder");
-    auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(new QLabel(prompt1, &dialog));
-    layout->addWidget(new QLabel(prompt2, &dialog));
-
-    auto* pathField = new QLineEdit(&dialog);
-    pathField->setObjectName("folderPath");
-    auto* pathLabel = new QLabel("&Folder:", &dialog);
-    pathLabel->setBuddy(pathField);
-    auto* pathRow = new QHBoxLayout;
-    pathRow->addWidget(pathLabel);
-    pathRow->addWidget(pathField);
-    layout->addLayout(pathRow);
-
-    auto* model = new QFileSystemModel(&dialog);
-    model->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Hidden);
-    model->setRootPath(initialFolder);
-    auto* tree = new QTreeView(&dialog);
-    tree->setObjectName("folderTree");
-    // The tree keeps the model's invisible top as its root, under which "/" is the only item: so the
-    // root is an item of its own that can be selected and chosen, with every folder below it.
-    tree->setModel(model);
-    for (int column = 1; column < model->columnCount(); ++column)
-        tree->hideColumn(column);
-    tree->header()->hide();
-    layout->addWidget(tree);
-
-    m_selectionLabel = new QLabel(&dialog);
-    m_selectionLabel->setObjectName("selectionText");
-    m_selectionLabel->setTextFormat(Qt::PlainText);
-    layout->addWidget(m_selectionLabel);
-
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
-    ok->setDefault(true);
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-
-    const QPalette plainField = pathField->palette();
     // OK chooses the tree's selection, which is the field's folder whenever the field names one;
     // while it names none there is nothing the user asked for, so nothing can be chosen.
-    const auto showFieldNamesFolder = [=](bool namesFolder) {
+    void showFieldNamesFolder(bool namesFolder) {
         QPalette palette = plainField;
         if (!namesFolder)
             palette.setColor(QPalette::Text, Qt::red);
         pathField->setPalette(palette);
         ok->setEnabled(namesFolder);
-    };
+    }
 
-    connect(tree->selectionModel(), &QItemSelectionModel::currentChanged, &dialog,
-            [this, &followingField, &keepTypedInView, model, pathField,
-             showFieldNamesFolder](const QModelIndex& current) {
-                const QString path = model->filePath(current);
-                if (!followingField) {
-                    keepTypedInView = false;
-                    pathField->setText(path);
-                    showFieldNamesFolder(current.isValid());
+    void selectFolder(const QModelIndex& folder) {
+        for (QModelIndex above = folder.parent(); above.isValid(); above = above.parent())
+            tree->expand(above);
+        tree->setCurrentIndex(folder);
+        tree->scrollTo(folder);
+    }
+};
+
+FolderPicker::FolderPicker(QWidget* parentWindow) : m_parentWindow(parentWindow) {}
+
+FolderPicker::~FolderPicker() = default;
+
+bool FolderPicker::browse() {
+    Dialog dialog(m_parentWindow);
+    buildControls(dialog);
+    followSelection(dialog);
+    followPathField(dialog);
+
+    const QModelIndex root = dialog.model->index(initialFolder);
+    dialog.selectFolder(root);
+    dialog.tree->expand(root);
+    dialog.pathField->selectAll();
+    dialog.pathField->setFocus();
+    dialog.window.resize(360, 460);
+
+    const bool chosen = dialog.window.exec() == QDialog::Accepted && dialog.tree->currentIndex().isValid();
+    if (chosen)
+        m_chosenFolder = fileSystemPath(dialog.model->filePath(dialog.tree->currentIndex()));
+    return chosen;
+}
+
+void FolderPicker::buildControls(Dialog& dialog) {
+    QDialog& window = dialog.window;
+    window.setObjectName("folderPickerDialog");
+    window.setWindowTitle("Browse for Folder");
+    auto* layout = new QVBoxLayout(&window);
+    layout->addWidget(new QLabel(prompt1, &window));
+    layout->addWidget(new QLabel(prompt2, &window));
+
+    dialog.pathField = new QLineEdit(&window);
+    dialog.pathField->setObjectName("folderPath");
+    dialog.plainField = dialog.pathField->palette();
+    auto* pathLabel = new QLabel("&Folder:", &window);
+    pathLabel->setBuddy(dialog.pathField);
+    auto* pathRow = new QHBoxLayout;
+    pathRow->addWidget(pathLabel);
+    pathRow->addWidget(dialog.pathField);
+    layout->addLayout(pathRow);
+
+    dialog.model = new QFileSystemModel(&window);
+    dialog.model->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    dialog.model->setRootPath(initialFolder);
+    dialog.tree = new QTreeView(&window);
+    dialog.tree->setObjectName("folderTree");
+    // The tree keeps the model's invisible top as its root, under which "/" is the only item: so the
+    // root is an item of its own that can be selected and chosen, with every folder below it.
+    dialog.tree->setModel(dialog.model);
+    for (int column = 1; column < dialog.model->columnCount(); ++column)
+        dialog.tree->hideColumn(column);
+    dialog.tree->header()->hide();
+    layout->addWidget(dialog.tree);
+
+    m_selectionLabel = new QLabel(&window);
+    m_selectionLabel->setObjectName("selectionText");
+    m_selectionLabel->setTextFormat(Qt::PlainText);
+    layout->addWidget(m_selectionLabel);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &window);
+    dialog.ok = buttons->button(QDialogButtonBox::Ok);
+    dialog.ok->setDefault(true);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, &window, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &window, &QDialog::reject);
+}
+
+void FolderPicker::followSelection(Dialog& dialog) {
+    connect(dialog.tree->selectionModel(), &QItemSelectionModel::currentChanged, &dialog.window,
+            [this, &dialog](const QModelIndex& current) {
+                const QString path = dialog.model->filePath(current);
+                if (!dialog.followingField) {
+                    dialog.keepTypedInView = false;
+                    dialog.pathField->setText(path);
+                    dialog.showFieldNamesFolder(current.isValid());
                 }
                 if (onSelectionChanged)
                     onSelectionChanged(fileSystemPath(path));
             });
     // A click on the item already selected changes no selection, yet it is the user's way back from
     // a path that names no folder.
-    connect(tree, &QTreeView::clicked, &dialog,
-            [&keepTypedInView, model, pathField, showFieldNamesFolder](const QModelIndex& clicked) {
-                keepTypedInView = false;
-                pathField->setText(model->filePath(clicked));
-                showFieldNamesFolder(true);
-            });
-    const auto selectFolder = [tree](const QModelIndex& folder) {
-        for (QModelIndex above = folder.parent(); above.isValid(); above = above.parent())
-            tree->expand(above);
-        tree->setCurrentIndex(folder);
-        tree->scrollTo(folder);
-    };
-    connect(
-        pathField, &QLineEdit::textEdited, &dialog,
-        [&followingField, &keepTypedInView, model, selectFolder, showFieldNamesFolder](const QString& typed) {
-            const QString folder = folderNamedBy(typed);
-            const QModelIndex index = folder.isEmpty() ? QModelIndex() : model->index(folder);
-            if (index.isValid()) {
-                followingField = true;
-                selectFolder(index);
-                followingField = false;
-                keepTypedInView = true;
-            }
-            showFieldNamesFolder(index.isValid());
-        });
+    connect(dialog.tree, &QTreeView::clicked, &dialog.window, [&dialog](const QModelIndex& clicked) {
+        dialog.keepTypedInView = false;
+        dialog.pathField->setText(dialog.model->filePath(clicked));
+        dialog.showFieldNamesFolder(true);
+    });
+}
+
+void FolderPicker::followPathField(Dialog& dialog) {
+    connect(dialog.pathField, &QLineEdit::textEdited, &dialog.window, [&dialog](const QString& typed) {
+        const QString folder = folderNamedBy(typed);
+        const QModelIndex index = folder.isEmpty() ? QModelIndex() : dialog.model->index(folder);
+        if (index.isValid()) {
+            dialog.followingField = true;
+            dialog.selectFolder(index);
+            dialog.followingField = false;
+            dialog.keepTypedInView = true;
+        }
+        dialog.showFieldNamesFolder(index.isValid());
+    });
     // A typed folder is usually selected before the folders around it are listed; the rows that
     // arrive afterwards and sort in above it would push it out of sight.
-    const auto keepInView = [&keepTypedInView, tree] {
-        if (keepTypedInView)
-            tree->scrollTo(tree->currentIndex());
+    const auto keepInView = [&dialog] {
+        if (dialog.keepTypedInView)
+            dialog.tree->scrollTo(dialog.tree->currentIndex());
     };
-    connect(model, &QFileSystemModel::rowsInserted, &dialog, [keepInView, tree](const QModelIndex& parent) {
-        if (liesBelow(tree->currentIndex(), parent))
-            keepInView();
+    connect(dialog.model, &QFileSystemModel::rowsInserted, &dialog.window,
+            [keepInView, &dialog](const QModelIndex& parent) {
+                if (liesBelow(dialog.tree->currentIndex(), parent))
+                    keepInView();
+            });
+    connect(dialog.model, &QFileSystemModel::layoutChanged, &dialog.window, keepInView);
+    connect(dialog.pathField, &QLineEdit::returnPressed, &dialog.window, [&dialog] {
+        if (dialog.ok->isEnabled())
+            dialog.window.accept();
     });
-    connect(model, &QFileSystemModel::layoutChanged, &dialog, keepInView);
-    connect(pathField, &QLineEdit::returnPressed, &dialog, [&dialog, ok] {
-        if (ok->isEnabled())
-            dialog.accept();
-    });
-
-    const QModelIndex root = model->index(initialFolder);
-    selectFolder(root);
-    tree->expand(root);
-    pathField->selectAll();
-    pathField->setFocus();
-    dialog.resize(360, 460);
-
-    const bool chosen = dialog.exec() == QDialog::Accepted && tree->currentIndex().isValid();
-    if (chosen)
-        m_chosenFolder = fileSystemPath(model->filePath(tree->currentIndex()));
-    return chosen;
 }
 
 void FolderPicker::setSelectionText(const std::string& text) {

@@ -45,6 +45,13 @@ public:
     static constexpr const char* initialFolder = "/";
 
 private:
+    struct Dialog;
+    void buildControls(Dialog& dialog);
+    // The tree's selection writes the path field and tells onSelectionChanged.
+    void followSelection(Dialog& dialog);
+    // A typed folder moves the tree's selection and is kept in view.
+    void followPathField(Dialog& dialog);
+
     QWidget* m_parentWindow;
     QPointer<QLabel> m_selectionLabel;
     std::string m_chosenFolder;

@@ -1,8 +1,8 @@
 #pragma once
 
 // The main window: a fixed 310 x 192 pixel client area under a menu bar, every control at its
-// place, and the test run's view of it. The window raises its events as signals; the handlers
-// live with the start-up code and the test run.
+// place, and the display a run is shown on. The window raises its events as signals; its handlers
+// are the window session's.
 
 #include "folder_picker.h"
 #include "run_display.h"

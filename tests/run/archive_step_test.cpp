@@ -117,7 +117,7 @@ void ArchiveStepTest::stoppedWalkDropsAnnouncedArchives() {
     ScriptedZipTester& component = harness.useScriptedComponent();
     for (const char* name : {"one.zip", "two.zip", "three.zip"})
         harness.writeGoodArchive(name);
-    // Escape during the first archive: the walk stops through RunActive alone.
+    // Escape during the first archive: the walk stops, and the archives ahead are given up.
     component.duringProbe = [&] {
         QCOMPARE(component.announced.size(), std::size_t{3});
         harness.run.stopWalk();

@@ -221,9 +221,9 @@ void MainWindowTest::escapeFromFocusedButtonStopsRun() {
 
 void MainWindowTest::animatedIconNeverBlankDuringRun() {
     Window window;
-    MainWindow& form = window.mainWindow;
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    const std::vector<QImage> frames = iconFramesOnBackground(*form.animatedIcon);
+    MainWindow& mainWindow = window.mainWindow;
+    QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
+    const std::vector<QImage> frames = iconFramesOnBackground(*mainWindow.animatedIcon);
 
     // A run of small archives: for each the texts and the progress bar change and the run yields.
     // The icon's timer may fall due in any yield; here it does in every one, in the shape of a
@@ -231,22 +231,22 @@ void MainWindowTest::animatedIconNeverBlankDuringRun() {
     // each archive must be one of its frames, and each frame must reach the screen.
     QTimer iconTimer;
     iconTimer.setSingleShot(true);
-    connect(&iconTimer, &QTimer::timeout, form.animatedIcon, &AnimatedIcon::advance);
-    form.setBusyPointer(true);
-    form.setAnimationEnabled(true);
+    connect(&iconTimer, &QTimer::timeout, mainWindow.animatedIcon, &AnimatedIcon::advance);
+    mainWindow.setBusyPointer(true);
+    mainWindow.setAnimationEnabled(true);
     int archives = 0;
     std::set<std::size_t> framesSeen;
     QImage wrong;
     const bool played = waitUntil([&] {
         for (int burst = 0; burst < 100 && wrong.isNull(); ++burst) {
             ++archives;
-            form.setArchiveCaption("archive-" + std::to_string(archives) + ".zip");
-            form.setStatusCaption("Testing ...");
-            form.progressBar().setPosition(archives % 101);
-            form.setCountsCaption(countsText(archives, archives / 7));
+            mainWindow.setArchiveCaption("archive-" + std::to_string(archives) + ".zip");
+            mainWindow.setStatusCaption("Testing ...");
+            mainWindow.progressBar().setPosition(archives % 101);
+            mainWindow.setCountsCaption(countsText(archives, archives / 7));
             iconTimer.start(0);
-            form.letEventsThrough();
-            const QImage shown = shownOnScreen(*form.animatedIcon);
+            mainWindow.letEventsThrough();
+            const QImage shown = shownOnScreen(*mainWindow.animatedIcon);
             const auto match = std::find(frames.begin(), frames.end(), shown);
             if (match == frames.end())
                 wrong = shown;
@@ -255,8 +255,8 @@ void MainWindowTest::animatedIconNeverBlankDuringRun() {
         }
         return !wrong.isNull() || (archives >= 1000 && framesSeen.size() == frames.size());
     });
-    form.setAnimationEnabled(false);
-    form.setBusyPointer(false);
+    mainWindow.setAnimationEnabled(false);
+    mainWindow.setBusyPointer(false);
 
     QVERIFY2(wrong.isNull(), qPrintable(QString("after %1 archives the icon showed a picture of %2 "
                                                 "colours that is none of its frames")
@@ -267,29 +267,29 @@ void MainWindowTest::animatedIconNeverBlankDuringRun() {
 
 void MainWindowTest::runRedrawsAtPaceAndShowsLastTexts() {
     Window window;
-    MainWindow& form = window.mainWindow;
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QVERIFY(waitUntil([&] { return shownOnScreen(*form.countsLabel) == paintedAfresh(*form.countsLabel); }));
-    PaintCounter counter(form.countsLabel);
+    MainWindow& mainWindow = window.mainWindow;
+    QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
+    QVERIFY(waitUntil([&] { return shownOnScreen(*mainWindow.countsLabel) == paintedAfresh(*mainWindow.countsLabel); }));
+    PaintCounter counter(mainWindow.countsLabel);
 
-    form.setBusyPointer(true);
+    mainWindow.setBusyPointer(true);
     QElapsedTimer elapsed;
     elapsed.start();
     const int archives = 2000;
     for (int tested = 1; tested <= archives; ++tested) {
-        form.setCountsCaption(countsText(tested, 0));
-        form.letEventsThrough();
+        mainWindow.setCountsCaption(countsText(tested, 0));
+        mainWindow.letEventsThrough();
     }
     const qint64 milliseconds = elapsed.elapsed();
-    form.setBusyPointer(false);
+    mainWindow.setBusyPointer(false);
 
     // However fast or slow the machine, the counts were not drawn once per archive but at most
     // about once per 40 ms (counted generously, at twice that rate).
     QVERIFY2(counter.paints <= milliseconds / 20 + 2,
              qPrintable(QString("%1 redraws in %2 ms").arg(counter.paints).arg(milliseconds)));
     // The end of the walk lets the last counts through.
-    QVERIFY(waitUntil([&] { return shownOnScreen(*form.countsLabel) == paintedAfresh(*form.countsLabel); }));
-    QCOMPARE(form.countsLabel->text(), QString::fromStdString(countsText(archives, 0)));
+    QVERIFY(waitUntil([&] { return shownOnScreen(*mainWindow.countsLabel) == paintedAfresh(*mainWindow.countsLabel); }));
+    QCOMPARE(mainWindow.countsLabel->text(), QString::fromStdString(countsText(archives, 0)));
 }
 
 void MainWindowTest::statusTextsFitTheirLabels_data() {
@@ -326,23 +326,23 @@ void MainWindowTest::statusTextsFitTheirLabels() {
 
 void MainWindowTest::statusTextsShareOneLineWithoutTouching() {
     Window window;
-    MainWindow& form = window.mainWindow;
-    form.setStatusCaption("Testing ...");
-    form.setCountsCaption(countsText(123456, 1234));
-    const Ink status = inkOf(labelText(*form.statusLabel));
-    const Ink counts = inkOf(labelText(*form.countsLabel));
+    MainWindow& mainWindow = window.mainWindow;
+    mainWindow.setStatusCaption("Testing ...");
+    mainWindow.setCountsCaption(countsText(123456, 1234));
+    const Ink status = inkOf(labelText(*mainWindow.statusLabel));
+    const Ink counts = inkOf(labelText(*mainWindow.countsLabel));
     QVERIFY(status.right >= 0 && counts.left >= 0);
-    const int statusEnds = form.statusLabel->x() + status.right;
-    const int countsBegin = form.countsLabel->x() + counts.left;
+    const int statusEnds = mainWindow.statusLabel->x() + status.right;
+    const int countsBegin = mainWindow.countsLabel->x() + counts.left;
     QVERIFY2(
         statusEnds + 1 < countsBegin,
         qPrintable(QString("status ink ends at %1, counts begin at %2").arg(statusEnds).arg(countsBegin)));
 
     // Texts without descenders end on their baseline: both labels write on the same line.
-    form.setStatusCaption("Done.");
-    form.setCountsCaption(countsText(1, 0));
-    const int statusBaseline = form.statusLabel->y() + inkOf(labelText(*form.statusLabel)).bottom;
-    const int countsBaseline = form.countsLabel->y() + inkOf(labelText(*form.countsLabel)).bottom;
+    mainWindow.setStatusCaption("Done.");
+    mainWindow.setCountsCaption(countsText(1, 0));
+    const int statusBaseline = mainWindow.statusLabel->y() + inkOf(labelText(*mainWindow.statusLabel)).bottom;
+    const int countsBaseline = mainWindow.countsLabel->y() + inkOf(labelText(*mainWindow.countsLabel)).bottom;
     QCOMPARE(statusBaseline, countsBaseline);
 }
 

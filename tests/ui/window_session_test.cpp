@@ -233,13 +233,13 @@ void WindowSessionTest::panelClickPlaysSynchronouslyThenCloses() {
     // The recording player in the fixture cannot look at the window while the sound plays.
     ObservingPlayer player;
     TestRun run(RunSettings{ReportPlace{window.folder(), {}}, false});
-    MainWindow form;
+    MainWindow mainWindow;
     WindowSession session(
-        form, run, WindowSessionServices{window.folder(), player, window.desktop, window.singleInstance});
+        mainWindow, run, WindowSessionServices{window.folder(), player, window.desktop, window.singleInstance});
     player.onPlay = [&] { shownWhilePlaying = session.aboutWindow() && session.aboutWindow()->isVisible(); };
-    form.show();
+    mainWindow.show();
 
-    QTest::mouseClick(form.initialsPanel, Qt::LeftButton);
+    QTest::mouseClick(mainWindow.initialsPanel, Qt::LeftButton);
 
     QVERIFY(shownWhilePlaying);
     QVERIFY(!session.aboutWindow() || !session.aboutWindow()->isVisible());
@@ -277,13 +277,13 @@ void WindowSessionTest::secondCopyRestoresTheWindow() {
 }
 
 void WindowSessionTest::folderPickerShowsPromptsAndSelection() {
-    MainWindow form;
-    form.show();
+    MainWindow mainWindow;
+    mainWindow.show();
     std::vector<std::string> selections;
-    form.folderPicker().onSelectionChanged = [&](const std::string& selection) {
+    mainWindow.folderPicker().onSelectionChanged = [&](const std::string& selection) {
         selections.push_back(selection);
         // The handler writes the selection back into the picker, which shows it.
-        form.folderPicker().setSelectionText(selection);
+        mainWindow.folderPicker().setSelectionText(selection);
     };
     // What the dialog showed, noted while it is open and checked once it has closed: a check that
     // failed inside would leave the modal dialog waiting for a click that never comes. The dialog is
@@ -296,7 +296,7 @@ void WindowSessionTest::folderPickerShowsPromptsAndSelection() {
         QString moved;
         QString shownAfterMove;
     } seen;
-    QTimer::singleShot(0, &form, [&] {
+    QTimer::singleShot(0, &mainWindow, [&] {
         auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
         if (!dialog)
             return;
@@ -319,7 +319,7 @@ void WindowSessionTest::folderPickerShowsPromptsAndSelection() {
         seen.shownAfterMove = shown->text();
     });
 
-    const bool chosen = form.folderPicker().browse();
+    const bool chosen = mainWindow.folderPicker().browse();
 
     QCOMPARE(seen.dialog, QString("folderPickerDialog"));
     QVERIFY(!chosen);
