@@ -140,6 +140,14 @@ void ZipDamageTest::archive_data() {
 
     // Headers that disagree with one another.
     damaged(
+        "CRC wrong only in its high half, in both headers",
+        [&](std::string& b) {
+            const std::uint32_t crc = deflated.crc ^ 0x5A5A0000u;
+            patchLe32(b, deflated.localHeaderOffset + LocalHeaderField::Crc, crc);
+            patchLe32(b, deflated.centralHeaderOffset + CentralHeaderField::Crc, crc);
+        },
+        0, 110, false);
+    damaged(
         "central-only CRC changed",
         [&](std::string& b) {
             patchLe32(b, deflated.centralHeaderOffset + CentralHeaderField::Crc, 0x12345678);
