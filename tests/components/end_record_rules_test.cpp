@@ -1,7 +1,7 @@
 // The end records of an archive in one file: which end record is taken, when the bytes before it
 // are a zip64 locator, and the disk numbers that must all say "disk 0 of 1".
 
-#include "caller_protocol.h"
+#include "judged_rows.h"
 #include "sample_data.h"
 #include "zip_builder.h"
 #include "zip_tester.h"
@@ -17,17 +17,6 @@ using namespace vellum;
 using namespace vellum::testing;
 
 namespace {
-
-constexpr int NotRun = -1;
-constexpr int NoFault = -1;
-
-std::vector<ZipBuilderEntry> baseEntries() {
-    return {
-        {"readme.txt", sampleText(3000, 2), 0},
-        {"docs/notes.txt", sampleText(20000, 3), 8},
-        {"data.bin", sampleBinary(8000), 8},
-    };
-}
 
 BuiltZip zip64Archive() {
     return buildZip(baseEntries(), ZipBuilderOptions{.zip64EndRecord = true});
@@ -52,14 +41,8 @@ std::string locatorBytes(std::uint32_t disk, std::uint64_t offset, std::uint32_t
     return bytes;
 }
 
-QByteArray toBytes(const std::string& bytes) {
-    return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
 void addColumns() {
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<int>("probe");
-    QTest::addColumn<int>("verify");
+    addArchiveColumns();
     QTest::addColumn<int>("fault"); // a fault kind that must be among the faults, or NoFault
 }
 
@@ -90,26 +73,9 @@ private:
     QTemporaryDir m_folder;
 };
 
-// Runs the row's archive from a file and from memory; both must give the row's codes.
 void EndRecordRulesTest::check() {
-    QFETCH(QByteArray, bytes);
-    QFETCH(int, probe);
-    QFETCH(int, verify);
     QFETCH(int, fault);
-    const std::string path = QDir(m_folder.path()).filePath("archive.zip").toStdString();
-    writeFile(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-    ZipTester tester;
-    const CallerVerdict verdict = runAsCaller(tester, path);
-    QCOMPARE(verdict.probe, probe);
-    QCOMPARE(verdict.verify, verify);
-    if (fault != NoFault) {
-        const std::vector<ZipFault>& faults = tester.lastFaults();
-        QVERIFY(std::any_of(faults.begin(), faults.end(),
-                            [&](const ZipFault& found) { return static_cast<int>(found.kind) == fault; }));
-    }
-    const CallerVerdict inMemory = runAsCallerInMemory(tester, std::string(bytes.constData(), bytes.size()));
-    QCOMPARE(inMemory.probe, verdict.probe);
-    QCOMPARE(inMemory.verify, verdict.verify);
+    judgeRow(m_folder.path(), std::nullopt, fault);
 }
 
 // A zip64 locator is taken only when its disk numbers fit an archive in one file and the end record

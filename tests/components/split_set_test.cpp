@@ -140,6 +140,12 @@ void SplitSetTest::builtSet_data() {
         row("complete set with data descriptors", streamed.parts, names(streamed.parts.size() - 1), 0, 0,
             true, {}, note);
     }
+    {
+        // Parts from the tenth on have two digits of their own: NAME.z10, NAME.z11, ...
+        const SplitZip many = buildSplitZip(setEntries(), PartSize / 4);
+        QVERIFY(many.parts.size() >= 12);
+        row("more than ten parts", many.parts, names(many.parts.size() - 1), 0, 0, true, {}, note);
+    }
     row("parts named in upper case", set.parts, names(before, "ARCHIVE.Z"), 0, 0, true, {}, note);
 
     std::vector<std::string> withoutFirst = set.parts;
@@ -327,6 +333,10 @@ void SplitSetTest::partNames_data() {
                                 << "set.z01" << 1;
     QTest::newRow("other case") << "/data/Set.zip"
                                 << "SET.Z02" << 2;
+    QTest::newRow("tenth part") << "set.zip"
+                                << "set.z10" << 10;
+    QTest::newRow("twelfth part, other case") << "SET.ZIP"
+                                              << "SET.Z12" << 12;
     QTest::newRow("hundredth part") << "set.zip"
                                     << "set.z100" << 100;
     QTest::newRow("one digit") << "set.zip"

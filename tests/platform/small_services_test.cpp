@@ -1,0 +1,169 @@
+// The small services of the platform layer: the texts made of numbers, names and report lines, the
+// test for a normal file, the program's folder, and the stop message told without a display.
+
+#include "escaped_text.h"
+#include "lower_case.h"
+#include "message_box.h"
+#include "normal_file.h"
+#include "number_text.h"
+#include "program_folder.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+#include <cstdio>
+
+using namespace vellum::platform;
+
+class SmallServicesTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void texts_data();
+    void texts();
+    void normalFiles_data();
+    void normalFiles();
+    void rootDirectory_data();
+    void rootDirectory();
+    void applicationFolderHoldsThisProgram();
+    void stopMessageWithoutDisplayGoesToStandardError();
+};
+
+// Each text service turns bytes into bytes; numbers are given as their decimal text.
+void SmallServicesTest::texts_data() {
+    QTest::addColumn<QString>("service");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("made");
+    const auto row = [](const char* service, const char* name, const QByteArray& text,
+                        const QByteArray& made) {
+        QTest::addRow("%s: %s", service, name) << QString::fromLatin1(service) << text << made;
+    };
+    row("numberText", "positive", "12", " 12");
+    row("numberText", "zero", "0", " 0");
+    row("numberText", "negative", "-3", "-3");
+    row("numberText", "no grouping", "1234567", " 1234567");
+    row("numberText", "largest", "9223372036854775807", " 9223372036854775807");
+    row("numberText", "smallest", "-9223372036854775808", "-9223372036854775808");
+
+    row("lowerCase", "empty", QByteArray(), QByteArray());
+    row("lowerCase", "ASCII", "ARCHIVE.Zip", "archive.zip");
+    row("lowerCase", "ASCII punctuation kept", "[A]@_Z~", "[a]@_z~");
+    row("lowerCase", "umlaut", "\xc3\x84", "\xc3\xa4");
+    row("lowerCase", "mixed", "\xc3\x84RGER \xc3\x96L.ZIP", "\xc3\xa4rger \xc3\xb6l.zip");
+    row("lowerCase", "Greek", "\xce\xa3\xce\x9f", "\xcf\x83\xce\xbf");
+    row("lowerCase", "four-byte kept", "\xf0\x9f\x98\x80Z", "\xf0\x9f\x98\x80z");
+    row("lowerCase", "invalid bytes kept", QByteArray("\xff\xfe") + "ABC", QByteArray("\xff\xfe") + "abc");
+    row("lowerCase", "invalid beside valid", QByteArray("\xc3\x84\xff") + "A",
+        QByteArray("\xc3\x84\xff") + "a");
+    row("lowerCase", "cut sequence", "A\xc3", "a\xc3");
+    row("lowerCase", "overlong form", QByteArray("\xc0\xaf") + "B", QByteArray("\xc0\xaf") + "b");
+    row("lowerCase", "surrogate", QByteArray("\xed\xa0\x80") + "C", QByteArray("\xed\xa0\x80") + "c");
+
+    row("escapedText", "plain name", "/tmp/Photos/Holiday 2019.ZIP", "/tmp/Photos/Holiday 2019.ZIP");
+    row("escapedText", "forged record", "a\r\n01-01-2000 00:00:00  Command line\r\n.zip",
+        "a\\r\\n01-01-2000 00:00:00  Command line\\r\\n.zip");
+    row("escapedText", "terminal codes", "\x1b[2J\tx\x7f", "\\x1b[2J\\tx\\x7f");
+    row("escapedText", "backslash", "a\\x1b", "a\\\\x1b");
+    row("escapedText", "other bytes kept", "caf\xc3\xa9 \xe9\x80", "caf\xc3\xa9 \xe9\x80");
+    row("escapedText", "nul", QByteArray("a\0b", 3), "a\\x00b");
+}
+
+void SmallServicesTest::texts() {
+    QFETCH(QString, service);
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, made);
+    std::string result;
+    if (service == "numberText") {
+        bool isNumber = false;
+        const qint64 value = text.toLongLong(&isNumber);
+        QVERIFY(isNumber);
+        result = numberText(value);
+    } else if (service == "lowerCase") {
+        result = lowerCase(text.toStdString());
+    } else {
+        result = escapedText(text.toStdString());
+    }
+    QCOMPARE(QByteArray::fromStdString(result), made);
+}
+
+void SmallServicesTest::normalFiles_data() {
+    QTest::addColumn<QString>("relativePath");
+    QTest::addColumn<bool>("exists");
+    QTest::newRow("regular file") << "file.zip" << true;
+    QTest::newRow("file in hidden folder") << ".folder/visible.zip" << true;
+    QTest::newRow("link to regular file") << "link.zip" << true;
+    QTest::newRow("hidden file") << ".hidden.zip" << false;
+    QTest::newRow("folder") << "folder" << false;
+    QTest::newRow("missing") << "missing.zip" << false;
+    QTest::newRow("trailing slash") << "file.zip/" << false;
+    QTest::newRow("device") << "" << false;
+}
+
+void SmallServicesTest::normalFiles() {
+    QFETCH(QString, relativePath);
+    QFETCH(bool, exists);
+    QTemporaryDir temporary;
+    QVERIFY(temporary.isValid());
+    const QString root = temporary.path() + "/";
+    QVERIFY(QDir(root).mkpath(".folder"));
+    QVERIFY(QDir(root).mkpath("folder"));
+    for (const char* name : {"file.zip", ".hidden.zip", ".folder/visible.zip"}) {
+        QFile file(root + name);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    QVERIFY(QFile::link(root + "file.zip", root + "link.zip"));
+    // The empty row stands for a character device, which is no regular file either.
+    const std::string path = relativePath.isEmpty() ? "/dev/null" : (root + relativePath).toStdString();
+    QCOMPARE(normalFileExists(path), exists);
+}
+
+void SmallServicesTest::rootDirectory_data() {
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<bool>("inRoot");
+    QTest::newRow("root") << "/" << true;
+    QTest::newRow("one level down") << "/opt" << false;
+    QTest::newRow("deeper") << "/usr/local/bin" << false;
+}
+
+void SmallServicesTest::rootDirectory() {
+    QFETCH(QString, folder);
+    QFETCH(bool, inRoot);
+    QCOMPARE(isInRootDirectory(folder.toStdString()), inRoot);
+}
+
+void SmallServicesTest::applicationFolderHoldsThisProgram() {
+    const std::string folder = applicationFolder();
+    QVERIFY(!folder.empty());
+    QVERIFY(folder == "/" || !folder.ends_with('/'));
+    const QString expected = QFileInfo(QCoreApplication::applicationFilePath()).canonicalPath();
+    QCOMPARE(QString::fromStdString(folder), expected);
+    QVERIFY(!isInRootDirectory(folder));
+}
+
+void SmallServicesTest::stopMessageWithoutDisplayGoesToStandardError() {
+    QTemporaryDir temporary;
+    QVERIFY(temporary.isValid());
+    const QString capturePath = temporary.filePath("stderr.txt");
+    std::fflush(stderr);
+    const int savedError = ::dup(STDERR_FILENO);
+    std::FILE* capture = std::fopen(capturePath.toLocal8Bit().constData(), "wb");
+    QVERIFY(capture != nullptr);
+    ::dup2(::fileno(capture), STDERR_FILENO);
+    showStopMessage("Cannot open the log file.\r\nThe run goes on.", "Vellum");
+    std::fflush(stderr);
+    ::dup2(savedError, STDERR_FILENO);
+    ::close(savedError);
+    std::fclose(capture);
+    QFile file(capturePath);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("Vellum: Cannot open the log file. The run goes on.\n"));
+}
+
+QTEST_GUILESS_MAIN(SmallServicesTest)
+#include "small_services_test.moc"
