@@ -269,7 +269,8 @@ void MainWindowTest::runRedrawsAtPaceAndShowsLastTexts() {
     Window window;
     MainWindow& mainWindow = window.mainWindow;
     QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
-    QVERIFY(waitUntil([&] { return shownOnScreen(*mainWindow.countsLabel) == paintedAfresh(*mainWindow.countsLabel); }));
+    QVERIFY(waitUntil(
+        [&] { return shownOnScreen(*mainWindow.countsLabel) == paintedAfresh(*mainWindow.countsLabel); }));
     PaintCounter counter(mainWindow.countsLabel);
 
     mainWindow.setBusyPointer(true);
@@ -288,7 +289,8 @@ void MainWindowTest::runRedrawsAtPaceAndShowsLastTexts() {
     QVERIFY2(counter.paints <= milliseconds / 20 + 2,
              qPrintable(QString("%1 redraws in %2 ms").arg(counter.paints).arg(milliseconds)));
     // The end of the walk lets the last counts through.
-    QVERIFY(waitUntil([&] { return shownOnScreen(*mainWindow.countsLabel) == paintedAfresh(*mainWindow.countsLabel); }));
+    QVERIFY(waitUntil(
+        [&] { return shownOnScreen(*mainWindow.countsLabel) == paintedAfresh(*mainWindow.countsLabel); }));
     QCOMPARE(mainWindow.countsLabel->text(), QString::fromStdString(countsText(archives, 0)));
 }
 

@@ -235,7 +235,8 @@ void WindowSessionTest::panelClickPlaysSynchronouslyThenCloses() {
     TestRun run(RunSettings{ReportPlace{window.folder(), {}}, false});
     MainWindow mainWindow;
     WindowSession session(
-        mainWindow, run, WindowSessionServices{window.folder(), player, window.desktop, window.singleInstance});
+        mainWindow, run,
+        WindowSessionServices{window.folder(), player, window.desktop, window.singleInstance});
     player.onPlay = [&] { shownWhilePlaying = session.aboutWindow() && session.aboutWindow()->isVisible(); };
     mainWindow.show();
 
