@@ -60,7 +60,7 @@ int runWithWindow(int argc, char** argv, const CommandLine& commandLine) {
     platform::SingleInstance singleInstance(identity::programTitle);
     platform::StopSignals stopSignals;
 
-    TestRun run(RunSettings{ReportPlace{applicationFolder, reportFolder}, unattended});
+    RunCore run(RunSettings{ReportPlace{applicationFolder, reportFolder}, unattended});
     std::optional<TerminalPrinters> printers;
     if (unattended) {
         printers.emplace(commandLine);

@@ -24,7 +24,7 @@
 
 namespace vellum {
 
-WindowSession::WindowSession(MainWindow& window, TestRun& run, WindowSessionServices services,
+WindowSession::WindowSession(MainWindow& window, RunCore& run, WindowSessionServices services,
                              std::optional<RunInputs> unattendedInputs)
     : m_window(window), m_services(std::move(services)), m_unattendedInputs(std::move(unattendedInputs)),
       m_run(run), m_view(m_run, m_window,

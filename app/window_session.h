@@ -2,9 +2,9 @@
 
 // The main window's life: start-up, the runs it starts (Browse, or the folder it was started
 // with), Cancel, Escape, Exit and closing, the menu commands and the About window. The run itself
-// is a TestRun; the window shows it through a WindowRunView.
+// is a RunCore; the window shows it through a WindowRunView.
 
-#include "test_run.h"
+#include "run_core.h"
 #include "window_run_view.h"
 
 #include <QObject>
@@ -39,7 +39,7 @@ public:
 
     // The window shows `run`, which outlives the session. With unattended inputs, start() tests them
     // in the window and closes it; without, the window waits for the user.
-    WindowSession(MainWindow& window, TestRun& run, WindowSessionServices services,
+    WindowSession(MainWindow& window, RunCore& run, WindowSessionServices services,
                   std::optional<RunInputs> unattendedInputs = std::nullopt);
     ~WindowSession() override;
 
@@ -67,7 +67,7 @@ public:
 
     // The About window while it is open, else null.
     AboutWindow* aboutWindow() const;
-    TestRun& run() { return m_run; }
+    RunCore& run() { return m_run; }
     // The summary of the last run, once one has ended.
     const std::optional<RunSummary>& lastSummary() const { return m_lastSummary; }
     // Exit was chosen, or the window closed, while a run was under way: it closes when the run ends.
@@ -84,7 +84,7 @@ private:
     MainWindow& m_window;
     WindowSessionServices m_services;
     std::optional<RunInputs> m_unattendedInputs;
-    TestRun& m_run;
+    RunCore& m_run;
     WindowRunView m_view;
     std::optional<RunSummary> m_lastSummary;
     bool m_exitRequested = false;

@@ -61,7 +61,7 @@ TerminalPrinters::TerminalPrinters(const CommandLine& commandLine) {
         m_reasonLines.emplace(stdout);
 }
 
-void TerminalPrinters::attachTo(TestRun& run) {
+void TerminalPrinters::attachTo(RunCore& run) {
     if (m_progress)
         run.addObserver(*m_progress);
     if (m_jsonLines)
@@ -90,7 +90,7 @@ int runInTerminal(const CommandLine& commandLine) {
         return 2;
     }
     platform::StopSignals stopSignals;
-    TestRun run(RunSettings{ReportPlace{applicationFolder, reportFolderOf(commandLine)}, true});
+    RunCore run(RunSettings{ReportPlace{applicationFolder, reportFolderOf(commandLine)}, true});
     TerminalPrinters printers(commandLine);
     printers.attachTo(run);
     // A stop signal acts as Cancel: the run stops at its next breath and still writes its record.

@@ -7,8 +7,8 @@
 #include "command_line.h"
 #include "progress_line.h"
 #include "result_output.h"
+#include "run_core.h"
 #include "standard_error_notes.h"
-#include "test_run.h"
 
 #include <optional>
 #include <string>
@@ -29,7 +29,7 @@ bool runsInTerminalOnly(const CommandLine& commandLine);
 class TerminalPrinters {
 public:
     explicit TerminalPrinters(const CommandLine& commandLine);
-    void attachTo(TestRun& run);
+    void attachTo(RunCore& run);
 
 private:
     std::optional<ProgressLine> m_progress;

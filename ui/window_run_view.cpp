@@ -5,12 +5,12 @@
 #include "lower_case.h"
 #include "message_box.h"
 #include "number_text.h"
+#include "run_core.h"
 #include "sound.h"
-#include "test_run.h"
 
 namespace vellum {
 
-WindowRunView::WindowRunView(TestRun& run, RunDisplay& display, WindowRunServices services)
+WindowRunView::WindowRunView(RunCore& run, RunDisplay& display, WindowRunServices services)
     : m_run(run), m_display(display), m_services(std::move(services)) {
     m_run.addObserver(*this);
     m_run.setBreather([this] { m_display.letEventsThrough(); });

@@ -13,7 +13,7 @@
 
 namespace vellum {
 
-class TestRun;
+class RunCore;
 
 namespace platform {
 class SoundPlayer;
@@ -31,7 +31,7 @@ struct WindowRunServices {
 class WindowRunView final : public RunObserver {
 public:
     // Observes `run` and becomes its breather; both outlive nothing of each other's runs.
-    WindowRunView(TestRun& run, RunDisplay& display, WindowRunServices services);
+    WindowRunView(RunCore& run, RunDisplay& display, WindowRunServices services);
 
     // Cancel: the run stops and its record says "Aborted!". Also when no run is under way.
     void cancel();
@@ -46,7 +46,7 @@ public:
     void runEnded(const RunSummary& summary) override;
 
 private:
-    TestRun& m_run;
+    RunCore& m_run;
     RunDisplay& m_display;
     WindowRunServices m_services;
     std::string m_archiveShown; // the archive under test, as its caption shows it

@@ -7,7 +7,7 @@
 #include "fake_controls.h"
 #include "lower_case.h"
 #include "recording_services.h"
-#include "test_run.h"
+#include "run_core.h"
 #include "window_run_view.h"
 #include "zip_builder.h"
 
@@ -99,7 +99,7 @@ public:
     FakeRunDisplay display;
     platform::RecordingSoundPlayer sound;
     platform::RecordingDesktop desktop;
-    TestRun run;
+    RunCore run;
     WindowRunView view;
 };
 

@@ -41,7 +41,7 @@ struct Window {
     platform::RecordingSoundPlayer sound;
     platform::RecordingDesktop desktop;
     platform::SingleInstance singleInstance{"VellumWindowTest"};
-    TestRun run;
+    RunCore run;
     MainWindow mainWindow;
     WindowSession session;
     FakeFolderPicker* picker = nullptr;

@@ -232,7 +232,7 @@ void WindowSessionTest::panelClickPlaysSynchronouslyThenCloses() {
     };
     // The recording player in the fixture cannot look at the window while the sound plays.
     ObservingPlayer player;
-    TestRun run(RunSettings{ReportPlace{window.folder(), {}}, false});
+    RunCore run(RunSettings{ReportPlace{window.folder(), {}}, false});
     MainWindow mainWindow;
     WindowSession session(
         mainWindow, run,

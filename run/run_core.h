@@ -36,13 +36,13 @@ struct RunSettings {
     bool startedFromCommandLine = false;
 };
 
-class TestRun {
+class RunCore {
 public:
     // Without a tester, the run makes the real archive component.
-    explicit TestRun(RunSettings settings, std::unique_ptr<ArchiveTester> tester = nullptr);
-    ~TestRun();
-    TestRun(const TestRun&) = delete;
-    TestRun& operator=(const TestRun&) = delete;
+    explicit RunCore(RunSettings settings, std::unique_ptr<ArchiveTester> tester = nullptr);
+    ~RunCore();
+    RunCore(const RunCore&) = delete;
+    RunCore& operator=(const RunCore&) = delete;
 
     // Told of every step of every run. The observer outlives the run.
     void addObserver(RunObserver& observer) { m_observers.push_back(&observer); }

@@ -1,4 +1,4 @@
-#include "test_run.h"
+#include "run_core.h"
 
 #include "absolute_path.h"
 #include "file_list.h"
@@ -67,18 +67,18 @@ platform::FolderListing listFolder(const std::string& folder, std::string patter
 } // namespace
 
 // A folder as the walk listed it.
-struct TestRun::ListedFolder {
+struct RunCore::ListedFolder {
     std::string path; // ends in '/'
     std::vector<std::string> archives;
     int error = 0; // why it could not be listed to its end (an errno value), or 0
 };
 
-TestRun::TestRun(RunSettings settings, std::unique_ptr<ArchiveTester> tester)
+RunCore::RunCore(RunSettings settings, std::unique_ptr<ArchiveTester> tester)
     : m_settings(std::move(settings)) {
     useTester(tester ? std::move(tester) : std::make_unique<ZipTester>());
 }
 
-void TestRun::useTester(std::unique_ptr<ArchiveTester> tester) {
+void RunCore::useTester(std::unique_ptr<ArchiveTester> tester) {
     m_tester = std::move(tester);
     m_tester->onYield = [this] { breathe(); };
     m_tester->onStatus = [this](const ZipStatus& status) {
@@ -86,19 +86,19 @@ void TestRun::useTester(std::unique_ptr<ArchiveTester> tester) {
     };
 }
 
-TestRun::~TestRun() = default;
+RunCore::~RunCore() = default;
 
-template <typename Call> void TestRun::tell(const Call& call) {
+template <typename Call> void RunCore::tell(const Call& call) {
     for (RunObserver* observer : m_observers)
         call(*observer);
 }
 
-void TestRun::breathe() {
+void RunCore::breathe() {
     if (m_breather)
         m_breather();
 }
 
-RunSummary TestRun::run(const RunInputs& inputs) {
+RunSummary RunCore::run(const RunInputs& inputs) {
     m_summary = RunSummary{};
     m_summary.record.inputsLine = inputsLine(inputs);
     m_summary.record.startedFromCommandLine = m_settings.startedFromCommandLine;
@@ -118,18 +118,18 @@ RunSummary TestRun::run(const RunInputs& inputs) {
     return m_summary;
 }
 
-void TestRun::cancel() {
+void RunCore::cancel() {
     m_walking = false;
     m_tester->requestAbort();
     m_summary.record.cancelled = true;
 }
 
-void TestRun::stopWalk() {
+void RunCore::stopWalk() {
     m_walking = false;
     m_tester->requestAbort();
 }
 
-void TestRun::testInputs(const RunInputs& inputs) {
+void RunCore::testInputs(const RunInputs& inputs) {
     // Archives given one after the other are announced together, so that the component tests ahead.
     std::vector<std::string> archives;
     for (const std::string& path : inputs.paths) {
@@ -148,7 +148,7 @@ void TestRun::testInputs(const RunInputs& inputs) {
         testFileList(inputs);
 }
 
-TestRun::ListedFolder TestRun::listArchivesAndFolders(std::vector<std::string>& unlisted) const {
+RunCore::ListedFolder RunCore::listArchivesAndFolders(std::vector<std::string>& unlisted) const {
     ListedFolder listed{std::move(unlisted.back()), {}, 0};
     unlisted.pop_back();
     // One pass over the listing finds both the sub-folders and the archives, each in the order the
@@ -169,7 +169,7 @@ TestRun::ListedFolder TestRun::listArchivesAndFolders(std::vector<std::string>& 
     return listed;
 }
 
-void TestRun::walkFolder(const std::string& root) {
+void RunCore::walkFolder(const std::string& root) {
     // Depth first: each folder's archives, then each of its sub-folders in turn. The archive
     // component is told which archives come next before the first is tested, so that it starts on
     // them while this thread goes through them one by one; the folders that follow are listed
@@ -210,7 +210,7 @@ void TestRun::walkFolder(const std::string& root) {
     }
 }
 
-void TestRun::testArchives(const std::vector<std::string>& paths) {
+void RunCore::testArchives(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) {
         breathe();
         if (!m_walking)
@@ -219,7 +219,7 @@ void TestRun::testArchives(const std::vector<std::string>& paths) {
     }
 }
 
-void TestRun::testArchive(const std::string& path) {
+void RunCore::testArchive(const std::string& path) {
     if (m_summary.record.cancelled)
         return;
     tell([&](RunObserver& observer) { observer.archiveStarted(path); });
@@ -259,14 +259,14 @@ void TestRun::testArchive(const std::string& path) {
     tell([&](RunObserver& observer) { observer.archiveDone(step); });
 }
 
-void TestRun::testNamedArchives(const std::vector<std::string>& paths) {
+void RunCore::testNamedArchives(const std::vector<std::string>& paths) {
     if (paths.empty())
         return;
     m_tester->expectArchives(paths);
     testArchives(paths);
 }
 
-void TestRun::testFileList(const RunInputs& inputs) {
+void RunCore::testFileList(const RunInputs& inputs) {
     FileList list(inputs.fileList, inputs.nullSeparated ? '\0' : '\n');
     // While the list is slow to arrive (a pipe), the breather still runs, so that a stop is heard.
     const std::function<bool()> keepWaiting = [this] {
@@ -297,7 +297,7 @@ void TestRun::testFileList(const RunInputs& inputs) {
     }
 }
 
-bool TestRun::reachable(const std::string& path) {
+bool RunCore::reachable(const std::string& path) {
     const int descriptor = openPathOfAnyLength(path, O_PATH);
     if (descriptor >= 0) {
         ::close(descriptor);
@@ -307,7 +307,7 @@ bool TestRun::reachable(const std::string& path) {
     return false;
 }
 
-void TestRun::tellUnreachable(Unreachable::Kind kind, const std::string& path, int error) {
+void RunCore::tellUnreachable(Unreachable::Kind kind, const std::string& path, int error) {
     ++m_summary.unreachable;
     const Unreachable what{kind, path, error};
     tell([&](RunObserver& observer) { observer.unreachable(what); });
