@@ -15,7 +15,6 @@
 #include <QSocketNotifier>
 #include <cstdio>
 #include <optional>
-#include <unistd.h>
 
 namespace {
 

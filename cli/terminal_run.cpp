@@ -2,29 +2,12 @@
 
 #include "absolute_path.h"
 #include "message_box.h"
-#include "path_open.h"
 #include "program_folder.h"
 #include "stop_signals.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vellum {
-
-namespace {
-
-bool namesFile(const std::string& path) {
-    const int descriptor = openPathOfAnyLength(path, O_PATH);
-    if (descriptor < 0)
-        return false;
-    struct stat status {};
-    const bool file = ::fstat(descriptor, &status) == 0 && !S_ISDIR(status.st_mode);
-    ::close(descriptor);
-    return file;
-}
-
-} // namespace
 
 RunInputs runInputsOf(const CommandLine& commandLine) {
     RunInputs inputs;
@@ -47,7 +30,7 @@ std::string reportFolderOf(const CommandLine& commandLine) {
 bool runsInTerminalOnly(const CommandLine& commandLine) {
     return commandLine.verbose || commandLine.json || commandLine.quiet || !commandLine.fileList.empty() ||
            commandLine.paths.size() > 1 ||
-           (commandLine.paths.size() == 1 && namesFile(commandLine.paths.front()));
+           (commandLine.paths.size() == 1 && namesArchive(commandLine.paths.front()));
 }
 
 TerminalPrinters::TerminalPrinters(const CommandLine& commandLine) {

@@ -32,19 +32,6 @@ std::string withTrailingSeparator(std::string folder) {
     return folder;
 }
 
-// Whether a start path names something other than a folder, and so is tested as an archive. A
-// path that cannot be reached is taken for a folder, as the window's run takes the folder it was
-// given, so that its walk tells why it cannot be read.
-bool namesArchive(const std::string& path) {
-    const int descriptor = openPathOfAnyLength(path, O_PATH);
-    if (descriptor < 0)
-        return false;
-    struct stat status {};
-    const bool archive = ::fstat(descriptor, &status) == 0 && !S_ISDIR(status.st_mode);
-    ::close(descriptor);
-    return archive;
-}
-
 // The start line of the log record: each path (a folder with '/' at its end), then the list.
 std::string inputsLine(const RunInputs& inputs) {
     std::string line;
@@ -65,6 +52,16 @@ platform::FolderListing listFolder(const std::string& folder, std::string patter
 }
 
 } // namespace
+
+bool namesArchive(const std::string& path) {
+    const int descriptor = openPathOfAnyLength(path, O_PATH);
+    if (descriptor < 0)
+        return false;
+    struct stat status {};
+    const bool archive = ::fstat(descriptor, &status) == 0 && !S_ISDIR(status.st_mode);
+    ::close(descriptor);
+    return archive;
+}
 
 // A folder as the walk listed it.
 struct RunCore::ListedFolder {

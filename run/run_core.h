@@ -30,6 +30,11 @@ struct RunInputs {
     bool nullSeparated = false;     // the list's names end in NUL bytes rather than newlines
 };
 
+// Whether a start path names something other than a folder, and so is tested as an archive. A path
+// that cannot be reached is taken for a folder, as the window's run takes the folder it was given,
+// so that the walk tells why it cannot be read.
+bool namesArchive(const std::string& path);
+
 struct RunSettings {
     ReportPlace reportPlace;
     // The record of a run started from the command line says so in its header.
