@@ -130,8 +130,13 @@ void CommandLineTesterTest::jsonAndReasonsAgreeWithTheReport() {
     QCOMPARE(run.summary["unverified"], Json(1));
 
     // -v: one line for each bad or unverified archive, saying the same as the JSON's first fault.
-    const Outcome reasons = copy.run({"-v", copy.tree()});
+    // Even where a display could be had, such a run loads no window system and starts no viewer.
+    RunOptions onADisplay;
+    onADisplay.environment = {{"QT_QPA_PLATFORM", "offscreen"}, {"QT_DEBUG_PLUGINS", "1"}};
+    const Outcome reasons = copy.run({"-v", copy.tree()}, onADisplay);
     QCOMPARE(reasons.status, 1);
+    QVERIFY2(!reasons.errors.contains("plugins/platforms"), qPrintable(reasons.errors));
+    QVERIFY(!QFile::exists(copy.folder() + "/bin/viewer-calls"));
     const QStringList lines = reasons.output.split('\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 7);
     for (const QString& line : lines) {
