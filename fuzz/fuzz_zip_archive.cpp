@@ -4,7 +4,7 @@
 // stay within the component's published tables, and a verify that takes over the structure its
 // probe checked must find exactly what a verify checking it afresh finds.
 
-#include "zip_engine.h"
+#include "engine/zip_engine.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "fault_text.h"
 
+#include "base/split_part_name.h"
 #include "escaped_text.h"
-#include "split_part_name.h"
 
 #include <array>
 #include <cctype>

@@ -3,8 +3,8 @@
 // Faults put into words for the printed output: a stable name per kind for scripts, a short
 // clause that says what is wrong, and the one-line reason of a bad or unverified archive.
 
-#include "zip_faults.h"
-#include "zip_result.h"
+#include "zip/zip_faults.h"
+#include "zip/zip_result.h"
 
 #include <string>
 #include <string_view>

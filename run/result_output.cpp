@@ -1,8 +1,8 @@
 #include "result_output.h"
 
+#include "base/path_open.h"
 #include "escaped_text.h"
 #include "fault_text.h"
-#include "path_open.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,14 +1,14 @@
 #include "run_driver.h"
 
 #include "absolute_path.h"
+#include "base/path_open.h"
+#include "base/wildcard_match.h"
 #include "data_files.h"
 #include "escaped_text.h"
 #include "file_list.h"
 #include "lower_case.h"
 #include "message_box.h"
 #include "number_text.h"
-#include "path_open.h"
-#include "wildcard_match.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -4,8 +4,8 @@
 // progress line on a terminal). The run calls them on its own thread, in the order of its steps;
 // an archive whose test was aborted is started but never judged.
 
-#include "zip_faults.h"
-#include "zip_result.h"
+#include "zip/zip_faults.h"
+#include "zip/zip_result.h"
 
 #include <cstdint>
 #include <optional>

@@ -5,7 +5,7 @@
 // the progress bar, the folder picker and the archive component. The real window implements it
 // with widgets; tests implement it without a display.
 
-#include "archive_tester.h"
+#include "zip/archive_tester.h"
 
 #include <cstdint>
 #include <functional>

@@ -5,7 +5,7 @@
 #include "folder_picker.h"
 #include "panel3d.h"
 #include "progress_bar.h"
-#include "zip_tester.h"
+#include "zip/zip_tester.h"
 
 #include <QApplication>
 #include <QCloseEvent>

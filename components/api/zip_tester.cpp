@@ -1,8 +1,8 @@
-#include "zip_tester.h"
+#include "zip/zip_tester.h"
 
-#include "byte_source.h"
-#include "lookahead_verdicts.h"
-#include "zip_engine.h"
+#include "base/byte_source.h"
+#include "concurrency/lookahead_verdicts.h"
+#include "engine/zip_engine.h"
 
 #include <algorithm>
 #include <new>

@@ -1,6 +1,6 @@
-#include "lookahead_verdicts.h"
+#include "concurrency/lookahead_verdicts.h"
 
-#include "zip_engine.h"
+#include "engine/zip_engine.h"
 
 #include <algorithm>
 #include <atomic>

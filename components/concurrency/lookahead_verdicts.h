@@ -8,10 +8,10 @@
 // bytes and of kept faults, so memory stays small however large the folder. Workers never call
 // back into the caller: only the thread that takes a verdict yields, raises events or sees abort.
 
-#include "byte_source.h"
-#include "zip_faults.h"
-#include "zip_result.h"
-#include "zip_status.h"
+#include "base/byte_source.h"
+#include "zip/zip_faults.h"
+#include "zip/zip_result.h"
+#include "zip/zip_status.h"
 
 #include <condition_variable>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "entry_verifier.h"
+#include "engine/entry_verifier.h"
 
-#include "crc32.h"
+#include "codecs/crc32.h"
 
 #include <algorithm>
 

@@ -1,12 +1,12 @@
-#include "zip_engine.h"
+#include "engine/zip_engine.h"
 
-#include "central_directory_parser.h"
-#include "end_record_reader.h"
-#include "fault_log.h"
-#include "little_endian_reader.h"
-#include "local_header_checker.h"
-#include "multi_part_source.h"
-#include "progress_pacer.h"
+#include "base/fault_log.h"
+#include "base/little_endian_reader.h"
+#include "base/multi_part_source.h"
+#include "base/progress_pacer.h"
+#include "structure/central_directory_parser.h"
+#include "structure/end_record_reader.h"
+#include "structure/local_header_checker.h"
 
 #include <algorithm>
 #include <atomic>

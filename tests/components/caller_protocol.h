@@ -3,7 +3,7 @@
 // Runs the archive component the way the test run does, and judges its codes by the component's
 // verdict rule, so that the component's tests check verdicts as well as exact codes.
 
-#include "zip_tester.h"
+#include "zip/zip_tester.h"
 
 #include <cstdint>
 #include <string>

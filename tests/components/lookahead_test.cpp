@@ -5,13 +5,13 @@
 
 #include "allocation_gate.h"
 #include "caller_protocol.h"
+#include "concurrency/lookahead_verdicts.h"
 #include "condition_wait.h"
 #include "due_yield.h"
-#include "lookahead_verdicts.h"
+#include "engine/zip_engine.h"
 #include "sample_data.h"
+#include "zip/zip_tester.h"
 #include "zip_builder.h"
-#include "zip_engine.h"
-#include "zip_tester.h"
 
 #include <QDir>
 #include <QTemporaryDir>

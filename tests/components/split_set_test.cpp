@@ -2,11 +2,11 @@
 // archive, data and headers across the parts; a missing part makes the archive bad and is named;
 // damage in any part is found; an archive in memory has no parts beside it.
 
+#include "base/split_part_name.h"
 #include "caller_protocol.h"
 #include "sample_data.h"
-#include "split_part_name.h"
+#include "zip/zip_tester.h"
 #include "zip_builder.h"
-#include "zip_tester.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,10 @@
 // Progress, yielding and abort: the window stays responsive because the component yields often
 // enough, reports completion sensibly, and stops promptly when the yield callback sets abort.
 
+#include "base/progress_pacer.h"
 #include "due_yield.h"
-#include "progress_pacer.h"
+#include "zip/zip_tester.h"
 #include "zip_builder.h"
-#include "zip_tester.h"
 
 #include <QTest>
 

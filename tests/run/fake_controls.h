@@ -5,7 +5,7 @@
 // component for the outcomes real archives cannot produce on cue.
 
 #include "run_window.h"
-#include "zip_tester.h"
+#include "zip/zip_tester.h"
 
 #include <QtTest>
 #include <functional>

@@ -1,6 +1,6 @@
-#include "xz_codec.h"
+#include "codecs/library/xz_codec.h"
 
-#include "lzma_allocator.h"
+#include "codecs/library/lzma_allocator.h"
 
 #include <lzma.h>
 

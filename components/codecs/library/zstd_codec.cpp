@@ -1,4 +1,4 @@
-#include "zstd_codec.h"
+#include "codecs/library/zstd_codec.h"
 
 #define ZSTD_STATIC_LINKING_ONLY // the custom allocator and the buffer-less decoder
 #include <zstd.h>

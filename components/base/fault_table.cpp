@@ -1,4 +1,4 @@
-#include "zip_faults.h"
+#include "zip/zip_faults.h"
 
 #include <array>
 

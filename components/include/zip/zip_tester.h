@@ -9,8 +9,8 @@
 // from under the threads still working on them, so it is refused with 190 (aborted) and changes
 // nothing.
 
-#include "archive_tester.h"
-#include "zip_faults.h"
+#include "zip/archive_tester.h"
+#include "zip/zip_faults.h"
 
 #include <cstdint>
 #include <functional>

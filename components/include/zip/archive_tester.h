@@ -17,9 +17,9 @@
 // operation starts: an abort left over from an earlier operation, or set while none ran, does not
 // end the next one.
 
-#include "zip_faults.h"
-#include "zip_result.h"
-#include "zip_status.h"
+#include "zip/zip_faults.h"
+#include "zip/zip_result.h"
+#include "zip/zip_status.h"
 
 #include <cstdint>
 #include <functional>
