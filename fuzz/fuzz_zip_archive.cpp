@@ -14,12 +14,13 @@
 
 namespace {
 
+// The codes the severity orders rank are the published ones; a probe may also be aborted.
 bool knownProbeCode(std::int16_t code) {
-    return code == 0 || code == 140 || code == 190 || (code >= 101 && code <= 113 && code != 110);
+    return code == vellum::ZipResult::Aborted || vellum::zipProbeCodeRank(code) > 0;
 }
 
 bool knownVerifyCode(std::int16_t code) {
-    return code == 0 || code == 10 || code == 110 || code == 200 || code == 410;
+    return vellum::zipVerifyCodeRank(code) > 0;
 }
 
 bool sameFaults(const std::vector<vellum::ZipFault>& left, const std::vector<vellum::ZipFault>& right) {

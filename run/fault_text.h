@@ -12,8 +12,7 @@
 
 namespace vellum {
 
-// A stable snake_case name for scripts ("crc_mismatch"). A kind without a name of its own answers
-// "fault_" and its number, so that output never stops for want of a name.
+// A stable snake_case name for scripts ("crc_mismatch"), as the component's fault table gives it.
 std::string faultKindName(ZipFaultKind kind);
 
 // "damage" for a fault that makes the archive bad, "unverifiable" for an entry (or a split set)

@@ -100,6 +100,20 @@ struct ZipFault {
     bool isEntryFault() const { return entryIndex >= 0; }
 };
 
+// One row of the fault table: all that is said of a fault kind.
+struct ZipFaultKindInfo {
+    ZipFaultKind kind;
+    std::string_view name;   // stable snake_case name for scripts ("crc_mismatch")
+    std::int16_t probeCode;  // the code it gives the structure check, of zip_result.h
+    std::int16_t verifyCode; // the code it gives the full test
+    std::string_view message;
+};
+
+const ZipFaultKindInfo& zipFaultKindInfo(ZipFaultKind kind);
+
+// The kind's name for scripts, unique among the kinds.
+std::string_view zipFaultName(ZipFaultKind kind);
+
 // The sentence describing a fault kind, for logs and the user; never empty.
 std::string_view zipFaultMessage(ZipFaultKind kind);
 
