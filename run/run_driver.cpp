@@ -257,11 +257,10 @@ void RunDriver::TestArchive() {
     ArchiveTester& tester = m_window.zipTester();
     tester.optionSwitch = false;
     tester.fileFilter = "*.diz";
-    tester.workFolder = m_services.applicationFolder;
     tester.archivePath = m_state.CurrentArchivePath;
     tester.archiveName = m_state.CurrentArchive;
 
-    const std::int16_t probeResult = tester.probeArchive(0);
+    const std::int16_t probeResult = tester.probeArchive();
     std::optional<std::int16_t> verifyResult;
     if (probeGoesOn(probeResult)) {
         tester.archivePath = m_state.CurrentArchivePath;

@@ -133,9 +133,7 @@ std::optional<std::int16_t> ZipTester::answerFromLookahead(Operation operation, 
     return result;
 }
 
-// The mode argument is part of the control's published interface; callers pass 0 and no other
-// mode exists, so it does not change what the probe does.
-std::int16_t ZipTester::probeArchive(std::int16_t /*mode*/) {
+std::int16_t ZipTester::probeArchive() {
     return runOperation(Operation::Probe, {}, false);
 }
 

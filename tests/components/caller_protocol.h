@@ -28,7 +28,7 @@ inline CallerVerdict runAsCaller(ZipTester& tester, const std::string& path) {
     tester.fileFilter = "*.diz";
     tester.archivePath = path;
     tester.archiveName = path;
-    verdict.probe = tester.probeArchive(0);
+    verdict.probe = tester.probeArchive();
     if (probeGoesOn(verdict.probe)) {
         tester.archiveName = path;
         tester.fileFilter = "";

@@ -85,7 +85,7 @@ Observed observe(ZipTester& tester, const std::string& path) {
     tester.fileFilter = "*.diz";
     tester.archivePath = path;
     tester.archiveName = path;
-    observed.probe = tester.probeArchive(0);
+    observed.probe = tester.probeArchive();
     observed.probeFaults = tester.lastFaults();
     if (probeGoesOn(observed.probe)) {
         tester.fileFilter = "";
@@ -312,7 +312,7 @@ void LookaheadTest::archiveNotAnnouncedOrOtherSettingsIsTestedInPlace() {
     tester.optionSwitch = true;
     tester.fileFilter = "*.diz";
     tester.archivePath = path;
-    QCOMPARE(tester.probeArchive(0), ZipResult::Sound);
+    QCOMPARE(tester.probeArchive(), ZipResult::Sound);
     tester.fileFilter = "";
     QCOMPARE(tester.verifyArchive(), ZipResult::DataMismatch);
     QCOMPARE(tester.lastFaults().size(), std::size_t{1});
@@ -422,7 +422,7 @@ void LookaheadTest::abortWhileWaitingStopsPromptly() {
         tester.expectArchives({first, after, first});
         tester.fileFilter = "*.diz";
         tester.archivePath = first;
-        result = tester.probeArchive(0);
+        result = tester.probeArchive();
     }
     QCOMPARE(result, ZipResult::Aborted);
     QCOMPARE(yields, 1);
@@ -505,7 +505,7 @@ void LookaheadTest::waitingCallerSeesTheWorkersProgress() {
     tester.expectArchives({path});
     tester.fileFilter = "*.diz";
     tester.archivePath = path;
-    QCOMPARE(tester.probeArchive(0), ZipResult::Aborted);
+    QCOMPARE(tester.probeArchive(), ZipResult::Aborted);
     QCOMPARE(yieldsWithoutStatus, 0);
     QVERIFY2(completionsBeforeYields.size() >= 2, "the worker's progress never reached the caller");
     QVERIFY(std::is_sorted(completionsBeforeYields.begin(), completionsBeforeYields.end()));

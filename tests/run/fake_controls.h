@@ -50,7 +50,7 @@ public:
         std::int16_t verify = 0;
     };
 
-    std::int16_t probeArchive(std::int16_t) override {
+    std::int16_t probeArchive() override {
         tested.push_back(archiveName);
         if (duringProbe)
             duringProbe();

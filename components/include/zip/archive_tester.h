@@ -4,7 +4,7 @@
 // it may test ahead, and its events. The program's run talks to this interface; ZipTester is the
 // real component and tests put scripted stand-ins in its place.
 //
-//   probeArchive(0)  checks the archive's structure (end record, zip64 records, central directory,
+//   probeArchive()   checks the archive's structure (end record, zip64 records, central directory,
 //                    every local header against its central record, entry spans) and decompresses
 //                    the entries whose names match fileFilter (none when it is empty).
 //   verifyArchive()  checks the structure again and decompresses every entry whose name matches
@@ -33,7 +33,6 @@ public:
     virtual ~ArchiveTester() = default;
 
     // Properties, read when an operation starts.
-    std::string workFolder;    // accepted and kept; nothing is written there
     bool optionSwitch = false; // true: stop at the first damaged entry instead of checking them all
     std::string archiveName;   // the archive as the caller shows it (it may be lower-cased)
     std::string archivePath;   // the file to open, as the file system names it; empty: archiveName
@@ -45,7 +44,7 @@ public:
     std::function<void(const ZipStatus&)> onStatus;
     std::function<void()> onYield;
 
-    virtual std::int16_t probeArchive(std::int16_t mode) = 0;
+    virtual std::int16_t probeArchive() = 0;
     virtual std::int16_t verifyArchive() = 0;
 
     // Every fault the last operation found, archive-level or entry-level, in the order found; each

@@ -30,7 +30,7 @@ public:
     ZipTester();
     ~ZipTester() override;
 
-    std::int16_t probeArchive(std::int16_t mode) override;
+    std::int16_t probeArchive() override;
     std::int16_t verifyArchive() override;
 
     // Worker threads start testing the announced archives at once, so that both steps of a later
