@@ -255,7 +255,7 @@ void RunDriver::TestArchive() {
     for (RunObserver* observer : m_observers)
         observer->archiveStarted(m_state.CurrentArchivePath);
     ArchiveTester& tester = m_window.zipTester();
-    tester.optionSwitch = false;
+    tester.stopAtFirstFault = false;
     tester.fileFilter = "*.diz";
     tester.archivePath = m_state.CurrentArchivePath;
     tester.archiveName = m_state.CurrentArchive;

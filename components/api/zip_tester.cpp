@@ -103,7 +103,7 @@ std::optional<std::int16_t> ZipTester::answerFromLookahead(Operation operation, 
                                                            StatusRelay& relay) {
     const bool probe = operation == Operation::Probe;
     std::shared_ptr<const PrecomputedVerdict> verdict = std::move(m_heldVerdict);
-    if (!m_lookahead || optionSwitch)
+    if (!m_lookahead || stopAtFirstFault)
         return std::nullopt;
     if (probe) {
         if (fileFilter != LookaheadProbeFilter)
@@ -175,7 +175,7 @@ std::int16_t ZipTester::runOperation(Operation operation, std::span<const std::u
             m_engine = std::make_unique<ZipEngine>();
         ZipEngineSettings settings;
         settings.fileFilter = fileFilter;
-        settings.stopAtFirstFault = optionSwitch;
+        settings.stopAtFirstFault = stopAtFirstFault;
         settings.onYield = &relay.onYield;
         settings.onStatus = &relay.onStatus;
         settings.abortFlag = &abort;

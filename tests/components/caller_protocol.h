@@ -24,7 +24,7 @@ inline bool judgeGood(std::int16_t probe, std::int16_t verify) {
 // The caller's sequence for one archive file.
 inline CallerVerdict runAsCaller(ZipTester& tester, const std::string& path) {
     CallerVerdict verdict;
-    tester.optionSwitch = false;
+    tester.stopAtFirstFault = false;
     tester.fileFilter = "*.diz";
     tester.archivePath = path;
     tester.archiveName = path;
@@ -43,7 +43,7 @@ inline CallerVerdict runAsCallerInMemory(ZipTester& tester, const std::string& b
     const std::span<const std::uint8_t> view(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                              bytes.size());
     CallerVerdict verdict;
-    tester.optionSwitch = false;
+    tester.stopAtFirstFault = false;
     tester.fileFilter = "*.diz";
     verdict.probe = tester.probeBytes(view);
     if (probeGoesOn(verdict.probe)) {

@@ -81,7 +81,7 @@ Observed observe(ZipTester& tester, const std::string& path) {
         if (callerYield)
             callerYield();
     };
-    tester.optionSwitch = false;
+    tester.stopAtFirstFault = false;
     tester.fileFilter = "*.diz";
     tester.archivePath = path;
     tester.archiveName = path;
@@ -309,7 +309,7 @@ void LookaheadTest::archiveNotAnnouncedOrOtherSettingsIsTestedInPlace() {
     ZipTester tester;
     tester.expectArchives({path});
     // Stopping at the first fault is not what was tested ahead: the answer comes from the file.
-    tester.optionSwitch = true;
+    tester.stopAtFirstFault = true;
     tester.fileFilter = "*.diz";
     tester.archivePath = path;
     QCOMPARE(tester.probeArchive(), ZipResult::Sound);

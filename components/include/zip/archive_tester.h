@@ -33,9 +33,9 @@ public:
     virtual ~ArchiveTester() = default;
 
     // Properties, read when an operation starts.
-    bool optionSwitch = false; // true: stop at the first damaged entry instead of checking them all
-    std::string archiveName;   // the archive as the caller shows it (it may be lower-cased)
-    std::string archivePath;   // the file to open, as the file system names it; empty: archiveName
+    bool stopAtFirstFault = false; // true: stop at the first damaged entry instead of checking them all
+    std::string archiveName;       // the archive as the caller shows it (it may be lower-cased)
+    std::string archivePath;       // the file to open, as the file system names it; empty: archiveName
     std::string fileFilter;
     // Read by an operation after each yield; true ends it with 190 (aborted).
     bool abort = false;

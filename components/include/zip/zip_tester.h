@@ -34,7 +34,7 @@ public:
     std::int16_t verifyArchive() override;
 
     // Worker threads start testing the announced archives at once, so that both steps of a later
-    // probe and verify of the same file, with the settings the run uses (optionSwitch false,
+    // probe and verify of the same file, with the settings the run uses (stopAtFirstFault false,
     // fileFilter "*.diz" for the probe, "" for the verify), can answer with the outcome already
     // found: the same result code and faults, and the status event at 100 %. While the caller waits
     // for a worker still on the archive, it sees that worker's progress as status events, one before
