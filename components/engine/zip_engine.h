@@ -76,7 +76,7 @@ private:
     // Reads from source from now on, keeping the bytes the window holds when they came from source
     // in the last run and source has not changed since.
     void attachWindow(ByteSource& source, bool unchangedSinceLastRun);
-    // Fills status with what the entry's central header describes (name, sizes, time, comment).
+    // Names the entry in status.
     void describeEntry(const ZipEntryRecord& entry, ZipStatus& status);
     // Gives each entry fault its entry's name, read from the central header once the operation is
     // over, so that checking pays nothing for names and an archive without faults reads none.

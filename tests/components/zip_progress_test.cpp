@@ -202,8 +202,6 @@ void ZipProgressTest::smallArchiveCostsNoYield() {
     for (const ZipStatus& status : statuses) {
         QCOMPARE(status.completion, std::int16_t{100});
         QCOMPARE(status.fileName, std::string("one.txt"));
-        QCOMPARE(status.size, std::int64_t{9});
-        QCOMPARE(status.method, std::int16_t{8});
     }
 }
 
