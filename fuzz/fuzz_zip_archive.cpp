@@ -27,7 +27,8 @@ bool sameFaults(const std::vector<vellum::ZipFault>& left, const std::vector<vel
     return std::equal(left.begin(), left.end(), right.begin(), right.end(),
                       [](const vellum::ZipFault& a, const vellum::ZipFault& b) {
                           return a.kind == b.kind && a.entryIndex == b.entryIndex && a.offset == b.offset &&
-                                 a.entryName == b.entryName && a.found == b.found && a.expected == b.expected;
+                                 a.entryName == b.entryName && a.found == b.found &&
+                                 a.expected == b.expected && a.splitPart == b.splitPart;
                       });
 }
 

@@ -47,10 +47,8 @@ std::string formatted(const char* format, std::uint64_t first, std::uint64_t sec
 } // namespace
 
 std::string faultDescription(std::string_view archivePath, const ZipFault& fault) {
-    // The missing part's number is kept where an offset would be.
     if (fault.kind == ZipFaultKind::SplitPartMissing)
-        return "incomplete split set: " +
-               platform::escapedText(splitPartName(archivePath, static_cast<std::uint32_t>(fault.offset))) +
+        return "incomplete split set: " + platform::escapedText(splitPartName(archivePath, fault.splitPart)) +
                " missing";
     if (fault.found && fault.expected) {
         if (fault.kind == ZipFaultKind::CrcMismatch)

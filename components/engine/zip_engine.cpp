@@ -150,7 +150,9 @@ private:
                 m_settings.splitParts ? m_settings.splitParts->openPart(part) : nullptr;
             if (!source) {
                 ++missing;
-                m_log.addArchiveFault(ZipFaultKind::SplitPartMissing, part);
+                ZipFault fault{ZipFaultKind::SplitPartMissing, -1, 0};
+                fault.splitPart = part;
+                m_log.add(fault);
             } else if (missing == 0) {
                 parts.push_back(std::move(source));
             }

@@ -53,7 +53,7 @@ std::vector<std::uint64_t> missingParts(const std::vector<ZipFault>& faults) {
     std::vector<std::uint64_t> parts;
     for (const ZipFault& fault : faults) {
         if (fault.kind == ZipFaultKind::SplitPartMissing)
-            parts.push_back(fault.offset);
+            parts.push_back(fault.splitPart);
     }
     return parts;
 }

@@ -75,7 +75,7 @@ enum class ZipFaultKind : std::uint8_t {
     LocalVersionNeededDiffers,
     LocalExtraFieldDiffers,
     // Disk numbers and split sets.
-    SplitPartMissing, // offset: the number of the missing part (1 for NAME.z01)
+    SplitPartMissing, // splitPart: the number of the missing part
     EndRecordDisksDisagree,
     DirectorySizeTooSmall,
     EntryDiskWrong,
@@ -96,6 +96,8 @@ struct ZipFault {
     // size); absent when the fault has no such pair.
     std::optional<std::uint64_t> found;
     std::optional<std::uint64_t> expected;
+    // For a missing part of a split set, the part's number (1 for NAME.z01); 0 otherwise.
+    std::uint32_t splitPart = 0;
 
     bool isEntryFault() const { return entryIndex >= 0; }
 };
