@@ -31,6 +31,10 @@ std::string withTrailingSeparator(std::string folder) {
     return folder;
 }
 
+// The settings every archive is tested with, announced with the archives so that the component can
+// test them ahead the same way.
+const ArchiveTestPlan RunTestPlan{"*.diz", "", false};
+
 // Names of a file list handed to the archive component at once, so that it can test ahead.
 constexpr std::size_t ListBatchSize = 256;
 // How far the walk lists folders ahead of the one it tests: enough archives to keep the
@@ -216,7 +220,7 @@ void RunDriver::SearchFolder(const std::string& root) {
         ListedFolder folder;
         if (listedAhead.empty()) {
             folder = listArchivesAndFolders(unlisted);
-            m_window.zipTester().expectArchives(folder.archivePaths());
+            m_window.zipTester().expectArchives(folder.archivePaths(), RunTestPlan);
         } else {
             folder = std::move(listedAhead.front());
             listedAhead.pop_front();
@@ -229,7 +233,7 @@ void RunDriver::SearchFolder(const std::string& root) {
             const ListedFolder& listed = listedAhead.emplace_back(listArchivesAndFolders(unlisted));
             archivesAhead += listed.archives.size();
             if (!listed.archives.empty())
-                m_window.zipTester().expectMoreArchives(listed.archivePaths());
+                m_window.zipTester().expectMoreArchives(listed.archivePaths(), RunTestPlan);
         }
         TestFolder(folder.path, folder.archives);
     }
@@ -255,8 +259,8 @@ void RunDriver::TestArchive() {
     for (RunObserver* observer : m_observers)
         observer->archiveStarted(m_state.CurrentArchivePath);
     ArchiveTester& tester = m_window.zipTester();
-    tester.stopAtFirstFault = false;
-    tester.fileFilter = "*.diz";
+    tester.stopAtFirstFault = RunTestPlan.stopAtFirstFault;
+    tester.fileFilter = RunTestPlan.probeFilter;
     tester.archivePath = m_state.CurrentArchivePath;
     tester.archiveName = m_state.CurrentArchive;
 
@@ -265,7 +269,7 @@ void RunDriver::TestArchive() {
     if (probeGoesOn(probeResult)) {
         tester.archivePath = m_state.CurrentArchivePath;
         tester.archiveName = m_state.CurrentArchive;
-        tester.fileFilter.clear();
+        tester.fileFilter = RunTestPlan.verifyFilter;
         verifyResult = tester.verifyArchive();
     }
     const ArchiveVerdict verdict = judgeArchive(probeResult, verifyResult);
@@ -327,7 +331,7 @@ void RunDriver::testInputs() {
 void RunDriver::testNamedArchives(const std::vector<std::string>& paths) {
     if (paths.empty())
         return;
-    m_window.zipTester().expectArchives(paths);
+    m_window.zipTester().expectArchives(paths, RunTestPlan);
     for (const std::string& path : paths) {
         m_window.yieldToEvents();
         if (!RunActive)

@@ -38,18 +38,18 @@ ZipTester::ZipTester() = default;
 // Destroying the look-ahead stops its workers and waits for them.
 ZipTester::~ZipTester() = default;
 
-void ZipTester::expectArchives(std::vector<std::string> paths) {
+void ZipTester::expectArchives(std::vector<std::string> paths, const ArchiveTestPlan& plan) {
     try {
-        lookahead().announce(std::move(paths));
+        lookahead().announce(std::move(paths), plan);
     } catch (...) {
         // Without the look-ahead every archive is simply tested in place.
         m_lookahead.reset();
     }
 }
 
-void ZipTester::expectMoreArchives(std::vector<std::string> paths) {
+void ZipTester::expectMoreArchives(std::vector<std::string> paths, const ArchiveTestPlan& plan) {
     try {
-        lookahead().append(std::move(paths));
+        lookahead().append(std::move(paths), plan);
     } catch (...) {
         m_lookahead.reset();
     }
@@ -103,22 +103,23 @@ std::optional<std::int16_t> ZipTester::answerFromLookahead(Operation operation, 
                                                            StatusRelay& relay) {
     const bool probe = operation == Operation::Probe;
     std::shared_ptr<const PrecomputedVerdict> verdict = std::move(m_heldVerdict);
-    if (!m_lookahead || stopAtFirstFault)
+    if (!m_lookahead)
         return std::nullopt;
     if (probe) {
-        if (fileFilter != LookaheadProbeFilter)
-            return std::nullopt;
         const auto keepWaiting = [this, &relay](const ZipStatus& workerStatus) {
             relay.status(workerStatus);
             relay.yield();
             return !abort;
         };
-        const LookaheadVerdicts::Outcome outcome = m_lookahead->take(path, keepWaiting, verdict);
+        const LookaheadVerdicts::Outcome outcome =
+            m_lookahead->take(path, {fileFilter, stopAtFirstFault}, keepWaiting, verdict);
         if (outcome == LookaheadVerdicts::Outcome::Aborted)
             return ZipResult::Aborted;
         if (outcome != LookaheadVerdicts::Outcome::Ready)
             return std::nullopt;
-    } else if (!verdict || !verdict->verified || !fileFilter.empty() || verdict->path != path) {
+    } else if (!verdict || !verdict->verified || verdict->path != path ||
+               fileFilter != verdict->plan->verifyFilter ||
+               stopAtFirstFault != verdict->plan->stopAtFirstFault) {
         return std::nullopt;
     }
     // A file replaced or rewritten since it was tested ahead is tested again. The probe checks;

@@ -60,8 +60,10 @@ public:
         verified.push_back(archiveName);
         return scriptFor(archiveName).verify;
     }
-    void expectArchives(std::vector<std::string> paths) override { announced = std::move(paths); }
-    void expectMoreArchives(std::vector<std::string> paths) override {
+    void expectArchives(std::vector<std::string> paths, const ArchiveTestPlan&) override {
+        announced = std::move(paths);
+    }
+    void expectMoreArchives(std::vector<std::string> paths, const ArchiveTestPlan&) override {
         announced.insert(announced.end(), paths.begin(), paths.end());
     }
     void dropExpectedArchives() override { announced.clear(); }

@@ -28,6 +28,15 @@
 
 namespace vellum {
 
+// The settings of the probe and the verify a caller means to run on the archives it announces.
+struct ArchiveTestPlan {
+    std::string probeFilter;
+    std::string verifyFilter;
+    bool stopAtFirstFault = false;
+
+    bool operator==(const ArchiveTestPlan&) const = default;
+};
+
 class ArchiveTester {
 public:
     virtual ~ArchiveTester() = default;
@@ -55,11 +64,12 @@ public:
     }
 
     // Announces the archives the caller is about to test, in order, as it will name them in
-    // archivePath. The component may start on them at once, so that the probe and verify of each
-    // answer with an outcome already found. A new announcement replaces the previous one.
-    virtual void expectArchives(std::vector<std::string> paths) = 0;
+    // archivePath, and the settings it will test them with. The component may start on them at
+    // once, so that a probe and verify of each with those settings answer with an outcome already
+    // found. A new announcement replaces the previous one.
+    virtual void expectArchives(std::vector<std::string> paths, const ArchiveTestPlan& plan) = 0;
     // Announces archives the caller will test after those already announced, whose work goes on.
-    virtual void expectMoreArchives(std::vector<std::string> paths) = 0;
+    virtual void expectMoreArchives(std::vector<std::string> paths, const ArchiveTestPlan& plan) = 0;
     // Drops whatever was announced and stops the work on it: nothing goes on testing in the
     // background once the caller has given up on those archives.
     virtual void dropExpectedArchives() = 0;
