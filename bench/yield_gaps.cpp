@@ -3,8 +3,8 @@
 // stretch exceeds 50 ms. Each operation runs several times; the longest stretch of each is shown.
 //   yield_gaps [runs]
 
+#include "zip/zip_tester.h"
 #include "zip_builder.h"
-#include "zip_tester.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,7 +1,7 @@
 #include "progress_line.h"
 
+#include "base/path_open.h"
 #include "escaped_text.h"
-#include "path_open.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>

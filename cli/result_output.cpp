@@ -1,8 +1,8 @@
 #include "result_output.h"
 
+#include "base/path_open.h"
 #include "escaped_text.h"
 #include "fault_text.h"
-#include "path_open.h"
 
 #include <nlohmann/json.hpp>
 
@@ -47,7 +47,8 @@ Json faultObject(const std::string& archivePath, const ZipFault& fault) {
     // Names are stored as the archive's writer chose, not always in UTF-8: the dump replaces what
     // is not, as it does for paths.
     object["name"] = fault.isEntryFault() ? Json(fault.entryName) : Json(nullptr);
-    object["offset"] = fault.offset;
+    // A missing part of a split set has no offset; its number takes the place, as scripts read it.
+    object["offset"] = fault.kind == ZipFaultKind::SplitPartMissing ? fault.splitPart : fault.offset;
     object["message"] = faultDescription(archivePath, fault);
     return object;
 }

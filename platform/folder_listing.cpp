@@ -1,6 +1,6 @@
 #include "folder_listing.h"
 
-#include "wildcard_match.h"
+#include "base/wildcard_match.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -3,8 +3,8 @@
 // Faults put into words for the printed output: a stable name per kind for scripts, a short
 // clause that says what is wrong, and the one-line reason of a bad or unverified archive.
 
-#include "zip_faults.h"
-#include "zip_result.h"
+#include "zip/zip_faults.h"
+#include "zip/zip_result.h"
 
 #include <string>
 #include <string_view>
@@ -12,8 +12,7 @@
 
 namespace vellum {
 
-// A stable snake_case name for scripts ("crc_mismatch"). A kind without a name of its own answers
-// "fault_" and its number, so that output never stops for want of a name.
+// A stable snake_case name for scripts ("crc_mismatch"), as the component's fault table gives it.
 std::string faultKindName(ZipFaultKind kind);
 
 // "damage" for a fault that makes the archive bad, "unverifiable" for an entry (or a split set)

@@ -1,6 +1,6 @@
 #include "file_list.h"
 
-#include "path_open.h"
+#include "base/path_open.h"
 
 #include <fcntl.h>
 #include <poll.h>

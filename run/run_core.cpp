@@ -1,11 +1,11 @@
 #include "run_core.h"
 
 #include "absolute_path.h"
+#include "base/path_open.h"
+#include "base/wildcard_match.h"
 #include "file_list.h"
 #include "lower_case.h"
-#include "path_open.h"
-#include "wildcard_match.h"
-#include "zip_tester.h"
+#include "zip/zip_tester.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,6 +19,9 @@ namespace vellum {
 namespace {
 
 const char* const ArchivePattern = "*.zip";
+// The settings every archive is tested with, announced with the archives so that the component can
+// test them ahead the same way.
+const ArchiveTestPlan RunTestPlan{"*.diz", "", false};
 // Names of a file list handed to the archive component at once, so that it can test ahead.
 constexpr std::size_t ListBatchSize = 256;
 // How far the walk lists folders ahead of the one it tests: enough archives to keep the
@@ -185,7 +188,7 @@ void RunCore::walkFolder(const std::string& root) {
         ListedFolder folder;
         if (listedAhead.empty()) {
             folder = listArchivesAndFolders(unlisted);
-            m_tester->expectArchives(folder.archives);
+            m_tester->expectArchives(folder.archives, RunTestPlan);
         } else {
             folder = std::move(listedAhead.front());
             listedAhead.pop_front();
@@ -201,7 +204,7 @@ void RunCore::walkFolder(const std::string& root) {
             const ListedFolder& listed = listedAhead.emplace_back(listArchivesAndFolders(unlisted));
             archivesAhead += listed.archives.size();
             if (!listed.archives.empty())
-                m_tester->expectMoreArchives(listed.archives);
+                m_tester->expectMoreArchives(listed.archives, RunTestPlan);
         }
         testArchives(folder.archives);
     }
@@ -221,18 +224,17 @@ void RunCore::testArchive(const std::string& path) {
         return;
     tell([&](RunObserver& observer) { observer.archiveStarted(path); });
     ArchiveTester& tester = *m_tester;
-    tester.optionSwitch = false;
-    tester.fileFilter = "*.diz";
-    tester.workFolder = m_settings.reportPlace.applicationFolder;
+    tester.stopAtFirstFault = RunTestPlan.stopAtFirstFault;
+    tester.fileFilter = RunTestPlan.probeFilter;
     tester.archivePath = path;
     tester.archiveName = platform::lowerCase(path);
 
-    const std::int16_t probeResult = tester.probeArchive(0);
+    const std::int16_t probeResult = tester.probeArchive();
     std::optional<std::int16_t> verifyResult;
     if (probeGoesOn(probeResult)) {
         tester.archivePath = path;
         tester.archiveName = platform::lowerCase(path);
-        tester.fileFilter.clear();
+        tester.fileFilter = RunTestPlan.verifyFilter;
         verifyResult = tester.verifyArchive();
     }
     const ArchiveVerdict verdict = judgeArchive(probeResult, verifyResult);
@@ -259,7 +261,7 @@ void RunCore::testArchive(const std::string& path) {
 void RunCore::testNamedArchives(const std::vector<std::string>& paths) {
     if (paths.empty())
         return;
-    m_tester->expectArchives(paths);
+    m_tester->expectArchives(paths, RunTestPlan);
     testArchives(paths);
 }
 

@@ -10,9 +10,9 @@
 // a call on the run from the breather or from an observer; it takes effect at the next step, and
 // the archive under test ends at the tester's next yield.
 
-#include "archive_tester.h"
 #include "folder_listing.h"
 #include "run_observer.h"
+#include "zip/archive_tester.h"
 
 #include <cstdint>
 #include <functional>

@@ -5,8 +5,8 @@
 // added. An archive whose test was aborted is started and done, but never judged.
 
 #include "report.h"
-#include "zip_faults.h"
-#include "zip_result.h"
+#include "zip/zip_faults.h"
+#include "zip/zip_result.h"
 
 #include <cstdint>
 #include <optional>

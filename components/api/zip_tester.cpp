@@ -1,8 +1,8 @@
-#include "zip_tester.h"
+#include "zip/zip_tester.h"
 
-#include "byte_source.h"
-#include "lookahead_verdicts.h"
-#include "zip_engine.h"
+#include "base/byte_source.h"
+#include "concurrency/lookahead_verdicts.h"
+#include "engine/zip_engine.h"
 
 #include <algorithm>
 #include <new>
@@ -38,18 +38,18 @@ ZipTester::ZipTester() = default;
 // Destroying the look-ahead stops its workers and waits for them.
 ZipTester::~ZipTester() = default;
 
-void ZipTester::expectArchives(std::vector<std::string> paths) {
+void ZipTester::expectArchives(std::vector<std::string> paths, const ArchiveTestPlan& plan) {
     try {
-        lookahead().announce(std::move(paths));
+        lookahead().announce(std::move(paths), plan);
     } catch (...) {
         // Without the look-ahead every archive is simply tested in place.
         m_lookahead.reset();
     }
 }
 
-void ZipTester::expectMoreArchives(std::vector<std::string> paths) {
+void ZipTester::expectMoreArchives(std::vector<std::string> paths, const ArchiveTestPlan& plan) {
     try {
-        lookahead().append(std::move(paths));
+        lookahead().append(std::move(paths), plan);
     } catch (...) {
         m_lookahead.reset();
     }
@@ -103,22 +103,23 @@ std::optional<std::int16_t> ZipTester::answerFromLookahead(Operation operation, 
                                                            StatusRelay& relay) {
     const bool probe = operation == Operation::Probe;
     std::shared_ptr<const PrecomputedVerdict> verdict = std::move(m_heldVerdict);
-    if (!m_lookahead || optionSwitch)
+    if (!m_lookahead)
         return std::nullopt;
     if (probe) {
-        if (fileFilter != LookaheadProbeFilter)
-            return std::nullopt;
         const auto keepWaiting = [this, &relay](const ZipStatus& workerStatus) {
             relay.status(workerStatus);
             relay.yield();
             return !abort;
         };
-        const LookaheadVerdicts::Outcome outcome = m_lookahead->take(path, keepWaiting, verdict);
+        const LookaheadVerdicts::Outcome outcome =
+            m_lookahead->take(path, {fileFilter, stopAtFirstFault}, keepWaiting, verdict);
         if (outcome == LookaheadVerdicts::Outcome::Aborted)
             return ZipResult::Aborted;
         if (outcome != LookaheadVerdicts::Outcome::Ready)
             return std::nullopt;
-    } else if (!verdict || !verdict->verified || !fileFilter.empty() || verdict->path != path) {
+    } else if (!verdict || !verdict->verified || verdict->path != path ||
+               fileFilter != verdict->plan->verifyFilter ||
+               stopAtFirstFault != verdict->plan->stopAtFirstFault) {
         return std::nullopt;
     }
     // A file replaced or rewritten since it was tested ahead is tested again. The probe checks;
@@ -133,9 +134,7 @@ std::optional<std::int16_t> ZipTester::answerFromLookahead(Operation operation, 
     return result;
 }
 
-// The mode argument is part of the control's published interface; callers pass 0 and no other
-// mode exists, so it does not change what the probe does.
-std::int16_t ZipTester::probeArchive(std::int16_t /*mode*/) {
+std::int16_t ZipTester::probeArchive() {
     return runOperation(Operation::Probe, {}, false);
 }
 
@@ -177,7 +176,7 @@ std::int16_t ZipTester::runOperation(Operation operation, std::span<const std::u
             m_engine = std::make_unique<ZipEngine>();
         ZipEngineSettings settings;
         settings.fileFilter = fileFilter;
-        settings.stopAtFirstFault = optionSwitch;
+        settings.stopAtFirstFault = stopAtFirstFault;
         settings.onYield = &relay.onYield;
         settings.onStatus = &relay.onStatus;
         settings.abortFlag = &abort;

@@ -1,8 +1,8 @@
-#include "codec_table.h"
+#include "codecs/codec_table.h"
 
-#include "deflate_codec.h"
-#include "stored_codec.h"
-#include "zip_format.h"
+#include "codecs/deflate_codec.h"
+#include "codecs/stored_codec.h"
+#include "structure/zip_format.h"
 
 namespace vellum {
 

@@ -5,7 +5,7 @@
 // it and then reused for every later entry, so an archive of stored and deflated entries never
 // pays for the state of the rarer methods. New methods are added as one codec and one row.
 
-#include "zip_codec.h"
+#include "codecs/zip_codec.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "deflate_codec.h"
+#include "codecs/deflate_codec.h"
 
 #include <isa-l/igzip_lib.h>
 

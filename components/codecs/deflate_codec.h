@@ -1,6 +1,6 @@
 #pragma once
 
-#include "zip_codec.h"
+#include "codecs/zip_codec.h"
 
 #include <memory>
 

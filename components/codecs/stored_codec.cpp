@@ -1,4 +1,4 @@
-#include "stored_codec.h"
+#include "codecs/stored_codec.h"
 
 #include <algorithm>
 

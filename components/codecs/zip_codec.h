@@ -4,7 +4,7 @@
 // the input; a codec either writes into the output buffer it was given or, when it does not
 // transform the data, hands back a view of the input itself.
 
-#include "decoder_memory.h"
+#include "base/decoder_memory.h"
 
 #include <cstddef>
 #include <cstdint>

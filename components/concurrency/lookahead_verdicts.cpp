@@ -1,6 +1,6 @@
-#include "lookahead_verdicts.h"
+#include "concurrency/lookahead_verdicts.h"
 
-#include "zip_engine.h"
+#include "engine/zip_engine.h"
 
 #include <algorithm>
 #include <atomic>
@@ -31,9 +31,11 @@ constexpr std::size_t HandOverBatch = 16;
 struct LookaheadVerdicts::Slot {
     enum class State { Waiting, Working, Done, Failed };
 
-    explicit Slot(std::string archivePath) : path(std::move(archivePath)) {}
+    Slot(std::string archivePath, std::shared_ptr<const ArchiveTestPlan> testPlan)
+        : path(std::move(archivePath)), plan(std::move(testPlan)) {}
 
     const std::string path;
+    const std::shared_ptr<const ArchiveTestPlan> plan;
     // Everything below but cancelled is guarded by the owner's mutex.
     State state = State::Waiting;
     bool inQueue = true;
@@ -64,6 +66,7 @@ namespace {
 // Tests one archive as the caller would; null when it could not be tested ahead (the file does not
 // open, the work was cancelled, memory ran out), which leaves the archive to the caller.
 std::shared_ptr<PrecomputedVerdict> testAhead(ZipEngine& engine, const std::string& path,
+                                              const std::shared_ptr<const ArchiveTestPlan>& plan,
                                               const std::atomic<bool>& cancelled, unsigned entryThreads,
                                               const std::function<void(const ZipStatus&)>& publish) {
     FileByteSource source;
@@ -71,6 +74,7 @@ std::shared_ptr<PrecomputedVerdict> testAhead(ZipEngine& engine, const std::stri
         return nullptr;
     auto verdict = std::make_shared<PrecomputedVerdict>();
     verdict->path = path;
+    verdict->plan = plan;
     verdict->identity = source.identity();
     ZipStatus* lastStatus = &verdict->probeStatus;
     const std::function<void(const ZipStatus&)> onStatus = [&](const ZipStatus& status) {
@@ -78,7 +82,8 @@ std::shared_ptr<PrecomputedVerdict> testAhead(ZipEngine& engine, const std::stri
         publish(status);
     };
     ZipEngineSettings settings;
-    settings.fileFilter = LookaheadProbeFilter;
+    settings.fileFilter = plan->probeFilter;
+    settings.stopAtFirstFault = plan->stopAtFirstFault;
     // Nobody waits on this thread for a yield: the engine only watches for the cancellation.
     settings.onStatus = &onStatus;
     settings.cancelFlag = &cancelled;
@@ -92,7 +97,7 @@ std::shared_ptr<PrecomputedVerdict> testAhead(ZipEngine& engine, const std::stri
         // The verify's progress starts again from nothing, as it does for a caller testing in place.
         lastStatus = &verdict->verifyStatus;
         publish(ZipStatus{});
-        settings.fileFilter = {};
+        settings.fileFilter = plan->verifyFilter;
         // The same open file: a small archive read whole by the probe is not read again.
         settings.sameSourceAsPreviousRun = true;
         verdict->verify = engine.run(ZipOperation::Verify, source, settings, verdict->verifyFaults);
@@ -120,25 +125,27 @@ LookaheadVerdicts::~LookaheadVerdicts() {
         worker.join();
 }
 
-void LookaheadVerdicts::announce(std::vector<std::string> paths) {
+void LookaheadVerdicts::announce(std::vector<std::string> paths, const ArchiveTestPlan& plan) {
     {
         const std::lock_guard lock(m_mutex);
         cancelLocked();
-        enqueueLocked(paths);
+        enqueueLocked(paths, plan);
     }
     m_workAvailable.notify_all();
 }
 
-void LookaheadVerdicts::append(std::vector<std::string> paths) {
+void LookaheadVerdicts::append(std::vector<std::string> paths, const ArchiveTestPlan& plan) {
     const std::lock_guard lock(m_mutex);
-    enqueueLocked(paths);
+    enqueueLocked(paths, plan);
     // Workers busy on the archives before these find them by themselves.
     wakeIdleWorkersLocked(false);
 }
 
-void LookaheadVerdicts::enqueueLocked(std::vector<std::string>& paths) {
+void LookaheadVerdicts::enqueueLocked(std::vector<std::string>& paths, const ArchiveTestPlan& plan) {
+    // One copy of the plan for the whole announcement, however many archives it holds.
+    const auto shared = std::make_shared<const ArchiveTestPlan>(plan);
     for (std::string& path : paths)
-        m_slots.push_back(std::make_shared<Slot>(std::move(path)));
+        m_slots.push_back(std::make_shared<Slot>(std::move(path), shared));
     if (m_workers.empty() && !m_slots.empty())
         startWorkers();
 }
@@ -209,7 +216,7 @@ void LookaheadVerdicts::work() {
         try {
             if (!engine)
                 engine = std::make_unique<ZipEngine>();
-            verdict = testAhead(*engine, slot->path, slot->cancelled, m_entryThreadsPerWorker,
+            verdict = testAhead(*engine, slot->path, slot->plan, slot->cancelled, m_entryThreadsPerWorker,
                                 [&slot](const ZipStatus& status) { slot->publish(status); });
         } catch (...) {
             // Out of memory: the caller tests the archive itself, and reports what it finds.
@@ -275,13 +282,15 @@ void LookaheadVerdicts::wakeIdleWorkersLocked(bool callerWaits) {
         m_workAvailable.notify_all();
 }
 
-LookaheadVerdicts::Outcome LookaheadVerdicts::take(const std::string& path,
+LookaheadVerdicts::Outcome LookaheadVerdicts::take(const std::string& path, ProbeSettings probe,
                                                    const std::function<bool(const ZipStatus&)>& keepWaiting,
                                                    std::shared_ptr<const PrecomputedVerdict>& verdict) {
     verdict.reset();
     std::unique_lock lock(m_mutex);
-    const auto found = std::find_if(m_slots.begin(), m_slots.end(),
-                                    [&](const std::shared_ptr<Slot>& slot) { return slot->path == path; });
+    const auto found = std::find_if(m_slots.begin(), m_slots.end(), [&](const std::shared_ptr<Slot>& slot) {
+        return slot->path == path && slot->plan->probeFilter == probe.fileFilter &&
+               slot->plan->stopAtFirstFault == probe.stopAtFirstFault;
+    });
     if (found == m_slots.end())
         return Outcome::NotQueued;
     // Announced archives the caller passed over will not be asked for any more.

@@ -1,17 +1,18 @@
 #pragma once
 
-// Verdicts computed ahead. The caller announces the archives it is about to test, in order; worker
-// threads, each with an engine of its own, test them the way the caller will (probe with the
-// "*.diz" filter, then verify every entry when the probe lets it go on, never stopping at the first
-// fault) and keep the outcomes until the caller asks for them. The caller takes them in order;
+// Verdicts computed ahead. The caller announces the archives it is about to test, in order, with
+// the settings it will test them with; worker threads, each with an engine of its own, test them
+// the way the caller will (probe, then verify when the probe lets it go on) and keep the outcomes
+// until the caller asks for them with the same settings. The caller takes them in order;
 // an archive it skips is dropped. The work ahead is bounded by a number of archives, of compressed
 // bytes and of kept faults, so memory stays small however large the folder. Workers never call
 // back into the caller: only the thread that takes a verdict yields, raises events or sees abort.
 
-#include "byte_source.h"
-#include "zip_faults.h"
-#include "zip_result.h"
-#include "zip_status.h"
+#include "base/byte_source.h"
+#include "zip/archive_tester.h"
+#include "zip/zip_faults.h"
+#include "zip/zip_result.h"
+#include "zip/zip_status.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -25,12 +26,10 @@
 
 namespace vellum {
 
-// The filter the caller's probe uses, and so the only one a precomputed probe answers.
-inline constexpr std::string_view LookaheadProbeFilter = "*.diz";
-
 struct PrecomputedVerdict {
     std::string path;
-    FileIdentity identity; // of the file as it was tested
+    std::shared_ptr<const ArchiveTestPlan> plan; // the settings it was found with
+    FileIdentity identity;                       // of the file as it was tested
     std::int16_t probe = 0;
     std::vector<ZipFault> probeFaults;
     ZipStatus probeStatus; // the last status event the probe raised
@@ -50,23 +49,32 @@ public:
     LookaheadVerdicts(const LookaheadVerdicts&) = delete;
     LookaheadVerdicts& operator=(const LookaheadVerdicts&) = delete;
 
-    // The archives the caller will ask for next, in order. Replaces whatever was announced before.
-    void announce(std::vector<std::string> paths);
+    // The archives the caller will ask for next, in order, to be tested with plan's settings.
+    // Replaces whatever was announced before.
+    void announce(std::vector<std::string> paths, const ArchiveTestPlan& plan);
     // Archives the caller will ask for after those already announced, which are kept.
-    void append(std::vector<std::string> paths);
+    void append(std::vector<std::string> paths, const ArchiveTestPlan& plan);
     // Drops every announced archive and stops the work on them.
     void discard();
 
+    // What the caller's probe asks for.
+    struct ProbeSettings {
+        const std::string& fileFilter;
+        bool stopAtFirstFault;
+    };
     enum class Outcome {
         Ready,     // verdict holds the outcome
-        NotQueued, // not announced, not yet started, or not testable ahead: test it in place
+        NotQueued, // not announced with these settings, not yet started, or not testable ahead:
+                   // test it in place
         Aborted,   // keepWaiting said stop; everything announced has been dropped
     };
-    // The verdict for path. Archives announced before it that were never asked for are dropped.
+    // The verdict for path, announced with a plan whose probe has probe's settings. Archives
+    // announced before it that were never asked for are dropped.
     // While a worker is still on it, waits, calling keepWaiting at least every 5 ms with the last
     // status the worker's operation raised (completion 0 before it raised any); keepWaiting runs on
     // the calling thread without any lock held, and returns false to give up.
-    Outcome take(const std::string& path, const std::function<bool(const ZipStatus&)>& keepWaiting,
+    Outcome take(const std::string& path, ProbeSettings probe,
+                 const std::function<bool(const ZipStatus&)>& keepWaiting,
                  std::shared_ptr<const PrecomputedVerdict>& verdict);
 
     // How many archives are announced and not yet taken or dropped.
@@ -75,7 +83,7 @@ public:
 private:
     struct Slot;
     void startWorkers();
-    void enqueueLocked(std::vector<std::string>& paths);
+    void enqueueLocked(std::vector<std::string>& paths, const ArchiveTestPlan& plan);
     void work();
     // How many archives from the front of the queue the workers may start on.
     std::size_t reachLocked() const;

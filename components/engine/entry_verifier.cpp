@@ -1,8 +1,9 @@
-#include "entry_verifier.h"
+#include "engine/entry_verifier.h"
 
-#include "crc32.h"
+#include "codecs/crc32.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace vellum {
 
@@ -11,6 +12,109 @@ namespace {
 // A stream whose memory need grows at each pass (a later xz block or Zstandard frame asking for
 // more than the first) gets this many passes; real streams need two at most.
 constexpr int MaximumMemoryPasses = 4;
+
+using Outcome = EntryVerifier::Outcome;
+
+// One pass of the decoder over an entry's data: where it stands, and what it reports to.
+struct DecodePass {
+    const ZipEntryRecord& entry;
+    std::int64_t index;
+    ZipCodec& codec;
+    FaultLog& log;
+    ProgressSink& progress;
+    std::uint64_t& outputBudget;
+    std::uint64_t& memoryNeeded;
+    std::uint64_t dataOffset;
+    std::uint32_t crc = 0;
+    std::uint64_t produced = 0;
+    std::uint64_t remaining = 0; // compressed bytes not yet fed
+    bool finished = false;
+};
+
+// Takes in what the decoder put out: an outcome when the entry ends here, as its output runs past
+// its declared size or beyond the operation's allowance.
+std::optional<Outcome> takeOutput(DecodePass& pass, const CodecStep& step) {
+    pass.crc = crc32Update(pass.crc, step.output);
+    pass.produced += step.output.size();
+    if (pass.produced > pass.entry.uncompressedSize) {
+        pass.log.add(ZipFaultKind::SizeMismatch, pass.index, pass.dataOffset);
+        return Outcome::Checked;
+    }
+    if (step.output.size() > pass.outputBudget) {
+        pass.outputBudget = 0;
+        return Outcome::BudgetSpent;
+    }
+    pass.outputBudget -= step.output.size();
+    return std::nullopt;
+}
+
+// Decodes one chunk of the entry's data until the decoder wants more input or the stream ends; an
+// outcome when the pass ends here instead (damage found, memory needed, an abort).
+std::optional<Outcome> decodeChunk(DecodePass& pass, std::span<const std::uint8_t> input) {
+    const ZipEntryRecord& entry = pass.entry;
+    for (;;) {
+        // Allow one byte more than declared, so that a stream longer than its entry says is
+        // caught at once instead of being decoded to its end.
+        const std::uint64_t allowed = entry.uncompressedSize - pass.produced;
+        const std::size_t outputLimit =
+            static_cast<std::size_t>(std::min<std::uint64_t>(allowed, std::uint64_t{UINT32_MAX} - 1) + 1);
+        const CodecStep step = pass.codec.decode(input, outputLimit);
+        input = input.subspan(step.consumed);
+        if (const std::optional<Outcome> ended = takeOutput(pass, step))
+            return ended;
+        switch (step.state) {
+        case CodecState::Damaged:
+            pass.log.add(ZipFaultKind::StreamDamaged, pass.index, pass.dataOffset);
+            return Outcome::Checked;
+        case CodecState::NeedsMemory:
+            pass.memoryNeeded = std::max<std::uint64_t>(step.memoryNeeded, 1);
+            return Outcome::Checked;
+        case CodecState::Unsupported:
+            pass.log.add(ZipFaultKind::MethodUnsupported, pass.index, entry.localHeaderOffset);
+            return Outcome::Unverifiable;
+        case CodecState::Finished:
+            if (step.unusedInput > 0 || pass.remaining > 0) {
+                pass.log.add(ZipFaultKind::StreamTrailingBytes, pass.index, pass.dataOffset);
+                return Outcome::Checked;
+            }
+            pass.finished = true;
+            return std::nullopt;
+        case CodecState::NeedsInput:
+            if (input.empty())
+                return std::nullopt;
+            // A decoder that asks for more while input is left and makes no progress would
+            // otherwise be called forever.
+            if (step.consumed == 0 && step.output.empty()) {
+                pass.log.add(ZipFaultKind::StreamDamaged, pass.index, pass.dataOffset);
+                return Outcome::Checked;
+            }
+            continue;
+        case CodecState::OutputFull:
+            break;
+        }
+        // Output full: a highly compressed chunk can take long to expand, so keep polling.
+        if (!pass.progress.advance(static_cast<std::size_t>(pass.index), 0))
+            return Outcome::Stopped;
+    }
+}
+
+// The faults of a stream that was decoded to its end, or ended early.
+Outcome judgeDecoded(const DecodePass& pass) {
+    const ZipEntryRecord& entry = pass.entry;
+    if (!pass.finished)
+        pass.log.add(ZipFaultKind::StreamTruncated, pass.index, pass.dataOffset);
+    else if (pass.produced != entry.uncompressedSize)
+        pass.log.add(ZipFault{ZipFaultKind::SizeMismatch,
+                              pass.index,
+                              pass.dataOffset,
+                              {},
+                              pass.produced,
+                              entry.uncompressedSize});
+    else if (pass.crc != entry.crc)
+        pass.log.add(
+            ZipFault{ZipFaultKind::CrcMismatch, pass.index, pass.dataOffset, {}, pass.crc, entry.crc});
+    return Outcome::Checked;
+}
 
 } // namespace
 
@@ -83,17 +187,15 @@ EntryVerifier::Outcome EntryVerifier::decodeOnce(const ZipEntryRecord& entry, st
         log.add(ZipFaultKind::StreamDamaged, index, dataOffset);
         return Outcome::Checked;
     }
-    std::uint32_t crc = 0;
-    std::uint64_t produced = 0;
+    DecodePass pass{entry, index, codec, log, progress, outputBudget, memoryNeeded, dataOffset};
+    pass.remaining = entry.compressedSize;
     std::uint64_t position = dataOffset;
-    std::uint64_t remaining = entry.compressedSize;
-    bool finished = false;
     // Each pass feeds one chunk of compressed data. Once it is all fed, one more pass with no input
     // lets the decoder finish what its bit buffer still holds.
     bool drainPassDone = false;
-    while (!finished) {
+    while (!pass.finished) {
         const std::size_t chunkLength =
-            static_cast<std::size_t>(std::min<std::uint64_t>(remaining, m_window.capacity()));
+            static_cast<std::size_t>(std::min<std::uint64_t>(pass.remaining, m_window.capacity()));
         if (chunkLength == 0) {
             if (drainPassDone)
                 break;
@@ -105,79 +207,19 @@ EntryVerifier::Outcome EntryVerifier::decodeOnce(const ZipEntryRecord& entry, st
             return Outcome::ReadFailed;
         }
         position += chunkLength;
-        remaining -= chunkLength;
-        std::span<const std::uint8_t> input = *chunk;
-        for (;;) {
-            // Allow one byte more than declared, so that a stream longer than its entry says is
-            // caught at once instead of being decoded to its end.
-            const std::uint64_t allowed = entry.uncompressedSize - produced;
-            const std::size_t outputLimit =
-                static_cast<std::size_t>(std::min<std::uint64_t>(allowed, std::uint64_t{UINT32_MAX} - 1) + 1);
-            const CodecStep step = codec.decode(input, outputLimit);
-            input = input.subspan(step.consumed);
-            crc = crc32Update(crc, step.output);
-            produced += step.output.size();
-            if (produced > entry.uncompressedSize) {
-                log.add(ZipFaultKind::SizeMismatch, index, dataOffset);
-                return Outcome::Checked;
-            }
-            if (step.output.size() > outputBudget) {
-                outputBudget = 0;
-                return Outcome::BudgetSpent;
-            }
-            outputBudget -= step.output.size();
-            if (step.state == CodecState::Damaged) {
-                log.add(ZipFaultKind::StreamDamaged, index, dataOffset);
-                return Outcome::Checked;
-            }
-            if (step.state == CodecState::NeedsMemory) {
-                memoryNeeded = std::max<std::uint64_t>(step.memoryNeeded, 1);
-                return Outcome::Checked;
-            }
-            if (step.state == CodecState::Unsupported) {
-                log.add(ZipFaultKind::MethodUnsupported, index, entry.localHeaderOffset);
-                return Outcome::Unverifiable;
-            }
-            if (step.state == CodecState::Finished) {
-                if (step.unusedInput > 0 || remaining > 0) {
-                    log.add(ZipFaultKind::StreamTrailingBytes, index, dataOffset);
-                    return Outcome::Checked;
-                }
-                finished = true;
-                break;
-            }
-            if (step.state == CodecState::NeedsInput) {
-                if (input.empty())
-                    break;
-                // A decoder that asks for more while input is left and makes no progress would
-                // otherwise be called forever.
-                if (step.consumed == 0 && step.output.empty()) {
-                    log.add(ZipFaultKind::StreamDamaged, index, dataOffset);
-                    return Outcome::Checked;
-                }
-                continue;
-            }
-            // Output full: a highly compressed chunk can take long to expand, so keep polling.
-            if (!progress.advance(static_cast<std::size_t>(index), 0))
-                return Outcome::Stopped;
-        }
+        pass.remaining -= chunkLength;
+        if (const std::optional<Outcome> ended = decodeChunk(pass, *chunk))
+            return *ended;
         // A second pass counts only what the first did not reach.
         const std::uint64_t fed = position - dataOffset;
         const std::uint64_t fresh = fed > reported ? fed - reported : 0;
         reported += fresh;
         if (!progress.advance(static_cast<std::size_t>(index), fresh))
             return Outcome::Stopped;
-        if (!finished && remaining == 0 && codec.endsWithInput())
-            finished = true;
+        if (!pass.finished && pass.remaining == 0 && codec.endsWithInput())
+            pass.finished = true;
     }
-    if (!finished)
-        log.add(ZipFaultKind::StreamTruncated, index, dataOffset);
-    else if (produced != entry.uncompressedSize)
-        log.add(
-            ZipFault{ZipFaultKind::SizeMismatch, index, dataOffset, {}, produced, entry.uncompressedSize});
-    else if (crc != entry.crc)
-        log.add(ZipFault{ZipFaultKind::CrcMismatch, index, dataOffset, {}, crc, entry.crc});
-    return Outcome::Checked;
+    return judgeDecoded(pass);
 }
 
 } // namespace vellum

@@ -5,12 +5,12 @@
 // the declared size and match the CRC. Faults go to the log; the entry's structure has been checked
 // before.
 
-#include "byte_window.h"
-#include "codec_table.h"
-#include "decoder_memory.h"
-#include "fault_log.h"
-#include "progress_pacer.h"
-#include "zip_format.h"
+#include "base/byte_window.h"
+#include "base/decoder_memory.h"
+#include "base/fault_log.h"
+#include "base/progress_pacer.h"
+#include "codecs/codec_table.h"
+#include "structure/zip_format.h"
 
 #include <cstdint>
 

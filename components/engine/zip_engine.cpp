@@ -1,12 +1,12 @@
-#include "zip_engine.h"
+#include "engine/zip_engine.h"
 
-#include "central_directory_parser.h"
-#include "end_record_reader.h"
-#include "fault_log.h"
-#include "little_endian_reader.h"
-#include "local_header_checker.h"
-#include "multi_part_source.h"
-#include "progress_pacer.h"
+#include "base/fault_log.h"
+#include "base/little_endian_reader.h"
+#include "base/multi_part_source.h"
+#include "base/progress_pacer.h"
+#include "structure/central_directory_parser.h"
+#include "structure/end_record_reader.h"
+#include "structure/local_header_checker.h"
 
 #include <algorithm>
 #include <atomic>
@@ -150,7 +150,9 @@ private:
                 m_settings.splitParts ? m_settings.splitParts->openPart(part) : nullptr;
             if (!source) {
                 ++missing;
-                m_log.addArchiveFault(ZipFaultKind::SplitPartMissing, part);
+                ZipFault fault{ZipFaultKind::SplitPartMissing, -1, 0};
+                fault.splitPart = part;
+                m_log.add(fault);
             } else if (missing == 0) {
                 parts.push_back(std::move(source));
             }
@@ -275,7 +277,6 @@ private:
     void describeCurrent(ZipStatus& status) {
         if (m_currentEntry < m_engine.m_entries.size())
             m_engine.describeEntry(m_engine.m_entries[m_currentEntry], status);
-        status.processed = static_cast<std::int64_t>(std::min<std::uint64_t>(m_done, INT64_MAX));
     }
 
     ZipEngine& m_engine;
@@ -354,39 +355,11 @@ void ZipEngine::attachWindow(ByteSource& source, bool unchangedSinceLastRun) {
 }
 
 void ZipEngine::describeEntry(const ZipEntryRecord& entry, ZipStatus& status) {
-    status.size = static_cast<std::int64_t>(std::min<std::uint64_t>(entry.uncompressedSize, INT64_MAX));
-    status.packedSize = static_cast<std::int64_t>(std::min<std::uint64_t>(entry.compressedSize, INT64_MAX));
-    status.crc = entry.crc;
-    status.method = static_cast<std::int16_t>(entry.method);
-    status.encrypted = entry.encrypted();
-    if (entry.uncompressedSize > 0 && entry.compressedSize < entry.uncompressedSize)
-        status.ratio = static_cast<std::int16_t>(100 - entry.compressedSize * 100 / entry.uncompressedSize);
-    // The central header was read and checked before; copy it again (from the window's cache when it
-    // still holds it), leaving the cached data alone for the work in progress.
-    const std::span<std::uint8_t> buffer(m_headerBuffer);
-    if (!m_window.copy(entry.centralHeaderOffset, buffer.first(CentralHeaderSize)))
-        return;
-    LittleEndianReader fixed(buffer.first(CentralHeaderSize));
-    fixed.skip(12);
-    const std::uint16_t time = fixed.u16();
-    const std::uint16_t date = fixed.u16();
-    fixed.skip(12);
-    const std::size_t nameLength = fixed.u16();
-    const std::size_t extraLength = fixed.u16();
-    const std::size_t commentLength = fixed.u16();
-    fixed.skip(6);
-    status.attributes = static_cast<std::int32_t>(fixed.u32());
-    status.fileTime = (std::int64_t{date} << 16) | time;
-    const std::size_t variableLength = nameLength + extraLength + commentLength;
-    if (!m_window.copy(entry.centralHeaderOffset + CentralHeaderSize, buffer.first(variableLength)))
-        return;
-    LittleEndianReader variable(buffer.first(variableLength));
-    const std::span<const std::uint8_t> name = variable.take(nameLength);
-    variable.skip(extraLength);
-    const std::span<const std::uint8_t> comment = variable.take(commentLength);
-    status.fileName.assign(name.begin(), name.end());
-    status.comment.assign(comment.begin(), comment.end());
-    status.commentLength = static_cast<std::int16_t>(std::min<std::size_t>(commentLength, INT16_MAX));
+    // The name was read and checked with its central header; copy it again (from the window's cache
+    // when it still holds it), leaving the cached data alone for the work in progress.
+    const std::span<std::uint8_t> name = std::span(m_headerBuffer).first(entry.nameLength);
+    if (m_window.copy(entry.centralHeaderOffset + CentralHeaderSize, name))
+        status.fileName.assign(name.begin(), name.end());
 }
 
 } // namespace vellum

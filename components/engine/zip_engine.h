@@ -4,17 +4,17 @@
 // structure and decompresses the selected entries, with buffers and decoder state allocated once
 // per engine and reused for every archive.
 
-#include "byte_source.h"
-#include "byte_window.h"
-#include "codec_table.h"
-#include "entry_table.h"
-#include "entry_verifier.h"
-#include "multi_part_source.h"
-#include "parallel_entries.h"
-#include "zip_faults.h"
-#include "zip_format.h"
-#include "zip_result.h"
-#include "zip_status.h"
+#include "base/byte_source.h"
+#include "base/byte_window.h"
+#include "base/multi_part_source.h"
+#include "codecs/codec_table.h"
+#include "engine/entry_verifier.h"
+#include "engine/parallel_entries.h"
+#include "structure/entry_table.h"
+#include "structure/zip_format.h"
+#include "zip/zip_faults.h"
+#include "zip/zip_result.h"
+#include "zip/zip_status.h"
 
 #include <atomic>
 #include <cstdint>
@@ -76,7 +76,7 @@ private:
     // Reads from source from now on, keeping the bytes the window holds when they came from source
     // in the last run and source has not changed since.
     void attachWindow(ByteSource& source, bool unchangedSinceLastRun);
-    // Fills status with what the entry's central header describes (name, sizes, time, comment).
+    // Names the entry in status.
     void describeEntry(const ZipEntryRecord& entry, ZipStatus& status);
     // Gives each entry fault its entry's name, read from the central header once the operation is
     // over, so that checking pays nothing for names and an archive without faults reads none.

@@ -1,8 +1,8 @@
-#include "central_directory_parser.h"
+#include "structure/central_directory_parser.h"
 
-#include "extra_fields.h"
-#include "little_endian_reader.h"
-#include "wildcard_match.h"
+#include "base/little_endian_reader.h"
+#include "base/wildcard_match.h"
+#include "structure/extra_fields.h"
 
 #include <algorithm>
 #include <functional>

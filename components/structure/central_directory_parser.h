@@ -5,11 +5,11 @@
 // where fields are saturated, that an encrypted entry's sizes leave room for its encryption, and
 // that the headers fill the directory and match the entry count.
 
-#include "byte_window.h"
-#include "entry_table.h"
-#include "fault_log.h"
-#include "progress_pacer.h"
-#include "zip_format.h"
+#include "base/byte_window.h"
+#include "base/fault_log.h"
+#include "base/progress_pacer.h"
+#include "structure/entry_table.h"
+#include "structure/zip_format.h"
 
 #include <string_view>
 

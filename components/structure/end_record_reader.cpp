@@ -1,7 +1,7 @@
-#include "end_record_reader.h"
+#include "structure/end_record_reader.h"
 
-#include "little_endian_reader.h"
-#include "split_set.h"
+#include "base/little_endian_reader.h"
+#include "structure/split_set.h"
 
 #include <algorithm>
 #include <optional>

@@ -6,9 +6,9 @@
 // reads the end of the file at hand, which tells whether other parts belong to it; the second runs
 // once those parts are joined to it (or at once, for an archive in one file) and finds the rest.
 
-#include "byte_window.h"
-#include "fault_log.h"
-#include "zip_format.h"
+#include "base/byte_window.h"
+#include "base/fault_log.h"
+#include "structure/zip_format.h"
 
 #include <cstdint>
 

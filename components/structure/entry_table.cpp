@@ -1,4 +1,4 @@
-#include "entry_table.h"
+#include "structure/entry_table.h"
 
 #include <sys/mman.h>
 

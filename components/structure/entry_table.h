@@ -13,8 +13,8 @@
 // a time, see decoder_memory.h), growing the lease block by block, and gives the blocks and the
 // lease back when it is cleared.
 
-#include "decoder_memory.h"
-#include "zip_format.h"
+#include "base/decoder_memory.h"
+#include "structure/zip_format.h"
 
 #include <cstddef>
 #include <cstdint>

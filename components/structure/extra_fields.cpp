@@ -1,7 +1,7 @@
-#include "extra_fields.h"
+#include "structure/extra_fields.h"
 
-#include "little_endian_reader.h"
-#include "zip_format.h"
+#include "base/little_endian_reader.h"
+#include "structure/zip_format.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
-#include "local_header_checker.h"
+#include "structure/local_header_checker.h"
 
-#include "extra_fields.h"
-#include "little_endian_reader.h"
+#include "base/little_endian_reader.h"
+#include "structure/extra_fields.h"
 
 #include <algorithm>
 #include <array>

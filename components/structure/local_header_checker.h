@@ -5,12 +5,12 @@
 // overlapping one another. Copies that no reader needs (times, version needed, extra fields both
 // headers carry) are compared too, and a disagreement is noted without calling it damage.
 
-#include "byte_window.h"
-#include "central_directory_parser.h"
-#include "entry_table.h"
-#include "fault_log.h"
-#include "progress_pacer.h"
-#include "zip_format.h"
+#include "base/byte_window.h"
+#include "base/fault_log.h"
+#include "base/progress_pacer.h"
+#include "structure/central_directory_parser.h"
+#include "structure/entry_table.h"
+#include "structure/zip_format.h"
 
 #include <cstdint>
 

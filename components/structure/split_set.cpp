@@ -1,4 +1,4 @@
-#include "split_set.h"
+#include "structure/split_set.h"
 
 namespace vellum {
 

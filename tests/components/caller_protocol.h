@@ -3,7 +3,7 @@
 // Runs the archive component the way the test run does, and judges its codes by the component's
 // verdict rule, so that the component's tests check verdicts as well as exact codes.
 
-#include "zip_tester.h"
+#include "zip/zip_tester.h"
 
 #include <cstdint>
 #include <string>
@@ -16,6 +16,9 @@ struct CallerVerdict {
     bool good = false;
 };
 
+// The settings the test run tests every archive with, and announces them with.
+inline const ArchiveTestPlan CallerPlan{"*.diz", "", false};
+
 inline bool judgeGood(std::int16_t probe, std::int16_t verify) {
     return judgeArchive(probe, verify < 0 ? std::nullopt : std::optional<std::int16_t>(verify)) ==
            ArchiveVerdict::Good;
@@ -24,14 +27,14 @@ inline bool judgeGood(std::int16_t probe, std::int16_t verify) {
 // The caller's sequence for one archive file.
 inline CallerVerdict runAsCaller(ZipTester& tester, const std::string& path) {
     CallerVerdict verdict;
-    tester.optionSwitch = false;
-    tester.fileFilter = "*.diz";
+    tester.stopAtFirstFault = CallerPlan.stopAtFirstFault;
+    tester.fileFilter = CallerPlan.probeFilter;
     tester.archivePath = path;
     tester.archiveName = path;
-    verdict.probe = tester.probeArchive(0);
+    verdict.probe = tester.probeArchive();
     if (probeGoesOn(verdict.probe)) {
         tester.archiveName = path;
-        tester.fileFilter = "";
+        tester.fileFilter = CallerPlan.verifyFilter;
         verdict.verify = tester.verifyArchive();
     }
     verdict.good = judgeGood(verdict.probe, verdict.verify);
@@ -43,11 +46,11 @@ inline CallerVerdict runAsCallerInMemory(ZipTester& tester, const std::string& b
     const std::span<const std::uint8_t> view(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                              bytes.size());
     CallerVerdict verdict;
-    tester.optionSwitch = false;
-    tester.fileFilter = "*.diz";
+    tester.stopAtFirstFault = CallerPlan.stopAtFirstFault;
+    tester.fileFilter = CallerPlan.probeFilter;
     verdict.probe = tester.probeBytes(view);
     if (probeGoesOn(verdict.probe)) {
-        tester.fileFilter = "";
+        tester.fileFilter = CallerPlan.verifyFilter;
         verdict.verify = tester.verifyBytes(view);
     }
     verdict.good = judgeGood(verdict.probe, verdict.verify);

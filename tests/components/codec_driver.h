@@ -2,8 +2,8 @@
 
 // Drives a decoder over a whole stream the way the verifier does, for the decoder tests.
 
+#include "codecs/zip_codec.h"
 #include "zip_builder.h"
-#include "zip_codec.h"
 
 #include <algorithm>
 #include <span>

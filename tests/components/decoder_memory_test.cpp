@@ -2,17 +2,17 @@
 // streams declare a dictionary or window far beyond their content, good and damaged, which must be
 // verified like any other rather than passed as unverifiable.
 
+#include "base/decoder_memory.h"
 #include "codec_driver.h"
-#include "codec_table.h"
+#include "codecs/codec_table.h"
+#include "codecs/library/xz_codec.h"
+#include "codecs/library/zstd_codec.h"
 #include "condition_wait.h"
-#include "decoder_memory.h"
 #include "method_samples.h"
 #include "sample_data.h"
-#include "xz_codec.h"
+#include "zip/zip_result.h"
+#include "zip/zip_tester.h"
 #include "zip_builder.h"
-#include "zip_result.h"
-#include "zip_tester.h"
-#include "zstd_codec.h"
 
 #include <QTest>
 

@@ -4,9 +4,9 @@
 // Deflate64 rows are checked on streams written bit by bit here that use long lengths and far
 // distances, and through the whole component as zip method 9.
 
-#include "deflate64_inflater.h"
+#include "codecs/own/deflate64_inflater.h"
+#include "zip/zip_tester.h"
 #include "zip_builder.h"
-#include "zip_tester.h"
 
 #include <QTest>
 

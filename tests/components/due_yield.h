@@ -4,8 +4,8 @@
 // much time is the very condition for a yield. A callback of the caller's that lasts until then (a
 // window repainting slowly) makes the next yield due, on any machine and under any load.
 
+#include "base/progress_pacer.h"
 #include "condition_wait.h"
-#include "progress_pacer.h"
 
 namespace vellum::testing {
 

@@ -3,7 +3,7 @@
 // free allowance holds a directory lease of exactly what it maps, given back when it is cleared.
 
 #include "condition_wait.h"
-#include "entry_table.h"
+#include "structure/entry_table.h"
 
 #include <QTest>
 

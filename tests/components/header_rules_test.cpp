@@ -3,8 +3,8 @@
 
 #include "caller_protocol.h"
 #include "sample_data.h"
+#include "zip/zip_tester.h"
 #include "zip_builder.h"
-#include "zip_tester.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,14 +3,14 @@
 // component, every decoder must give the same output however its input and output are cut, and
 // damaged or truncated streams must never crash a decoder or pass as good.
 
-#include "codec_table.h"
-#include "crc32.h"
-#include "lzma_codec.h"
+#include "codecs/codec_table.h"
+#include "codecs/crc32.h"
+#include "codecs/library/lzma_codec.h"
+#include "codecs/library/xz_codec.h"
+#include "codecs/library/zstd_codec.h"
 #include "method_samples.h"
-#include "xz_codec.h"
+#include "zip/zip_tester.h"
 #include "zip_builder.h"
-#include "zip_tester.h"
-#include "zstd_codec.h"
 
 #include <QTest>
 

@@ -5,13 +5,13 @@
 
 #include "allocation_gate.h"
 #include "caller_protocol.h"
+#include "concurrency/lookahead_verdicts.h"
 #include "condition_wait.h"
 #include "due_yield.h"
-#include "lookahead_verdicts.h"
+#include "engine/zip_engine.h"
 #include "sample_data.h"
+#include "zip/zip_tester.h"
 #include "zip_builder.h"
-#include "zip_engine.h"
-#include "zip_tester.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -81,11 +81,11 @@ Observed observe(ZipTester& tester, const std::string& path) {
         if (callerYield)
             callerYield();
     };
-    tester.optionSwitch = false;
+    tester.stopAtFirstFault = false;
     tester.fileFilter = "*.diz";
     tester.archivePath = path;
     tester.archiveName = path;
-    observed.probe = tester.probeArchive(0);
+    observed.probe = tester.probeArchive();
     observed.probeFaults = tester.lastFaults();
     if (probeGoesOn(observed.probe)) {
         tester.fileFilter = "";
@@ -151,6 +151,7 @@ private slots:
     void fileChangedAfterAnnouncementIsTestedAfresh_data();
     void fileChangedAfterAnnouncementIsTestedAfresh();
     void archiveNotAnnouncedOrOtherSettingsIsTestedInPlace();
+    void archiveIsTestedAheadWithTheSettingsItWasAnnouncedWith();
     void archivesAnnouncedLaterKeepTheWorkOnEarlierOnes();
     void manyArchivesComeBackInOrderWhenSomeAreSkipped();
     void abortWhileWaitingStopsPromptly();
@@ -240,7 +241,7 @@ void LookaheadTest::sameVerdictsAsPlainPath() {
         expected.push_back(observe(plain, path));
 
     ZipTester ahead;
-    ahead.expectArchives(paths);
+    ahead.expectArchives(paths, CallerPlan);
     for (std::size_t index = 0; index < paths.size(); ++index) {
         const Observed observed = observe(ahead, paths[index]);
         QCOMPARE(observed, expected[index]);
@@ -272,7 +273,7 @@ void LookaheadTest::fileChangedAfterAnnouncementIsTestedAfresh() {
     ZipTester tester;
     ReadingFinishedWatch secondRead(second);
     QVERIFY(secondRead.isWatching());
-    tester.expectArchives({first, second});
+    tester.expectArchives({first, second}, CallerPlan);
     // The verdict for the second must describe the old content: change it only once a worker has
     // read it.
     QVERIFY(waitUntil([&] { return secondRead.finished(); }));
@@ -307,12 +308,12 @@ void LookaheadTest::archiveNotAnnouncedOrOtherSettingsIsTestedInPlace() {
     flipBit(archive.bytes, archive.entries[0].dataOffset + 1);
     writeFile(path, archive.bytes);
     ZipTester tester;
-    tester.expectArchives({path});
+    tester.expectArchives({path}, CallerPlan);
     // Stopping at the first fault is not what was tested ahead: the answer comes from the file.
-    tester.optionSwitch = true;
+    tester.stopAtFirstFault = true;
     tester.fileFilter = "*.diz";
     tester.archivePath = path;
-    QCOMPARE(tester.probeArchive(0), ZipResult::Sound);
+    QCOMPARE(tester.probeArchive(), ZipResult::Sound);
     tester.fileFilter = "";
     QCOMPARE(tester.verifyArchive(), ZipResult::DataMismatch);
     QCOMPARE(tester.lastFaults().size(), std::size_t{1});
@@ -320,6 +321,26 @@ void LookaheadTest::archiveNotAnnouncedOrOtherSettingsIsTestedInPlace() {
     const std::string other = folder.path().toStdString() + "/other.zip";
     writeFile(other, goodArchive(6).bytes);
     QCOMPARE(runAsCaller(tester, other).verify, ZipResult::Verified);
+}
+
+void LookaheadTest::archiveIsTestedAheadWithTheSettingsItWasAnnouncedWith() {
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const std::string path = folder.path().toStdString() + "/planned.zip";
+    BuiltZip archive = goodArchive(10);
+    flipBit(archive.bytes, archive.entries[1].dataOffset + 3);
+    writeFile(path, archive.bytes);
+    ZipTester tester;
+    tester.archivePath = path;
+    const auto runPlanned = [&](const ArchiveTestPlan& plan) {
+        tester.expectArchives({path}, plan);
+        tester.fileFilter = plan.probeFilter;
+        const std::int16_t probe = tester.probeArchive();
+        tester.fileFilter = plan.verifyFilter;
+        return std::pair(probe, probeGoesOn(probe) ? tester.verifyArchive() : std::int16_t{-1});
+    };
+    QCOMPARE(runPlanned({"*.txt", "", false}), std::pair(ZipResult::FilteredEntryDamaged, std::int16_t{-1}));
+    QCOMPARE(runPlanned({"", "*.bin", false}), std::pair(ZipResult::Sound, ZipResult::Verified));
 }
 
 // A walk announces the next folder's archives while the caller is still on this folder's.
@@ -338,11 +359,11 @@ void LookaheadTest::archivesAnnouncedLaterKeepTheWorkOnEarlierOnes() {
     ReadingFinishedWatch firstRead(first);
     ReadingFinishedWatch secondRead(second);
     QVERIFY(firstRead.isWatching() && secondRead.isWatching());
-    tester.expectArchives({first});
+    tester.expectArchives({first}, CallerPlan);
     QVERIFY(waitUntil([&] { return firstRead.finished(); }));
     ReadingFinishedWatch firstReadAgain(first);
     QVERIFY(firstReadAgain.isWatching());
-    tester.expectMoreArchives({second});
+    tester.expectMoreArchives({second}, CallerPlan);
     QVERIFY(waitUntil([&] { return secondRead.finished(); }));
 
     const Observed firstSeen = observe(tester, first);
@@ -373,7 +394,7 @@ void LookaheadTest::manyArchivesComeBackInOrderWhenSomeAreSkipped() {
     }
     ZipTester plain;
     ZipTester ahead;
-    ahead.expectArchives(paths);
+    ahead.expectArchives(paths, CallerPlan);
     for (std::size_t index = 0; index < paths.size(); ++index) {
         // Passed over: a stretch shorter than a batch, and one longer than the reach ahead.
         if ((index >= 40 && index < 45) || (index >= 150 && index < 230))
@@ -419,10 +440,10 @@ void LookaheadTest::abortWhileWaitingStopsPromptly() {
     std::int16_t result = 0;
     {
         AllocationGate gate;
-        tester.expectArchives({first, after, first});
+        tester.expectArchives({first, after, first}, CallerPlan);
         tester.fileFilter = "*.diz";
         tester.archivePath = first;
-        result = tester.probeArchive(0);
+        result = tester.probeArchive();
     }
     QCOMPARE(result, ZipResult::Aborted);
     QCOMPARE(yields, 1);
@@ -436,7 +457,7 @@ void LookaheadTest::abandonedAnnouncementDoesNotBlockShutdown() {
     auto tester = std::make_unique<ZipTester>();
     {
         AllocationGate gate;
-        tester->expectArchives({m_endless, m_endless, m_endless});
+        tester->expectArchives({m_endless, m_endless, m_endless}, CallerPlan);
         // A worker held at the gate has taken an archive and tests it as soon as the gate opens.
         QVERIFY(waitUntil([&] { return gate.heldThreads() > 0; }));
     }
@@ -466,9 +487,10 @@ void LookaheadTest::takeAbortedDropsEverything() {
     {
         // No verdict can be made while the gate is closed: the caller has to wait, and gives up.
         AllocationGate gate;
-        lookahead.announce({path, path + "-missing", path});
+        lookahead.announce({path, path + "-missing", path}, CallerPlan);
         outcome = lookahead.take(
-            path, [](const ZipStatus&) { return false; }, verdict);
+            path, {CallerPlan.probeFilter, CallerPlan.stopAtFirstFault},
+            [](const ZipStatus&) { return false; }, verdict);
     }
     QCOMPARE(outcome, LookaheadVerdicts::Outcome::Aborted);
     QVERIFY(!verdict);
@@ -502,10 +524,10 @@ void LookaheadTest::waitingCallerSeesTheWorkersProgress() {
                            completionsBeforeYields.back() > completionsBeforeYields.front();
         tester.abort = risen || std::chrono::steady_clock::now() > givenUp;
     };
-    tester.expectArchives({path});
+    tester.expectArchives({path}, CallerPlan);
     tester.fileFilter = "*.diz";
     tester.archivePath = path;
-    QCOMPARE(tester.probeArchive(0), ZipResult::Aborted);
+    QCOMPARE(tester.probeArchive(), ZipResult::Aborted);
     QCOMPARE(yieldsWithoutStatus, 0);
     QVERIFY2(completionsBeforeYields.size() >= 2, "the worker's progress never reached the caller");
     QVERIFY(std::is_sorted(completionsBeforeYields.begin(), completionsBeforeYields.end()));

@@ -4,10 +4,10 @@
 // PPMd samples, which must never be judged damaged.
 
 #include "codec_driver.h"
-#include "implode_codec.h"
-#include "reduce_codec.h"
-#include "shrink_codec.h"
-#include "zip_tester.h"
+#include "codecs/own/implode_codec.h"
+#include "codecs/own/reduce_codec.h"
+#include "codecs/own/shrink_codec.h"
+#include "zip/zip_tester.h"
 
 #include "method_samples.h"
 #include "older_method_encoders.h"

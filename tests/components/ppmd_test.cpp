@@ -4,13 +4,13 @@
 // the freezing restoration it does not reproduce, and damaged or truncated streams, which must
 // never crash, hang or pass as good.
 
-#include "ppmd_codec.h"
+#include "codecs/own/ppmd_codec.h"
 
 #include "codec_driver.h"
 #include "method_samples.h"
+#include "zip/zip_result.h"
+#include "zip/zip_tester.h"
 #include "zip_builder.h"
-#include "zip_result.h"
-#include "zip_tester.h"
 
 #include <QTest>
 

@@ -4,7 +4,7 @@
 // fails, so the corpus cannot drift from what its names claim.
 
 #include "caller_protocol.h"
-#include "zip_tester.h"
+#include "zip/zip_tester.h"
 
 #include <QDir>
 #include <QFile>

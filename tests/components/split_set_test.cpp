@@ -2,11 +2,11 @@
 // archive, data and headers across the parts; a missing part makes the archive bad and is named;
 // damage in any part is found; an archive in memory has no parts beside it.
 
+#include "base/split_part_name.h"
 #include "caller_protocol.h"
 #include "sample_data.h"
-#include "split_part_name.h"
+#include "zip/zip_tester.h"
 #include "zip_builder.h"
-#include "zip_tester.h"
 
 #include <QDir>
 #include <QFile>
@@ -53,7 +53,7 @@ std::vector<std::uint64_t> missingParts(const std::vector<ZipFault>& faults) {
     std::vector<std::uint64_t> parts;
     for (const ZipFault& fault : faults) {
         if (fault.kind == ZipFaultKind::SplitPartMissing)
-            parts.push_back(fault.offset);
+            parts.push_back(fault.splitPart);
     }
     return parts;
 }

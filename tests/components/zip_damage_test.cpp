@@ -3,8 +3,8 @@
 
 #include "judged_rows.h"
 #include "sample_data.h"
+#include "zip/zip_tester.h"
 #include "zip_builder.h"
-#include "zip_tester.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -471,7 +471,7 @@ void ZipDamageTest::truncationIsNeverGood() {
     QVERIFY(checked > 300);
 }
 
-// With optionSwitch set the component stops at the first fault; the verdict must stay the same.
+// With stopAtFirstFault set the component stops at the first fault; the verdict must stay the same.
 void ZipDamageTest::stopAtFirstFaultStillJudgesBad() {
     BuiltZip zip = baseArchive();
     flipBit(zip.bytes, zip.entries[0].dataOffset + 5);
@@ -479,10 +479,10 @@ void ZipDamageTest::stopAtFirstFaultStillJudgesBad() {
     const std::span<const std::uint8_t> view(reinterpret_cast<const std::uint8_t*>(zip.bytes.data()),
                                              zip.bytes.size());
     ZipTester tester;
-    tester.optionSwitch = true;
+    tester.stopAtFirstFault = true;
     QCOMPARE(tester.verifyBytes(view), ZipResult::DataMismatch);
     const std::size_t stoppedFaults = tester.lastFaults().size();
-    tester.optionSwitch = false;
+    tester.stopAtFirstFault = false;
     QVERIFY(tester.verifyBytes(view) != ZipResult::Verified);
     QCOMPARE(stoppedFaults, std::size_t{1});
     QVERIFY(tester.lastFaults().size() >= 2);

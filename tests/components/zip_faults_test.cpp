@@ -2,12 +2,12 @@
 // the kind deserves (damage bad, notes good), and the file filter selects the entries the probe
 // decompresses.
 
+#include "base/wildcard_match.h"
 #include "caller_protocol.h"
-#include "wildcard_match.h"
+#include "engine/zip_engine.h"
+#include "zip/zip_faults.h"
+#include "zip/zip_tester.h"
 #include "zip_builder.h"
-#include "zip_engine.h"
-#include "zip_faults.h"
-#include "zip_tester.h"
 
 #include <QTest>
 

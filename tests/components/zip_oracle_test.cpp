@@ -3,14 +3,14 @@
 // one-shot CRC-32. Also checks that the verifier finds the end of a stream exactly whatever the
 // chunk size, which depends on ISA-L's read-ahead being accounted for.
 
-#include "byte_source.h"
-#include "byte_window.h"
-#include "codec_table.h"
-#include "crc32.h"
-#include "deflate_codec.h"
-#include "entry_verifier.h"
-#include "fault_log.h"
-#include "progress_pacer.h"
+#include "base/byte_source.h"
+#include "base/byte_window.h"
+#include "base/fault_log.h"
+#include "base/progress_pacer.h"
+#include "codecs/codec_table.h"
+#include "codecs/crc32.h"
+#include "codecs/deflate_codec.h"
+#include "engine/entry_verifier.h"
 #include "zip_builder.h"
 
 #include <QTest>

@@ -1,10 +1,10 @@
 // Progress, yielding and abort: the window stays responsive because the component yields often
 // enough, reports completion sensibly, and stops promptly when the yield callback sets abort.
 
+#include "base/progress_pacer.h"
 #include "due_yield.h"
-#include "progress_pacer.h"
+#include "zip/zip_tester.h"
 #include "zip_builder.h"
-#include "zip_tester.h"
 
 #include <QTest>
 
@@ -202,8 +202,6 @@ void ZipProgressTest::smallArchiveCostsNoYield() {
     for (const ZipStatus& status : statuses) {
         QCOMPARE(status.completion, std::int16_t{100});
         QCOMPARE(status.fileName, std::string("one.txt"));
-        QCOMPARE(status.size, std::int64_t{9});
-        QCOMPARE(status.method, std::int16_t{8});
     }
 }
 

@@ -1,5 +1,5 @@
+#include "base/wildcard_match.h"
 #include "folder_listing.h"
-#include "wildcard_match.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -4,9 +4,9 @@
 // what it was shown, a progress bar, a folder picker with a scripted answer, and a scripted archive
 // component for the outcomes real archives cannot produce on cue.
 
-#include "archive_tester.h"
 #include "folder_picker.h"
 #include "run_display.h"
+#include "zip/archive_tester.h"
 
 #include <QtTest>
 #include <functional>
@@ -51,7 +51,7 @@ public:
         std::int16_t verify = 0;
     };
 
-    std::int16_t probeArchive(std::int16_t) override {
+    std::int16_t probeArchive() override {
         tested.push_back(archiveName);
         if (duringProbe)
             duringProbe();
@@ -61,8 +61,10 @@ public:
         verified.push_back(archiveName);
         return scriptFor(archiveName).verify;
     }
-    void expectArchives(std::vector<std::string> paths) override { announced = std::move(paths); }
-    void expectMoreArchives(std::vector<std::string> paths) override {
+    void expectArchives(std::vector<std::string> paths, const ArchiveTestPlan&) override {
+        announced = std::move(paths);
+    }
+    void expectMoreArchives(std::vector<std::string> paths, const ArchiveTestPlan&) override {
         announced.insert(announced.end(), paths.begin(), paths.end());
     }
     void dropExpectedArchives() override { announced.clear(); }

@@ -220,7 +220,8 @@ void ResultOutputTest::faultKindsHaveNamesOfTheirOwn() {
         QCOMPARE(faultSeverity(kind) == "damage", !zipFaultIsNote(kind));
     }
     // A missing part of a split set is told by its file name, which the fault keeps as a number.
-    const ZipFault missingPart{ZipFaultKind::SplitPartMissing, -1, 2};
+    ZipFault missingPart{ZipFaultKind::SplitPartMissing, -1, 0};
+    missingPart.splitPart = 2;
     QCOMPARE(verdictReason("/backups/Set.ZIP", FullVerdict::Bad, {missingPart}),
              std::string("incomplete split set: Set.Z02 missing"));
 }

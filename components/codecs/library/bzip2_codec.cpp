@@ -1,4 +1,4 @@
-#include "bzip2_codec.h"
+#include "codecs/library/bzip2_codec.h"
 
 #include <bzlib.h>
 

@@ -1,9 +1,9 @@
-#include "codec_table.h"
+#include "codecs/codec_table.h"
 
-#include "bzip2_codec.h"
-#include "lzma_codec.h"
-#include "xz_codec.h"
-#include "zstd_codec.h"
+#include "codecs/library/bzip2_codec.h"
+#include "codecs/library/lzma_codec.h"
+#include "codecs/library/xz_codec.h"
+#include "codecs/library/zstd_codec.h"
 
 namespace vellum {
 

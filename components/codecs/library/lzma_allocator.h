@@ -3,7 +3,7 @@
 // liblzma's allocator over a decoder's DecoderHeap, so that a dictionary beyond the entry's
 // allowance is refused before it is taken, and the memory it does take is counted.
 
-#include "decoder_memory.h"
+#include "base/decoder_memory.h"
 
 #include <lzma.h>
 

@@ -1,8 +1,8 @@
-#include "lzma_codec.h"
+#include "codecs/library/lzma_codec.h"
 
-#include "little_endian_reader.h"
-#include "lzma_allocator.h"
-#include "lzma_step.h"
+#include "base/little_endian_reader.h"
+#include "codecs/library/lzma_allocator.h"
+#include "codecs/library/lzma_step.h"
 
 #include <lzma.h>
 

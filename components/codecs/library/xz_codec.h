@@ -1,9 +1,10 @@
 #pragma once
 
-#include "zip_codec.h"
+#include "codecs/zip_codec.h"
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 
 namespace vellum {
 
@@ -38,8 +39,26 @@ private:
     struct Stream; // liblzma's structures, which cannot be declared ahead
     enum class Phase { StreamHeader, BlockHeader, Block, Index, StreamFooter, Finished, Failed };
 
+    struct Call; // one call of decode
+
     // What a liblzma result other than success means for the entry.
     CodecState failureOf(int result) const;
+    // The step that ends the call in state, with what it consumed and produced.
+    CodecStep finish(const Call& call, CodecState state) const;
+    // Ends the call, and every later one, with the failure a liblzma result means.
+    CodecStep fail(const Call& call, int result);
+    // Copies input into the header buffer until the wanted bytes are there; false while some lack.
+    bool gather(Call& call);
+
+    // One phase of the stream each: std::nullopt when the next phase follows in this call, else
+    // the step that ends the call.
+    std::optional<CodecStep> readStreamHeader(Call& call);
+    std::optional<CodecStep> readBlockHeader(Call& call);
+    std::optional<CodecStep> decodeBlock(Call& call);
+    std::optional<CodecStep> readIndex(Call& call);
+    std::optional<CodecStep> readStreamFooter(Call& call);
+    // Gives each LZMA2 filter of the block the smaller of its dictionary and the entry's size.
+    void limitDictionaries();
 
     std::span<std::uint8_t> m_output;
     std::unique_ptr<Stream> m_stream;

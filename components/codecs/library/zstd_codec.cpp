@@ -1,4 +1,4 @@
-#include "zstd_codec.h"
+#include "codecs/library/zstd_codec.h"
 
 #define ZSTD_STATIC_LINKING_ONLY // the custom allocator and the buffer-less decoder
 #include <zstd.h>
@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace vellum {
 
@@ -147,51 +148,32 @@ bool ZstdCodec::prepareWindow() {
     return true;
 }
 
+// What libzstd asks for next, and where its bytes are once gathered.
+struct ZstdCodec::NextInput {
+    ZSTD_nextInputType_e kind;
+    std::size_t needed;                   // the bytes libzstd takes for this step
+    std::size_t length = needed;          // the bytes handed to it: fewer for a piece of a raw block
+    const std::uint8_t* source = nullptr; // in the input, in the staging buffer, or nothing to read
+};
+
 CodecStep ZstdCodec::decode(std::span<const std::uint8_t> input, std::size_t outputLimit) {
-    CodecStep step;
     if (m_failure != CodecState::NeedsInput) {
+        CodecStep step;
         step.state = m_failure;
         return step;
     }
     if (!makeContext())
         return refusal(0);
     std::size_t consumed = 0;
-    const auto fail = [&](CodecState state) {
-        m_failure = state;
-        m_atFrameBoundary = false;
-        step.consumed = consumed;
-        step.state = state;
-        return step;
-    };
     for (;;) {
-        // Decoded bytes go out first, at most outputLimit of them, straight from the window.
-        if (m_pendingStart < m_pendingEnd) {
-            const std::size_t length = std::min(m_pendingEnd - m_pendingStart, outputLimit);
-            step.output = std::span<const std::uint8_t>(m_window + m_pendingStart, length);
-            m_pendingStart += length;
-            // Once a block is out, the next one starts again at the window's start when it might not
-            // fit after it.
-            if (m_pendingStart == m_pendingEnd && !m_flat && m_windowUsed + m_blockSizeMax > m_windowCapacity)
-                m_windowUsed = 0;
-            step.consumed = consumed;
-            step.state = CodecState::OutputFull;
-            return step;
-        }
+        // Decoded bytes go out first.
+        if (m_pendingStart < m_pendingEnd)
+            return handOut(outputLimit, consumed);
         if (!m_inFrame) {
-            if (consumed == input.size()) {
-                step.consumed = consumed;
-                step.state = CodecState::NeedsInput;
-                return step;
-            }
-            // Another frame begins: the place where the input may end lies behind.
-            const std::size_t begun = ZSTD_decompressBegin(m_context);
-            if (ZSTD_isError(begun))
-                return fail(CodecState::Damaged);
-            m_inFrame = true;
-            m_windowReady = false;
-            m_skippableHeader = false;
-            m_headerLength = 0;
-            m_atFrameBoundary = false;
+            if (consumed == input.size())
+                return stepOf(CodecState::NeedsInput, consumed);
+            if (!beginFrame())
+                return fail(CodecState::Damaged, consumed);
         }
         const std::size_t needed = ZSTD_nextSrcSizeToDecompress(m_context);
         if (needed == 0) {
@@ -200,78 +182,121 @@ CodecStep ZstdCodec::decode(std::span<const std::uint8_t> input, std::size_t out
             m_atFrameBoundary = true;
             continue;
         }
-        const ZSTD_nextInputType_e kind = ZSTD_nextInputType(m_context);
-        if (kind == ZSTDnit_blockHeader && !m_windowReady && !prepareWindow())
+        NextInput next{ZSTD_nextInputType(m_context), needed};
+        if (next.kind == ZSTDnit_blockHeader && !m_windowReady && !prepareWindow())
             return m_heap.needed() > 0 || m_heap.systemRefused() ? refusal(consumed)
-                                                                 : fail(CodecState::Damaged);
-        // Gather exactly the bytes libzstd wants for its next step; an uncompressed block's are taken
-        // as they come, as libzstd's streaming decoder takes them.
-        const std::uint8_t* source = nullptr;
-        std::size_t length = needed;
-        const std::size_t available = input.size() - consumed;
-        const bool rawPiece =
-            (kind == ZSTDnit_block || kind == ZSTDnit_lastBlock) && m_rawBlock && m_staged == 0;
-        const bool skippedContent = kind == ZSTDnit_skippableFrame && !m_skippableHeader;
-        if (skippedContent) {
-            const std::uint64_t take = std::min<std::uint64_t>(needed - m_skipped, available);
-            m_skipped += take;
-            consumed += static_cast<std::size_t>(take);
-            if (m_skipped < needed) {
-                step.consumed = consumed;
-                step.state = CodecState::NeedsInput;
-                return step;
-            }
-            m_skipped = 0;
-            source = &NothingToRead;
-        } else if (available == 0) {
-            step.consumed = consumed;
-            step.state = CodecState::NeedsInput;
-            return step;
-        } else if (rawPiece || (m_staged == 0 && available >= needed)) {
-            length = std::min(needed, available);
-            source = input.data() + consumed;
-            consumed += length;
-        } else {
-            if (!reserveStaging(needed))
-                return refusal(consumed);
-            const std::size_t take = std::min(needed - m_staged, available);
-            std::memcpy(m_staging + m_staged, input.data() + consumed, take);
-            m_staged += take;
-            consumed += take;
-            if (kind == ZSTDnit_frameHeader && m_headerLength == 0 && !canBeginFrame(m_staging, m_staged))
-                return fail(CodecState::Damaged);
-            if (m_staged < needed) {
-                step.consumed = consumed;
-                step.state = CodecState::NeedsInput;
-                return step;
-            }
-            m_staged = 0;
-            source = m_staging;
-        }
-        // libzstd's buffer-less decoder checks the magic number only once the whole header is in.
-        if (kind == ZSTDnit_frameHeader && m_headerLength == 0 && !canBeginFrame(source, needed))
-            return fail(CodecState::Damaged);
-        if (kind == ZSTDnit_frameHeader && m_headerLength + needed <= m_header.size()) {
-            std::memcpy(m_header.data() + m_headerLength, source, needed);
-            m_headerLength += needed;
-        }
-        std::uint8_t* destination = m_windowReady ? m_window + m_windowUsed : nullptr;
-        const std::size_t room = m_windowReady ? m_windowCapacity - m_windowUsed : 0;
-        const std::size_t produced = ZSTD_decompressContinue(m_context, destination, room, source, length);
-        if (ZSTD_isError(produced))
-            return fail(CodecState::Damaged);
-        // A block header's type field: 0 is an uncompressed block.
-        if (kind == ZSTDnit_blockHeader)
-            m_rawBlock = ((source[0] >> 1) & 3) == 0;
-        // A skippable frame's first four bytes are followed by its size field, then its content.
-        const ZSTD_nextInputType_e next = ZSTD_nextInputType(m_context);
-        m_skippableHeader = kind == ZSTDnit_frameHeader && next == ZSTDnit_skippableFrame;
-        if (produced > 0) {
-            m_pendingStart = m_windowUsed;
-            m_pendingEnd = m_windowUsed + produced;
-            m_windowUsed += produced;
-        }
+                                                                 : fail(CodecState::Damaged, consumed);
+        if (const std::optional<CodecStep> ended = gather(input, consumed, next))
+            return *ended;
+        if (!feed(next))
+            return fail(CodecState::Damaged, consumed);
     }
+}
+
+CodecStep ZstdCodec::stepOf(CodecState state, std::size_t consumed) const {
+    CodecStep step;
+    step.consumed = consumed;
+    step.state = state;
+    return step;
+}
+
+CodecStep ZstdCodec::fail(CodecState state, std::size_t consumed) {
+    m_failure = state;
+    m_atFrameBoundary = false;
+    return stepOf(state, consumed);
+}
+
+CodecStep ZstdCodec::handOut(std::size_t outputLimit, std::size_t consumed) {
+    CodecStep step = stepOf(CodecState::OutputFull, consumed);
+    // At most outputLimit bytes, straight from the window.
+    const std::size_t length = std::min(m_pendingEnd - m_pendingStart, outputLimit);
+    step.output = std::span<const std::uint8_t>(m_window + m_pendingStart, length);
+    m_pendingStart += length;
+    // Once a block is out, the next one starts again at the window's start when it might not fit
+    // after it.
+    if (m_pendingStart == m_pendingEnd && !m_flat && m_windowUsed + m_blockSizeMax > m_windowCapacity)
+        m_windowUsed = 0;
+    return step;
+}
+
+// Another frame begins: the place where the input may end lies behind.
+bool ZstdCodec::beginFrame() {
+    if (ZSTD_isError(ZSTD_decompressBegin(m_context)))
+        return false;
+    m_inFrame = true;
+    m_windowReady = false;
+    m_skippableHeader = false;
+    m_headerLength = 0;
+    m_atFrameBoundary = false;
+    return true;
+}
+
+// Gathers exactly the bytes libzstd wants for its next step; an uncompressed block's are taken as
+// they come, as libzstd's streaming decoder takes them.
+std::optional<CodecStep> ZstdCodec::gather(std::span<const std::uint8_t> input, std::size_t& consumed,
+                                           NextInput& next) {
+    const std::size_t available = input.size() - consumed;
+    if (next.kind == ZSTDnit_skippableFrame && !m_skippableHeader) {
+        const std::uint64_t take = std::min<std::uint64_t>(next.needed - m_skipped, available);
+        m_skipped += take;
+        consumed += static_cast<std::size_t>(take);
+        if (m_skipped < next.needed)
+            return stepOf(CodecState::NeedsInput, consumed);
+        m_skipped = 0;
+        next.source = &NothingToRead;
+        return std::nullopt;
+    }
+    if (available == 0)
+        return stepOf(CodecState::NeedsInput, consumed);
+    const bool rawPiece =
+        (next.kind == ZSTDnit_block || next.kind == ZSTDnit_lastBlock) && m_rawBlock && m_staged == 0;
+    if (rawPiece || (m_staged == 0 && available >= next.needed)) {
+        next.length = std::min(next.needed, available);
+        next.source = input.data() + consumed;
+        consumed += next.length;
+        return std::nullopt;
+    }
+    if (!reserveStaging(next.needed))
+        return refusal(consumed);
+    const std::size_t take = std::min(next.needed - m_staged, available);
+    std::memcpy(m_staging + m_staged, input.data() + consumed, take);
+    m_staged += take;
+    consumed += take;
+    if (next.kind == ZSTDnit_frameHeader && m_headerLength == 0 && !canBeginFrame(m_staging, m_staged))
+        return fail(CodecState::Damaged, consumed);
+    if (m_staged < next.needed)
+        return stepOf(CodecState::NeedsInput, consumed);
+    m_staged = 0;
+    next.source = m_staging;
+    return std::nullopt;
+}
+
+bool ZstdCodec::feed(const NextInput& next) {
+    // libzstd's buffer-less decoder checks the magic number only once the whole header is in.
+    if (next.kind == ZSTDnit_frameHeader && m_headerLength == 0 && !canBeginFrame(next.source, next.needed))
+        return false;
+    if (next.kind == ZSTDnit_frameHeader && m_headerLength + next.needed <= m_header.size()) {
+        std::memcpy(m_header.data() + m_headerLength, next.source, next.needed);
+        m_headerLength += next.needed;
+    }
+    std::uint8_t* destination = m_windowReady ? m_window + m_windowUsed : nullptr;
+    const std::size_t room = m_windowReady ? m_windowCapacity - m_windowUsed : 0;
+    const std::size_t produced =
+        ZSTD_decompressContinue(m_context, destination, room, next.source, next.length);
+    if (ZSTD_isError(produced))
+        return false;
+    // A block header's type field: 0 is an uncompressed block.
+    if (next.kind == ZSTDnit_blockHeader)
+        m_rawBlock = ((next.source[0] >> 1) & 3) == 0;
+    // A skippable frame's first four bytes are followed by its size field, then its content.
+    const ZSTD_nextInputType_e following = ZSTD_nextInputType(m_context);
+    m_skippableHeader = next.kind == ZSTDnit_frameHeader && following == ZSTDnit_skippableFrame;
+    if (produced > 0) {
+        m_pendingStart = m_windowUsed;
+        m_pendingEnd = m_windowUsed + produced;
+        m_windowUsed += produced;
+    }
+    return true;
 }
 
 } // namespace vellum

@@ -1,9 +1,10 @@
 #pragma once
 
-#include "zip_codec.h"
+#include "codecs/zip_codec.h"
 
 #include <array>
 #include <cstddef>
+#include <optional>
 
 struct ZSTD_DCtx_s;
 
@@ -45,7 +46,22 @@ public:
     const DecoderHeap& heap() const { return m_heap; }
 
 private:
+    struct NextInput; // what libzstd asks for next
+
     bool makeContext();
+    // Starts the decoder on a new frame; false when libzstd refuses.
+    bool beginFrame();
+    // Hands out decoded bytes that wait in the window.
+    CodecStep handOut(std::size_t outputLimit, std::size_t consumed);
+    // Finds the bytes of next in the input, staging them when they arrive in pieces: std::nullopt
+    // once they are there, else the step that ends the call.
+    std::optional<CodecStep> gather(std::span<const std::uint8_t> input, std::size_t& consumed,
+                                    NextInput& next);
+    // Hands next's bytes to libzstd and keeps what it decodes in the window; false for damage.
+    bool feed(const NextInput& next);
+    CodecStep stepOf(CodecState state, std::size_t consumed) const;
+    // Ends the call, and every later one, in state.
+    CodecStep fail(CodecState state, std::size_t consumed);
     // Sizes the window buffer for the frame whose header has just been read; false when the memory
     // was refused or the header cannot be read again.
     bool prepareWindow();

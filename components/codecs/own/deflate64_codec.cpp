@@ -1,4 +1,4 @@
-#include "deflate64_codec.h"
+#include "codecs/own/deflate64_codec.h"
 
 namespace vellum {
 

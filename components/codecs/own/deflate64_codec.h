@@ -1,7 +1,7 @@
 #pragma once
 
-#include "deflate64_inflater.h"
-#include "zip_codec.h"
+#include "codecs/own/deflate64_inflater.h"
+#include "codecs/zip_codec.h"
 
 namespace vellum {
 

@@ -1,4 +1,4 @@
-#include "deflate64_huffman.h"
+#include "codecs/own/deflate64_huffman.h"
 
 #include <algorithm>
 

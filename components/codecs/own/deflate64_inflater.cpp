@@ -1,4 +1,4 @@
-#include "deflate64_inflater.h"
+#include "codecs/own/deflate64_inflater.h"
 
 #include <algorithm>
 #include <cstring>

@@ -12,9 +12,9 @@
 // also serves as the window, and each call returns a view of what it added to the ring, so no
 // byte is copied twice. All memory is allocated once, when the inflater is made.
 
-#include "deflate64_bit_reader.h"
-#include "deflate64_huffman.h"
-#include "zip_codec.h"
+#include "codecs/own/deflate64_bit_reader.h"
+#include "codecs/own/deflate64_huffman.h"
+#include "codecs/zip_codec.h"
 
 #include <array>
 #include <cstddef>

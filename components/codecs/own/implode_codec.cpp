@@ -1,4 +1,4 @@
-#include "implode_codec.h"
+#include "codecs/own/implode_codec.h"
 
 namespace vellum {
 

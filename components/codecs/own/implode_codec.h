@@ -1,8 +1,8 @@
 #pragma once
 
-#include "implode_tree.h"
-#include "older_method_decode_loop.h"
-#include "zip_codec.h"
+#include "codecs/own/implode_tree.h"
+#include "codecs/own/older_method_decode_loop.h"
+#include "codecs/zip_codec.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "implode_tree.h"
+#include "codecs/own/implode_tree.h"
 
 namespace vellum {
 

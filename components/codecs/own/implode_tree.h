@@ -5,7 +5,7 @@
 // every code bit inverted; read back inverted, the codes are the canonical ones (shorter codes
 // first, equal lengths in symbol order), which is how this tree decodes them.
 
-#include "older_method_bit_reader.h"
+#include "codecs/own/older_method_bit_reader.h"
 
 #include <array>
 #include <cstdint>

@@ -4,9 +4,9 @@
 // declared size or a full output, otherwise refill the bit reader and decode one more symbol. A
 // symbol that runs out of bits is rewound and retried on the next call with more input.
 
-#include "older_method_bit_reader.h"
-#include "older_method_history.h"
-#include "zip_codec.h"
+#include "codecs/own/older_method_bit_reader.h"
+#include "codecs/own/older_method_history.h"
+#include "codecs/zip_codec.h"
 
 namespace vellum {
 

@@ -1,10 +1,10 @@
-#include "codec_table.h"
+#include "codecs/codec_table.h"
 
-#include "deflate64_codec.h"
-#include "implode_codec.h"
-#include "ppmd_codec.h"
-#include "reduce_codec.h"
-#include "shrink_codec.h"
+#include "codecs/own/deflate64_codec.h"
+#include "codecs/own/implode_codec.h"
+#include "codecs/own/ppmd_codec.h"
+#include "codecs/own/reduce_codec.h"
+#include "codecs/own/shrink_codec.h"
 
 namespace vellum {
 

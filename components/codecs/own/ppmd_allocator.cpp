@@ -5,7 +5,7 @@
 // and its size in units. Its exact behaviour decides when the model runs out of memory, which the
 // decoder must reproduce to the byte.
 
-#include "ppmd_model.h"
+#include "codecs/own/ppmd_model.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "ppmd_codec.h"
+#include "codecs/own/ppmd_codec.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ppmd_model.h"
-#include "ppmd_range_decoder.h"
-#include "zip_codec.h"
+#include "codecs/own/ppmd_model.h"
+#include "codecs/own/ppmd_range_decoder.h"
+#include "codecs/zip_codec.h"
 
 #include <array>
 

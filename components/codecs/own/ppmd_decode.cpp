@@ -3,7 +3,7 @@
 // way out of the decoder implies. Escape frequencies of contexts with several symbols come from
 // the secondary estimation tables (SEE); those of one-symbol contexts from the binary summaries.
 
-#include "ppmd_model.h"
+#include "codecs/own/ppmd_model.h"
 
 namespace vellum {
 

@@ -2,7 +2,7 @@
 // just seen (CreateSuccessors), the symbol added to every context it escaped from (UpdateModel),
 // and the way back to a shorter context when the longest one has no successor yet (ReduceOrder).
 
-#include "ppmd_model.h"
+#include "codecs/own/ppmd_model.h"
 
 #include <algorithm>
 

@@ -12,8 +12,8 @@
 // symbol's state in place of the total and the statistics offset. A state (6 bytes): symbol,
 // frequency, offset of the successor (a context, or a position in the text before one exists).
 
-#include "decoder_memory.h"
-#include "ppmd_range_decoder.h"
+#include "base/decoder_memory.h"
+#include "codecs/own/ppmd_range_decoder.h"
 
 #include <array>
 #include <cstdint>

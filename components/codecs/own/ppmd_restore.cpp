@@ -6,7 +6,7 @@
 // of the units move up, and the free blocks at the bottom become text, until the model fills no
 // more than three quarters of its memory. The freezing method (2) is not followed.
 
-#include "ppmd_model.h"
+#include "codecs/own/ppmd_model.h"
 
 namespace vellum {
 

@@ -1,4 +1,4 @@
-#include "reduce_codec.h"
+#include "codecs/own/reduce_codec.h"
 
 namespace vellum {
 

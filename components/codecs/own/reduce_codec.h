@@ -1,7 +1,7 @@
 #pragma once
 
-#include "older_method_decode_loop.h"
-#include "zip_codec.h"
+#include "codecs/own/older_method_decode_loop.h"
+#include "codecs/zip_codec.h"
 
 #include <array>
 

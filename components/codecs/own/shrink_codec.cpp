@@ -1,4 +1,4 @@
-#include "shrink_codec.h"
+#include "codecs/own/shrink_codec.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "older_method_bit_reader.h"
-#include "zip_codec.h"
+#include "codecs/own/older_method_bit_reader.h"
+#include "codecs/zip_codec.h"
 
 #include <array>
 

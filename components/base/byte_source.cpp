@@ -1,6 +1,6 @@
-#include "byte_source.h"
+#include "base/byte_source.h"
 
-#include "path_open.h"
+#include "base/path_open.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,4 +1,4 @@
-#include "split_part_name.h"
+#include "base/split_part_name.h"
 
 #include <charconv>
 

@@ -4,7 +4,7 @@
 // bytes, not paths, so whoever knows where an archive came from tells it where its other parts
 // are: beside the archive's file, or nowhere for an archive that lies in memory.
 
-#include "byte_source.h"
+#include "base/byte_source.h"
 
 #include <cstdint>
 #include <map>

@@ -1,4 +1,4 @@
-#include "byte_window.h"
+#include "base/byte_window.h"
 
 #include <algorithm>
 

@@ -75,7 +75,7 @@ enum class ZipFaultKind : std::uint8_t {
     LocalVersionNeededDiffers,
     LocalExtraFieldDiffers,
     // Disk numbers and split sets.
-    SplitPartMissing, // offset: the number of the missing part (1 for NAME.z01)
+    SplitPartMissing, // splitPart: the number of the missing part
     EndRecordDisksDisagree,
     DirectorySizeTooSmall,
     EntryDiskWrong,
@@ -96,9 +96,25 @@ struct ZipFault {
     // size); absent when the fault has no such pair.
     std::optional<std::uint64_t> found;
     std::optional<std::uint64_t> expected;
+    // For a missing part of a split set, the part's number (1 for NAME.z01); 0 otherwise.
+    std::uint32_t splitPart = 0;
 
     bool isEntryFault() const { return entryIndex >= 0; }
 };
+
+// One row of the fault table: all that is said of a fault kind.
+struct ZipFaultKindInfo {
+    ZipFaultKind kind;
+    std::string_view name;   // stable snake_case name for scripts ("crc_mismatch")
+    std::int16_t probeCode;  // the code it gives the structure check, of zip_result.h
+    std::int16_t verifyCode; // the code it gives the full test
+    std::string_view message;
+};
+
+const ZipFaultKindInfo& zipFaultKindInfo(ZipFaultKind kind);
+
+// The kind's name for scripts, unique among the kinds.
+std::string_view zipFaultName(ZipFaultKind kind);
 
 // The sentence describing a fault kind, for logs and the user; never empty.
 std::string_view zipFaultMessage(ZipFaultKind kind);

@@ -3,7 +3,7 @@
 // Collects the faults one operation finds and works out its result code. With stopAtFirstFault
 // set, the first fault that is damage (not a note) asks the operation to stop.
 
-#include "zip_faults.h"
+#include "zip/zip_faults.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "progress_pacer.h"
+#include "base/progress_pacer.h"
 
 namespace vellum {
 

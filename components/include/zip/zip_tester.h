@@ -9,8 +9,8 @@
 // from under the threads still working on them, so it is refused with 190 (aborted) and changes
 // nothing.
 
-#include "archive_tester.h"
-#include "zip_faults.h"
+#include "zip/archive_tester.h"
+#include "zip/zip_faults.h"
 
 #include <cstdint>
 #include <functional>
@@ -30,19 +30,19 @@ public:
     ZipTester();
     ~ZipTester() override;
 
-    std::int16_t probeArchive(std::int16_t mode) override;
+    std::int16_t probeArchive() override;
     std::int16_t verifyArchive() override;
 
     // Worker threads start testing the announced archives at once, so that both steps of a later
-    // probe and verify of the same file, with the settings the run uses (optionSwitch false,
-    // fileFilter "*.diz" for the probe, "" for the verify), can answer with the outcome already
-    // found: the same result code and faults, and the status event at 100 %. While the caller waits
+    // probe and verify of the same file, with the settings of the plan it was announced with, can
+    // answer with the outcome already found: the same result code and faults, and the status event
+    // at 100 %. While the caller waits
     // for a worker still on the archive, it sees that worker's progress as status events, one before
     // each yield. Any other call, or a file that changed since it was tested, is tested in place as
     // always. Whether the file changed is seen when the probe is answered: the verify that follows
     // that probe answers for the same state of the file.
-    void expectArchives(std::vector<std::string> paths) override;
-    void expectMoreArchives(std::vector<std::string> paths) override;
+    void expectArchives(std::vector<std::string> paths, const ArchiveTestPlan& plan) override;
+    void expectMoreArchives(std::vector<std::string> paths, const ArchiveTestPlan& plan) override;
     void dropExpectedArchives() override;
 
     // The same two operations over an archive already in memory (archiveName and archivePath are

@@ -1,7 +1,7 @@
-#include "multi_part_source.h"
+#include "base/multi_part_source.h"
 
-#include "path_open.h"
-#include "split_part_name.h"
+#include "base/path_open.h"
+#include "base/split_part_name.h"
 
 #include <algorithm>
 #include <dirent.h>

@@ -1,4 +1,4 @@
-#include "path_open.h"
+#include "base/path_open.h"
 
 #include <cerrno>
 #include <climits>

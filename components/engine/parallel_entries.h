@@ -7,13 +7,13 @@
 // and their faults are handed to the operation's log afterwards in that same order, so the log,
 // and with it the result code, is exactly what a check of one entry after the other produces.
 
-#include "byte_source.h"
-#include "byte_window.h"
-#include "codec_table.h"
-#include "entry_verifier.h"
-#include "fault_log.h"
-#include "progress_pacer.h"
-#include "zip_format.h"
+#include "base/byte_source.h"
+#include "base/byte_window.h"
+#include "base/fault_log.h"
+#include "base/progress_pacer.h"
+#include "codecs/codec_table.h"
+#include "engine/entry_verifier.h"
+#include "structure/zip_format.h"
 
 #include <atomic>
 #include <cstdint>

@@ -4,7 +4,7 @@
 // it may test ahead, and its events. The program's run talks to this interface; ZipTester is the
 // real component and tests put scripted stand-ins in its place.
 //
-//   probeArchive(0)  checks the archive's structure (end record, zip64 records, central directory,
+//   probeArchive()   checks the archive's structure (end record, zip64 records, central directory,
 //                    every local header against its central record, entry spans) and decompresses
 //                    the entries whose names match fileFilter (none when it is empty).
 //   verifyArchive()  checks the structure again and decompresses every entry whose name matches
@@ -17,9 +17,9 @@
 // operation starts: an abort left over from an earlier operation, or set while none ran, does not
 // end the next one.
 
-#include "zip_faults.h"
-#include "zip_result.h"
-#include "zip_status.h"
+#include "zip/zip_faults.h"
+#include "zip/zip_result.h"
+#include "zip/zip_status.h"
 
 #include <cstdint>
 #include <functional>
@@ -28,15 +28,23 @@
 
 namespace vellum {
 
+// The settings of the probe and the verify a caller means to run on the archives it announces.
+struct ArchiveTestPlan {
+    std::string probeFilter;
+    std::string verifyFilter;
+    bool stopAtFirstFault = false;
+
+    bool operator==(const ArchiveTestPlan&) const = default;
+};
+
 class ArchiveTester {
 public:
     virtual ~ArchiveTester() = default;
 
     // Properties, read when an operation starts.
-    std::string workFolder;    // accepted and kept; nothing is written there
-    bool optionSwitch = false; // true: stop at the first damaged entry instead of checking them all
-    std::string archiveName;   // the archive as the caller shows it (it may be lower-cased)
-    std::string archivePath;   // the file to open, as the file system names it; empty: archiveName
+    bool stopAtFirstFault = false; // true: stop at the first damaged entry instead of checking them all
+    std::string archiveName;       // the archive as the caller shows it (it may be lower-cased)
+    std::string archivePath;       // the file to open, as the file system names it; empty: archiveName
     std::string fileFilter;
     // Read by an operation after each yield; true ends it with 190 (aborted).
     bool abort = false;
@@ -45,7 +53,7 @@ public:
     std::function<void(const ZipStatus&)> onStatus;
     std::function<void()> onYield;
 
-    virtual std::int16_t probeArchive(std::int16_t mode) = 0;
+    virtual std::int16_t probeArchive() = 0;
     virtual std::int16_t verifyArchive() = 0;
 
     // Every fault the last operation found, archive-level or entry-level, in the order found; each
@@ -56,11 +64,12 @@ public:
     }
 
     // Announces the archives the caller is about to test, in order, as it will name them in
-    // archivePath. The component may start on them at once, so that the probe and verify of each
-    // answer with an outcome already found. A new announcement replaces the previous one.
-    virtual void expectArchives(std::vector<std::string> paths) = 0;
+    // archivePath, and the settings it will test them with. The component may start on them at
+    // once, so that a probe and verify of each with those settings answer with an outcome already
+    // found. A new announcement replaces the previous one.
+    virtual void expectArchives(std::vector<std::string> paths, const ArchiveTestPlan& plan) = 0;
     // Announces archives the caller will test after those already announced, whose work goes on.
-    virtual void expectMoreArchives(std::vector<std::string> paths) = 0;
+    virtual void expectMoreArchives(std::vector<std::string> paths, const ArchiveTestPlan& plan) = 0;
     // Drops whatever was announced and stops the work on it: nothing goes on testing in the
     // background once the caller has given up on those archives.
     virtual void dropExpectedArchives() = 0;

@@ -5,7 +5,7 @@
 // central directory) are served from one large read instead of one system call each. Sources that
 // already lie in memory are viewed directly.
 
-#include "byte_source.h"
+#include "base/byte_source.h"
 
 #include <cstdint>
 #include <optional>

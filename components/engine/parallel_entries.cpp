@@ -1,4 +1,4 @@
-#include "parallel_entries.h"
+#include "engine/parallel_entries.h"
 
 #include <chrono>
 #include <future>

@@ -1,4 +1,4 @@
-#include "wildcard_match.h"
+#include "base/wildcard_match.h"
 
 namespace vellum {
 

@@ -1,4 +1,4 @@
-#include "decoder_memory.h"
+#include "base/decoder_memory.h"
 
 #include <sys/mman.h>
 #include <unistd.h>

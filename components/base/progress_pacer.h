@@ -6,7 +6,7 @@
 // and never yields on a short operation. Without a yield callback it reads no clock, and watches
 // only the cancel flag, which another thread may set.
 
-#include "zip_status.h"
+#include "zip/zip_status.h"
 
 #include <atomic>
 #include <chrono>

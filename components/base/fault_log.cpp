@@ -1,4 +1,4 @@
-#include "fault_log.h"
+#include "base/fault_log.h"
 
 #include <utility>
 
