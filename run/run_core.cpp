@@ -4,6 +4,7 @@
 #include "base/path_open.h"
 #include "base/wildcard_match.h"
 #include "file_list.h"
+#include "folder_listing.h"
 #include "lower_case.h"
 #include "zip/zip_tester.h"
 

@@ -10,7 +10,6 @@
 // a call on the run from the breather or from an observer; it takes effect at the next step, and
 // the archive under test ends at the tester's next yield.
 
-#include "folder_listing.h"
 #include "run_observer.h"
 #include "zip/archive_tester.h"
 
