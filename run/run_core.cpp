@@ -49,6 +49,12 @@ std::string inputsLine(const RunInputs& inputs) {
     return line;
 }
 
+// A listing's entries for the folder itself and its parent; every other folder is walked, hidden
+// (dot) folders too.
+bool isSelfOrParent(const std::string& name) {
+    return name == "." || name == "..";
+}
+
 // The listing of a folder, opened through a descriptor so that a path of any length is reached.
 platform::FolderListing listFolder(const std::string& folder, std::string pattern) {
     return platform::FolderListing(openPathOfAnyLength(folder, O_RDONLY | O_DIRECTORY | O_NONBLOCK),
@@ -158,7 +164,7 @@ RunCore::ListedFolder RunCore::listArchivesAndFolders(std::vector<std::string>& 
     platform::FolderListing listing = listFolder(listed.path, "*.*");
     platform::FolderEntry entry;
     while (listing.next(entry)) {
-        if (entry.isDirectory && !entry.name.starts_with('.'))
+        if (entry.isDirectory && !isSelfOrParent(entry.name))
             subFolders.push_back(entry.name);
         if (wildcardMatch(ArchivePattern, entry.name, WildcardRule::FileSearch))
             listed.archives.push_back(listed.path + entry.name);

@@ -18,7 +18,7 @@ std::vector<std::string> listedSubFolders(const std::string& folder) {
     platform::FolderListing listing(folder, "*.*");
     platform::FolderEntry entry;
     while (listing.next(entry)) {
-        if (entry.isDirectory && !entry.name.starts_with('.'))
+        if (entry.isDirectory && entry.name != "." && entry.name != "..")
             names.push_back(entry.name);
     }
     return names;
@@ -42,7 +42,7 @@ class WalkTest : public QObject {
 private slots:
     void visitsFoldersPreOrderDepthFirst();
     void manyArchivesAndFoldersKeepTheirListingOrder();
-    void skipsDotFoldersButFindsHiddenFiles();
+    void walksHiddenFolders();
     void symbolicLinkLoopDoesNotHang();
     void folderNamedLikeAnArchiveIsJudgedBad();
     void mixedCaseNamesAreFoundAndOpened();
@@ -110,16 +110,16 @@ void WalkTest::manyArchivesAndFoldersKeepTheirListingOrder() {
     QCOMPARE(component.tested, expected);
 }
 
-void WalkTest::skipsDotFoldersButFindsHiddenFiles() {
+void WalkTest::walksHiddenFolders() {
     RunHarness harness;
-    ScriptedZipTester& component = harness.useScriptedComponent();
-    harness.makeFolder(".cache");
-    harness.writeGoodArchive(".cache/inside.zip");
+    harness.makeFolder(".backups/..old");
+    harness.writeBadArchive(".backups/..old/bad.zip");
     harness.writeGoodArchive(".hidden.zip");
 
-    harness.runFrom();
+    const RunSummary summary = harness.runFrom();
 
-    QCOMPARE(component.tested, std::vector<std::string>{harness.shown(".hidden.zip")});
+    QCOMPARE(summary.record.tested, 2);
+    QCOMPARE(summary.record.badArchives, std::vector<std::string>{harness.tree() + ".backups/..old/bad.zip"});
 }
 
 void WalkTest::symbolicLinkLoopDoesNotHang() {
