@@ -40,6 +40,9 @@ CommandLine parseCommandLine(int argc, char** argv) {
     for (int index = 1; index < argc; ++index) {
         const std::string_view argument = argv[index];
         if (optionsEnded || !argument.starts_with('-')) {
+            // An empty path names nothing; taken as the working folder it would test what nobody asked for.
+            if (argument.empty())
+                return usageError("an empty path names no folder or archive");
             commandLine.paths.emplace_back(argument);
             continue;
         }

@@ -2,8 +2,6 @@
 
 #include "escaped_text.h"
 
-#include <cstring>
-
 namespace vellum {
 
 void StandardErrorNotes::unreachable(const Unreachable& what) {
@@ -19,7 +17,7 @@ void StandardErrorNotes::unreachable(const Unreachable& what) {
         break;
     }
     std::fprintf(m_output, "vellum: cannot read %s%s: %s\n", subject,
-                 platform::escapedText(what.path).c_str(), std::strerror(what.error));
+                 platform::escapedText(what.path).c_str(), what.reason.c_str());
 }
 
 void StandardErrorNotes::runEnded(const RunSummary& summary) {

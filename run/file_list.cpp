@@ -6,8 +6,11 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
+#include <cstring>
 
 namespace vellum {
 
@@ -15,6 +18,8 @@ namespace {
 
 constexpr int WaitSliceMilliseconds = 100;
 constexpr std::size_t ReadSize = 64 * 1024;
+// A name of this many bytes or more names no file: the system's limit counts the closing NUL.
+constexpr std::size_t NameLimit = PATH_MAX;
 
 } // namespace
 
@@ -36,10 +41,29 @@ FileList::~FileList() {
         ::close(m_descriptor);
 }
 
+std::string FileList::failure() const {
+    return m_refusal != nullptr ? m_refusal : std::strerror(m_error);
+}
+
+void FileList::refuse(const char* reason) {
+    m_refusal = reason;
+    m_ended = true;
+    m_pending.clear();
+    m_taken = 0;
+    m_scanned = 0;
+}
+
 bool FileList::takeName(std::string& name) {
     while (true) {
-        const std::size_t end = m_pending.find(m_separator, m_scanned);
+        const std::size_t end = m_pending.find(m_separator, std::max(m_taken, m_scanned));
+        if ((end == std::string::npos ? m_pending.size() : end) - m_taken >= NameLimit) {
+            refuse("a name in the list is as long as the system's path limit or longer");
+            return false;
+        }
         if (end == std::string::npos) {
+            // What was taken goes at once, so that the buffer holds only the name still arriving.
+            m_pending.erase(0, m_taken);
+            m_taken = 0;
             m_scanned = m_pending.size();
             // The last name of a list need not end in a separator.
             if (!m_ended || m_pending.empty())
@@ -49,9 +73,8 @@ bool FileList::takeName(std::string& name) {
             m_scanned = 0;
             return true;
         }
-        name.assign(m_pending, 0, end);
-        m_pending.erase(0, end + 1);
-        m_scanned = 0;
+        name.assign(m_pending, m_taken, end - m_taken);
+        m_taken = end + 1;
         if (!name.empty())
             return true;
     }
@@ -85,6 +108,9 @@ bool FileList::fill(bool wait, const std::function<bool()>& keepWaiting, bool& s
         m_ended = true;
     } else if (count == 0) {
         m_ended = true;
+    } else if (m_separator != '\0' &&
+               std::memchr(buffer.data(), '\0', static_cast<std::size_t>(count)) != nullptr) {
+        refuse("the list holds NUL bytes: use -0");
     } else {
         m_pending.append(buffer.data(), static_cast<std::size_t>(count));
     }
@@ -92,13 +118,17 @@ bool FileList::fill(bool wait, const std::function<bool()>& keepWaiting, bool& s
 }
 
 FileList::Step FileList::next(std::string& name, bool wait, const std::function<bool()>& keepWaiting) {
-    while (true) {
+    for (bool filled = false;; filled = true) {
         if (takeName(name))
             return Step::Name;
         if (m_ended) {
             m_pending.clear();
-            return m_error != 0 ? Step::Failed : Step::End;
+            m_taken = 0;
+            return m_error != 0 || m_refusal != nullptr ? Step::Failed : Step::End;
         }
+        // A list that flows without names (a stream of empty ones) still lets a stop be heard.
+        if (filled && keepWaiting && !keepWaiting())
+            return Step::Stopped;
         bool stopped = false;
         if (!fill(wait, keepWaiting, stopped))
             return stopped ? Step::Stopped : Step::End;

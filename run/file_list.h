@@ -4,7 +4,13 @@
 // in a newline, or in a NUL byte for lists made by `find -print0` (names that may hold newlines).
 // Empty names are skipped. A list that arrives slowly through a pipe is waited for without
 // blocking the caller: while no whole name is there, the caller is asked every tenth of a second
-// whether to keep waiting, so that its window and its signals are still served.
+// whether to keep waiting, and after every block read that held no name, so that its window and
+// its signals are still served however the list arrives.
+//
+// A list is refused, as a list that cannot be read is, when it holds what no list of names does: a
+// NUL byte in a newline-separated list (it was written by find -print0, and its first name would
+// run into the others), or a name as long as the system's path limit (a list that never ends a
+// name would otherwise be kept in memory without end).
 
 #include <functional>
 #include <string>
@@ -27,20 +33,23 @@ public:
     Step next(std::string& name, bool wait, const std::function<bool()>& keepWaiting);
     bool atEnd() const { return m_ended && m_pending.empty(); }
 
-    // errno of the failure to open or read the list; 0 when none.
-    int error() const { return m_error; }
+    // Why the list could not be opened or read, or was refused, after Step::Failed.
+    std::string failure() const;
 
 private:
     bool takeName(std::string& name);
+    void refuse(const char* reason);
     bool fill(bool wait, const std::function<bool()>& keepWaiting, bool& stopped);
 
     int m_descriptor = -1;
     bool m_ownsDescriptor = false;
     char m_separator;
-    std::string m_pending; // bytes read that do not yet end in a separator
-    std::size_t m_scanned = 0;
+    std::string m_pending;     // bytes read and not yet given out as names
+    std::size_t m_taken = 0;   // how many of them were given out (or skipped as empty names)
+    std::size_t m_scanned = 0; // how far they hold no separator
     bool m_ended = false;
-    int m_error = 0;
+    int m_error = 0;                 // errno of a failure to open or read the list
+    const char* m_refusal = nullptr; // why the list's content was refused
 };
 
 } // namespace vellum

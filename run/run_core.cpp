@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <deque>
 
 namespace vellum {
@@ -204,7 +205,7 @@ void RunCore::walkFolder(const std::string& root) {
         if (folder.error != 0 && folder.path != m_lastUnreadableFolder) {
             // The sub-folder listing and the archive listing of one folder fail alike; one line says it.
             m_lastUnreadableFolder = folder.path;
-            tellUnreachable(Unreachable::Kind::Folder, folder.path, folder.error);
+            tellUnreachable(Unreachable::Kind::Folder, folder.path, std::strerror(folder.error));
         }
         while (archivesAhead < ArchivesListedAhead && listedAhead.size() < FoldersListedAhead &&
                !unlisted.empty()) {
@@ -295,7 +296,7 @@ void RunCore::testFileList(const RunInputs& inputs) {
         }
         testNamedArchives(batch);
         if (step == FileList::Step::Failed) {
-            tellUnreachable(Unreachable::Kind::FileList, inputs.fileList, list.error());
+            tellUnreachable(Unreachable::Kind::FileList, inputs.fileList, list.failure());
             return;
         }
         if (step == FileList::Step::Stopped || (step == FileList::Step::End && list.atEnd()))
@@ -309,13 +310,13 @@ bool RunCore::reachable(const std::string& path) {
         ::close(descriptor);
         return true;
     }
-    tellUnreachable(Unreachable::Kind::Path, path, errno);
+    tellUnreachable(Unreachable::Kind::Path, path, std::strerror(errno));
     return false;
 }
 
-void RunCore::tellUnreachable(Unreachable::Kind kind, const std::string& path, int error) {
+void RunCore::tellUnreachable(Unreachable::Kind kind, const std::string& path, const std::string& reason) {
     ++m_summary.unreachable;
-    const Unreachable what{kind, path, error};
+    const Unreachable what{kind, path, reason};
     tell([&](RunObserver& observer) { observer.unreachable(what); });
 }
 

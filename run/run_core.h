@@ -80,7 +80,7 @@ private:
     void testFileList(const RunInputs& inputs);
     // Whether a named path can be reached; one that cannot leaves the run incomplete.
     bool reachable(const std::string& path);
-    void tellUnreachable(Unreachable::Kind kind, const std::string& path, int error);
+    void tellUnreachable(Unreachable::Kind kind, const std::string& path, const std::string& reason);
     void breathe();
     // Calls each observer in the order they were added.
     template <typename Call> void tell(const Call& call);

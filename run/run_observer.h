@@ -38,7 +38,7 @@ struct Unreachable {
     enum class Kind { Folder, Path, FileList };
     Kind kind;
     const std::string& path;
-    int error; // an errno value
+    const std::string& reason; // in words, as strerror gives it
 };
 
 // A run as it ended: its record (the report files hold it), what it could not reach, and where its

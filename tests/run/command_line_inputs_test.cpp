@@ -10,16 +10,21 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstring>
+
 using namespace vellum;
 using namespace vellum::testing;
 
 namespace {
 
-std::vector<std::string> allNames(FileList& list) {
+// The names up to the list's end; failure is why the list failed, empty when it ended well.
+std::vector<std::string> allNames(FileList& list, std::string& failure) {
     std::vector<std::string> names;
     std::string name;
-    while (list.next(name, true, {}) == FileList::Step::Name)
+    FileList::Step step;
+    while ((step = list.next(name, true, {})) == FileList::Step::Name)
         names.push_back(name);
+    failure = step == FileList::Step::Failed ? list.failure() : std::string();
     return names;
 }
 
@@ -32,6 +37,7 @@ private slots:
     void listsSplitOnTheirSeparator();
     void slowPipeIsReadAsItArrives();
     void missingListIsAFailure();
+    void endlessListOfEmptyNamesHearsAStop();
     void foldersArchivesAndListTestedInOrder();
 };
 
@@ -39,18 +45,32 @@ void CommandLineInputsTest::listsSplitOnTheirSeparator_data() {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<char>("separator");
     QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QString>("failure");
     QTest::newRow("lines, blank ones skipped, last without end")
         << QByteArray("a.zip\n\nsub dir/b.zip\nc") << '\n'
-        << QStringList{"a.zip", "sub dir/b.zip", "c"};
+        << QStringList{"a.zip", "sub dir/b.zip", "c"} << "";
     QTest::newRow("NUL-separated names may hold line breaks")
-        << QByteArray("one\nline.zip\0two.zip\0", 21) << '\0' << QStringList{"one\nline.zip", "two.zip"};
-    QTest::newRow("empty list") << QByteArray() << '\n' << QStringList{};
+        << QByteArray("one\nline.zip\0two.zip\0", 21) << '\0' << QStringList{"one\nline.zip", "two.zip"}
+        << "";
+    QTest::newRow("empty list") << QByteArray() << '\n' << QStringList{} << "";
+    // find -print0 wrote it: read by lines, its first name would run into all the others.
+    QTest::newRow("NUL bytes in a list of lines") << QByteArray("a.zip\0b.zip\0", 12) << '\n'
+                                                  << QStringList{} << "the list holds NUL bytes: use -0";
+    const QString tooLong = "a name in the list is as long as the system's path limit or longer";
+    QTest::newRow("a name at the path limit, unended")
+        << QByteArray(4096, 'n') << '\0' << QStringList{} << tooLong;
+    QTest::newRow("a name at the path limit, ended") << QByteArray("a.zip\n") + QByteArray(4096, 'n') + "\n"
+                                                     << '\n'
+                                                     << QStringList{"a.zip"} << tooLong;
+    QTest::newRow("the longest name a path may have") << QByteArray(4095, 'n') << '\n'
+                                                      << QStringList{QString(4095, 'n')} << "";
 }
 
 void CommandLineInputsTest::listsSplitOnTheirSeparator() {
     QFETCH(QByteArray, content);
     QFETCH(char, separator);
     QFETCH(QStringList, names);
+    QFETCH(QString, failure);
     QTemporaryDir folder;
     const std::string path = folder.path().toStdString() + "/list";
     writeFile(path, std::string_view(content.constData(), static_cast<std::size_t>(content.size())));
@@ -58,8 +78,9 @@ void CommandLineInputsTest::listsSplitOnTheirSeparator() {
     std::vector<std::string> expected;
     for (const QString& name : names)
         expected.push_back(name.toStdString());
-    QCOMPARE(allNames(list), expected);
-    QCOMPARE(list.error(), 0);
+    std::string failed;
+    QCOMPARE(allNames(list, failed), expected);
+    QCOMPARE(QString::fromStdString(failed), failure);
 }
 
 void CommandLineInputsTest::slowPipeIsReadAsItArrives() {
@@ -90,7 +111,15 @@ void CommandLineInputsTest::missingListIsAFailure() {
     FileList list("/nonexistent/list", '\n');
     std::string name;
     QCOMPARE(list.next(name, true, {}), FileList::Step::Failed);
-    QCOMPARE(list.error(), ENOENT);
+    QCOMPARE(list.failure(), std::string(std::strerror(ENOENT)));
+}
+
+void CommandLineInputsTest::endlessListOfEmptyNamesHearsAStop() {
+    FileList list("/dev/zero", '\0');
+    std::string name;
+    int asked = 0;
+    QCOMPARE(list.next(name, true, [&] { return ++asked < 3; }), FileList::Step::Stopped);
+    QCOMPARE(asked, 3);
 }
 
 void CommandLineInputsTest::foldersArchivesAndListTestedInOrder() {
