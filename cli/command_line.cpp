@@ -127,7 +127,7 @@ std::string helpText() {
            "  1      bad archives found\n"
            "  2      usage error, or a path, list or folder that could not be read\n"
            "         (the run is incomplete)\n"
-           "  3      the reports could not be written\n"
+           "  3      the reports or the results could not be written\n"
            "  128+N  interrupted by signal N\n"
            "When several apply, the highest wins. See vellum(1).\n";
 }

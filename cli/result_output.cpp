@@ -53,10 +53,8 @@ Json faultObject(const std::string& archivePath, const ZipFault& fault) {
     return object;
 }
 
-void writeLine(std::FILE* output, const Json& object) {
-    const std::string line = object.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
-    std::fwrite(line.data(), 1, line.size(), output);
-    std::fflush(output);
+void writeLine(ResultStream& output, const Json& object) {
+    output.writeLine(object.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n");
 }
 
 } // namespace
@@ -146,8 +144,7 @@ void ReasonLines::archiveJudged(const ArchiveOutcome& outcome) {
         return;
     const std::string line = platform::escapedText(outcome.path) + ": " + verdictWord(outcome.verdict) +
                              ": " + verdictReason(outcome.path, outcome.verdict, outcome.faults) + "\n";
-    std::fwrite(line.data(), 1, line.size(), m_output);
-    std::fflush(m_output);
+    m_output.writeLine(line);
 }
 
 void JsonLines::runStarted() {

@@ -6,34 +6,34 @@
 //   JsonLines    (--json) one JSON object per archive as soon as it is judged, then one summary
 //                object; the keys are listed in the README.
 //
-// Every line is flushed as soon as it is written, so that a pipeline sees each archive at once.
+// Each line goes to a ResultStream, which writes it at once and checks the write.
 
+#include "result_stream.h"
 #include "run_observer.h"
 
 #include <chrono>
-#include <cstdio>
 #include <string>
 
 namespace vellum {
 
 class ReasonLines final : public RunObserver {
 public:
-    explicit ReasonLines(std::FILE* output) : m_output(output) {}
+    explicit ReasonLines(ResultStream& output) : m_output(output) {}
     void archiveJudged(const ArchiveOutcome& outcome) override;
 
 private:
-    std::FILE* m_output;
+    ResultStream& m_output;
 };
 
 class JsonLines final : public RunObserver {
 public:
-    explicit JsonLines(std::FILE* output) : m_output(output) {}
+    explicit JsonLines(ResultStream& output) : m_output(output) {}
     void runStarted() override;
     void archiveJudged(const ArchiveOutcome& outcome) override;
     void runEnded(const RunSummary& summary) override;
 
 private:
-    std::FILE* m_output;
+    ResultStream& m_output;
     std::chrono::steady_clock::time_point m_start;
     std::int64_t m_tested = 0;
     std::int64_t m_bad = 0;

@@ -7,6 +7,10 @@
 
 #include <unistd.h>
 
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
 namespace vellum {
 
 RunInputs runInputsOf(const CommandLine& commandLine) {
@@ -33,18 +37,33 @@ bool runsInTerminalOnly(const CommandLine& commandLine) {
            (commandLine.paths.size() == 1 && namesArchive(commandLine.paths.front()));
 }
 
-TerminalPrinters::TerminalPrinters(const CommandLine& commandLine) {
+TerminalPrinters::TerminalPrinters(const CommandLine& commandLine, std::function<bool()> stopRequested) {
     // --json holds the reasons too, so it takes standard output alone.
     const bool printsResults = commandLine.json || commandLine.verbose;
     if (!commandLine.quiet && ::isatty(STDERR_FILENO) == 1)
         m_progress.emplace(stderr, printsResults && ::isatty(STDOUT_FILENO) == 1);
+    if (printsResults)
+        m_results.emplace(STDOUT_FILENO, std::move(stopRequested));
     if (commandLine.json)
-        m_jsonLines.emplace(stdout);
+        m_jsonLines.emplace(*m_results);
     else if (commandLine.verbose)
-        m_reasonLines.emplace(stdout);
+        m_reasonLines.emplace(*m_results);
+}
+
+ResultStream::State TerminalPrinters::resultsState() const {
+    return m_results ? m_results->state() : ResultStream::State::Open;
 }
 
 void TerminalPrinters::attachTo(RunCore& run) {
+    if (m_results) {
+        m_results->onEnd = [&run](const ResultStream& results) {
+            if (results.state() == ResultStream::State::Closed && run.isWalking())
+                run.cancel();
+            else if (results.state() == ResultStream::State::Failed)
+                std::fprintf(stderr, "vellum: cannot write the results to standard output: %s\n",
+                             std::strerror(results.error()));
+        };
+    }
     if (m_progress)
         run.addObserver(*m_progress);
     if (m_jsonLines)
@@ -54,12 +73,15 @@ void TerminalPrinters::attachTo(RunCore& run) {
     run.addObserver(m_notes);
 }
 
-int exitStatusOf(const RunSummary& summary, int stopSignal) {
+int exitStatusOf(const RunSummary& summary, int stopSignal, ResultStream::State results) {
     int status = summary.record.badArchives.empty() ? 0 : 1;
     if (summary.unreachable > 0)
         status = 2; // the run did not see all it was asked to test
-    if (!summary.report.failures.empty())
+    if (!summary.report.failures.empty() || results == ResultStream::State::Failed)
         status = 3;
+    // A reader that went away stops the run as the signal of a broken pipe would have.
+    if (results == ResultStream::State::Closed)
+        status = 128 + SIGPIPE;
     if (stopSignal != 0)
         status = 128 + stopSignal;
     return status;
@@ -73,8 +95,11 @@ int runInTerminal(const CommandLine& commandLine) {
         return 2;
     }
     platform::StopSignals stopSignals;
+    // A reader of the results that has gone is seen as a failed write, and stops the run as Cancel
+    // does, so that the run's record is still written.
+    std::signal(SIGPIPE, SIG_IGN);
     RunCore run(RunSettings{ReportPlace{applicationFolder, reportFolderOf(commandLine)}, true});
-    TerminalPrinters printers(commandLine);
+    TerminalPrinters printers(commandLine, [&stopSignals] { return stopSignals.received() != 0; });
     printers.attachTo(run);
     // A stop signal acts as Cancel: the run stops at its next breath and still writes its record.
     run.setBreather([&] {
@@ -82,7 +107,7 @@ int runInTerminal(const CommandLine& commandLine) {
             run.cancel();
     });
     const RunSummary summary = run.run(runInputsOf(commandLine));
-    return exitStatusOf(summary, stopSignals.received());
+    return exitStatusOf(summary, stopSignals.received(), printers.resultsState());
 }
 
 } // namespace vellum

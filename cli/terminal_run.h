@@ -26,12 +26,18 @@ bool runsInTerminalOnly(const CommandLine& commandLine);
 // What a command-line run prints: the progress line on a terminal's standard error, the reasons or
 // the JSON lines on standard output, and the notes on standard error. Attached to a run before
 // anything else that observes it, so that the progress line is cleared before a note is written.
+// A reader of the results that has gone stops the run as Cancel does; results that cannot be
+// written are told on standard error.
 class TerminalPrinters {
 public:
-    explicit TerminalPrinters(const CommandLine& commandLine);
+    // stopRequested: whether a stop came, asked while a reader of the results keeps a line waiting.
+    TerminalPrinters(const CommandLine& commandLine, std::function<bool()> stopRequested = {});
     void attachTo(RunCore& run);
+    // Open, or what ended the results on standard output.
+    ResultStream::State resultsState() const;
 
 private:
+    std::optional<ResultStream> m_results;
     std::optional<ProgressLine> m_progress;
     std::optional<JsonLines> m_jsonLines;
     std::optional<ReasonLines> m_reasonLines;
@@ -39,7 +45,8 @@ private:
 };
 
 // What a command-line run tells its caller; when several apply, the highest wins.
-int exitStatusOf(const RunSummary& summary, int stopSignal);
+int exitStatusOf(const RunSummary& summary, int stopSignal,
+                 ResultStream::State results = ResultStream::State::Open);
 
 // Runs the command line's inputs to their end, or until a stop signal, and answers the exit status.
 int runInTerminal(const CommandLine& commandLine);

@@ -87,6 +87,7 @@ private slots:
     void filesFromStandardInputAndNulList();
     void severalPathsInOneRun();
     void progressOnlyOnATerminal();
+    void closedOrFullOutputLosesNoRecord();
     void helpAndManualPageNameEveryOption();
 };
 
@@ -225,6 +226,28 @@ void CommandLineTesterTest::severalPathsInOneRun() {
     QCOMPARE(log.mid(3, 4), (QStringList{copy.tree() + "/two/b.zip", copy.tree() + "/backup.bin",
                                          copy.tree() + "/two/ignored.bin", ""}));
     QCOMPARE(fileLines(copy.folder() + "/errors.txt").mid(1), log.mid(3, 3));
+}
+
+void CommandLineTesterTest::closedOrFullOutputLosesNoRecord() {
+    InstalledCopy copy;
+    // More lines than a pipe holds, so that the run writes on after its reader has gone.
+    for (int index = 0; index < 400; ++index)
+        writeDamaged(copy.tree() + QString("/bad%1.zip").arg(index));
+    const QString tree = "'" + copy.tree() + "'";
+
+    // A reader that takes one line and goes: the run stops as Cancel does and keeps its record.
+    const Outcome closed = copy.run({}, {.shellCommand = "\"$VELLUM\" --json " + tree +
+                                                         " | head -n 1 >/dev/null; exit ${PIPESTATUS[0]}"});
+    QCOMPARE(closed.status, 141);
+    QVERIFY(fileLines(copy.folder() + "/errors.log").at(0).contains("Aborted!"));
+    QVERIFY(QFile::exists(copy.folder() + "/errors.txt"));
+
+    // A full disk takes no result: that is told, and the run still ends with its record.
+    const Outcome full = copy.run({}, {.shellCommand = "\"$VELLUM\" --json " + tree + " >/dev/full"});
+    QCOMPARE(full.status, 3);
+    QVERIFY2(full.errors.contains("cannot write the results to standard output: No space left on device"),
+             qPrintable(full.errors));
+    QCOMPARE(fileLines(copy.folder() + "/errors.log").filter(" 400 tested - 400 bad").size(), 1);
 }
 
 void CommandLineTesterTest::progressOnlyOnATerminal() {

@@ -11,33 +11,36 @@
 
 #include <QtTest>
 
+#include <array>
 #include <cstdio>
 #include <regex>
 #include <set>
+
+#include <unistd.h>
 
 using namespace vellum;
 using namespace vellum::testing;
 
 namespace {
 
-// Everything an observer wrote, read back once the run is over.
+// Everything an observer wrote into a scratch file, read back once the run is over.
 class CapturedStream {
 public:
-    CapturedStream() : m_stream(open_memstream(&m_buffer, &m_size)) {}
-    ~CapturedStream() {
-        std::fclose(m_stream);
-        std::free(m_buffer);
-    }
-    std::FILE* stream() const { return m_stream; }
+    CapturedStream() : m_file(std::tmpfile()), m_stream(::fileno(m_file)) {}
+    ~CapturedStream() { std::fclose(m_file); }
+    ResultStream& stream() { return m_stream; }
     std::string text() const {
-        std::fflush(m_stream);
-        return std::string(m_buffer, m_size);
+        std::string content;
+        std::array<char, 4096> buffer;
+        for (ssize_t got; (got = ::pread(::fileno(m_file), buffer.data(), buffer.size(),
+                                         static_cast<off_t>(content.size()))) > 0;)
+            content.append(buffer.data(), static_cast<std::size_t>(got));
+        return content;
     }
 
 private:
-    char* m_buffer = nullptr;
-    std::size_t m_size = 0;
-    std::FILE* m_stream;
+    std::FILE* m_file;
+    ResultStream m_stream;
 };
 
 std::string withFlippedData(BuiltZip zip, std::size_t entry, std::size_t at) {
