@@ -70,7 +70,14 @@ void SmallServicesTest::texts_data() {
         "a\\r\\n01-01-2000 00:00:00  Command line\\r\\n.zip");
     row("escapedText", "terminal codes", "\x1b[2J\tx\x7f", "\\x1b[2J\\tx\\x7f");
     row("escapedText", "backslash", "a\\x1b", "a\\\\x1b");
-    row("escapedText", "other bytes kept", "caf\xc3\xa9 \xe9\x80", "caf\xc3\xa9 \xe9\x80");
+    row("escapedText", "other bytes kept", "caf\xc3\xa9 \xe9\x80 \xc2\xa0\xe2\x80\xa9",
+        "caf\xc3\xa9 \xe9\x80 \xc2\xa0\xe2\x80\xa9");
+    row("escapedText", "C1 controls",
+        "a\xc2\x9b"
+        "2Jb\xc2\x80",
+        "a\\xc2\\x9b2Jb\\xc2\\x80");
+    row("escapedText", "text turned around", "\xe2\x80\xaegpj.zip\xe2\x81\xa6x\xe2\x81\xa9",
+        "\\xe2\\x80\\xaegpj.zip\\xe2\\x81\\xa6x\\xe2\\x81\\xa9");
     row("escapedText", "nul", QByteArray("a\0b", 3), "a\\x00b");
 }
 
