@@ -3,7 +3,9 @@
 #include "base/wildcard_match.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +21,36 @@ bool matchesEveryName(const std::string& pattern) {
 }
 
 } // namespace
+
+int openFolderBeneath(int root, std::string_view relative) {
+    constexpr int flags = O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC;
+    while (relative.ends_with('/'))
+        relative.remove_suffix(1);
+    if (relative.empty())
+        return ::openat(root, ".", flags);
+    // The kernel walks the whole path at once where it can; a path longer than it takes, or a
+    // kernel without openat2, is walked one folder at a time, none of them a link.
+    open_how how{};
+    how.flags = flags;
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH;
+    const std::string path(relative);
+    const long descriptor = ::syscall(SYS_openat2, root, path.c_str(), &how, sizeof how);
+    if (descriptor >= 0 || (errno != ENOSYS && errno != ENAMETOOLONG))
+        return static_cast<int>(descriptor);
+    int folder = ::openat(root, ".", flags);
+    while (folder >= 0 && !relative.empty()) {
+        const std::size_t end = relative.find('/');
+        const std::string name(relative.substr(0, end));
+        relative.remove_prefix(end == std::string_view::npos ? relative.size() : end + 1);
+        const int below =
+            name == ".." ? (errno = EXDEV, -1) : ::openat(folder, name.c_str(), flags | O_NOFOLLOW);
+        const int error = errno;
+        ::close(folder);
+        folder = below;
+        errno = error;
+    }
+    return folder;
+}
 
 FolderListing::FolderListing(const std::string& folder, std::string pattern)
     : m_directory(::opendir(folder.c_str())), m_pattern(std::move(pattern)),

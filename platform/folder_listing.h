@@ -17,6 +17,12 @@ struct FolderEntry {
     bool isDirectory = false;
 };
 
+// Opens, for listing, the folder at `relative` below the folder open at `root`, through real
+// folders only: a symbolic link anywhere on the way, or a ".." step, fails the open (ELOOP, EXDEV)
+// instead of leading out of the tree, also when a folder was swapped for a link after its parent
+// was listed. An empty `relative` opens `root` itself again. -1 with errno when it fails.
+int openFolderBeneath(int root, std::string_view relative);
+
 class FolderListing {
 public:
     // Opens the listing of `folder` (a path ending in '/') for the entries that match `pattern`.

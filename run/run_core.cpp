@@ -56,13 +56,36 @@ bool isSelfOrParent(const std::string& name) {
     return name == "." || name == "..";
 }
 
-// The listing of a folder, opened through a descriptor so that a path of any length is reached.
-platform::FolderListing listFolder(const std::string& folder, std::string pattern) {
-    return platform::FolderListing(openPathOfAnyLength(folder, O_RDONLY | O_DIRECTORY | O_NONBLOCK),
-                                   std::move(pattern));
-}
-
 } // namespace
+
+// The folder a walk starts from, held open for the walk: every folder below it is opened from it
+// through real folders only, so that a folder swapped for a link during the walk cannot lead it out
+// of its tree. Reached by descriptor, so that a path of any length is.
+struct RunCore::WalkRoot {
+    explicit WalkRoot(const std::string& folder)
+        : path(folder),
+          descriptor(openPathOfAnyLength(folder, O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC)),
+          error(descriptor < 0 ? errno : 0) {}
+    ~WalkRoot() {
+        if (descriptor >= 0)
+            ::close(descriptor);
+    }
+    WalkRoot(const WalkRoot&) = delete;
+    WalkRoot& operator=(const WalkRoot&) = delete;
+
+    platform::FolderListing list(const std::string& folder) const {
+        if (descriptor < 0) {
+            errno = error;
+            return platform::FolderListing(-1, "*.*");
+        }
+        return platform::FolderListing(
+            platform::openFolderBeneath(descriptor, std::string_view(folder).substr(path.size())), "*.*");
+    }
+
+    std::string path; // ends in '/'
+    int descriptor;
+    int error;
+};
 
 bool namesArchive(const std::string& path) {
     const int descriptor = openPathOfAnyLength(path, O_PATH);
@@ -156,13 +179,14 @@ void RunCore::testInputs(const RunInputs& inputs) {
         testFileList(inputs);
 }
 
-RunCore::ListedFolder RunCore::listArchivesAndFolders(std::vector<std::string>& unlisted) const {
+RunCore::ListedFolder RunCore::listArchivesAndFolders(const WalkRoot& root,
+                                                      std::vector<std::string>& unlisted) const {
     ListedFolder listed{std::move(unlisted.back()), {}, 0};
     unlisted.pop_back();
     // One pass over the listing finds both the sub-folders and the archives, each in the order the
     // file system gives them.
     std::vector<std::string> subFolders;
-    platform::FolderListing listing = listFolder(listed.path, "*.*");
+    platform::FolderListing listing = root.list(listed.path);
     platform::FolderEntry entry;
     while (listing.next(entry)) {
         if (entry.isDirectory && !isSelfOrParent(entry.name))
@@ -177,14 +201,15 @@ RunCore::ListedFolder RunCore::listArchivesAndFolders(std::vector<std::string>& 
     return listed;
 }
 
-void RunCore::walkFolder(const std::string& root) {
+void RunCore::walkFolder(const std::string& rootPath) {
     // Depth first: each folder's archives, then each of its sub-folders in turn. The archive
     // component is told which archives come next before the first is tested, so that it starts on
     // them while this thread goes through them one by one; the folders that follow are listed
     // ahead, so that it goes on across folders instead of running dry at the end of each. A folder
     // listed ahead is still entered, and its failure told, only when the walk reaches it.
-    std::vector<std::string> unlisted{root}; // the next one last
-    std::deque<ListedFolder> listedAhead;    // in walk order, their archives announced
+    const WalkRoot root(rootPath);
+    std::vector<std::string> unlisted{rootPath}; // the next one last
+    std::deque<ListedFolder> listedAhead;        // in walk order, their archives announced
     std::size_t archivesAhead = 0;
     while (!m_summary.record.cancelled && (!listedAhead.empty() || !unlisted.empty())) {
         const std::string& next = listedAhead.empty() ? unlisted.back() : listedAhead.front().path;
@@ -195,7 +220,7 @@ void RunCore::walkFolder(const std::string& root) {
 
         ListedFolder folder;
         if (listedAhead.empty()) {
-            folder = listArchivesAndFolders(unlisted);
+            folder = listArchivesAndFolders(root, unlisted);
             m_tester->expectArchives(folder.archives, RunTestPlan);
         } else {
             folder = std::move(listedAhead.front());
@@ -209,7 +234,7 @@ void RunCore::walkFolder(const std::string& root) {
         }
         while (archivesAhead < ArchivesListedAhead && listedAhead.size() < FoldersListedAhead &&
                !unlisted.empty()) {
-            const ListedFolder& listed = listedAhead.emplace_back(listArchivesAndFolders(unlisted));
+            const ListedFolder& listed = listedAhead.emplace_back(listArchivesAndFolders(root, unlisted));
             archivesAhead += listed.archives.size();
             if (!listed.archives.empty())
                 m_tester->expectMoreArchives(listed.archives, RunTestPlan);

@@ -69,9 +69,10 @@ public:
 
 private:
     struct ListedFolder;
+    struct WalkRoot;
     // Lists the last of the folders not yet listed, and puts its sub-folders in its place.
-    ListedFolder listArchivesAndFolders(std::vector<std::string>& unlisted) const;
-    void walkFolder(const std::string& root);
+    ListedFolder listArchivesAndFolders(const WalkRoot& root, std::vector<std::string>& unlisted) const;
+    void walkFolder(const std::string& rootPath);
     void testArchives(const std::vector<std::string>& paths);
     void testArchive(const std::string& path);
     void testInputs(const RunInputs& inputs);

@@ -4,8 +4,12 @@
 #include "run_harness.h"
 
 #include <QtTest>
+
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
 
 using namespace vellum;
 using namespace vellum::testing;
@@ -44,6 +48,7 @@ private slots:
     void manyArchivesAndFoldersKeepTheirListingOrder();
     void walksHiddenFolders();
     void symbolicLinkLoopDoesNotHang();
+    void folderSwappedForALinkDoesNotLeadOutOfTheTree();
     void folderNamedLikeAnArchiveIsJudgedBad();
     void mixedCaseNamesAreFoundAndOpened();
     void unreadableFolderIsSkipped();
@@ -132,6 +137,34 @@ void WalkTest::symbolicLinkLoopDoesNotHang() {
     harness.runFrom();
 
     QCOMPARE(component.tested, std::vector<std::string>{harness.shown("sub/one.zip")});
+}
+
+void WalkTest::folderSwappedForALinkDoesNotLeadOutOfTheTree() {
+    RunHarness harness;
+    ScriptedZipTester& component = harness.useScriptedComponent();
+    // a/x holds more archives than the walk lists ahead, so a/x/b is listed only after a.zip is
+    // tested, whatever order the folders are listed in.
+    harness.writeGoodArchive("a/a.zip");
+    harness.makeFolder("a/x");
+    for (int index = 0; index < 70; ++index)
+        writeFile(harness.tree() + "a/x/" + std::to_string(index) + ".zip", "x");
+    harness.writeGoodArchive("a/x/b/inside.zip");
+    QTemporaryDir outside;
+    writeFile(outside.path().toStdString() + "/outside.zip", "x");
+    component.duringProbe = [&] {
+        if (component.tested.size() != 1)
+            return;
+        const std::string swapped = harness.tree() + "a/x/b";
+        QVERIFY(::rename(swapped.c_str(), (harness.tree() + "b-moved").c_str()) == 0);
+        QVERIFY(::symlink(outside.path().toLocal8Bit().constData(), swapped.c_str()) == 0);
+    };
+
+    const RunSummary summary = harness.runFrom();
+
+    QCOMPARE(component.tested.size(), std::size_t{71});
+    QVERIFY(std::none_of(component.tested.begin(), component.tested.end(),
+                         [](const std::string& path) { return path.ends_with("/outside.zip"); }));
+    QCOMPARE(summary.unreachable, 1);
 }
 
 void WalkTest::folderNamedLikeAnArchiveIsJudgedBad() {
