@@ -50,6 +50,9 @@ std::string faultDescription(std::string_view archivePath, const ZipFault& fault
     if (fault.kind == ZipFaultKind::SplitPartMissing)
         return "incomplete split set: " + platform::escapedText(splitPartName(archivePath, fault.splitPart)) +
                " missing";
+    if (fault.kind == ZipFaultKind::EntriesNotInDirectory && fault.found)
+        return *fault.found == 1 ? std::string("1 entry is not in the central directory")
+                                 : std::to_string(*fault.found) + " entries are not in the central directory";
     if (fault.found && fault.expected) {
         if (fault.kind == ZipFaultKind::CrcMismatch)
             return formatted("CRC-32 is 0x%08" PRIx64 ", the central header says 0x%08" PRIx64, *fault.found,

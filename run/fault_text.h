@@ -22,7 +22,8 @@ bool faultIsUnverifiable(ZipFaultKind kind);
 
 // What is wrong, in a clause that starts in lower case: the component's message, or for a
 // mismatch with known values, the values ("CRC-32 is 0x1a2b3c4d, the central header says
-// 0x5e6f7081"). A damaged structure and a read error add their offset ("at offset 1234"); data
+// 0x5e6f7081"), or how many entries the directory lost ("2 entries are not in the central
+// directory"). A damaged structure and a read error add their offset ("at offset 1234"); data
 // faults and notes do not, as the entry's name says where they are. A missing part of a split set
 // is named after the archive at archivePath ("incomplete split set: NAME.z02 missing").
 std::string faultDescription(std::string_view archivePath, const ZipFault& fault);

@@ -117,6 +117,9 @@ constexpr std::array<ZipFaultKindInfo, ZipFaultKindCount> FaultTable{{
     {ZipFaultKind::EndRecordTruncated, "end_record_truncated", ZipResult::NotAnArchive,
      ZipResult::StructureDamaged,
      "The file ends inside its end of central directory record: it was cut short."},
+    {ZipFaultKind::EntriesNotInDirectory, "entries_not_in_directory", ZipResult::CentralDirectoryDamaged,
+     ZipResult::StructureDamaged,
+     "Entries lie before the central directory without a central header: they are not in the directory."},
 }};
 
 constexpr bool tableInOrder() {

@@ -252,6 +252,177 @@ bool checkEntry(ByteWindow& window, FaultLog& log, const ZipArchiveLayout& layou
     return true;
 }
 
+// What a look at a place where an unlisted entry may start found.
+enum class UnlistedLook { NotAHeader, Header, ReadFailed };
+
+// Whether a local header of a real entry starts at offset: its signature, a name of at least one
+// byte without NUL bytes, extra fields that fill their area, and all of it, with the data when its
+// size is known, before limit. A stub's bytes rarely pass all of that by chance. On Header, end is
+// where its data ends (where it starts when only a data descriptor after it gives its size) and
+// sizeKnown says which.
+UnlistedLook lookForUnlistedHeader(ByteWindow& window, std::uint64_t offset, std::uint64_t limit,
+                                   std::uint64_t& end, bool& sizeKnown) {
+    if (offset > limit || limit - offset < LocalHeaderSize)
+        return UnlistedLook::NotAHeader;
+    const auto fixed = window.view(offset, LocalHeaderSize, HeaderReadAhead);
+    if (!fixed)
+        return UnlistedLook::ReadFailed;
+    LittleEndianReader reader(*fixed);
+    if (reader.u32() != LocalHeaderSignature)
+        return UnlistedLook::NotAHeader;
+    reader.skip(2);
+    const std::uint16_t flags = reader.u16();
+    reader.skip(10);
+    const std::uint32_t compressed32 = reader.u32();
+    const std::uint32_t uncompressed32 = reader.u32();
+    const std::uint16_t nameLength = reader.u16();
+    const std::uint16_t extraLength = reader.u16();
+    const std::uint64_t headerLength = LocalHeaderSize + std::uint64_t{nameLength} + extraLength;
+    if (nameLength == 0 || headerLength > limit - offset)
+        return UnlistedLook::NotAHeader;
+    const auto whole = window.view(offset, static_cast<std::size_t>(headerLength), HeaderReadAhead);
+    if (!whole)
+        return UnlistedLook::ReadFailed;
+    LittleEndianReader variable(whole->subspan(LocalHeaderSize));
+    const std::span<const std::uint8_t> name = variable.take(nameLength);
+    const ExtraFieldScan scan = scanExtraFields(variable.take(extraLength), ExtraFieldArea::Local);
+    if (std::find(name.begin(), name.end(), std::uint8_t{0}) != name.end() || !scan.tiles)
+        return UnlistedLook::NotAHeader;
+    const std::uint64_t dataOffset = offset + headerLength;
+    const LocalSizes sizes = localSizes(compressed32, uncompressed32, scan);
+    sizeKnown = (flags & FlagDataDescriptor) == 0 || sizes.compressed != 0;
+    if (sizeKnown && sizes.compressed > limit - dataOffset)
+        return UnlistedLook::NotAHeader;
+    end = dataOffset + (sizeKnown ? sizes.compressed : 0);
+    return UnlistedLook::Header;
+}
+
+// Entries whose local headers lie before the directory where no central header points: a directory
+// (or an end record) that lost them hides them from every reader, so the archive is damaged however
+// sound the listed entries are. Only the bytes that no listed entry covers are looked at, so an
+// archive whose entries follow one another up to the directory costs nothing more.
+class UnlistedEntrySearch {
+public:
+    UnlistedEntrySearch(ByteWindow& window, ProgressSink& progress)
+        : m_window(window), m_progress(progress) {}
+
+    std::uint64_t count() const { return m_count; }
+    std::uint64_t firstOffset() const { return m_firstOffset; }
+
+    // Before the first listed entry lies either a stub (data before the archive) or entries the
+    // directory lost. Lost ones start right at the archive's start and follow one another up to the
+    // first listed entry (or the directory): only such an unbroken run counts, so that a stub,
+    // even one holding a whole archive of its own, never does.
+    ParseOutcome searchLeading(std::uint64_t from, std::uint64_t limit) {
+        std::uint64_t at = from;
+        std::uint64_t run = 0;
+        while (at < limit) {
+            std::uint64_t end = 0;
+            bool sizeKnown = false;
+            const UnlistedLook look = lookForUnlistedHeader(m_window, at, limit, end, sizeKnown);
+            if (look == UnlistedLook::ReadFailed)
+                return ParseOutcome::ReadFailed;
+            if (look == UnlistedLook::NotAHeader || !sizeKnown)
+                return ParseOutcome::Completed;
+            ++run;
+            at = end;
+        }
+        if (run > 0)
+            found(from, run);
+        return ParseOutcome::Completed;
+    }
+
+    // Between listed entries and after the last one, any local header of a real entry counts. The
+    // data of each one found is passed over, so that an archive stored inside it is not counted.
+    ParseOutcome searchGap(std::uint64_t from, std::uint64_t limit, std::size_t entryIndex) {
+        static constexpr std::array<std::uint8_t, 4> Signature{'P', 'K', 3, 4};
+        std::uint64_t at = from;
+        while (limit - at >= LocalHeaderSize) {
+            if (!m_progress.advance(entryIndex, 0))
+                return ParseOutcome::Stopped;
+            const std::size_t length =
+                static_cast<std::size_t>(std::min<std::uint64_t>(limit - at, m_window.capacity()));
+            const auto bytes = m_window.view(at, length);
+            if (!bytes)
+                return ParseOutcome::ReadFailed;
+            const auto hit = std::search(bytes->begin(), bytes->end(), Signature.begin(), Signature.end());
+            if (hit == bytes->end()) {
+                // A signature cut by the view's end is found by the next view.
+                at += length - (Signature.size() - 1);
+                continue;
+            }
+            const std::uint64_t candidate = at + static_cast<std::uint64_t>(hit - bytes->begin());
+            std::uint64_t end = 0;
+            bool sizeKnown = false;
+            const UnlistedLook look = lookForUnlistedHeader(m_window, candidate, limit, end, sizeKnown);
+            if (look == UnlistedLook::ReadFailed)
+                return ParseOutcome::ReadFailed;
+            if (look == UnlistedLook::Header) {
+                found(candidate, 1);
+                at = std::max(end, candidate + LocalHeaderSize);
+            } else {
+                at = candidate + 1;
+            }
+        }
+        return ParseOutcome::Completed;
+    }
+
+private:
+    void found(std::uint64_t offset, std::uint64_t count) {
+        if (m_count == 0)
+            m_firstOffset = offset;
+        m_count += count;
+    }
+
+    ByteWindow& m_window;
+    ProgressSink& m_progress;
+    std::uint64_t m_count = 0;
+    std::uint64_t m_firstOffset = 0;
+};
+
+ParseOutcome findUnlistedEntries(ByteWindow& window, FaultLog& log, ProgressSink& progress,
+                                 const ZipArchiveLayout& layout, const EntryTable& entries) {
+    // An archive already damaged is bad whatever else is found; a listed entry whose span is
+    // unknown would leave its bytes looking unlisted.
+    if (log.hasDamage())
+        return ParseOutcome::Completed;
+    const std::uint64_t limit = layout.directoryStart;
+    UnlistedEntrySearch search(window, progress);
+    std::optional<std::uint64_t> furthestEnd;
+    std::size_t previous = 0;
+    for (const std::uint32_t index : entries.order()) {
+        std::uint64_t start = 0;
+        std::uint64_t end = 0;
+        if (!entries.span(index, start, end))
+            return ParseOutcome::Completed;
+        ParseOutcome outcome = ParseOutcome::Completed;
+        if (!furthestEnd)
+            outcome = search.searchLeading(layout.diskBase(0), start);
+        else if (start > *furthestEnd)
+            outcome = search.searchGap(*furthestEnd, start, previous);
+        if (outcome != ParseOutcome::Completed)
+            return outcome;
+        furthestEnd = std::max(furthestEnd.value_or(0), end);
+        previous = index;
+    }
+    ParseOutcome outcome = furthestEnd ? search.searchGap(*furthestEnd, limit, previous)
+                                       : search.searchLeading(layout.diskBase(0), limit);
+    // With no entry listed, bytes between the declared directory offset and the end record read as
+    // data before the archive. When the file starts with entries that run up to that declared
+    // offset, those bytes are a directory the end record no longer counts, not a stub.
+    if (outcome == ParseOutcome::Completed && !furthestEnd && search.count() == 0 && !layout.split() &&
+        layout.shift > 0)
+        outcome = search.searchLeading(0, limit - layout.shift);
+    if (outcome != ParseOutcome::Completed)
+        return outcome;
+    if (search.count() > 0) {
+        ZipFault fault{ZipFaultKind::EntriesNotInDirectory, -1, search.firstOffset()};
+        fault.found = search.count();
+        log.add(fault);
+    }
+    return ParseOutcome::Completed;
+}
+
 } // namespace
 
 ParseOutcome checkLocalHeaders(ByteWindow& window, FaultLog& log, ProgressSink& progress,
@@ -284,7 +455,7 @@ ParseOutcome checkLocalHeaders(ByteWindow& window, FaultLog& log, ProgressSink& 
         }
         furthestEnd = std::max(furthestEnd, end);
     }
-    return ParseOutcome::Completed;
+    return findUnlistedEntries(window, log, progress, layout, entries);
 }
 
 } // namespace vellum

@@ -162,6 +162,24 @@ void EndRecordRulesTest::endRecordCandidates_data() {
     }
     row("bytes after the end record", buildZip(baseEntries()).bytes + "trailing", 140, 0,
         kind(ZipFaultKind::BytesAfterEndRecord));
+    {
+        // An end record that counts no entries and no directory bytes hides the entries before it.
+        const BuiltZip one = buildZip({{"lost.txt", sampleText(900), 8}});
+        const auto countNothing = [](std::string& bytes, std::uint64_t endRecord) {
+            patchLe16(bytes, endRecord + EndRecordField::Entries, 0);
+            patchLe16(bytes, endRecord + EndRecordField::EntriesOnDisk, 0);
+            patchLe32(bytes, endRecord + EndRecordField::DirectorySize, 0);
+        };
+        std::string bytes =
+            one.bytes.substr(0, one.centralDirectoryOffset) + one.bytes.substr(one.endRecordOffset);
+        countNothing(bytes, one.centralDirectoryOffset);
+        row("end record counting no entries, one entry before it", bytes, 106, NotRun,
+            kind(ZipFaultKind::EntriesNotInDirectory));
+        bytes = one.bytes;
+        countNothing(bytes, one.endRecordOffset);
+        row("end record counting no entries, its directory still there", bytes, 106, NotRun,
+            kind(ZipFaultKind::EntriesNotInDirectory));
+    }
 }
 
 void EndRecordRulesTest::endRecordCandidates() {

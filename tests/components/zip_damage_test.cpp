@@ -344,6 +344,20 @@ void ZipDamageTest::archive_data() {
         built("archive comment", baseArchive(options).bytes, 0, 0, true);
     }
     built("empty archive", buildZip({}).bytes, 0, 0, true);
+    {
+        const BuiltZip two =
+            buildZip({{"kept.txt", sampleText(900), 8}, {"lost.txt", sampleText(700, 2), 0}});
+        const std::uint64_t lost = two.entries[1].centralHeaderOffset;
+        std::string bytes = two.bytes.substr(0, lost) + two.bytes.substr(two.endRecordOffset);
+        patchLe16(bytes, lost + EndRecordField::Entries, 1);
+        patchLe16(bytes, lost + EndRecordField::EntriesOnDisk, 1);
+        patchLe32(bytes, lost + EndRecordField::DirectorySize,
+                  static_cast<std::uint32_t>(lost - two.centralDirectoryOffset));
+        built("directory listing 1 of 2 entries", bytes, 106, NotRun, false);
+        std::vector<ZipBuilderEntry> entries = baseEntries();
+        entries.insert(entries.begin(), {"inner.zip", two.bytes + base.bytes, 0});
+        built("stored archives inside the first entry", buildZip(entries).bytes, 0, 0, true);
+    }
     built("stored and deflated entries", base.bytes, 0, 0, true);
     built("empty entries",
           buildZip({{"empty-stored", "", 0}, {"empty-deflated", "", 8}, {"folder/", "", 0}}).bytes, 0, 0,

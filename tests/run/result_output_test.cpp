@@ -227,6 +227,12 @@ void ResultOutputTest::faultKindsHaveNamesOfTheirOwn() {
     missingPart.splitPart = 2;
     QCOMPARE(verdictReason("/backups/Set.ZIP", FullVerdict::Bad, {missingPart}),
              std::string("incomplete split set: Set.Z02 missing"));
+    // Entries missing from the directory are counted, in words that fit the count.
+    ZipFault lost{ZipFaultKind::EntriesNotInDirectory, -1, 30};
+    lost.found = 1;
+    QCOMPARE(faultDescription("", lost), std::string("1 entry is not in the central directory"));
+    lost.found = 2;
+    QCOMPARE(faultDescription("", lost), std::string("2 entries are not in the central directory"));
 }
 
 void ResultOutputTest::verdictRuleKeepsUnverifiedGoodForTheReport() {

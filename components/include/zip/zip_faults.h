@@ -81,9 +81,12 @@ enum class ZipFaultKind : std::uint8_t {
     EntryDiskWrong,
     // The file ends inside its last end record (or right before it, after the central directory).
     EndRecordTruncated,
+    // Local headers of entries before the directory that no central header points at (found: how
+    // many).
+    EntriesNotInDirectory,
 };
 
-inline constexpr int ZipFaultKindCount = static_cast<int>(ZipFaultKind::EndRecordTruncated) + 1;
+inline constexpr int ZipFaultKindCount = static_cast<int>(ZipFaultKind::EntriesNotInDirectory) + 1;
 
 struct ZipFault {
     ZipFaultKind kind = ZipFaultKind::CannotRead;
