@@ -34,8 +34,8 @@ void writeSoundArchives(const std::string& root) {
     writeFile(root + "/good/streamed.zip", buildZip({streamed}).bytes);
     writeFile(root + "/Mixed Case/Report.ZIP", buildZip({{"report.txt", text(12)}}).bytes);
     writeFile(root + "/nested/level1/level2/deep.zip", buildZip({{"deep.txt", text(3)}}).bytes);
-    // Dot folders are not visited.
-    writeFile(root + "/.trash/skipped.zip", "never looked at\n");
+    // Hidden folders are walked like any other.
+    writeFile(root + "/.backups/hidden.zip", buildZip({{"kept.txt", text(4)}}).bytes);
 }
 
 void writeDamagedArchives(const std::string& root) {
