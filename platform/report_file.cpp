@@ -1,5 +1,6 @@
 #include "report_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <system_error>
 
 namespace vellum::platform {
@@ -168,6 +170,31 @@ std::string stateFolder() {
 
 } // namespace
 
+namespace {
+
+// Removes what earlier replacements of `name` left in `folder` when they were killed between
+// writing their file and renaming it: files of this user named like ours, older than any write
+// still under way could be.
+void removeStaleReplacements(const std::string& folder, const std::string& name) {
+    DIR* listing = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (listing == nullptr)
+        return;
+    const std::string prefix = "." + name + ".";
+    const std::time_t staleBefore = std::time(nullptr) - 60;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view found(entry->d_name);
+        if (!found.starts_with(prefix) || found.size() != prefix.size() + 6)
+            continue;
+        struct stat status {};
+        if (::fstatat(::dirfd(listing), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(status.st_mode) && status.st_uid == ::geteuid() && status.st_mtime < staleBefore)
+            ::unlinkat(::dirfd(listing), entry->d_name, 0);
+    }
+    ::closedir(listing);
+}
+
+} // namespace
+
 std::optional<WriteFailure> replaceFile(const std::string& path, std::string_view content) {
     struct stat existing {};
     if (::lstat(path.c_str(), &existing) == 0) {
@@ -179,6 +206,7 @@ std::optional<WriteFailure> replaceFile(const std::string& path, std::string_vie
     }
 
     const std::string folder = folderPart(path);
+    removeStaleReplacements(folder, path.substr(folder.size()));
     std::string temporaryPath = folder + "." + path.substr(folder.size()) + ".XXXXXX";
     Descriptor file(::mkostemp(temporaryPath.data(), O_CLOEXEC));
     if (file.get() < 0)

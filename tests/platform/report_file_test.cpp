@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <ctime>
 #include <set>
 
 using namespace vellum::platform;
@@ -40,6 +41,7 @@ class ReportFileTest : public QObject {
 private slots:
     void init();
     void replaceWritesWithTheModeOfAPlainCreate();
+    void replaceRemovesWhatAKilledReplaceLeft();
     void nonRegularTargetIsRefused_data();
     void nonRegularTargetIsRefused();
     void writeBeyondTheSpaceLeftKeepsEarlierContent();
@@ -76,6 +78,20 @@ void ReportFileTest::replaceWritesWithTheModeOfAPlainCreate() {
     QCOMPARE(contents(path), QByteArray("new\r\n"));
     QCOMPARE(modeOf(path) & 07777, mode_t{0640});
     QCOMPARE(entries(), QStringList{"errors.txt"});
+}
+
+void ReportFileTest::replaceRemovesWhatAKilledReplaceLeft() {
+    // A replace killed before its rename left its file; one still being written is recent.
+    const std::string stale = pathOf(".errors.txt.Ab3dE9");
+    const std::string recent = pathOf(".errors.txt.Zz9yX1");
+    writeFile(stale, "half a report");
+    writeFile(recent, "a report being written");
+    const timespec twoMinutesAgo[2] = {{std::time(nullptr) - 120, 0}, {std::time(nullptr) - 120, 0}};
+    QCOMPARE(::utimensat(AT_FDCWD, stale.c_str(), twoMinutesAgo, 0), 0);
+
+    QVERIFY(!replaceFile(pathOf("errors.txt"), "new\r\n"));
+
+    QCOMPARE(entries(), (QStringList{".errors.txt.Zz9yX1", "errors.txt"}));
 }
 
 void ReportFileTest::nonRegularTargetIsRefused_data() {
