@@ -279,13 +279,16 @@ void RunCore::testArchive(const std::string& path) {
     }
 
     if (aborted) {
+        // An archive whose test was cut short has no verdict, so it is not counted as tested: the
+        // record and the JSON summary count the same archives.
         m_walking = false;
         tester.requestAbort();
-    } else if (verdict == ArchiveVerdict::Bad) {
+    } else {
+        ++m_summary.record.tested;
         // The report names the file as the file system does; only the window shows it lower-cased.
-        m_summary.record.badArchives.push_back(path);
+        if (verdict == ArchiveVerdict::Bad)
+            m_summary.record.badArchives.push_back(path);
     }
-    ++m_summary.record.tested;
     const ArchiveStep step{aborted, tester.abort, m_summary.record.tested,
                            static_cast<std::int32_t>(m_summary.record.badArchives.size())};
     tell([&](RunObserver& observer) { observer.archiveDone(step); });

@@ -29,7 +29,7 @@ struct ArchiveOutcome {
 struct ArchiveStep {
     bool aborted;        // the component's operation was aborted, so there is no verdict
     bool stopRequested;  // the run was told to stop while the archive was under test
-    std::int32_t tested; // archives stepped through so far, this one included
+    std::int32_t tested; // archives judged so far, this one included unless it was aborted
     std::int32_t bad;
 };
 
