@@ -46,7 +46,8 @@ bool isRealDisplay() {
 
 // The window: a window start, or a plain `vellum FOLDER` on a display, which tests in the window
 // and prints on the terminal as any command-line run does.
-int runWithWindow(int argc, char** argv, const CommandLine& commandLine) {
+int runWithWindow(int argc, char** argv, const CommandLine& commandLine,
+                  const platform::StopSignals& stopSignals) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(identity::programTitle);
     QApplication::setApplicationVersion(identity::fileVersion);
@@ -57,7 +58,6 @@ int runWithWindow(int argc, char** argv, const CommandLine& commandLine) {
     auto sound = platform::createSystemSoundPlayer();
     auto desktop = platform::createDesktopServices();
     platform::SingleInstance singleInstance(identity::programTitle);
-    platform::StopSignals stopSignals;
 
     RunCore run(RunSettings{ReportPlace{applicationFolder, reportFolder}, unattended});
     std::optional<TerminalPrinters> printers;
@@ -99,14 +99,17 @@ int runWithWindow(int argc, char** argv, const CommandLine& commandLine) {
 
 int main(int argc, char** argv) {
     using namespace vellum;
+    // First of all, so that a stop signal that comes at once is kept and the run still leaves its
+    // record, instead of ending the program before it has begun.
+    const platform::StopSignals stopSignals;
     const CommandLine commandLine = parseCommandLine(argc, argv);
     if (const std::optional<int> status = answerAtOnce(commandLine))
         return *status;
     if (commandLine.unattended() && runsInTerminalOnly(commandLine))
-        return runInTerminal(commandLine);
+        return runInTerminal(commandLine, stopSignals);
     if (const DisplayReach display = probeDisplay(); display != DisplayReach::Usable) {
         if (commandLine.unattended())
-            return runInTerminal(commandLine);
+            return runInTerminal(commandLine, stopSignals);
         std::fputs(display == DisplayReach::Missing
                        ? "vellum: no display to open the window on; give a folder to test it "
                          "unattended (see vellum --help)\n"
@@ -115,5 +118,5 @@ int main(int argc, char** argv) {
                    stderr);
         return 2;
     }
-    return runWithWindow(argc, argv, commandLine);
+    return runWithWindow(argc, argv, commandLine, stopSignals);
 }

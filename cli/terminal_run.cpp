@@ -87,14 +87,13 @@ int exitStatusOf(const RunSummary& summary, int stopSignal, ResultStream::State 
     return status;
 }
 
-int runInTerminal(const CommandLine& commandLine) {
+int runInTerminal(const CommandLine& commandLine, const platform::StopSignals& stopSignals) {
     const std::string applicationFolder = platform::applicationFolder();
     if (platform::isInRootDirectory(applicationFolder)) {
         platform::showStopMessage("Vellum can not be run from\r\na root directory, please reinstall.",
                                   "Vellum error");
         return 2;
     }
-    platform::StopSignals stopSignals;
     // A reader of the results that has gone is seen as a failed write, and stops the run as Cancel
     // does, so that the run's record is still written.
     std::signal(SIGPIPE, SIG_IGN);

@@ -15,6 +15,10 @@
 
 namespace vellum {
 
+namespace platform {
+class StopSignals;
+}
+
 // The paths and the list made absolute, as the reports name them.
 RunInputs runInputsOf(const CommandLine& commandLine);
 // --report-dir made absolute (it is told in messages), without a trailing '/'; empty when not given.
@@ -49,6 +53,6 @@ int exitStatusOf(const RunSummary& summary, int stopSignal,
                  ResultStream::State results = ResultStream::State::Open);
 
 // Runs the command line's inputs to their end, or until a stop signal, and answers the exit status.
-int runInTerminal(const CommandLine& commandLine);
+int runInTerminal(const CommandLine& commandLine, const platform::StopSignals& stopSignals);
 
 } // namespace vellum
