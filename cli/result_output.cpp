@@ -179,13 +179,14 @@ void JsonLines::archiveJudged(const ArchiveOutcome& outcome) {
         m_bytes += facts->size;
 }
 
-void JsonLines::runEnded(const RunSummary&) {
+void JsonLines::runEnded(const RunSummary& run) {
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - m_start;
     Json summary;
     summary["tested"] = m_tested;
     summary["bad"] = m_bad;
     summary["unverified"] = m_unverified;
     summary["bytes"] = m_bytes;
+    summary["links_not_followed"] = run.linksNotFollowed;
     // Milliseconds are as fine as a wall clock over a run is worth.
     summary["seconds"] = static_cast<double>(static_cast<std::int64_t>(elapsed.count() * 1000.0)) / 1000.0;
     writeLine(m_output, Json{{"summary", std::move(summary)}});

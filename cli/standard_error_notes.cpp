@@ -20,6 +20,11 @@ void StandardErrorNotes::unreachable(const Unreachable& what) {
                  platform::escapedText(what.path).c_str(), what.reason.c_str());
 }
 
+void StandardErrorNotes::linkNotFollowed(const std::string& path) {
+    std::fprintf(m_output, "vellum: not following %s: a symbolic link to a folder\n",
+                 platform::escapedText(path).c_str());
+}
+
 void StandardErrorNotes::runEnded(const RunSummary& summary) {
     for (const platform::WriteFailure& failure : summary.report.failures)
         std::fprintf(m_output, "vellum: cannot write %s: %s\n", platform::escapedText(failure.path).c_str(),

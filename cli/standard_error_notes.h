@@ -13,6 +13,7 @@ class StandardErrorNotes final : public RunObserver {
 public:
     explicit StandardErrorNotes(std::FILE* output = stderr) : m_output(output) {}
     void unreachable(const Unreachable& what) override;
+    void linkNotFollowed(const std::string& path) override;
     void runEnded(const RunSummary& summary) override;
 
 private:

@@ -90,16 +90,22 @@ bool FolderListing::next(FolderEntry& entry) {
         if (!m_matchesEveryName && !wildcardMatch(m_pattern, name, WildcardRule::FileSearch))
             continue;
         entry.name.assign(name);
+        bool isLink = found->d_type == DT_LNK;
         if (found->d_type == DT_UNKNOWN) {
             // Some file systems do not report the type; only then is a system call per entry paid.
             // The link itself is examined, so a link to a folder stays a plain entry.
             struct stat status {};
-            entry.isDirectory =
-                ::fstatat(::dirfd(m_directory), found->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-                S_ISDIR(status.st_mode);
+            const bool known =
+                ::fstatat(::dirfd(m_directory), found->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0;
+            entry.isDirectory = known && S_ISDIR(status.st_mode);
+            isLink = known && S_ISLNK(status.st_mode);
         } else {
             entry.isDirectory = found->d_type == DT_DIR;
         }
+        // Only links pay for a look at their target.
+        struct stat target {};
+        entry.isLinkToFolder = isLink && ::fstatat(::dirfd(m_directory), found->d_name, &target, 0) == 0 &&
+                               S_ISDIR(target.st_mode);
         return true;
     }
 }

@@ -15,6 +15,8 @@ namespace vellum::platform {
 struct FolderEntry {
     std::string name;
     bool isDirectory = false;
+    // A symbolic link whose target is a folder: never a folder itself, but worth telling about.
+    bool isLinkToFolder = false;
 };
 
 // Opens, for listing, the folder at `relative` below the folder open at `root`, through real

@@ -101,7 +101,8 @@ bool namesArchive(const std::string& path) {
 struct RunCore::ListedFolder {
     std::string path; // ends in '/'
     std::vector<std::string> archives;
-    int error = 0; // why it could not be listed to its end (an errno value), or 0
+    std::vector<std::string> linksToFolders; // not followed, so that the walk cannot loop or leave its tree
+    int error = 0;                           // why it could not be listed to its end (an errno value), or 0
 };
 
 RunCore::RunCore(RunSettings settings, std::unique_ptr<ArchiveTester> tester)
@@ -181,7 +182,7 @@ void RunCore::testInputs(const RunInputs& inputs) {
 
 RunCore::ListedFolder RunCore::listArchivesAndFolders(const WalkRoot& root,
                                                       std::vector<std::string>& unlisted) const {
-    ListedFolder listed{std::move(unlisted.back()), {}, 0};
+    ListedFolder listed{std::move(unlisted.back()), {}, {}, 0};
     unlisted.pop_back();
     // One pass over the listing finds both the sub-folders and the archives, each in the order the
     // file system gives them.
@@ -193,6 +194,8 @@ RunCore::ListedFolder RunCore::listArchivesAndFolders(const WalkRoot& root,
             subFolders.push_back(entry.name);
         if (wildcardMatch(ArchivePattern, entry.name, WildcardRule::FileSearch))
             listed.archives.push_back(listed.path + entry.name);
+        else if (entry.isLinkToFolder)
+            listed.linksToFolders.push_back(listed.path + entry.name);
     }
     listed.error = listing.error();
     // The sub-folders are searched next, the first of them first.
@@ -231,6 +234,10 @@ void RunCore::walkFolder(const std::string& rootPath) {
             // The sub-folder listing and the archive listing of one folder fail alike; one line says it.
             m_lastUnreadableFolder = folder.path;
             tellUnreachable(Unreachable::Kind::Folder, folder.path, std::strerror(folder.error));
+        }
+        for (const std::string& link : folder.linksToFolders) {
+            ++m_summary.linksNotFollowed;
+            tell([&](RunObserver& observer) { observer.linkNotFollowed(link); });
         }
         while (archivesAhead < ArchivesListedAhead && listedAhead.size() < FoldersListedAhead &&
                !unlisted.empty()) {

@@ -46,6 +46,7 @@ struct Unreachable {
 struct RunSummary {
     RunRecord record;
     std::int32_t unreachable = 0;
+    std::int32_t linksNotFollowed = 0; // symbolic links to folders the walk passed over
     ReportOutcome report;
 };
 
@@ -57,6 +58,8 @@ public:
     // The walk reached a folder: it lists it now, or has listed it ahead and tests its archives now.
     virtual void folderEntered(const std::string& /*folder*/) {}
     virtual void unreachable(const Unreachable& /*what*/) {}
+    // A symbolic link to a folder that the walk does not follow, told when the walk reaches it.
+    virtual void linkNotFollowed(const std::string& /*path*/) {}
     virtual void archiveStarted(const std::string& /*path*/) {}
     // The completion percentage of the archive under test, raised while the component works.
     virtual void archiveProgress(std::int16_t /*completion*/) {}

@@ -133,10 +133,13 @@ void WalkTest::symbolicLinkLoopDoesNotHang() {
     harness.makeFolder("sub");
     harness.writeGoodArchive("sub/one.zip");
     QVERIFY(symlink(harness.tree().c_str(), (harness.tree() + "sub/loop").c_str()) == 0);
+    QVERIFY(symlink("sub/one.zip", (harness.tree() + "sub/link-to-a-file").c_str()) == 0);
 
-    harness.runFrom();
+    const RunSummary summary = harness.runFrom();
 
     QCOMPARE(component.tested, std::vector<std::string>{harness.shown("sub/one.zip")});
+    // The link to a folder is told; the link to a file is no folder to tell about.
+    QCOMPARE(summary.linksNotFollowed, 1);
 }
 
 void WalkTest::folderSwappedForALinkDoesNotLeadOutOfTheTree() {
