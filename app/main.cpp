@@ -59,7 +59,8 @@ int runWithWindow(int argc, char** argv, const CommandLine& commandLine,
     auto desktop = platform::createDesktopServices();
     platform::SingleInstance singleInstance(identity::programTitle);
 
-    RunCore run(RunSettings{ReportPlace{applicationFolder, reportFolder}, unattended});
+    RunCore run(
+        RunSettings{ReportPlace{applicationFolder, reportFolder}, unattended, commandLine.followLinks});
     std::optional<TerminalPrinters> printers;
     if (unattended) {
         printers.emplace(commandLine);

@@ -66,6 +66,8 @@ CommandLine parseCommandLine(int argc, char** argv) {
             commandLine.json = true;
         } else if (argument == "--quiet") {
             commandLine.quiet = true;
+        } else if (argument == "--follow") {
+            commandLine.followLinks = true;
         } else if (argument == "--null") {
             commandLine.nullSeparated = true;
         } else if (argument.starts_with("--")) {
@@ -78,6 +80,8 @@ CommandLine parseCommandLine(int argc, char** argv) {
                     commandLine.verbose = true;
                 else if (letter == 'q')
                     commandLine.quiet = true;
+                else if (letter == 'L')
+                    commandLine.followLinks = true;
                 else if (letter == '0')
                     commandLine.nullSeparated = true;
                 else
@@ -87,7 +91,8 @@ CommandLine parseCommandLine(int argc, char** argv) {
     }
     if (commandLine.nullSeparated && commandLine.fileList.empty())
         return usageError("option '--null' needs a list given with '--files-from'");
-    if ((commandLine.verbose || commandLine.json || commandLine.quiet) && !commandLine.unattended())
+    if ((commandLine.verbose || commandLine.json || commandLine.quiet || commandLine.followLinks) &&
+        !commandLine.unattended())
         return usageError("nothing to test: give folders, archives or '--files-from'");
     return commandLine;
 }
@@ -116,6 +121,9 @@ std::string helpText() {
            "  --json             print one JSON object per archive, then a summary object\n"
            "                     (it replaces the -v lines)\n"
            "  -q, --quiet        no progress line on a terminal's standard error\n"
+           "  -L, --follow       walk into folders that symbolic links lead to (never into\n"
+           "                     a folder the walk is already inside); without it each such\n"
+           "                     link is named on standard error and passed over\n"
            "  --report-dir DIR   write the reports into DIR\n"
            "  --help             show this text\n"
            "  --version          show the version\n\n"

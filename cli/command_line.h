@@ -20,9 +20,10 @@ struct CommandLine {
     bool nullSeparated = false;
     // --report-dir: where the reports go instead of the usual place; empty when not given.
     std::string reportFolder;
-    bool verbose = false; // -v: a line with the reason for each bad or unverified archive
-    bool json = false;    // --json: a JSON object for each archive, then a summary
-    bool quiet = false;   // -q: no progress line on a terminal
+    bool verbose = false;     // -v: a line with the reason for each bad or unverified archive
+    bool json = false;        // --json: a JSON object for each archive, then a summary
+    bool quiet = false;       // -q: no progress line on a terminal
+    bool followLinks = false; // -L: walk into folders that symbolic links lead to
     // For a usage error, the line that says what was wrong.
     std::string error;
 

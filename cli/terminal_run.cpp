@@ -97,7 +97,8 @@ int runInTerminal(const CommandLine& commandLine, const platform::StopSignals& s
     // A reader of the results that has gone is seen as a failed write, and stops the run as Cancel
     // does, so that the run's record is still written.
     std::signal(SIGPIPE, SIG_IGN);
-    RunCore run(RunSettings{ReportPlace{applicationFolder, reportFolderOf(commandLine)}, true});
+    RunCore run(RunSettings{ReportPlace{applicationFolder, reportFolderOf(commandLine)}, true,
+                            commandLine.followLinks});
     TerminalPrinters printers(commandLine, [&stopSignals] { return stopSignals.received() != 0; });
     printers.attachTo(run);
     // A stop signal acts as Cancel: the run stops at its next breath and still writes its record.

@@ -62,9 +62,8 @@ bool isSelfOrParent(const std::string& name) {
 // through real folders only, so that a folder swapped for a link during the walk cannot lead it out
 // of its tree. Reached by descriptor, so that a path of any length is.
 struct RunCore::WalkRoot {
-    explicit WalkRoot(const std::string& folder)
-        : path(folder),
-          descriptor(openPathOfAnyLength(folder, O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC)),
+    WalkRoot(const std::string& folder, bool followingLinks)
+        : path(folder), followLinks(followingLinks), descriptor(openPathOfAnyLength(folder, FolderFlags)),
           error(descriptor < 0 ? errno : 0) {}
     ~WalkRoot() {
         if (descriptor >= 0)
@@ -73,18 +72,30 @@ struct RunCore::WalkRoot {
     WalkRoot(const WalkRoot&) = delete;
     WalkRoot& operator=(const WalkRoot&) = delete;
 
-    platform::FolderListing list(const std::string& folder) const {
+    // A folder below the root, opened for listing; -1 with errno when it cannot be. A walk that
+    // follows links (-L) goes wherever they lead, guarded against loops by the walk itself.
+    int open(const std::string& folder) const {
         if (descriptor < 0) {
             errno = error;
-            return platform::FolderListing(-1, "*.*");
+            return -1;
         }
-        return platform::FolderListing(
-            platform::openFolderBeneath(descriptor, std::string_view(folder).substr(path.size())), "*.*");
+        if (followLinks)
+            return openPathOfAnyLength(folder, FolderFlags);
+        return platform::openFolderBeneath(descriptor, std::string_view(folder).substr(path.size()));
     }
 
+    static constexpr int FolderFlags = O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC;
     std::string path; // ends in '/'
+    bool followLinks;
     int descriptor;
     int error;
+};
+
+// A folder on the walk's path, from the one being listed up to the start folder.
+struct RunCore::FolderOnPath {
+    dev_t device;
+    ino_t inode;
+    std::shared_ptr<const FolderOnPath> above;
 };
 
 bool namesArchive(const std::string& path) {
@@ -181,26 +192,43 @@ void RunCore::testInputs(const RunInputs& inputs) {
 }
 
 RunCore::ListedFolder RunCore::listArchivesAndFolders(const WalkRoot& root,
-                                                      std::vector<std::string>& unlisted) const {
-    ListedFolder listed{std::move(unlisted.back()), {}, {}, 0};
+                                                      std::vector<UnlistedFolder>& unlisted) const {
+    UnlistedFolder next = std::move(unlisted.back());
     unlisted.pop_back();
+    ListedFolder listed{std::move(next.path), {}, {}, 0};
+    const int descriptor = root.open(listed.path);
+    std::shared_ptr<const FolderOnPath> here;
+    struct stat status {};
+    if (root.followLinks && descriptor >= 0 && ::fstat(descriptor, &status) == 0) {
+        for (const FolderOnPath* above = next.above.get(); above != nullptr; above = above->above.get()) {
+            if (above->device == status.st_dev && above->inode == status.st_ino) {
+                // A link back into the walk's own path: entering it would never end.
+                ::close(descriptor);
+                listed.linksToFolders.push_back(listed.path.substr(0, listed.path.size() - 1));
+                return listed;
+            }
+        }
+        here = std::make_shared<const FolderOnPath>(FolderOnPath{status.st_dev, status.st_ino, next.above});
+    }
     // One pass over the listing finds both the sub-folders and the archives, each in the order the
     // file system gives them.
     std::vector<std::string> subFolders;
-    platform::FolderListing listing = root.list(listed.path);
+    platform::FolderListing listing(descriptor, "*.*");
     platform::FolderEntry entry;
     while (listing.next(entry)) {
-        if (entry.isDirectory && !isSelfOrParent(entry.name))
+        const bool archive = wildcardMatch(ArchivePattern, entry.name, WildcardRule::FileSearch);
+        if ((entry.isDirectory && !isSelfOrParent(entry.name)) ||
+            (root.followLinks && entry.isLinkToFolder && !archive))
             subFolders.push_back(entry.name);
-        if (wildcardMatch(ArchivePattern, entry.name, WildcardRule::FileSearch))
+        if (archive)
             listed.archives.push_back(listed.path + entry.name);
-        else if (entry.isLinkToFolder)
+        else if (entry.isLinkToFolder && !root.followLinks)
             listed.linksToFolders.push_back(listed.path + entry.name);
     }
     listed.error = listing.error();
     // The sub-folders are searched next, the first of them first.
     for (auto name = subFolders.rbegin(); name != subFolders.rend(); ++name)
-        unlisted.push_back(listed.path + *name + "/");
+        unlisted.push_back({listed.path + *name + "/", here});
     return listed;
 }
 
@@ -210,12 +238,12 @@ void RunCore::walkFolder(const std::string& rootPath) {
     // them while this thread goes through them one by one; the folders that follow are listed
     // ahead, so that it goes on across folders instead of running dry at the end of each. A folder
     // listed ahead is still entered, and its failure told, only when the walk reaches it.
-    const WalkRoot root(rootPath);
-    std::vector<std::string> unlisted{rootPath}; // the next one last
-    std::deque<ListedFolder> listedAhead;        // in walk order, their archives announced
+    const WalkRoot root(rootPath, m_settings.followLinks);
+    std::vector<UnlistedFolder> unlisted{{rootPath, nullptr}}; // the next one last
+    std::deque<ListedFolder> listedAhead;                      // in walk order, their archives announced
     std::size_t archivesAhead = 0;
     while (!m_summary.record.cancelled && (!listedAhead.empty() || !unlisted.empty())) {
-        const std::string& next = listedAhead.empty() ? unlisted.back() : listedAhead.front().path;
+        const std::string& next = listedAhead.empty() ? unlisted.back().path : listedAhead.front().path;
         tell([&](RunObserver& observer) { observer.folderEntered(next); });
         breathe();
         if (!m_walking)

@@ -38,6 +38,8 @@ struct RunSettings {
     ReportPlace reportPlace;
     // The record of a run started from the command line says so in its header.
     bool startedFromCommandLine = false;
+    // -L: the walk follows symbolic links to folders, but never into a folder it is already inside.
+    bool followLinks = false;
 };
 
 class RunCore {
@@ -70,8 +72,14 @@ public:
 private:
     struct ListedFolder;
     struct WalkRoot;
+    struct FolderOnPath;
+    // A folder the walk has still to list, with the folders above it when the walk follows links.
+    struct UnlistedFolder {
+        std::string path;
+        std::shared_ptr<const FolderOnPath> above;
+    };
     // Lists the last of the folders not yet listed, and puts its sub-folders in its place.
-    ListedFolder listArchivesAndFolders(const WalkRoot& root, std::vector<std::string>& unlisted) const;
+    ListedFolder listArchivesAndFolders(const WalkRoot& root, std::vector<UnlistedFolder>& unlisted) const;
     void walkFolder(const std::string& rootPath);
     void testArchives(const std::vector<std::string>& paths);
     void testArchive(const std::string& path);

@@ -49,6 +49,7 @@ private slots:
     void walksHiddenFolders();
     void symbolicLinkLoopDoesNotHang();
     void folderSwappedForALinkDoesNotLeadOutOfTheTree();
+    void followedLinksNeverEnterAFolderTwiceOnOnePath();
     void folderNamedLikeAnArchiveIsJudgedBad();
     void mixedCaseNamesAreFoundAndOpened();
     void unreadableFolderIsSkipped();
@@ -140,6 +141,21 @@ void WalkTest::symbolicLinkLoopDoesNotHang() {
     QCOMPARE(component.tested, std::vector<std::string>{harness.shown("sub/one.zip")});
     // The link to a folder is told; the link to a file is no folder to tell about.
     QCOMPARE(summary.linksNotFollowed, 1);
+}
+
+void WalkTest::followedLinksNeverEnterAFolderTwiceOnOnePath() {
+    RunHarness harness;
+    harness.writeGoodArchive("real/a.zip");
+    QVERIFY(symlink("real", (harness.tree() + "link").c_str()) == 0);
+    QVERIFY(symlink("..", (harness.tree() + "real/up").c_str()) == 0);
+    RunCore following(RunSettings{ReportPlace{harness.applicationFolder(), {}}, true, true});
+
+    const RunSummary summary = following.run(RunInputs{{harness.tree()}, {}, false});
+
+    // real/a.zip by two paths; real/up leads back to the start folder, which is not entered again
+    // from either.
+    QCOMPARE(summary.record.tested, 2);
+    QCOMPARE(summary.linksNotFollowed, 2);
 }
 
 void WalkTest::folderSwappedForALinkDoesNotLeadOutOfTheTree() {
