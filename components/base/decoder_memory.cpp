@@ -398,6 +398,7 @@ void* DecoderHeap::allocate(std::size_t bytes) noexcept {
     }
     if (!block) {
         m_systemRefused = true;
+        m_refusedNeed = std::max(m_refusedNeed, m_inUse + total);
         return nullptr;
     }
     *static_cast<std::size_t*>(block) = total;

@@ -194,9 +194,14 @@ public:
     // After a refusal for the allowance: what the decoder would have held in all. Zero otherwise.
     std::uint64_t needed() const { return m_needed; }
     void clearNeeded() { m_needed = 0; }
-    // True when the system had no memory for a request within the allowance.
+    // True when the system had no memory for a request within the allowance; refusedNeed() is then
+    // what the decoder would have held in all.
     bool systemRefused() const { return m_systemRefused; }
-    void clearSystemRefused() { m_systemRefused = false; }
+    std::uint64_t refusedNeed() const { return m_refusedNeed; }
+    void clearSystemRefused() {
+        m_systemRefused = false;
+        m_refusedNeed = 0;
+    }
 
     // The most this heap has held at once since it was made.
     std::uint64_t peakInUse() const { return m_peak; }
@@ -206,6 +211,7 @@ private:
     std::uint64_t m_inUse = 0;
     std::uint64_t m_peak = 0;
     std::uint64_t m_needed = 0;
+    std::uint64_t m_refusedNeed = 0;
     bool m_systemRefused = false;
 };
 

@@ -117,6 +117,8 @@ constexpr std::array<ZipFaultKindInfo, ZipFaultKindCount> FaultTable{{
     {ZipFaultKind::EndRecordTruncated, "end_record_truncated", ZipResult::NotAnArchive,
      ZipResult::StructureDamaged,
      "The file ends inside its end of central directory record: it was cut short."},
+    {ZipFaultKind::DecoderMemoryUnavailable, "decoder_memory_unavailable", ZipResult::Sound,
+     ZipResult::VerifiedWithUnverifiableEntries, "The entry's decoder needs more memory than could be had."},
 }};
 
 constexpr bool tableInOrder() {

@@ -81,9 +81,12 @@ enum class ZipFaultKind : std::uint8_t {
     EntryDiskWrong,
     // The file ends inside its last end record (or right before it, after the central directory).
     EndRecordTruncated,
+    // The entry's decoder needs more memory than could be had (found: the bytes it needs,
+    // expected: the bytes that could be had).
+    DecoderMemoryUnavailable,
 };
 
-inline constexpr int ZipFaultKindCount = static_cast<int>(ZipFaultKind::EndRecordTruncated) + 1;
+inline constexpr int ZipFaultKindCount = static_cast<int>(ZipFaultKind::DecoderMemoryUnavailable) + 1;
 
 struct ZipFault {
     ZipFaultKind kind = ZipFaultKind::CannotRead;
