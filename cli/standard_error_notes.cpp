@@ -1,6 +1,7 @@
 #include "standard_error_notes.h"
 
 #include "escaped_text.h"
+#include "fault_text.h"
 
 namespace vellum {
 
@@ -18,6 +19,11 @@ void StandardErrorNotes::unreachable(const Unreachable& what) {
     }
     std::fprintf(m_output, "vellum: cannot read %s%s: %s\n", subject,
                  platform::escapedText(what.path).c_str(), what.reason.c_str());
+}
+
+void StandardErrorNotes::memoryShortfall(const MemoryShortfall& what) {
+    std::fprintf(m_output, "vellum: %s: %s\n", platform::escapedText(what.path).c_str(),
+                 faultDescription(what.path, what.fault).c_str());
 }
 
 void StandardErrorNotes::runEnded(const RunSummary& summary) {

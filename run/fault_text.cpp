@@ -91,6 +91,14 @@ std::string faultDescription(std::string_view archivePath, const ZipFault& fault
     return description;
 }
 
+const ZipFault* memoryShortfallIn(const std::vector<ZipFault>& faults) {
+    for (const ZipFault& fault : faults) {
+        if (fault.kind == ZipFaultKind::DecoderMemoryUnavailable)
+            return &fault;
+    }
+    return nullptr;
+}
+
 std::string faultSentence(std::string_view archivePath, const ZipFault& fault) {
     if (!fault.isEntryFault())
         return faultDescription(archivePath, fault);

@@ -33,6 +33,9 @@ std::string faultDescription(std::string_view archivePath, const ZipFault& fault
 // of decoder memory, 900 MiB could be had".
 std::string memoryShortfallText(std::uint64_t needed, std::uint64_t obtainable);
 
+// The first fault of an entry whose decoder could not have the memory it needs; null when none.
+const ZipFault* memoryShortfallIn(const std::vector<ZipFault>& faults);
+
 // The description with the entry in front when the fault concerns one: entry "docs/a.txt": ...
 // The name is written as the reports write paths, so that it cannot break the line.
 std::string faultSentence(std::string_view archivePath, const ZipFault& fault);
