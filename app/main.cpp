@@ -10,6 +10,7 @@
 #include "stop_signals.h"
 #include "terminal_run.h"
 #include "window_session.h"
+#include "zip/zip_tester.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -106,6 +107,8 @@ int main(int argc, char** argv) {
     const CommandLine commandLine = parseCommandLine(argc, argv);
     if (const std::optional<int> status = answerAtOnce(commandLine))
         return *status;
+    if (commandLine.memoryLimit != 0)
+        limitDecoderMemory(commandLine.memoryLimit);
     if (commandLine.unattended() && runsInTerminalOnly(commandLine))
         return runInTerminal(commandLine, stopSignals);
     if (const DisplayReach display = probeDisplay(); display != DisplayReach::Usable) {

@@ -18,6 +18,31 @@ CommandLine usageError(std::string error) {
 
 } // namespace
 
+std::optional<std::uint64_t> parseMemorySize(std::string_view text) {
+    std::size_t digits = 0;
+    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9')
+        ++digits;
+    std::string_view unit = text.substr(digits);
+    if (digits == 0 || unit.empty())
+        return std::nullopt;
+    constexpr std::string_view Units = "KMGT";
+    const std::size_t power = Units.find(static_cast<char>(unit.front() & ~0x20)); // K or k alike
+    unit.remove_prefix(1);
+    if (power == std::string_view::npos || !(unit.empty() || unit == "B" || unit == "iB"))
+        return std::nullopt;
+    const int shift = 10 * static_cast<int>(power + 1);
+    std::uint64_t value = 0;
+    for (const char digit : text.substr(0, digits)) {
+        const auto added = static_cast<std::uint64_t>(digit - '0');
+        if (value > ((UINT64_MAX >> shift) - added) / 10)
+            return std::nullopt;
+        value = value * 10 + added;
+    }
+    if (value == 0)
+        return std::nullopt;
+    return value << shift;
+}
+
 CommandLine parseCommandLine(int argc, char** argv) {
     CommandLine commandLine;
     bool optionsEnded = false;
@@ -60,6 +85,14 @@ CommandLine parseCommandLine(int argc, char** argv) {
         } else if (isOption(argument, "--files-from")) {
             if (auto error = valueOf(argument, "--files-from", index, commandLine.fileList))
                 return usageError(std::move(*error));
+        } else if (isOption(argument, "--memory")) {
+            std::string size;
+            if (auto error = valueOf(argument, "--memory", index, size))
+                return usageError(std::move(*error));
+            const std::optional<std::uint64_t> bytes = parseMemorySize(size);
+            if (!bytes)
+                return usageError("invalid size '" + size + "' for '--memory' (say 512M, 2G or 1536MiB)");
+            commandLine.memoryLimit = *bytes;
         } else if (argument == "--verbose") {
             commandLine.verbose = true;
         } else if (argument == "--json") {
@@ -125,16 +158,19 @@ std::string helpText() {
            "                     a folder the walk is already inside); without it each such\n"
            "                     link is named on standard error and passed over\n"
            "  --report-dir DIR   write the reports into DIR\n"
+           "  --memory SIZE      the most memory the decoders may have (512M, 2G, 1536MiB);\n"
+           "                     an archive with an entry that needs more is unverified\n"
            "  --help             show this text\n"
            "  --version          show the version\n\n"
            "An unverified archive is sound as far as it could be checked, but some entries\n"
-           "could not be (encrypted, or a method without a decoder); the reports count it\n"
-           "as good.\n\n"
+           "could not be (encrypted, a method without a decoder, or too little memory for\n"
+           "its decoder); the reports count it as good.\n\n"
            "Exit status:\n"
            "  0      no bad archive\n"
            "  1      bad archives found\n"
-           "  2      usage error, or a path, list or folder that could not be read\n"
-           "         (the run is incomplete)\n"
+           "  2      usage error, or a path, list or folder that could not be read, or an\n"
+           "         archive left unverified for want of decoder memory (the run is\n"
+           "         incomplete)\n"
            "  3      the reports or the results could not be written\n"
            "  128+N  interrupted by signal N\n"
            "When several apply, the highest wins. See vellum(1).\n";

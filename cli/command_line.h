@@ -4,7 +4,10 @@
 
 #include "absolute_path.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vellum {
@@ -24,6 +27,8 @@ struct CommandLine {
     bool json = false;        // --json: a JSON object for each archive, then a summary
     bool quiet = false;       // -q: no progress line on a terminal
     bool followLinks = false; // -L: walk into folders that symbolic links lead to
+    // --memory: the most the decoders may have, in bytes; 0 when not given.
+    std::uint64_t memoryLimit = 0;
     // For a usage error, the line that says what was wrong.
     std::string error;
 
@@ -36,6 +41,11 @@ struct CommandLine {
 // usage error. Short options may be grouped ("-vq"). An option that only shapes an unattended
 // run's output, given with nothing to test, is a usage error too.
 CommandLine parseCommandLine(int argc, char** argv);
+
+// A size as --memory takes it: a whole number with a binary unit, K, M, G or T, which may be
+// followed by "iB" or "B" ("512M", "2G", "1536MiB"); nullopt for anything else, zero, or a size
+// beyond 64 bits.
+std::optional<std::uint64_t> parseMemorySize(std::string_view text);
 
 std::string helpText();
 std::string versionText();

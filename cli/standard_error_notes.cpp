@@ -1,6 +1,7 @@
 #include "standard_error_notes.h"
 
 #include "escaped_text.h"
+#include "fault_text.h"
 
 namespace vellum {
 
@@ -23,6 +24,11 @@ void StandardErrorNotes::unreachable(const Unreachable& what) {
 void StandardErrorNotes::linkNotFollowed(const std::string& path) {
     std::fprintf(m_output, "vellum: not following %s: a symbolic link to a folder\n",
                  platform::escapedText(path).c_str());
+}
+
+void StandardErrorNotes::memoryShortfall(const MemoryShortfall& what) {
+    std::fprintf(m_output, "vellum: %s: %s\n", platform::escapedText(what.path).c_str(),
+                 faultDescription(what.path, what.fault).c_str());
 }
 
 void StandardErrorNotes::runEnded(const RunSummary& summary) {

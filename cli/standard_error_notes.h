@@ -1,7 +1,8 @@
 #pragma once
 
 // What every run tells on standard error, whatever shows it: each folder, path or file list it
-// could not reach, and each report file it could not write, one line each.
+// could not reach, each archive left unverified for want of decoder memory, and each report file it
+// could not write, one line each.
 
 #include "run_observer.h"
 
@@ -14,6 +15,7 @@ public:
     explicit StandardErrorNotes(std::FILE* output = stderr) : m_output(output) {}
     void unreachable(const Unreachable& what) override;
     void linkNotFollowed(const std::string& path) override;
+    void memoryShortfall(const MemoryShortfall& what) override;
     void runEnded(const RunSummary& summary) override;
 
 private:

@@ -75,7 +75,7 @@ void TerminalPrinters::attachTo(RunCore& run) {
 
 int exitStatusOf(const RunSummary& summary, int stopSignal, ResultStream::State results) {
     int status = summary.record.badArchives.empty() ? 0 : 1;
-    if (summary.unreachable > 0)
+    if (summary.unreachable > 0 || summary.memoryShortfalls > 0)
         status = 2; // the run did not see all it was asked to test
     if (!summary.report.failures.empty() || results == ResultStream::State::Failed)
         status = 3;

@@ -44,7 +44,27 @@ std::string formatted(const char* format, std::uint64_t first, std::uint64_t sec
     return text.data();
 }
 
+// A count of mebibytes with its thousands grouped by commas: "1,536".
+std::string groupedMebibytes(std::uint64_t mebibytes) {
+    const std::string digits = std::to_string(mebibytes);
+    std::string grouped;
+    for (std::size_t at = 0; at < digits.size(); ++at) {
+        if (at > 0 && (digits.size() - at) % 3 == 0)
+            grouped += ',';
+        grouped += digits[at];
+    }
+    return grouped;
+}
+
 } // namespace
+
+std::string memoryShortfallText(std::uint64_t needed, std::uint64_t obtainable) {
+    constexpr std::uint64_t Mebibyte = std::uint64_t{1} << 20;
+    // The need rounded up and the room rounded down, so that the two never look alike.
+    const std::uint64_t neededMebibytes = needed / Mebibyte + (needed % Mebibyte != 0 ? 1 : 0);
+    return "needs " + groupedMebibytes(neededMebibytes) + " MiB of decoder memory, " +
+           groupedMebibytes(obtainable / Mebibyte) + " MiB could be had";
+}
 
 std::string faultDescription(std::string_view archivePath, const ZipFault& fault) {
     if (fault.kind == ZipFaultKind::SplitPartMissing)
@@ -60,6 +80,8 @@ std::string faultDescription(std::string_view archivePath, const ZipFault& fault
         if (fault.kind == ZipFaultKind::SizeMismatch)
             return formatted("%" PRIu64 " bytes decompressed, the central header says %" PRIu64, *fault.found,
                              *fault.expected);
+        if (fault.kind == ZipFaultKind::DecoderMemoryUnavailable)
+            return memoryShortfallText(*fault.found, *fault.expected);
     }
     std::string description = clauseOf(zipFaultMessage(fault.kind));
     // The offset helps with a damaged structure (where a record went wrong) and a read error; a
@@ -70,6 +92,14 @@ std::string faultDescription(std::string_view archivePath, const ZipFault& fault
     if (structural && fault.offset > 0)
         description += " at offset " + std::to_string(fault.offset);
     return description;
+}
+
+const ZipFault* memoryShortfallIn(const std::vector<ZipFault>& faults) {
+    for (const ZipFault& fault : faults) {
+        if (fault.kind == ZipFaultKind::DecoderMemoryUnavailable)
+            return &fault;
+    }
+    return nullptr;
 }
 
 std::string faultSentence(std::string_view archivePath, const ZipFault& fault) {

@@ -6,6 +6,7 @@
 #include "zip/zip_faults.h"
 #include "zip/zip_result.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,11 +23,19 @@ bool faultIsUnverifiable(ZipFaultKind kind);
 
 // What is wrong, in a clause that starts in lower case: the component's message, or for a
 // mismatch with known values, the values ("CRC-32 is 0x1a2b3c4d, the central header says
-// 0x5e6f7081"), or how many entries the directory lost ("2 entries are not in the central
-// directory"). A damaged structure and a read error add their offset ("at offset 1234"); data
-// faults and notes do not, as the entry's name says where they are. A missing part of a split set
-// is named after the archive at archivePath ("incomplete split set: NAME.z02 missing").
+// 0x5e6f7081", "needs 1,536 MiB of decoder memory, 900 MiB could be had"), or how many entries the
+// directory lost ("2 entries are not in the central directory"). A damaged structure and a read
+// error add their offset ("at offset 1234"); data faults and notes do not, as the entry's name says
+// where they are. A missing part of a split set is named after the archive at archivePath
+// ("incomplete split set: NAME.z02 missing").
 std::string faultDescription(std::string_view archivePath, const ZipFault& fault);
+
+// An entry's want of decoder memory in words, in mebibytes with grouped thousands: "needs 1,536 MiB
+// of decoder memory, 900 MiB could be had".
+std::string memoryShortfallText(std::uint64_t needed, std::uint64_t obtainable);
+
+// The first fault of an entry whose decoder could not have the memory it needs; null when none.
+const ZipFault* memoryShortfallIn(const std::vector<ZipFault>& faults);
 
 // The description with the entry in front when the fault concerns one: entry "docs/a.txt": ...
 // The name is written as the reports write paths, so that it cannot break the line.

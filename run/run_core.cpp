@@ -3,6 +3,7 @@
 #include "absolute_path.h"
 #include "base/path_open.h"
 #include "base/wildcard_match.h"
+#include "fault_text.h"
 #include "file_list.h"
 #include "folder_listing.h"
 #include "lower_case.h"
@@ -311,6 +312,7 @@ void RunCore::testArchive(const std::string& path) {
         const ArchiveOutcome outcome{path, probeResult, verifyResult,
                                      judgeArchiveFully(probeResult, verifyResult), tester.lastFaults()};
         tell([&](RunObserver& observer) { observer.archiveJudged(outcome); });
+        tellMemoryShortfall(outcome);
     }
 
     if (aborted) {
@@ -381,6 +383,18 @@ void RunCore::tellUnreachable(Unreachable::Kind kind, const std::string& path, c
     ++m_summary.unreachable;
     const Unreachable what{kind, path, reason};
     tell([&](RunObserver& observer) { observer.unreachable(what); });
+}
+
+void RunCore::tellMemoryShortfall(const ArchiveOutcome& outcome) {
+    // A bad archive's verdict stands whatever its other entries would have shown.
+    if (outcome.verdict != FullVerdict::Unverified)
+        return;
+    const ZipFault* fault = memoryShortfallIn(outcome.faults);
+    if (!fault)
+        return;
+    ++m_summary.memoryShortfalls;
+    const MemoryShortfall what{outcome.path, *fault};
+    tell([&](RunObserver& observer) { observer.memoryShortfall(what); });
 }
 
 } // namespace vellum

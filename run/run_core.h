@@ -90,6 +90,8 @@ private:
     // Whether a named path can be reached; one that cannot leaves the run incomplete.
     bool reachable(const std::string& path);
     void tellUnreachable(Unreachable::Kind kind, const std::string& path, const std::string& reason);
+    // Counts and tells an unverified archive whose decoder memory could not be had.
+    void tellMemoryShortfall(const ArchiveOutcome& outcome);
     void breathe();
     // Calls each observer in the order they were added.
     template <typename Call> void tell(const Call& call);

@@ -41,11 +41,20 @@ struct Unreachable {
     const std::string& reason; // in words, as strerror gives it
 };
 
+// An archive left unverified because an entry's decoder could not have the memory it needs: its
+// verdict is no pass, and the run is incomplete.
+struct MemoryShortfall {
+    const std::string& path;
+    const ZipFault& fault; // the first such entry's
+};
+
 // A run as it ended: its record (the report files hold it), what it could not reach, and where its
 // reports went.
 struct RunSummary {
     RunRecord record;
     std::int32_t unreachable = 0;
+    // Archives left unverified for want of decoder memory: the run is incomplete.
+    std::int32_t memoryShortfalls = 0;
     std::int32_t linksNotFollowed = 0; // symbolic links to folders the walk passed over
     ReportOutcome report;
 };
@@ -64,6 +73,8 @@ public:
     // The completion percentage of the archive under test, raised while the component works.
     virtual void archiveProgress(std::int16_t /*completion*/) {}
     virtual void archiveJudged(const ArchiveOutcome& /*outcome*/) {}
+    // After archiveJudged, for an archive unverified for want of decoder memory.
+    virtual void memoryShortfall(const MemoryShortfall& /*what*/) {}
     virtual void archiveDone(const ArchiveStep& /*step*/) {}
     // After the report files were written, or failed to be.
     virtual void runEnded(const RunSummary& /*summary*/) {}

@@ -1,6 +1,7 @@
 #include "zip/zip_tester.h"
 
 #include "base/byte_source.h"
+#include "base/decoder_memory.h"
 #include "concurrency/lookahead_verdicts.h"
 #include "engine/zip_engine.h"
 
@@ -203,6 +204,10 @@ std::int16_t ZipTester::runOperation(Operation operation, std::span<const std::u
         }
         return probe ? ZipResult::CannotRead : ZipResult::StructureDamaged;
     }
+}
+
+void limitDecoderMemory(std::uint64_t bytes) {
+    DecoderMemoryBudget::limitShared(bytes);
 }
 
 } // namespace vellum

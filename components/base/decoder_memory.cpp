@@ -1,11 +1,15 @@
 #include "base/decoder_memory.h"
 
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 namespace vellum {
 
@@ -27,20 +31,184 @@ std::uint64_t physicalMemory() {
     return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
 }
 
+// What the program needs beside its decoders under a limit that counts the whole process: its
+// threads' stacks and heaps, the component's buffers, the run's tables.
+constexpr std::uint64_t ProgramMargin = std::uint64_t{128} << 20;
+// A version 1 cgroup without a limit shows the largest page-aligned 64-bit value; anything near it
+// is no limit either.
+constexpr std::uint64_t NoV1Limit = std::uint64_t{1} << 62;
+
+std::uint64_t lessMargin(std::uint64_t bytes) {
+    return bytes > ProgramMargin ? bytes - ProgramMargin : 0;
+}
+
+std::string_view trimmed(std::string_view text) {
+    const auto blank = [](char letter) { return letter == ' ' || letter == '\t' || letter == '\n'; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+std::optional<std::uint64_t> numberIn(std::string_view text) {
+    text = trimmed(text);
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty())
+        return std::nullopt;
+    return value;
+}
+
+std::string fileText(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::optional<std::uint64_t> liveCgroupLimit() {
+    const std::string membership = fileText("/proc/self/cgroup");
+    if (const std::optional<std::string> path = cgroupPathIn(membership, true)) {
+        if (const std::string text = fileText("/sys/fs/cgroup" + *path + "/memory.max"); !text.empty())
+            return cgroupV2Limit(text);
+    }
+    if (const std::optional<std::string> path = cgroupPathIn(membership, false))
+        return cgroupV1Limit(fileText("/sys/fs/cgroup/memory" + *path + "/memory.limit_in_bytes"));
+    return std::nullopt;
+}
+
+std::optional<std::uint64_t> liveAddressSpaceLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(limit.rlim_cur);
+}
+
 } // namespace
 
-DecoderMemoryBudget::DecoderMemoryBudget(std::uint64_t capacity) : m_capacity(capacity) {}
+std::optional<std::string> cgroupPathIn(std::string_view procSelfCgroup, bool version2) {
+    // Each line is "hierarchy-ID:controllers:path"; version 2 has ID 0 and no controllers.
+    while (!procSelfCgroup.empty()) {
+        const std::size_t lineEnd = std::min(procSelfCgroup.find('\n'), procSelfCgroup.size());
+        const std::string_view line = procSelfCgroup.substr(0, lineEnd);
+        procSelfCgroup.remove_prefix(std::min(lineEnd + 1, procSelfCgroup.size()));
+        const std::size_t first = line.find(':');
+        const std::size_t second = first == std::string_view::npos ? first : line.find(':', first + 1);
+        if (second == std::string_view::npos)
+            continue;
+        const std::string_view controllers = line.substr(first + 1, second - first - 1);
+        const std::string_view path = line.substr(second + 1);
+        if (path.empty() || path.front() != '/')
+            continue;
+        if (version2 ? line.substr(0, first) == "0" && controllers.empty()
+                     : ("," + std::string(controllers) + ",").find(",memory,") != std::string::npos)
+            return std::string(path);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint64_t> cgroupV2Limit(std::string_view memoryMax) {
+    return numberIn(memoryMax);
+}
+
+std::optional<std::uint64_t> cgroupV1Limit(std::string_view limitInBytes) {
+    const std::optional<std::uint64_t> limit = numberIn(limitInBytes);
+    if (!limit || *limit >= NoV1Limit)
+        return std::nullopt;
+    return limit;
+}
+
+std::optional<std::uint64_t> mappedSizeIn(std::string_view procSelfStatus) {
+    constexpr std::string_view Key = "\nVmSize:";
+    const std::size_t at = ("\n" + std::string(procSelfStatus)).find(Key);
+    if (at == std::string::npos)
+        return std::nullopt;
+    std::string_view value = procSelfStatus.substr(at + Key.size() - 1);
+    value = value.substr(0, value.find('\n'));
+    value = trimmed(value);
+    if (!value.ends_with("kB"))
+        return std::nullopt;
+    const std::optional<std::uint64_t> kilobytes = numberIn(value.substr(0, value.size() - 2));
+    if (!kilobytes || *kilobytes > UINT64_MAX / 1024)
+        return std::nullopt;
+    return *kilobytes * 1024;
+}
+
+MemorySurroundings readMemorySurroundings() {
+    MemorySurroundings surroundings;
+    surroundings.physical = physicalMemory();
+    surroundings.cgroupLimit = liveCgroupLimit();
+    surroundings.addressSpace = liveAddressSpaceLimit();
+    surroundings.mapped = mappedSizeIn(fileText("/proc/self/status")).value_or(0);
+    return surroundings;
+}
+
+std::optional<std::uint64_t> addressSpaceRoom() {
+    const std::optional<std::uint64_t> limit = liveAddressSpaceLimit();
+    if (!limit)
+        return std::nullopt;
+    const std::uint64_t mapped = mappedSizeIn(fileText("/proc/self/status")).value_or(0);
+    return lessMargin(*limit > mapped ? *limit - mapped : 0);
+}
+
+DecoderMemoryLimits decoderMemoryLimits(const MemorySurroundings& surroundings) {
+    std::uint64_t ceiling = UINT64_MAX;
+    if (surroundings.cgroupLimit)
+        ceiling = std::min(ceiling, lessMargin(*surroundings.cgroupLimit));
+    if (surroundings.addressSpace) {
+        const std::uint64_t room = *surroundings.addressSpace > surroundings.mapped
+                                       ? *surroundings.addressSpace - surroundings.mapped
+                                       : 0;
+        ceiling = std::min(ceiling, lessMargin(room));
+    }
+    if (surroundings.requestedLimit)
+        ceiling = std::min(ceiling, *surroundings.requestedLimit);
+    // An unknown size gets the default; no machine gets less than the free allowance of a few
+    // decoders, unless a limit leaves less.
+    const std::uint64_t share = surroundings.physical == 0
+                                    ? DefaultBudget
+                                    : std::clamp(surroundings.physical / 4,
+                                                 DecoderMemoryBudget::UnleasedAllowance * 8, DefaultBudget);
+    return DecoderMemoryLimits{std::min(share, ceiling), ceiling};
+}
+
+DecoderMemoryBudget::DecoderMemoryBudget(std::uint64_t capacity, std::uint64_t ceiling)
+    : m_capacity(std::min(capacity, ceiling)), m_ceiling(ceiling) {}
 
 DecoderMemoryBudget& DecoderMemoryBudget::shared() {
     static DecoderMemoryBudget budget([] {
-        const std::uint64_t physical = physicalMemory();
-        // An unknown size gets the default; no machine gets less than the free allowance of a
-        // few decoders.
-        return physical == 0
-                   ? DefaultBudget
-                   : std::clamp(physical / 4, DecoderMemoryBudget::UnleasedAllowance * 8, DefaultBudget);
+        const DecoderMemoryLimits limits = decoderMemoryLimits(readMemorySurroundings());
+        return DecoderMemoryBudget(limits.capacity, limits.ceiling);
     }());
     return budget;
+}
+
+void DecoderMemoryBudget::limitShared(std::uint64_t bytes) {
+    shared().limitTo(bytes);
+}
+
+void DecoderMemoryBudget::limitTo(std::uint64_t bytes) {
+    const std::lock_guard lock(m_mutex);
+    m_ceiling = std::min(m_ceiling, bytes);
+    m_capacity = std::min(m_capacity, m_ceiling);
+}
+
+std::uint64_t DecoderMemoryBudget::capacity() const {
+    const std::lock_guard lock(m_mutex);
+    return m_capacity;
+}
+
+std::uint64_t DecoderMemoryBudget::ceiling() const {
+    const std::lock_guard lock(m_mutex);
+    return m_ceiling;
+}
+
+std::uint64_t DecoderMemoryBudget::obtainable() const {
+    // Without any limit, the physical memory is still a bound the system may enforce.
+    const std::uint64_t physical = physicalMemory();
+    std::uint64_t bound = std::min(ceiling(), physical == 0 ? UINT64_MAX : physical);
+    if (const std::optional<std::uint64_t> room = addressSpaceRoom())
+        bound = std::min(bound, *room);
+    return bound;
 }
 
 void DecoderMemoryBudget::grantLocked(std::uint64_t bytes) {
@@ -230,6 +398,7 @@ void* DecoderHeap::allocate(std::size_t bytes) noexcept {
     }
     if (!block) {
         m_systemRefused = true;
+        m_refusedNeed = std::max(m_refusedNeed, m_inUse + total);
         return nullptr;
     }
     *static_cast<std::size_t*>(block) = total;

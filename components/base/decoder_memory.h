@@ -25,6 +25,10 @@
 // Apart from that one holder, a thread holds at most one lease, and never waits for anything while
 // it holds one but for its own decoding, so a waiting lease always gets its turn, and the holder's
 // growth does too.
+//
+// Besides its capacity, the budget knows the most a decoder can have at all (its ceiling): what the
+// cgroup's memory limit, the address-space limit and the user's --memory leave. Running alone does
+// not help a request beyond that: the memory cannot be had, and the entry cannot be checked.
 
 #include <condition_variable>
 #include <cstddef>
@@ -32,22 +36,65 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <thread>
 
 namespace vellum {
+
+// What bounds the decoders' memory in this process, as read from the system.
+struct MemorySurroundings {
+    std::uint64_t physical = 0;                  // zero when unknown
+    std::optional<std::uint64_t> cgroupLimit;    // the memory limit of the process's cgroup
+    std::optional<std::uint64_t> addressSpace;   // RLIMIT_AS
+    std::uint64_t mapped = 0;                    // the process's address space in use (VmSize)
+    std::optional<std::uint64_t> requestedLimit; // --memory
+};
+
+struct DecoderMemoryLimits {
+    std::uint64_t capacity = 0; // what leases share at once
+    std::uint64_t ceiling = 0;  // the most one decoder can have at all
+};
+
+// The limits the surroundings give: the ceiling is the smallest of the cgroup's limit and the room
+// the address-space limit leaves (each less what the program itself needs) and the requested
+// limit; the capacity is a quarter of the physical memory, at most 1 GiB, and never above the
+// ceiling.
+DecoderMemoryLimits decoderMemoryLimits(const MemorySurroundings& surroundings);
+
+// The surroundings of this process now: sysconf, /proc/self/cgroup with the cgroup's limit file
+// (version 2 or 1), getrlimit and /proc/self/status.
+MemorySurroundings readMemorySurroundings();
+
+// The parsers of those files, over their text.
+// /proc/self/cgroup: the path of the version 2 cgroup ("0::/path"), or of the version 1 memory
+// controller's ("4:memory:/path") when version2 is false.
+std::optional<std::string> cgroupPathIn(std::string_view procSelfCgroup, bool version2);
+// memory.max (version 2): nullopt for "max". memory.limit_in_bytes (version 1): nullopt for the
+// huge value that stands for none.
+std::optional<std::uint64_t> cgroupV2Limit(std::string_view memoryMax);
+std::optional<std::uint64_t> cgroupV1Limit(std::string_view limitInBytes);
+// The VmSize line of /proc/self/status, in bytes.
+std::optional<std::uint64_t> mappedSizeIn(std::string_view procSelfStatus);
+// The room under the address-space limit now (getrlimit and /proc/self/status), less what the
+// program itself needs; nullopt without a limit.
+std::optional<std::uint64_t> addressSpaceRoom();
 
 class DecoderMemoryBudget {
 public:
     // What a decoder may hold without a lease.
     static constexpr std::uint64_t UnleasedAllowance = std::uint64_t{2} << 20;
 
-    explicit DecoderMemoryBudget(std::uint64_t capacity);
+    explicit DecoderMemoryBudget(std::uint64_t capacity, std::uint64_t ceiling = UINT64_MAX);
     DecoderMemoryBudget(const DecoderMemoryBudget&) = delete;
     DecoderMemoryBudget& operator=(const DecoderMemoryBudget&) = delete;
 
-    // The budget every thread of the process shares: 1 GiB, or a quarter of the physical memory on
-    // a machine with less than 4 GiB.
+    // The budget every thread of the process shares, made from readMemorySurroundings() when it is
+    // first used.
     static DecoderMemoryBudget& shared();
+    // Lowers the shared budget's capacity and ceiling to bytes (--memory); call it before any test.
+    static void limitShared(std::uint64_t bytes);
 
     class Lease {
     public:
@@ -84,7 +131,12 @@ public:
     // True when the calling thread holds the directory lease.
     bool holdsDirectory() const;
 
-    std::uint64_t capacity() const { return m_capacity; }
+    std::uint64_t capacity() const;
+    std::uint64_t ceiling() const;
+    // What a decoder could have now: the ceiling, or less when the address space has less room,
+    // and never more than the physical memory. Meant for a request that runs alone, when the
+    // others' leases are given back.
+    std::uint64_t obtainable() const;
     std::uint64_t leased() const;
     // The most that was ever leased at once.
     std::uint64_t peakLeased() const;
@@ -102,8 +154,10 @@ private:
     bool waitGrowth(std::unique_lock<std::mutex>& lock, std::uint64_t bytes,
                     const std::function<bool()>& keepWaiting);
     void grantLocked(std::uint64_t bytes);
+    void limitTo(std::uint64_t bytes);
 
-    const std::uint64_t m_capacity;
+    std::uint64_t m_capacity;
+    std::uint64_t m_ceiling;
     mutable std::mutex m_mutex;
     std::condition_variable m_released;
     std::deque<std::uint64_t> m_queue; // tickets of the waiting requests, oldest first
@@ -140,9 +194,14 @@ public:
     // After a refusal for the allowance: what the decoder would have held in all. Zero otherwise.
     std::uint64_t needed() const { return m_needed; }
     void clearNeeded() { m_needed = 0; }
-    // True when the system had no memory for a request within the allowance.
+    // True when the system had no memory for a request within the allowance; refusedNeed() is then
+    // what the decoder would have held in all.
     bool systemRefused() const { return m_systemRefused; }
-    void clearSystemRefused() { m_systemRefused = false; }
+    std::uint64_t refusedNeed() const { return m_refusedNeed; }
+    void clearSystemRefused() {
+        m_systemRefused = false;
+        m_refusedNeed = 0;
+    }
 
     // The most this heap has held at once since it was made.
     std::uint64_t peakInUse() const { return m_peak; }
@@ -152,6 +211,7 @@ private:
     std::uint64_t m_inUse = 0;
     std::uint64_t m_peak = 0;
     std::uint64_t m_needed = 0;
+    std::uint64_t m_refusedNeed = 0;
     bool m_systemRefused = false;
 };
 

@@ -120,6 +120,8 @@ constexpr std::array<ZipFaultKindInfo, ZipFaultKindCount> FaultTable{{
     {ZipFaultKind::EntriesNotInDirectory, "entries_not_in_directory", ZipResult::CentralDirectoryDamaged,
      ZipResult::StructureDamaged,
      "Entries lie before the central directory without a central header: they are not in the directory."},
+    {ZipFaultKind::DecoderMemoryUnavailable, "decoder_memory_unavailable", ZipResult::Sound,
+     ZipResult::VerifiedWithUnverifiableEntries, "The entry's decoder needs more memory than could be had."},
 }};
 
 constexpr bool tableInOrder() {

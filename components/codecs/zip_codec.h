@@ -20,9 +20,11 @@ enum class CodecState {
     // The stream needs more memory than the entry's allowance (CodecStep::memoryNeeded in all). The
     // entry starts again from its first byte with a reset that allows that much.
     NeedsMemory,
+    // The system refused memory within the allowance (CodecStep::memoryNeeded: what the decoder
+    // would have held in all). The entry is unverifiable for want of memory.
+    MemoryUnavailable,
     // The stream asks for what this decoder cannot do (an option the library lacks, a restoration
-    // method not reproduced here, memory the system does not have). That is no sign of damage: the
-    // entry is unverifiable.
+    // method not reproduced here). That is no sign of damage: the entry is unverifiable.
     Unsupported,
 };
 
@@ -31,7 +33,7 @@ struct CodecStep {
     std::span<const std::uint8_t> output; // decoded bytes, valid until the next call
     CodecState state = CodecState::NeedsInput;
     std::size_t unusedInput = 0;    // after Finished: bytes of the given input past the stream's end
-    std::uint64_t memoryNeeded = 0; // after NeedsMemory
+    std::uint64_t memoryNeeded = 0; // after NeedsMemory or MemoryUnavailable
 };
 
 // What a decoder may need to know of the entry it is about to decode: some methods take their

@@ -24,6 +24,7 @@ struct DecodePass {
     ProgressSink& progress;
     std::uint64_t& outputBudget;
     std::uint64_t& memoryNeeded;
+    bool& memoryRefused; // the system refused memory within the allowance
     std::uint64_t dataOffset;
     std::uint32_t crc = 0;
     std::uint64_t produced = 0;
@@ -69,6 +70,10 @@ std::optional<Outcome> decodeChunk(DecodePass& pass, std::span<const std::uint8_
         case CodecState::NeedsMemory:
             pass.memoryNeeded = std::max<std::uint64_t>(step.memoryNeeded, 1);
             return Outcome::Checked;
+        case CodecState::MemoryUnavailable:
+            pass.memoryNeeded = std::max<std::uint64_t>(step.memoryNeeded, 1);
+            pass.memoryRefused = true;
+            return Outcome::Unverifiable;
         case CodecState::Unsupported:
             pass.log.add(ZipFaultKind::MethodUnsupported, pass.index, entry.localHeaderOffset);
             return Outcome::Unverifiable;
@@ -116,6 +121,13 @@ Outcome judgeDecoded(const DecodePass& pass) {
     return Outcome::Checked;
 }
 
+// The entry cannot be checked: its decoder needs more memory than could be had.
+Outcome memoryUnavailable(FaultLog& log, std::int64_t index, std::uint64_t offset, std::uint64_t needed,
+                          std::uint64_t obtainable) {
+    log.add(ZipFault{ZipFaultKind::DecoderMemoryUnavailable, index, offset, {}, needed, obtainable});
+    return Outcome::Unverifiable;
+}
+
 } // namespace
 
 EntryVerifier::EntryVerifier(ByteWindow& window, CodecTable& codecs, DecoderMemoryBudget& budget)
@@ -152,9 +164,14 @@ EntryVerifier::Outcome EntryVerifier::verify(const ZipEntryRecord& entry, std::i
     std::uint64_t reported = 0;
     for (int pass = 0;; ++pass) {
         std::uint64_t needed = 0;
+        bool refused = false;
         const std::uint64_t budgetBefore = outputBudget;
-        const Outcome outcome =
-            decodeOnce(entry, index, *codec, log, progress, outputBudget, allowance, reported, needed);
+        const Outcome outcome = decodeOnce(entry, index, *codec, log, progress, outputBudget,
+                                           DecodeMemory{allowance, needed, refused}, reported);
+        if (refused) {
+            codec->releaseMemory();
+            return memoryUnavailable(log, index, dataOffset, needed, m_budget.obtainable());
+        }
         if (needed == 0 || needed <= allowance || pass == MaximumMemoryPasses) {
             // The state held beyond the free allowance goes back before the lease does.
             if (lease)
@@ -167,9 +184,12 @@ EntryVerifier::Outcome EntryVerifier::verify(const ZipEntryRecord& entry, std::i
         codec->releaseMemory();
         lease.release();
         outputBudget = budgetBefore;
+        // Running alone does not help a decoder that needs more than the process can have at all.
+        if (needed > m_budget.ceiling())
+            return memoryUnavailable(log, index, dataOffset, needed, m_budget.ceiling());
         // The refused block is seldom the last the decoder takes: room for its small state besides
         // saves a pass.
-        allowance = needed + DecoderMemoryBudget::UnleasedAllowance;
+        allowance = std::min(needed + DecoderMemoryBudget::UnleasedAllowance, m_budget.ceiling());
         lease =
             m_budget.acquire(allowance, [&] { return progress.advance(static_cast<std::size_t>(index), 0); });
         if (!lease)
@@ -179,15 +199,16 @@ EntryVerifier::Outcome EntryVerifier::verify(const ZipEntryRecord& entry, std::i
 
 EntryVerifier::Outcome EntryVerifier::decodeOnce(const ZipEntryRecord& entry, std::int64_t index,
                                                  ZipCodec& codec, FaultLog& log, ProgressSink& progress,
-                                                 std::uint64_t& outputBudget, std::uint64_t memoryAllowance,
-                                                 std::uint64_t& reported, std::uint64_t& memoryNeeded) {
+                                                 std::uint64_t& outputBudget, const DecodeMemory& memory,
+                                                 std::uint64_t& reported) {
     const std::uint64_t dataOffset = entry.dataOffset();
     if (!codec.reset(CodecEntry{entry.method, entry.flags, entry.compressedSize, entry.uncompressedSize,
-                                memoryAllowance})) {
+                                memory.allowance})) {
         log.add(ZipFaultKind::StreamDamaged, index, dataOffset);
         return Outcome::Checked;
     }
-    DecodePass pass{entry, index, codec, log, progress, outputBudget, memoryNeeded, dataOffset};
+    DecodePass pass{entry,        index,         codec,          log,       progress,
+                    outputBudget, memory.needed, memory.refused, dataOffset};
     pass.remaining = entry.compressedSize;
     std::uint64_t position = dataOffset;
     // Each pass feeds one chunk of compressed data. Once it is all fed, one more pass with no input

@@ -20,7 +20,7 @@ class EntryVerifier {
 public:
     enum class Outcome {
         Checked,      // decompressed; any fault is in the log
-        Unverifiable, // encrypted, or no decoder for its method or its options (noted)
+        Unverifiable, // encrypted, no decoder for its method or its options, or no memory (noted)
         Stopped,      // abort
         BudgetSpent,  // the operation's output allowance ran out
         ReadFailed,   // the file could not be read
@@ -36,12 +36,20 @@ public:
                    std::uint64_t& outputBudget);
 
 private:
-    // One pass over the entry's data with the decoder allowed memoryAllowance. Sets memoryNeeded
-    // instead of finishing when the decoder needs more; then nothing has been logged. reported holds
-    // the compressed bytes already counted as progress by an earlier pass.
+    // The memory of one pass: what the decoder may hold, and what it turned out to need.
+    struct DecodeMemory {
+        std::uint64_t allowance;
+        std::uint64_t& needed;
+        bool& refused; // the system refused it memory within the allowance
+    };
+
+    // One pass over the entry's data with the decoder allowed memory.allowance. Sets memory.needed
+    // instead of finishing when the decoder needs more, or memory.refused as well when the system
+    // had none to give; then nothing has been logged. reported holds the compressed bytes already
+    // counted as progress by an earlier pass.
     Outcome decodeOnce(const ZipEntryRecord& entry, std::int64_t index, ZipCodec& codec, FaultLog& log,
-                       ProgressSink& progress, std::uint64_t& outputBudget, std::uint64_t memoryAllowance,
-                       std::uint64_t& reported, std::uint64_t& memoryNeeded);
+                       ProgressSink& progress, std::uint64_t& outputBudget, const DecodeMemory& memory,
+                       std::uint64_t& reported);
 
     ByteWindow& m_window;
     CodecTable& m_codecs;

@@ -1,7 +1,7 @@
 // The program as a command-line tester, run as a real process: the JSON lines and reason lines it
 // prints over a tree with every sort of damage and how they agree with its reports, names that are
-// not UTF-8, lists of files on standard input or in a file, several paths in one run, and the
-// progress line that only a terminal gets.
+// not UTF-8, lists of files on standard input or in a file, several paths in one run, the
+// progress line that only a terminal gets, and an entry whose decoder memory cannot be had.
 
 #include "installed_copy.h"
 #include "zip_builder.h"
@@ -96,6 +96,7 @@ private slots:
     void progressOnlyOnATerminal();
     void closedOrFullOutputLosesNoRecord();
     void helpAndManualPageNameEveryOption();
+    void memoryThatCannotBeHadIsNoPass();
 };
 
 void CommandLineTesterTest::jsonAndReasonsAgreeWithTheReport() {
@@ -299,8 +300,9 @@ void CommandLineTesterTest::helpAndManualPageNameEveryOption() {
     // The page escapes its hyphens for groff.
     const QString page = QString::fromUtf8(manual.readAll()).replace("\\-", "-");
     // Every option the program accepts, and each exit status.
-    for (const QString& option : QStringList{"--files-from", "-0", "--null", "-v", "--verbose", "--json",
-                                             "-q", "--quiet", "--report-dir", "--help", "--version"}) {
+    for (const QString& option :
+         QStringList{"--files-from", "-0", "--null", "-v", "--verbose", "--json", "-q", "--quiet",
+                     "--report-dir", "--memory", "--help", "--version"}) {
         QVERIFY2(help.output.contains(
                      QRegularExpression("(^|[ ,])" + QRegularExpression::escape(option) + "[ ,\\n]")),
                  qPrintable(option));
@@ -313,6 +315,38 @@ void CommandLineTesterTest::helpAndManualPageNameEveryOption() {
     }
     for (const QString& report : QStringList{"errors.txt", "errors.log", "XDG_STATE_HOME"})
         QVERIFY2(page.contains(report), qPrintable(report));
+}
+
+// An LZMA entry whose header asks for a 64 MiB dictionary, over data that is damaged from its
+// first byte: within the memory it needs it is found bad, without it the run cannot pass it.
+void CommandLineTesterTest::memoryThatCannotBeHadIsNoPass() {
+    InstalledCopy copy;
+    const std::uint32_t dictionary = 64 << 20;
+    // The SDK version (9.20), the properties' size, lc=3 lp=0 pb=2, then the dictionary.
+    std::string header("\x09\x14\x05\x00\x5d", 5);
+    for (int shift = 0; shift < 32; shift += 8)
+        header += static_cast<char>(dictionary >> shift & 0xff);
+    ZipBuilderEntry entry{"large.bin", std::string(dictionary, 'z'), 14};
+    entry.compressedData = header + std::string(4096, '\xa5');
+    const QString archive = copy.tree() + "/large-dictionary.zip";
+    writeFile(archive.toStdString(), buildZip({entry}).bytes);
+
+    const Outcome checked = copy.run({"-v", archive});
+    QCOMPARE(checked.status, 1);
+    QVERIFY2(checked.output.startsWith(archive + ": bad: "), qPrintable(checked.output));
+
+    const Outcome limited = copy.run({"-v", "--memory", "16M", archive});
+    const QString reason = "needs 65 MiB of decoder memory, 16 MiB could be had";
+    QCOMPARE(limited.output, archive + ": unverified: entry \"large.bin\": " + reason + "\n");
+    QCOMPARE(limited.errors, "vellum: " + archive + ": " + reason + "\n");
+    QCOMPARE(limited.status, 2);
+    const JsonRun json = parseJsonLines(copy.run({"--json", "--memory=16MiB", archive}).output);
+    QVERIFY(json.archives.at(archive.toStdString())["notes"][0]["kind"] == "decoder_memory_unavailable");
+
+    const Outcome badSize = copy.run({"--memory", "16", archive});
+    QCOMPARE(badSize.status, 2);
+    QVERIFY2(badSize.errors.startsWith("vellum: invalid size '16' for '--memory'"),
+             qPrintable(badSize.errors));
 }
 
 QTEST_GUILESS_MAIN(CommandLineTesterTest)

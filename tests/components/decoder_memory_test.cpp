@@ -148,6 +148,8 @@ private slots:
     void zstdWindowIsBoundedByTheEntry();
     void xzDictionaryIsBoundedByTheEntry();
     void largeDirectoryWithLargeDecoder();
+    void limitsComeFromTheSurroundings();
+    void systemFilesAreParsed();
 };
 
 // A lease that does not fit waits; it is granted once the one before it is given back.
@@ -504,6 +506,52 @@ void DecoderMemoryTest::largeDirectoryWithLargeDecoder() {
     QCOMPARE(int{results[0]}, int{ZipResult::Verified});
     QCOMPARE(int{results[1]}, int{ZipResult::Verified});
     QCOMPARE(DecoderMemoryBudget::shared().leased(), std::uint64_t{0});
+}
+
+// The capacity is shared at once; the ceiling is all one decoder can have, less the program's own
+// margin of 128 MiB under a limit that counts the whole process.
+void DecoderMemoryTest::limitsComeFromTheSurroundings() {
+    constexpr std::uint64_t MiB = 1 << 20;
+    constexpr std::uint64_t None = UINT64_MAX;
+    struct Row {
+        MemorySurroundings surroundings;
+        std::uint64_t capacity, ceiling;
+    };
+    const Row rows[] = {
+        {{16384 * MiB, {}, {}, 0, {}}, 1024 * MiB, None},
+        {{2048 * MiB, {}, {}, 0, {}}, 512 * MiB, None},
+        {{0, {}, {}, 0, {}}, 1024 * MiB, None},
+        {{16384 * MiB, 512 * MiB, {}, 0, {}}, 384 * MiB, 384 * MiB},
+        {{16384 * MiB, {}, 1024 * MiB, 200 * MiB, {}}, 696 * MiB, 696 * MiB},
+        {{16384 * MiB, {}, 100 * MiB, 200 * MiB, {}}, 0, 0},
+        {{16384 * MiB, 8192 * MiB, {}, 0, 64 * MiB}, 64 * MiB, 64 * MiB},
+        {{16384 * MiB, {}, {}, 0, 4096 * MiB}, 1024 * MiB, 4096 * MiB},
+    };
+    for (const Row& row : rows) {
+        const DecoderMemoryLimits limits = decoderMemoryLimits(row.surroundings);
+        QCOMPARE(limits.capacity, row.capacity);
+        QCOMPARE(limits.ceiling, row.ceiling);
+    }
+}
+
+void DecoderMemoryTest::systemFilesAreParsed() {
+    const std::string_view mixed = "12:memory:/docker/abc\n11:cpu,cpuacct:/docker/abc\n0::/\n";
+    QVERIFY(cgroupPathIn(mixed, false) == std::optional<std::string>("/docker/abc"));
+    QVERIFY(cgroupPathIn(mixed, true) == std::optional<std::string>("/"));
+    QVERIFY(cgroupPathIn("0::/user.slice/run.scope\n", true) ==
+            std::optional<std::string>("/user.slice/run.scope"));
+    QVERIFY(cgroupPathIn("0::/user.slice/run.scope\n", false) == std::nullopt);
+    QVERIFY(cgroupPathIn("4:cpuacct,memory:/x", false) == std::optional<std::string>("/x"));
+    QVERIFY(cgroupPathIn("4:memoryless:/y\n", false) == std::nullopt);
+    QVERIFY(cgroupV2Limit("max\n") == std::nullopt);
+    QVERIFY(cgroupV2Limit("536870912\n") == std::optional<std::uint64_t>(536870912));
+    QVERIFY(cgroupV2Limit("") == std::nullopt);
+    QVERIFY(cgroupV1Limit("9223372036854771712\n") == std::nullopt);
+    QVERIFY(cgroupV1Limit("1073741824\n") == std::optional<std::uint64_t>(1073741824));
+    QVERIFY(mappedSizeIn("Name:\tvellum\nVmPeak:\t    2000 kB\nVmSize:\t    1234 kB\n") ==
+            std::optional<std::uint64_t>(1234 * 1024));
+    QVERIFY(mappedSizeIn("VmSize: 10 kB") == std::optional<std::uint64_t>(10240));
+    QVERIFY(mappedSizeIn("Name:\tvellum\nVmPeak:\t2000 kB\n") == std::nullopt);
 }
 
 QTEST_GUILESS_MAIN(DecoderMemoryTest)

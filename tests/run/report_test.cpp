@@ -171,7 +171,7 @@ void ReportTest::failuresAreNamedAndKeepEarlierFiles() {
             limit.emplace(16);
         outcome = writeRunReport(record, ReportPlace{harness.applicationFolder(), {}});
     }
-    harness.view.runEnded(RunSummary{record, 0, 0, outcome});
+    harness.view.runEnded(RunSummary{.record = record, .report = outcome});
 
     QCOMPARE(outcome.folder, harness.applicationFolder());
     std::vector<std::string> expectedFailures;
@@ -217,7 +217,7 @@ void ReportTest::explicitReportFolder() {
 
     const ReportOutcome outcome =
         writeRunReport(runWithOneBadArchive(), ReportPlace{harness.applicationFolder(), folder});
-    harness.view.runEnded(RunSummary{runWithOneBadArchive(), 0, 0, outcome});
+    harness.view.runEnded(RunSummary{.record = runWithOneBadArchive(), .report = outcome});
 
     QCOMPARE(outcome.folder, folder);
     QCOMPARE(failedPaths(outcome), blocked ? std::vector<std::string>{folder} : std::vector<std::string>{});

@@ -50,8 +50,12 @@ void* Bzip2Codec::allocate(void* opaque, int count, int size) {
         // No exception may cross libbz2's C frames: a failed allocation is reported as libbz2 expects.
         best->memory.reset(new (std::nothrow) std::byte[bytes]);
         best->size = best->memory ? bytes : 0;
-        if (!best->memory)
+        if (!best->memory) {
+            codec->m_refusedNeed = bytes;
+            for (const Block& block : codec->m_blocks)
+                codec->m_refusedNeed += block.size;
             return nullptr;
+        }
     }
     best->inUse = true;
     return best->memory.get();
@@ -79,6 +83,7 @@ bool Bzip2Codec::reset(const CodecEntry&) {
     stream.bzfree = &Bzip2Codec::release;
     stream.opaque = this;
     m_finished = false;
+    m_refusedNeed = 0;
     // small = 0: the fast decoder; its table is bounded by the largest block size bzip2 has.
     m_streamOpen = BZ2_bzDecompressInit(&stream, 0, 0) == BZ_OK;
     return m_streamOpen;
@@ -109,7 +114,8 @@ CodecStep Bzip2Codec::decode(std::span<const std::uint8_t> input, std::size_t ou
         step.state = CodecState::Finished;
         step.unusedInput = input.size() - step.consumed;
     } else if (result == BZ_MEM_ERROR) {
-        step.state = CodecState::Unsupported;
+        step.state = CodecState::MemoryUnavailable;
+        step.memoryNeeded = m_refusedNeed;
     } else if (result != BZ_OK) {
         step.state = CodecState::Damaged;
     } else if (stream.avail_out == 0) {

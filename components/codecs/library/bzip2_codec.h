@@ -39,6 +39,8 @@ private:
     std::span<std::uint8_t> m_output;
     std::unique_ptr<Stream> m_stream;
     std::vector<Block> m_blocks;
+    // After an allocation the system refused: the blocks held then and the one refused.
+    std::uint64_t m_refusedNeed = 0;
     bool m_streamOpen = false;
     bool m_finished = false;
 };

@@ -90,6 +90,8 @@ void LzmaCodec::startStream() {
         m_phase = Phase::Stream;
     else if (m_stream->heap.needed() > m_stream->heap.allowance())
         m_phase = Phase::NeedsMemory;
+    else if (m_stream->heap.systemRefused())
+        m_phase = Phase::NoMemory;
     else
         m_phase = Phase::Refused;
 }
@@ -123,6 +125,10 @@ CodecStep LzmaCodec::decode(std::span<const std::uint8_t> input, std::size_t out
         step.state = CodecState::NeedsMemory;
         step.memoryNeeded = m_stream->heap.needed();
         return step;
+    case Phase::NoMemory:
+        step.state = CodecState::MemoryUnavailable;
+        step.memoryNeeded = m_stream->heap.refusedNeed();
+        return step;
     case Phase::Damaged:
         step.state = CodecState::Damaged;
         return step;
@@ -140,6 +146,9 @@ CodecStep LzmaCodec::decode(std::span<const std::uint8_t> input, std::size_t out
         if (m_stream->heap.needed() > m_stream->heap.allowance()) {
             step.state = CodecState::NeedsMemory;
             step.memoryNeeded = m_stream->heap.needed();
+        } else if (m_stream->heap.systemRefused()) {
+            step.state = CodecState::MemoryUnavailable;
+            step.memoryNeeded = m_stream->heap.refusedNeed();
         }
     } else if (decoded.result != LZMA_OK && decoded.result != LZMA_BUF_ERROR) {
         // LZMA_BUF_ERROR only says that nothing could be done without more input.

@@ -36,7 +36,7 @@ public:
 private:
     struct Stream; // liblzma's stream and options, which cannot be declared ahead
     static constexpr std::size_t HeaderLength = 9;
-    enum class Phase { Header, Stream, Finished, Refused, NeedsMemory, Damaged };
+    enum class Phase { Header, Stream, Finished, Refused, NeedsMemory, NoMemory, Damaged };
 
     // Starts liblzma on the complete header; sets m_phase to what follows.
     void startStream();

@@ -67,8 +67,9 @@ CodecState XzCodec::failureOf(int result) const {
     case LZMA_MEM_ERROR:
     case LZMA_MEMLIMIT_ERROR:
         // More than the allowance, or no memory in the system.
-        return m_stream->heap.needed() > m_stream->heap.allowance() ? CodecState::NeedsMemory
-                                                                    : CodecState::Unsupported;
+        if (m_stream->heap.needed() > m_stream->heap.allowance())
+            return CodecState::NeedsMemory;
+        return m_stream->heap.systemRefused() ? CodecState::MemoryUnavailable : CodecState::Unsupported;
     // A filter, check or flag this liblzma does not know. Headers carry their own CRC, so an
     // unknown one is a real one from a newer writer, not damage.
     case LZMA_OPTIONS_ERROR:
@@ -135,6 +136,8 @@ CodecStep XzCodec::fail(const Call& call, int result) {
     CodecStep step = finish(call, failureOf(result));
     if (step.state == CodecState::NeedsMemory)
         step.memoryNeeded = m_stream->heap.needed();
+    else if (step.state == CodecState::MemoryUnavailable)
+        step.memoryNeeded = m_stream->heap.refusedNeed();
     m_phase = Phase::Failed;
     m_failure = step;
     m_failure.consumed = 0;

@@ -87,6 +87,9 @@ CodecStep ZstdCodec::refusal(std::size_t consumed) const {
     if (m_heap.needed() > m_heap.allowance()) {
         step.state = CodecState::NeedsMemory;
         step.memoryNeeded = m_heap.needed();
+    } else if (m_heap.systemRefused()) {
+        step.state = CodecState::MemoryUnavailable;
+        step.memoryNeeded = m_heap.refusedNeed();
     }
     return step;
 }

@@ -34,7 +34,8 @@ CodecState PpmdCodec::startModel() {
         m_memoryNeeded = m_model.heap().needed();
         return CodecState::NeedsMemory;
     case PpmdModel::Reserved::NoMemory:
-        return CodecState::Unsupported;
+        m_memoryNeeded = m_model.heap().refusedNeed();
+        return CodecState::MemoryUnavailable;
     }
     m_model.start(order, restoreMethod);
     m_decoder.setInput(header + 2, header + HeaderSize);
@@ -139,7 +140,7 @@ CodecStep PpmdCodec::decode(std::span<const std::uint8_t> input, std::size_t out
     }
     step.consumed = position;
     step.output = std::span<const std::uint8_t>(m_output.data(), written);
-    if (step.state == CodecState::NeedsMemory)
+    if (step.state == CodecState::NeedsMemory || step.state == CodecState::MemoryUnavailable)
         step.memoryNeeded = m_memoryNeeded;
     return step;
 }

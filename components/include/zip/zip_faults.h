@@ -84,9 +84,12 @@ enum class ZipFaultKind : std::uint8_t {
     // Local headers of entries before the directory that no central header points at (found: how
     // many).
     EntriesNotInDirectory,
+    // The entry's decoder needs more memory than could be had (found: the bytes it needs,
+    // expected: the bytes that could be had).
+    DecoderMemoryUnavailable,
 };
 
-inline constexpr int ZipFaultKindCount = static_cast<int>(ZipFaultKind::EntriesNotInDirectory) + 1;
+inline constexpr int ZipFaultKindCount = static_cast<int>(ZipFaultKind::DecoderMemoryUnavailable) + 1;
 
 struct ZipFault {
     ZipFaultKind kind = ZipFaultKind::CannotRead;

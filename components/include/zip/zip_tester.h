@@ -70,4 +70,8 @@ private:
     bool m_operationRunning = false;
 };
 
+// Lowers the memory that the decoders of every tester in the process may have to bytes (--memory):
+// an entry whose decoder needs more is unverifiable. Call it before the first test.
+void limitDecoderMemory(std::uint64_t bytes);
+
 } // namespace vellum
