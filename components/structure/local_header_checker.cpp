@@ -297,6 +297,25 @@ UnlistedLook lookForUnlistedHeader(ByteWindow& window, std::uint64_t offset, std
     return UnlistedLook::Header;
 }
 
+// Whether central headers follow one another from offset up to exactly limit: a directory that the
+// end record no longer counts or points at.
+UnlistedLook centralHeadersRunTo(ByteWindow& window, std::uint64_t offset, std::uint64_t limit) {
+    while (offset < limit) {
+        if (limit - offset < CentralHeaderSize)
+            return UnlistedLook::NotAHeader;
+        const auto fixed = window.view(offset, CentralHeaderSize, HeaderReadAhead);
+        if (!fixed)
+            return UnlistedLook::ReadFailed;
+        LittleEndianReader reader(*fixed);
+        if (reader.u32() != CentralHeaderSignature)
+            return UnlistedLook::NotAHeader;
+        reader.skip(24);
+        const std::uint64_t variable = std::uint64_t{reader.u16()} + reader.u16() + reader.u16();
+        offset += CentralHeaderSize + variable;
+    }
+    return offset == limit ? UnlistedLook::Header : UnlistedLook::NotAHeader;
+}
+
 // Entries whose local headers lie before the directory where no central header points: a directory
 // (or an end record) that lost them hides them from every reader, so the archive is damaged however
 // sound the listed entries are. Only the bytes that no listed entry covers are looked at, so an
@@ -311,8 +330,9 @@ public:
 
     // Before the first listed entry lies either a stub (data before the archive) or entries the
     // directory lost. Lost ones start right at the archive's start and follow one another up to the
-    // first listed entry (or the directory): only such an unbroken run counts, so that a stub,
-    // even one holding a whole archive of its own, never does.
+    // first listed entry (or the directory), perhaps with the central headers that no longer count
+    // them after them: only such an unbroken run counts, so that a stub, even one holding a whole
+    // archive of its own (whose end record would stand between), never does.
     ParseOutcome searchLeading(std::uint64_t from, std::uint64_t limit) {
         std::uint64_t at = from;
         std::uint64_t run = 0;
@@ -322,10 +342,19 @@ public:
             const UnlistedLook look = lookForUnlistedHeader(m_window, at, limit, end, sizeKnown);
             if (look == UnlistedLook::ReadFailed)
                 return ParseOutcome::ReadFailed;
-            if (look == UnlistedLook::NotAHeader || !sizeKnown)
+            if (look == UnlistedLook::Header && sizeKnown) {
+                ++run;
+                at = end;
+                continue;
+            }
+            const UnlistedLook directory = run > 0 && look == UnlistedLook::NotAHeader
+                                               ? centralHeadersRunTo(m_window, at, limit)
+                                               : UnlistedLook::NotAHeader;
+            if (directory == UnlistedLook::ReadFailed)
+                return ParseOutcome::ReadFailed;
+            if (directory == UnlistedLook::NotAHeader)
                 return ParseOutcome::Completed;
-            ++run;
-            at = end;
+            break;
         }
         if (run > 0)
             found(from, run);
@@ -410,9 +439,15 @@ ParseOutcome findUnlistedEntries(ByteWindow& window, FaultLog& log, ProgressSink
     // With no entry listed, bytes between the declared directory offset and the end record read as
     // data before the archive. When the file starts with entries that run up to that declared
     // offset, those bytes are a directory the end record no longer counts, not a stub.
+    // An end record that points past its directory, or at nothing at all, leaves the whole file
+    // before it looking like such data: entries from the file's start up to the end record's own
+    // directory place are lost in the same way.
     if (outcome == ParseOutcome::Completed && !furthestEnd && search.count() == 0 && !layout.split() &&
         layout.shift > 0)
         outcome = search.searchLeading(0, limit - layout.shift);
+    if (outcome == ParseOutcome::Completed && !furthestEnd && search.count() == 0 && !layout.split() &&
+        layout.diskBase(0) > 0)
+        outcome = search.searchLeading(0, limit);
     if (outcome != ParseOutcome::Completed)
         return outcome;
     if (search.count() > 0) {

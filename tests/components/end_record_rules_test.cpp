@@ -179,6 +179,17 @@ void EndRecordRulesTest::endRecordCandidates_data() {
         countNothing(bytes, one.endRecordOffset);
         row("end record counting no entries, its directory still there", bytes, 106, NotRun,
             kind(ZipFaultKind::EntriesNotInDirectory));
+        // Pointing past its directory, or at the file's start, it makes everything before it look
+        // like data before an archive; the entries and their central headers are still there.
+        for (const std::uint64_t offset : {one.endRecordOffset, std::uint64_t{0}}) {
+            bytes = one.bytes;
+            countNothing(bytes, one.endRecordOffset);
+            patchLe32(bytes, one.endRecordOffset + EndRecordField::DirectoryOffset,
+                      static_cast<std::uint32_t>(offset));
+            row(offset == 0 ? "end record counting nothing at the file's start"
+                            : "end record counting nothing past its directory",
+                bytes, 106, NotRun, kind(ZipFaultKind::EntriesNotInDirectory));
+        }
     }
 }
 
