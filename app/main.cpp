@@ -7,6 +7,7 @@
 #include "program_folder.h"
 #include "single_instance.h"
 #include "sound.h"
+#include "standard_error_notes.h"
 #include "stop_signals.h"
 #include "terminal_run.h"
 #include "window_session.h"
@@ -62,10 +63,15 @@ int runWithWindow(int argc, char** argv, const CommandLine& commandLine,
 
     RunCore run(
         RunSettings{ReportPlace{applicationFolder, reportFolder}, unattended, commandLine.followLinks});
+    // Every run names on standard error what it could not read or write; a run from the command line
+    // also prints its progress and results on the terminal.
     std::optional<TerminalPrinters> printers;
+    StandardErrorNotes notes;
     if (unattended) {
         printers.emplace(commandLine);
         printers->attachTo(run);
+    } else {
+        run.addObserver(notes);
     }
     MainWindow window;
     WindowSession session(window, run,
