@@ -28,14 +28,15 @@ int openFolderBeneath(int root, std::string_view relative) {
         relative.remove_suffix(1);
     if (relative.empty())
         return ::openat(root, ".", flags);
-    // The kernel walks the whole path at once where it can; a path longer than it takes, or a
-    // kernel without openat2, is walked one folder at a time, none of them a link.
+    // The kernel walks the whole path at once where it can; a path longer than it takes, a kernel
+    // without openat2, or a sandbox that forbids the call (EPERM), is walked one folder at a time,
+    // none of them a link.
     open_how how{};
     how.flags = flags;
     how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH;
     const std::string path(relative);
     const long descriptor = ::syscall(SYS_openat2, root, path.c_str(), &how, sizeof how);
-    if (descriptor >= 0 || (errno != ENOSYS && errno != ENAMETOOLONG))
+    if (descriptor >= 0 || (errno != ENOSYS && errno != ENAMETOOLONG && errno != EPERM))
         return static_cast<int>(descriptor);
     int folder = ::openat(root, ".", flags);
     while (folder >= 0 && !relative.empty()) {
