@@ -20,13 +20,8 @@ constexpr std::chrono::milliseconds RedrawInterval{100};
 constexpr const char* ClearLine = "\r\x1b[K";
 
 std::uint64_t fileSize(const std::string& path) {
-    const int descriptor = openPathOfAnyLength(path, O_PATH);
-    if (descriptor < 0)
-        return 0;
     struct stat status {};
-    const bool known = ::fstat(descriptor, &status) == 0;
-    ::close(descriptor);
-    return known ? static_cast<std::uint64_t>(status.st_size) : 0;
+    return statusOfPathOfAnyLength(path, status) ? static_cast<std::uint64_t>(status.st_size) : 0;
 }
 
 } // namespace

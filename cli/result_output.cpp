@@ -25,16 +25,10 @@ struct FileFacts {
     std::int64_t modified = 0;
 };
 
-// Size and modification time of the archive as it was tested; none when it has gone since. Opened
-// by descriptor, so that a path of any length is reached.
+// Size and modification time of the archive as it was tested; none when it has gone since.
 std::optional<FileFacts> factsOf(const std::string& path) {
-    const int descriptor = openPathOfAnyLength(path, O_PATH);
-    if (descriptor < 0)
-        return std::nullopt;
     struct stat status {};
-    const bool known = ::fstat(descriptor, &status) == 0;
-    ::close(descriptor);
-    if (!known)
+    if (!statusOfPathOfAnyLength(path, status))
         return std::nullopt;
     return FileFacts{static_cast<std::uint64_t>(status.st_size), static_cast<std::int64_t>(status.st_mtime)};
 }

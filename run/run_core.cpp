@@ -100,13 +100,8 @@ struct RunCore::FolderOnPath {
 };
 
 bool namesArchive(const std::string& path) {
-    const int descriptor = openPathOfAnyLength(path, O_PATH);
-    if (descriptor < 0)
-        return false;
     struct stat status {};
-    const bool archive = ::fstat(descriptor, &status) == 0 && !S_ISDIR(status.st_mode);
-    ::close(descriptor);
-    return archive;
+    return statusOfPathOfAnyLength(path, status) && !S_ISDIR(status.st_mode);
 }
 
 // A folder as the walk listed it.

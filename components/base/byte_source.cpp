@@ -30,22 +30,11 @@ FileIdentity identityFrom(const struct stat& status) {
 
 // The status of what path names, its final link followed. A path too long for one call is reached
 // by an O_PATH descriptor, which touches nothing behind it: a device or FIFO is never opened here.
-bool statusOfPath(const std::string& path, struct stat& status) {
-    if (path.size() < PATH_MAX)
-        return ::stat(path.c_str(), &status) == 0;
-    const int descriptor = openPathOfAnyLength(path, O_PATH);
-    if (descriptor < 0)
-        return false;
-    const bool examined = ::fstat(descriptor, &status) == 0;
-    ::close(descriptor);
-    return examined;
-}
-
 } // namespace
 
 std::optional<FileIdentity> fileIdentityOf(const std::string& path) {
     struct stat status {};
-    if (!statusOfPath(path, status))
+    if (!statusOfPathOfAnyLength(path, status))
         return std::nullopt;
     return identityFrom(status);
 }
@@ -72,7 +61,7 @@ bool FileByteSource::open(const std::string& path) {
     // Opening a device can act on it (a tape rewinds when closed) and opening a FIFO can wait for a
     // writer or take a writer's data, so only what the path's status calls a regular file is opened.
     struct stat named {};
-    if (!statusOfPath(path, named) || !S_ISREG(named.st_mode))
+    if (!statusOfPathOfAnyLength(path, named) || !S_ISREG(named.st_mode))
         return false;
     // The path may be replaced between the look and the open: O_NONBLOCK keeps a FIFO put there from
     // hanging the open, and the opened file must be the regular file that was looked at.

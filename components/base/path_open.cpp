@@ -56,4 +56,17 @@ int openPathOfAnyLength(const std::string& path, int flags) {
     return descriptor;
 }
 
+bool statusOfPathOfAnyLength(const std::string& path, struct stat& status) {
+    if (path.size() < PATH_MAX)
+        return ::stat(path.c_str(), &status) == 0;
+    const int descriptor = openPathOfAnyLength(path, O_PATH);
+    if (descriptor < 0)
+        return false;
+    const bool examined = ::fstat(descriptor, &status) == 0;
+    const int error = errno;
+    ::close(descriptor);
+    errno = error;
+    return examined;
+}
+
 } // namespace vellum
