@@ -290,14 +290,16 @@ void RunCore::testArchive(const std::string& path) {
     ArchiveTester& tester = *m_tester;
     tester.stopAtFirstFault = RunTestPlan.stopAtFirstFault;
     tester.fileFilter = RunTestPlan.probeFilter;
+    // The name as the caller shows it, which the component keeps alongside the path.
+    const std::string shownName = platform::lowerCase(path);
     tester.archivePath = path;
-    tester.archiveName = platform::lowerCase(path);
+    tester.archiveName = shownName;
 
     const std::int16_t probeResult = tester.probeArchive();
     std::optional<std::int16_t> verifyResult;
     if (probeGoesOn(probeResult)) {
         tester.archivePath = path;
-        tester.archiveName = platform::lowerCase(path);
+        tester.archiveName = shownName;
         tester.fileFilter = RunTestPlan.verifyFilter;
         verifyResult = tester.verifyArchive();
     }
