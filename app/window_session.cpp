@@ -5,7 +5,6 @@
 #include "desktop_services.h"
 #include "identity.h"
 #include "main_window.h"
-#include "message_box.h"
 #include "normal_file.h"
 #include "panel3d.h"
 #include "program_folder.h"
@@ -61,9 +60,7 @@ WindowSession::StartOutcome WindowSession::start() {
     m_window.show();
     m_window.repaint();
 
-    if (platform::isInRootDirectory(m_services.applicationFolder)) {
-        platform::showStopMessage("Vellum can not be run from\r\na root directory, please reinstall.",
-                                  "Vellum error");
+    if (platform::refusedInRootDirectory(m_services.applicationFolder)) {
         m_window.close();
         return StartOutcome::RefusedRootDirectory;
     }

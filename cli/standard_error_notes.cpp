@@ -33,8 +33,7 @@ void StandardErrorNotes::memoryShortfall(const MemoryShortfall& what) {
 
 void StandardErrorNotes::runEnded(const RunSummary& summary) {
     for (const platform::WriteFailure& failure : summary.report.failures)
-        std::fprintf(m_output, "vellum: cannot write %s: %s\n", platform::escapedText(failure.path).c_str(),
-                     failure.reason.c_str());
+        std::fprintf(m_output, "vellum: %s\n", reportFailureText(failure).c_str());
 }
 
 } // namespace vellum

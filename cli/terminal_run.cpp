@@ -1,7 +1,6 @@
 #include "terminal_run.h"
 
 #include "absolute_path.h"
-#include "message_box.h"
 #include "program_folder.h"
 #include "stop_signals.h"
 
@@ -89,11 +88,8 @@ int exitStatusOf(const RunSummary& summary, int stopSignal, ResultStream::State 
 
 int runInTerminal(const CommandLine& commandLine, const platform::StopSignals& stopSignals) {
     const std::string applicationFolder = platform::applicationFolder();
-    if (platform::isInRootDirectory(applicationFolder)) {
-        platform::showStopMessage("Vellum can not be run from\r\na root directory, please reinstall.",
-                                  "Vellum error");
+    if (platform::refusedInRootDirectory(applicationFolder))
         return 2;
-    }
     // A reader of the results that has gone is seen as a failed write, and stops the run as Cancel
     // does, so that the run's record is still written.
     std::signal(SIGPIPE, SIG_IGN);

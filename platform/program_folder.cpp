@@ -1,5 +1,7 @@
 #include "program_folder.h"
 
+#include "message_box.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,6 +44,13 @@ std::string applicationFolder() {
 
 bool isInRootDirectory(std::string_view applicationFolder) {
     return applicationFolder == "/";
+}
+
+bool refusedInRootDirectory(std::string_view applicationFolder) {
+    if (!isInRootDirectory(applicationFolder))
+        return false;
+    showStopMessage("Vellum can not be run from\r\na root directory, please reinstall.", "Vellum error");
+    return true;
 }
 
 } // namespace vellum::platform

@@ -14,4 +14,8 @@ std::string applicationFolder();
 // Whether the program file lies directly in the file system root.
 bool isInRootDirectory(std::string_view applicationFolder);
 
+// The program refuses to run from the file system root: when it lies there, this tells the user
+// (a message box, or standard error without a window) and answers true.
+bool refusedInRootDirectory(std::string_view applicationFolder);
+
 } // namespace vellum::platform

@@ -77,6 +77,10 @@ ReportOutcome writeRunReport(const RunRecord& record, const ReportPlace& place) 
     return outcome;
 }
 
+std::string reportFailureText(const platform::WriteFailure& failure) {
+    return "cannot write " + platform::escapedText(failure.path) + ": " + failure.reason;
+}
+
 std::string reportFolderForReading(const ReportPlace& place) {
     return platform::chooseReportFolder(place.applicationFolder, place.explicitReportFolder, false).path;
 }

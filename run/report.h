@@ -50,6 +50,10 @@ std::string reportCountsLine(std::int32_t tested, std::int32_t bad);
 // is written.
 ReportOutcome writeRunReport(const RunRecord& record, const ReportPlace& place);
 
+// "cannot write PATH: REASON", the path escaped: how a report failure is told, on standard error
+// and in the window alike.
+std::string reportFailureText(const platform::WriteFailure& failure);
+
 // The folder File > Open log looks in: the one the next report would go to, created or not.
 std::string reportFolderForReading(const ReportPlace& place);
 

@@ -1,7 +1,6 @@
 #include "window_run_view.h"
 
 #include "desktop_services.h"
-#include "escaped_text.h"
 #include "lower_case.h"
 #include "message_box.h"
 #include "number_text.h"
@@ -91,7 +90,7 @@ void WindowRunView::runEnded(const RunSummary& summary) {
     if (!summary.report.failures.empty() && !summary.record.startedFromCommandLine) {
         std::string message = "Vellum could not write its report.";
         for (const platform::WriteFailure& failure : summary.report.failures)
-            message += "\r\ncannot write " + platform::escapedText(failure.path) + ": " + failure.reason;
+            message += "\r\n" + reportFailureText(failure);
         platform::showStopMessage(message, "Vellum error");
     }
 }
