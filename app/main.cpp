@@ -2,6 +2,7 @@
 #include "desktop_services.h"
 #include "display_probe.h"
 #include "escaped_text.h"
+#include "exit_deadline.h"
 #include "identity.h"
 #include "main_window.h"
 #include "program_folder.h"
@@ -46,10 +47,25 @@ bool isRealDisplay() {
     return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }
 
+// What a window run tells its caller.
+int exitStatusAfter(WindowSession::StartOutcome outcome, const WindowSession& session, int loopStatus,
+                    int stopSignal) {
+    switch (outcome) {
+    case WindowSession::StartOutcome::RefusedRootDirectory:
+        return 2;
+    case WindowSession::StartOutcome::RanUnattended:
+        return exitStatusOf(*session.lastSummary(), stopSignal);
+    case WindowSession::StartOutcome::HandedOver:
+    case WindowSession::StartOutcome::WaitingForUser:
+        break;
+    }
+    return stopSignal != 0 ? 128 + stopSignal : loopStatus;
+}
+
 // The window: a window start, or a plain `vellum FOLDER` on a display, which tests in the window
 // and prints on the terminal as any command-line run does.
 int runWithWindow(int argc, char** argv, const CommandLine& commandLine,
-                  const platform::StopSignals& stopSignals) {
+                  const platform::StopSignals& stopSignals, platform::ExitDeadline& deadline) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(identity::programTitle);
     QApplication::setApplicationVersion(identity::fileVersion);
@@ -63,6 +79,7 @@ int runWithWindow(int argc, char** argv, const CommandLine& commandLine,
 
     RunCore run(
         RunSettings{ReportPlace{applicationFolder, reportFolder}, unattended, commandLine.followLinks});
+    const platform::LastWords lastWords(deadline, lastWordsOf(run));
     // Every run names on standard error what it could not read or write; a run from the command line
     // also prints its progress and results on the terminal.
     std::optional<TerminalPrinters> printers;
@@ -91,16 +108,8 @@ int runWithWindow(int argc, char** argv, const CommandLine& commandLine,
     int loopStatus = 0;
     if (window.isVisible() && stopSignals.received() == 0)
         loopStatus = QApplication::exec();
-    switch (outcome) {
-    case WindowSession::StartOutcome::RefusedRootDirectory:
-        return 2;
-    case WindowSession::StartOutcome::RanUnattended:
-        return exitStatusOf(*session.lastSummary(), stopSignals.received());
-    case WindowSession::StartOutcome::HandedOver:
-    case WindowSession::StartOutcome::WaitingForUser:
-        break;
-    }
-    return stopSignals.received() != 0 ? 128 + stopSignals.received() : loopStatus;
+    // Whatever the tester's threads are stuck in, the program ends by the deadline from here on.
+    return deadline.ending(exitStatusAfter(outcome, session, loopStatus, stopSignals.received()));
 }
 
 } // namespace
@@ -110,16 +119,19 @@ int main(int argc, char** argv) {
     // First of all, so that a stop signal that comes at once is kept and the run still leaves its
     // record, instead of ending the program before it has begun.
     const platform::StopSignals stopSignals;
+    // A stopped program ends within this time, so that a read stuck on a hung file system cannot
+    // keep it; the run is given far longer than it takes to stop at its next step.
+    platform::ExitDeadline deadline(stopSignals, std::chrono::seconds(5));
     const CommandLine commandLine = parseCommandLine(argc, argv);
     if (const std::optional<int> status = answerAtOnce(commandLine))
         return *status;
     if (commandLine.memoryLimit != 0)
         limitDecoderMemory(commandLine.memoryLimit);
     if (commandLine.unattended() && runsInTerminalOnly(commandLine))
-        return runInTerminal(commandLine, stopSignals);
+        return runInTerminal(commandLine, stopSignals, deadline);
     if (const DisplayReach display = probeDisplay(); display != DisplayReach::Usable) {
         if (commandLine.unattended())
-            return runInTerminal(commandLine, stopSignals);
+            return runInTerminal(commandLine, stopSignals, deadline);
         std::fputs(display == DisplayReach::Missing
                        ? "vellum: no display to open the window on; give a folder to test it "
                          "unattended (see vellum --help)\n"
@@ -128,5 +140,5 @@ int main(int argc, char** argv) {
                    stderr);
         return 2;
     }
-    return runWithWindow(argc, argv, commandLine, stopSignals);
+    return runWithWindow(argc, argv, commandLine, stopSignals, deadline);
 }

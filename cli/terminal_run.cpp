@@ -1,6 +1,7 @@
 #include "terminal_run.h"
 
 #include "absolute_path.h"
+#include "exit_deadline.h"
 #include "program_folder.h"
 #include "stop_signals.h"
 
@@ -86,7 +87,17 @@ int exitStatusOf(const RunSummary& summary, int stopSignal, ResultStream::State 
     return status;
 }
 
-int runInTerminal(const CommandLine& commandLine, const platform::StopSignals& stopSignals) {
+std::function<void()> lastWordsOf(RunCore& run) {
+    return [&run] {
+        if (const std::optional<ReportOutcome> outcome = run.writeRecordAsItStands()) {
+            for (const platform::WriteFailure& failure : outcome->failures)
+                std::fprintf(stderr, "vellum: %s\n", reportFailureText(failure).c_str());
+        }
+    };
+}
+
+int runInTerminal(const CommandLine& commandLine, const platform::StopSignals& stopSignals,
+                  platform::ExitDeadline& deadline) {
     const std::string applicationFolder = platform::applicationFolder();
     if (platform::refusedInRootDirectory(applicationFolder))
         return 2;
@@ -95,6 +106,7 @@ int runInTerminal(const CommandLine& commandLine, const platform::StopSignals& s
     std::signal(SIGPIPE, SIG_IGN);
     RunCore run(RunSettings{ReportPlace{applicationFolder, reportFolderOf(commandLine)}, true,
                             commandLine.followLinks});
+    const platform::LastWords lastWords(deadline, lastWordsOf(run));
     TerminalPrinters printers(commandLine, [&stopSignals] { return stopSignals.received() != 0; });
     printers.attachTo(run);
     // A stop signal acts as Cancel: the run stops at its next breath and still writes its record.
@@ -103,7 +115,9 @@ int runInTerminal(const CommandLine& commandLine, const platform::StopSignals& s
             run.cancel();
     });
     const RunSummary summary = run.run(runInputsOf(commandLine));
-    return exitStatusOf(summary, stopSignals.received(), printers.resultsState());
+    // The tester's threads are waited for as the run goes; one stuck in a read is not waited for
+    // beyond the deadline.
+    return deadline.ending(exitStatusOf(summary, stopSignals.received(), printers.resultsState()));
 }
 
 } // namespace vellum

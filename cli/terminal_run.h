@@ -16,8 +16,9 @@
 namespace vellum {
 
 namespace platform {
+class ExitDeadline;
 class StopSignals;
-}
+} // namespace platform
 
 // The paths and the list made absolute, as the reports name them.
 RunInputs runInputsOf(const CommandLine& commandLine);
@@ -52,7 +53,13 @@ private:
 int exitStatusOf(const RunSummary& summary, int stopSignal,
                  ResultStream::State results = ResultStream::State::Open);
 
+// What a program that cannot wait for its run to end says before it ends: the run's record as it
+// stands, when the run has not written it, and any failure to write it.
+std::function<void()> lastWordsOf(RunCore& run);
+
 // Runs the command line's inputs to their end, or until a stop signal, and answers the exit status.
-int runInTerminal(const CommandLine& commandLine, const platform::StopSignals& stopSignals);
+// After a stop, the program ends by the deadline whatever the run is stuck in.
+int runInTerminal(const CommandLine& commandLine, const platform::StopSignals& stopSignals,
+                  platform::ExitDeadline& deadline);
 
 } // namespace vellum

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 
 namespace vellum::platform {
@@ -14,7 +15,10 @@ constexpr int handledSignals[] = {SIGINT, SIGTERM, SIGHUP};
 // The handler may only do what is safe inside a signal handler: it keeps the number, and writes it
 // into a pipe that an event loop may watch.
 int signalPipe[2] = {-1, -1};
-volatile std::sig_atomic_t firstSignal = 0;
+std::atomic<int> firstSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "set inside the signal handler");
+std::atomic<sem_t*> stopSemaphore{nullptr};
+static_assert(std::atomic<sem_t*>::is_always_lock_free, "read inside the signal handler");
 
 void onSignal(int signalNumber) {
     if (firstSignal != 0) {
@@ -26,6 +30,8 @@ void onSignal(int signalNumber) {
     firstSignal = signalNumber;
     const unsigned char number = static_cast<unsigned char>(signalNumber);
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &number, 1);
+    if (sem_t* semaphore = stopSemaphore.load())
+        ::sem_post(semaphore);
 }
 
 } // namespace
@@ -40,6 +46,14 @@ StopSignals::StopSignals() {
     action.sa_flags = SA_RESTART;
     for (const int signalNumber : handledSignals)
         ::sigaction(signalNumber, &action, nullptr);
+}
+
+void StopSignals::setDeliverableHere(bool deliverable) {
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    for (const int signalNumber : handledSignals)
+        sigaddset(&stopSignals, signalNumber);
+    ::pthread_sigmask(deliverable ? SIG_UNBLOCK : SIG_BLOCK, &stopSignals, nullptr);
 }
 
 StopSignals::~StopSignals() {
@@ -59,6 +73,12 @@ int StopSignals::received() const {
 
 int StopSignals::wakeDescriptor() const {
     return signalPipe[0];
+}
+
+void StopSignals::postOnStop(sem_t* semaphore) const {
+    stopSemaphore.store(semaphore);
+    if (semaphore != nullptr && firstSignal != 0)
+        ::sem_post(semaphore);
 }
 
 } // namespace vellum::platform

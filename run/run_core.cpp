@@ -138,9 +138,13 @@ void RunCore::breathe() {
 }
 
 RunSummary RunCore::run(const RunInputs& inputs) {
-    m_summary = RunSummary{};
-    m_summary.record.inputsLine = inputsLine(inputs);
-    m_summary.record.startedFromCommandLine = m_settings.startedFromCommandLine;
+    {
+        const std::lock_guard lock(m_recordMutex);
+        m_summary = RunSummary{};
+        m_summary.record.inputsLine = inputsLine(inputs);
+        m_summary.record.startedFromCommandLine = m_settings.startedFromCommandLine;
+    }
+    m_recordClaimed = false;
     m_lastUnreadableFolder.clear();
 
     m_running = true;
@@ -151,7 +155,8 @@ RunSummary RunCore::run(const RunInputs& inputs) {
     // A walk that ended early leaves archives announced that nobody will ask for.
     m_tester->dropExpectedArchives();
 
-    m_summary.report = writeRunReport(m_summary.record, m_settings.reportPlace);
+    if (!m_recordClaimed.exchange(true))
+        m_summary.report = writeRunReport(m_summary.record, m_settings.reportPlace);
     tell([this](RunObserver& observer) { observer.runEnded(m_summary); });
     m_running = false;
     return m_summary;
@@ -160,12 +165,25 @@ RunSummary RunCore::run(const RunInputs& inputs) {
 void RunCore::cancel() {
     m_walking = false;
     m_tester->requestAbort();
+    const std::lock_guard lock(m_recordMutex);
     m_summary.record.cancelled = true;
 }
 
 void RunCore::stopWalk() {
     m_walking = false;
     m_tester->requestAbort();
+}
+
+std::optional<ReportOutcome> RunCore::writeRecordAsItStands() {
+    if (m_recordClaimed.exchange(true))
+        return std::nullopt;
+    RunRecord record;
+    {
+        const std::lock_guard lock(m_recordMutex);
+        record = m_summary.record;
+    }
+    record.cancelled = true;
+    return writeRunReport(record, m_settings.reportPlace);
 }
 
 void RunCore::testInputs(const RunInputs& inputs) {
@@ -318,6 +336,7 @@ void RunCore::testArchive(const std::string& path) {
         m_walking = false;
         tester.requestAbort();
     } else {
+        const std::lock_guard lock(m_recordMutex);
         ++m_summary.record.tested;
         // The report names the file as the file system does; only the window shows it lower-cased.
         if (verdict == ArchiveVerdict::Bad)

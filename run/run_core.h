@@ -13,9 +13,12 @@
 #include "run_observer.h"
 #include "zip/archive_tester.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,6 +67,10 @@ public:
     void cancel();
     // Stops the walk under way without marking its record.
     void stopWalk();
+    // For a program that must end before its run can (a read that never returns): writes the record
+    // of what has been judged so far, marked as stopped, unless the run has written its own or is
+    // writing it. Safe from any thread. Answers what became of the record it wrote, if it wrote one.
+    std::optional<ReportOutcome> writeRecordAsItStands();
 
     ArchiveTester& tester() { return *m_tester; }
     // Puts another tester in the current one's place, between runs: tests script outcomes with it.
@@ -104,6 +111,11 @@ private:
     bool m_running = false;
     bool m_walking = false; // the walk may go on
     RunSummary m_summary;
+    // Guards the record in m_summary, which only the run's thread changes, against another thread's
+    // reading it; the run's own thread reads it without.
+    std::mutex m_recordMutex;
+    // Whether the record of the run under way is written or being written; none is due between runs.
+    std::atomic<bool> m_recordClaimed{true};
     std::string m_lastUnreadableFolder;
 };
 

@@ -13,6 +13,7 @@ packages=(
     libxcb1-dev xdg-utils fonts-dejavu-core
     lintian desktop-file-utils
     xvfb xauth x11-utils xdotool imagemagick
+    fuse3 libfuse3-dev
 )
 
 missing=()

@@ -4,6 +4,8 @@
 // test runs a private copy of the program in a temporary folder, since the reports are written
 // beside the program when its folder is writable.
 
+#include "condition_wait.h"
+#include "hung_file_system.h"
 #include "installed_copy.h"
 #include "zip_builder.h"
 
@@ -39,6 +41,8 @@ private slots:
     void otherCopiesRunningNeverSwallowARun();
     void signalsAbortTheRunAndRecordIt_data();
     void signalsAbortTheRunAndRecordIt();
+    void stopsEndTheProgramWhateverAReadIsStuckIn_data();
+    void stopsEndTheProgramWhateverAReadIsStuckIn();
     void reportLinesNameRealFilesOneLineEach();
     void incompleteWalksAreTold();
     void pathsLongerThanTheSystemLimitAreTested();
@@ -291,6 +295,41 @@ void UnattendedTest::signalsAbortTheRunAndRecordIt() {
     QVERIFY2(log[0].endsWith(" Aborted! Command line"), qPrintable(log[0]));
     QCOMPARE(log[1], QString(" 1 tested - 0 bad"));
     QCOMPARE(log[2], "--files-from " + list);
+}
+
+void UnattendedTest::stopsEndTheProgramWhateverAReadIsStuckIn_data() {
+    QTest::addColumn<QString>("startFolder");
+    QTest::addColumn<int>("signalNumber");
+    // The archive is read by a worker thread that the stopped run does not wait for. The listing
+    // holds the run's own thread, so the record is written as it stands; the kernel does not let a
+    // process end while a thread of it waits for a FUSE listing, so that ends when the file system
+    // gives up.
+    QTest::newRow("archive read") << "archives" << SIGINT;
+    QTest::newRow("folder listing") << "folders" << SIGTERM;
+}
+
+void UnattendedTest::stopsEndTheProgramWhateverAReadIsStuckIn() {
+    QFETCH(QString, startFolder);
+    QFETCH(int, signalNumber);
+    HungFileSystem hung;
+    if (!hung.mounted())
+        QSKIP("no FUSE file system can be mounted here");
+    InstalledCopy copy;
+    auto process = copy.start({"-q", hung.path() + "/" + startFolder});
+    QVERIFY(waitUntil([&] { return hung.stuckCalls() > 0; }));
+    QCOMPARE(::kill(static_cast<pid_t>(process->processId()), signalNumber), 0);
+    QByteArray errors;
+    QVERIFY(waitUntil([&] {
+        errors += process->readAllStandardError();
+        return errors.contains("ended without waiting for a read");
+    }));
+    const QStringList log = fileLines(copy.folder() + "/errors.log");
+    QCOMPARE(log.size(), 4);
+    QVERIFY2(log[0].endsWith(" Aborted! Command line"), qPrintable(log[0]));
+    QCOMPARE(log[1], QString(" 0 tested - 0 bad"));
+
+    hung.release();
+    QCOMPARE(InstalledCopy::finish(*process).status, 128 + signalNumber);
 }
 
 void UnattendedTest::reportLinesNameRealFilesOneLineEach() {
