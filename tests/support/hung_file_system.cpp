@@ -69,6 +69,7 @@ HungFileSystem::HungFileSystem() {
     char* arguments[] = {program, nullptr};
     fuse_args args = FUSE_ARGS_INIT(1, arguments);
     m_fuse = fuse_new(&args, &operations, sizeof operations, this);
+    fuse_opt_free_args(&args);
     if (m_fuse == nullptr)
         return;
     if (::access("/dev/fuse", R_OK | W_OK) != 0 ||
