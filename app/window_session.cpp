@@ -107,7 +107,7 @@ void WindowSession::runAndShow(const RunInputs& inputs) {
 void WindowSession::stopOnSignal() {
     if (!m_run.isRunning())
         return;
-    m_view.cancel();
+    m_view.cancel(RunStop::Signal);
     m_exitRequested = true;
 }
 

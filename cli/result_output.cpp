@@ -51,6 +51,30 @@ void writeLine(ResultStream& output, const Json& object) {
     output.writeLine(object.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n");
 }
 
+// The cause of a stop as the JSON summary names it; null for a run that was not stopped.
+const char* stopWord(RunStop stop) {
+    switch (stop) {
+    case RunStop::User:
+        return "user";
+    case RunStop::Signal:
+        return "signal";
+    case RunStop::OutputClosed:
+        return "output closed";
+    case RunStop::None:
+        break;
+    }
+    return nullptr;
+}
+
+// The start of an archive's JSON object: its path, and the path's bytes when they are not UTF-8.
+Json pathObject(const std::string& path) {
+    Json object;
+    object["path"] = path;
+    if (!isValidUtf8(path))
+        object["path_b64"] = base64(path);
+    return object;
+}
+
 } // namespace
 
 const char* verdictWord(FullVerdict verdict) {
@@ -141,16 +165,17 @@ void ReasonLines::archiveJudged(const ArchiveOutcome& outcome) {
     m_output.writeLine(line);
 }
 
+void ReasonLines::archiveVanished(const std::string& path) {
+    m_output.writeLine(platform::escapedText(path) + ": vanished\n");
+}
+
 void JsonLines::runStarted() {
     m_start = std::chrono::steady_clock::now();
 }
 
 void JsonLines::archiveJudged(const ArchiveOutcome& outcome) {
     const std::optional<FileFacts> facts = factsOf(outcome.path);
-    Json object;
-    object["path"] = outcome.path;
-    if (!isValidUtf8(outcome.path))
-        object["path_b64"] = base64(outcome.path);
+    Json object = pathObject(outcome.path);
     object["size"] = facts ? Json(facts->size) : Json(nullptr);
     object["mtime"] = facts ? Json(isoUtcTime(facts->modified)) : Json(nullptr);
     object["verdict"] = verdictWord(outcome.verdict);
@@ -173,6 +198,12 @@ void JsonLines::archiveJudged(const ArchiveOutcome& outcome) {
         m_bytes += facts->size;
 }
 
+void JsonLines::archiveVanished(const std::string& path) {
+    Json object = pathObject(path);
+    object["verdict"] = "vanished";
+    writeLine(m_output, object);
+}
+
 void JsonLines::runEnded(const RunSummary& run) {
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - m_start;
     Json summary;
@@ -180,7 +211,14 @@ void JsonLines::runEnded(const RunSummary& run) {
     summary["bad"] = m_bad;
     summary["unverified"] = m_unverified;
     summary["bytes"] = m_bytes;
+    summary["unreadable"] = run.unreachable;
+    summary["vanished"] = run.vanished;
     summary["links_not_followed"] = run.linksNotFollowed;
+    summary["complete"] = run.complete();
+    summary["short_of_memory"] = run.memoryShortfalls;
+    // Why a run that was stopped is not complete; the counts above tell the other reasons.
+    if (const char* stop = stopWord(run.stop))
+        summary["stopped"] = stop;
     // Milliseconds are as fine as a wall clock over a run is worth.
     summary["seconds"] = static_cast<double>(static_cast<std::int64_t>(elapsed.count() * 1000.0)) / 1000.0;
     writeLine(m_output, Json{{"summary", std::move(summary)}});

@@ -2,9 +2,10 @@
 
 // The printed results of an unattended run, on standard output (or any stream a test gives):
 //
-//   ReasonLines  (-v) one line per bad or unverified archive: "path: bad: reason".
-//   JsonLines    (--json) one JSON object per archive as soon as it is judged, then one summary
-//                object; the keys are listed in the README.
+//   ReasonLines  (-v) one line per bad or unverified archive: "path: bad: reason", and one per
+//                archive gone before its test: "path: vanished".
+//   JsonLines    (--json) one JSON object per archive as soon as it is judged or found gone, then
+//                one summary object; the keys are listed in the README.
 //
 // Each line goes to a ResultStream, which writes it at once and checks the write.
 
@@ -20,6 +21,7 @@ class ReasonLines final : public RunObserver {
 public:
     explicit ReasonLines(ResultStream& output) : m_output(output) {}
     void archiveJudged(const ArchiveOutcome& outcome) override;
+    void archiveVanished(const std::string& path) override;
 
 private:
     ResultStream& m_output;
@@ -30,6 +32,7 @@ public:
     explicit JsonLines(ResultStream& output) : m_output(output) {}
     void runStarted() override;
     void archiveJudged(const ArchiveOutcome& outcome) override;
+    void archiveVanished(const std::string& path) override;
     void runEnded(const RunSummary& summary) override;
 
 private:

@@ -58,7 +58,7 @@ void TerminalPrinters::attachTo(RunCore& run) {
     if (m_results) {
         m_results->onEnd = [&run](const ResultStream& results) {
             if (results.state() == ResultStream::State::Closed && run.isWalking())
-                run.cancel();
+                run.cancel(RunStop::OutputClosed);
             else if (results.state() == ResultStream::State::Failed)
                 std::fprintf(stderr, "vellum: cannot write the results to standard output: %s\n",
                              std::strerror(results.error()));
@@ -75,8 +75,8 @@ void TerminalPrinters::attachTo(RunCore& run) {
 
 int exitStatusOf(const RunSummary& summary, int stopSignal, ResultStream::State results) {
     int status = summary.record.badArchives.empty() ? 0 : 1;
-    if (summary.unreachable > 0 || summary.memoryShortfalls > 0)
-        status = 2; // the run did not see all it was asked to test
+    if (!summary.complete())
+        status = 2; // the run did not judge all it was asked to test
     if (!summary.report.failures.empty() || results == ResultStream::State::Failed)
         status = 3;
     // A reader that went away stops the run as the signal of a broken pipe would have.
@@ -112,7 +112,7 @@ int runInTerminal(const CommandLine& commandLine, const platform::StopSignals& s
     // A stop signal acts as Cancel: the run stops at its next breath and still writes its record.
     run.setBreather([&] {
         if (stopSignals.received() != 0 && run.isWalking())
-            run.cancel();
+            run.cancel(RunStop::Signal);
     });
     const RunSummary summary = run.run(runInputsOf(commandLine));
     // The tester's threads are waited for as the run goes; one stuck in a read is not waited for

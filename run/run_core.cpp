@@ -145,6 +145,7 @@ RunSummary RunCore::run(const RunInputs& inputs) {
         m_summary.record.startedFromCommandLine = m_settings.startedFromCommandLine;
     }
     m_recordClaimed = false;
+    m_cancelled = false;
     m_lastUnreadableFolder.clear();
 
     m_running = true;
@@ -162,16 +163,22 @@ RunSummary RunCore::run(const RunInputs& inputs) {
     return m_summary;
 }
 
-void RunCore::cancel() {
-    m_walking = false;
-    m_tester->requestAbort();
-    const std::lock_guard lock(m_recordMutex);
-    m_summary.record.cancelled = true;
+void RunCore::cancel(RunStop cause) {
+    m_cancelled = true;
+    stop(cause);
 }
 
 void RunCore::stopWalk() {
+    stop(RunStop::User);
+}
+
+void RunCore::stop(RunStop cause) {
     m_walking = false;
     m_tester->requestAbort();
+    if (m_summary.stop == RunStop::None)
+        m_summary.stop = cause;
+    const std::lock_guard lock(m_recordMutex);
+    m_summary.record.cancelled = true;
 }
 
 std::optional<ReportOutcome> RunCore::writeRecordAsItStands() {
@@ -256,7 +263,7 @@ void RunCore::walkFolder(const std::string& rootPath) {
     std::vector<UnlistedFolder> unlisted{{rootPath, nullptr}}; // the next one last
     std::deque<ListedFolder> listedAhead;                      // in walk order, their archives announced
     std::size_t archivesAhead = 0;
-    while (!m_summary.record.cancelled && (!listedAhead.empty() || !unlisted.empty())) {
+    while (!m_cancelled && (!listedAhead.empty() || !unlisted.empty())) {
         const std::string& next = listedAhead.empty() ? unlisted.back().path : listedAhead.front().path;
         tell([&](RunObserver& observer) { observer.folderEntered(next); });
         breathe();
@@ -302,7 +309,7 @@ void RunCore::testArchives(const std::vector<std::string>& paths) {
 }
 
 void RunCore::testArchive(const std::string& path) {
-    if (m_summary.record.cancelled)
+    if (m_cancelled)
         return;
     tell([&](RunObserver& observer) { observer.archiveStarted(path); });
     ArchiveTester& tester = *m_tester;
@@ -323,19 +330,20 @@ void RunCore::testArchive(const std::string& path) {
     }
     const ArchiveVerdict verdict = judgeArchive(probeResult, verifyResult);
     const bool aborted = verdict == ArchiveVerdict::Aborted;
-    if (!aborted) {
-        const ArchiveOutcome outcome{path, probeResult, verifyResult,
-                                     judgeArchiveFully(probeResult, verifyResult), tester.lastFaults()};
-        tell([&](RunObserver& observer) { observer.archiveJudged(outcome); });
-        tellMemoryShortfall(outcome);
-    }
-
     if (aborted) {
         // An archive whose test was cut short has no verdict, so it is not counted as tested: the
         // record and the JSON summary count the same archives.
         m_walking = false;
         tester.requestAbort();
+    } else if (vanished(path, probeResult, tester.lastFaults())) {
+        // Deleted since its folder was listed: absent, not damaged.
+        ++m_summary.vanished;
+        tell([&](RunObserver& observer) { observer.archiveVanished(path); });
     } else {
+        const ArchiveOutcome outcome{path, probeResult, verifyResult,
+                                     judgeArchiveFully(probeResult, verifyResult), tester.lastFaults()};
+        tell([&](RunObserver& observer) { observer.archiveJudged(outcome); });
+        tellMemoryShortfall(outcome);
         const std::lock_guard lock(m_recordMutex);
         ++m_summary.record.tested;
         // The report names the file as the file system does; only the window shows it lower-cased.
@@ -393,6 +401,16 @@ bool RunCore::reachable(const std::string& path) {
     }
     tellUnreachable(Unreachable::Kind::Path, path, std::strerror(errno));
     return false;
+}
+
+bool RunCore::vanished(const std::string& path, std::int16_t probeResult,
+                       const std::vector<ZipFault>& faults) {
+    if (probeResult != ZipResult::CannotOpen || faults.empty() ||
+        faults.front().kind != ZipFaultKind::CannotOpen)
+        return false;
+    struct stat status {};
+    // A folder above it replaced by a file is as gone.
+    return !statusOfPathOfAnyLength(path, status) && (errno == ENOENT || errno == ENOTDIR);
 }
 
 void RunCore::tellUnreachable(Unreachable::Kind kind, const std::string& path, const std::string& reason) {

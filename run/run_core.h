@@ -63,9 +63,10 @@ public:
     // Whether the walk under way may go on: false once a stop was asked for.
     bool isWalking() const { return m_walking; }
 
-    // Stops the run under way, whose record then says "Aborted!".
-    void cancel();
-    // Stops the walk under way without marking its record.
+    // Stops the run under way at once, whose record then says "Aborted!"; the first cause is kept.
+    void cancel(RunStop cause = RunStop::User);
+    // Stops the walk under way as Escape does: the folder it has listed next still shows before
+    // the walk ends. The record says "Aborted!" too.
     void stopWalk();
     // For a program that must end before its run can (a read that never returns): writes the record
     // of what has been judged so far, marked as stopped, unless the run has written its own or is
@@ -96,10 +97,14 @@ private:
     void testFileList(const RunInputs& inputs);
     // Whether a named path can be reached; one that cannot leaves the run incomplete.
     bool reachable(const std::string& path);
+    // Whether an archive that could not be opened is simply gone, deleted after it was listed.
+    static bool vanished(const std::string& path, std::int16_t probeResult,
+                         const std::vector<ZipFault>& faults);
     void tellUnreachable(Unreachable::Kind kind, const std::string& path, const std::string& reason);
     // Counts and tells an unverified archive whose decoder memory could not be had.
     void tellMemoryShortfall(const ArchiveOutcome& outcome);
     void breathe();
+    void stop(RunStop cause);
     // Calls each observer in the order they were added.
     template <typename Call> void tell(const Call& call);
 
@@ -109,7 +114,8 @@ private:
     std::function<void()> m_breather;
 
     bool m_running = false;
-    bool m_walking = false; // the walk may go on
+    bool m_walking = false;   // the walk may go on
+    bool m_cancelled = false; // not even the folder listed next is shown
     RunSummary m_summary;
     // Guards the record in m_summary, which only the run's thread changes, against another thread's
     // reading it; the run's own thread reads it without.

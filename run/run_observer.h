@@ -48,15 +48,30 @@ struct MemoryShortfall {
     const ZipFault& fault; // the first such entry's
 };
 
-// A run as it ended: its record (the report files hold it), what it could not reach, and where its
-// reports went.
+// What stopped a run before its walk ended.
+enum class RunStop {
+    None,
+    User,         // Cancel, Escape, Exit or closing the window
+    Signal,       // SIGINT, SIGTERM or SIGHUP
+    OutputClosed, // the reader of the results went away
+};
+
+// A run as it ended: its record (the report files hold it), what stopped it, what it could not
+// reach, and where its reports went.
 struct RunSummary {
     RunRecord record;
+    RunStop stop = RunStop::None;
     std::int32_t unreachable = 0;
+    // Archives that were listed but gone by the time their test began: neither tested nor reported.
+    std::int32_t vanished = 0;
     // Archives left unverified for want of decoder memory: the run is incomplete.
     std::int32_t memoryShortfalls = 0;
     std::int32_t linksNotFollowed = 0; // symbolic links to folders the walk passed over
     ReportOutcome report;
+
+    // Whether the run judged everything it was asked to: it was not stopped, reached every path and
+    // had the memory for every entry.
+    bool complete() const { return stop == RunStop::None && unreachable == 0 && memoryShortfalls == 0; }
 };
 
 class RunObserver {
@@ -73,6 +88,8 @@ public:
     // The completion percentage of the archive under test, raised while the component works.
     virtual void archiveProgress(std::int16_t /*completion*/) {}
     virtual void archiveJudged(const ArchiveOutcome& /*outcome*/) {}
+    // Instead of archiveJudged, for an archive that was gone when its test began.
+    virtual void archiveVanished(const std::string& /*path*/) {}
     // After archiveJudged, for an archive unverified for want of decoder memory.
     virtual void memoryShortfall(const MemoryShortfall& /*what*/) {}
     virtual void archiveDone(const ArchiveStep& /*step*/) {}

@@ -15,8 +15,8 @@ WindowRunView::WindowRunView(RunCore& run, RunDisplay& display, WindowRunService
     m_run.setBreather([this] { m_display.letEventsThrough(); });
 }
 
-void WindowRunView::cancel() {
-    m_run.cancel();
+void WindowRunView::cancel(RunStop cause) {
+    m_run.cancel(cause);
     m_display.letEventsThrough();
     m_display.setArchiveCaption("Aborted");
     m_display.progressBar().setPosition(0);

@@ -33,9 +33,11 @@ public:
     // Observes `run` and becomes its breather; both outlive nothing of each other's runs.
     WindowRunView(RunCore& run, RunDisplay& display, WindowRunServices services);
 
-    // Cancel: the run stops and its record says "Aborted!". Also when no run is under way.
-    void cancel();
-    // Escape and Exit: the walk stops.
+    // Cancel, or a stop signal: the run stops and its record says "Aborted!". Also when no run is
+    // under way.
+    void cancel(RunStop cause = RunStop::User);
+    // Escape, Exit and closing the window: the walk stops; the record says "Aborted!" as after
+    // Cancel.
     void stopWalk();
 
     void runStarted() override;

@@ -295,6 +295,10 @@ void UnattendedTest::signalsAbortTheRunAndRecordIt() {
     QVERIFY2(log[0].endsWith(" Aborted! Command line"), qPrintable(log[0]));
     QCOMPARE(log[1], QString(" 1 tested - 0 bad"));
     QCOMPARE(log[2], "--files-from " + list);
+    // The summary does not pass for a finished run's.
+    QVERIFY2(outcome.output.contains(R"("complete":false)") &&
+                 outcome.output.contains(R"("stopped":"signal")"),
+             qPrintable(outcome.output));
 }
 
 void UnattendedTest::stopsEndTheProgramWhateverAReadIsStuckIn_data() {

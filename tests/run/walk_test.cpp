@@ -53,6 +53,7 @@ private slots:
     void folderNamedLikeAnArchiveIsJudgedBad();
     void mixedCaseNamesAreFoundAndOpened();
     void unreadableFolderIsSkipped();
+    void archiveGoneBeforeItsTestIsNotCounted();
     void cancelDuringRunStopsTheWalk();
     void stopBeforeFirstArchiveStillShowsPendingFolders();
     void minimisedRunShowsSearchingThenRestores();
@@ -230,6 +231,30 @@ void WalkTest::unreadableFolderIsSkipped() {
     QCOMPARE(component.tested, std::vector<std::string>{harness.shown("open.zip")});
     // Told once, when the walk reaches it.
     QCOMPARE(summary.unreachable, 1);
+}
+
+void WalkTest::archiveGoneBeforeItsTestIsNotCounted() {
+    RunHarness harness;
+    harness.writeGoodArchive("gone.zip");
+    harness.writeGoodArchive("kept.zip");
+    // Deleted after the walk listed it, and after the component may have tested it ahead.
+    struct Tidier final : RunObserver {
+        void archiveStarted(const std::string& path) override {
+            if (path.ends_with("/gone.zip"))
+                std::remove(path.c_str());
+        }
+        void archiveVanished(const std::string& path) override { vanished.push_back(path); }
+        std::vector<std::string> vanished;
+    } tidier;
+    harness.run.addObserver(tidier);
+
+    const RunSummary summary = harness.runFrom();
+
+    QCOMPARE(tidier.vanished, std::vector<std::string>{harness.tree() + "gone.zip"});
+    QCOMPARE(summary.vanished, 1);
+    QCOMPARE(summary.record.tested, 1);
+    QVERIFY(summary.record.badArchives.empty());
+    QVERIFY(summary.complete());
 }
 
 void WalkTest::cancelDuringRunStopsTheWalk() {
