@@ -1,6 +1,7 @@
 #include "window_run_view.h"
 
 #include "desktop_services.h"
+#include "escaped_text.h"
 #include "lower_case.h"
 #include "message_box.h"
 #include "number_text.h"
@@ -30,6 +31,8 @@ void WindowRunView::stopWalk() {
 }
 
 void WindowRunView::runStarted() {
+    m_unreadableFolders = 0;
+    m_unreadableFirst.clear();
     m_display.setBusyPointer(true);
     m_display.setAnimationEnabled(true);
 }
@@ -38,6 +41,15 @@ void WindowRunView::folderEntered(const std::string& folder) {
     m_display.setFolderCaption(platform::lowerCase(folder));
     if (m_display.isMinimized())
         m_display.setTitle("Searching...");
+}
+
+void WindowRunView::unreachable(const Unreachable& what) {
+    constexpr std::size_t FoldersNamed = 5;
+    if (what.kind != Unreachable::Kind::Folder)
+        return;
+    ++m_unreadableFolders;
+    if (m_unreadableFirst.size() < FoldersNamed)
+        m_unreadableFirst.push_back(platform::escapedText(what.path) + ": " + what.reason);
 }
 
 void WindowRunView::archiveStarted(const std::string& path) {
@@ -86,7 +98,18 @@ void WindowRunView::runEnded(const RunSummary& summary) {
         m_services.sound.play(m_services.errorSound, platform::SoundMode::Asynchronous);
     if (!summary.report.replacedReport.empty() && m_services.viewerAllowed)
         m_services.desktop.openTextFile(summary.report.replacedReport);
-    // Standard error names each failure too; a window start has nobody reading it.
+    // Standard error names each folder and failure too; a window start has nobody reading it.
+    if (m_unreadableFolders > 0 && !summary.record.startedFromCommandLine) {
+        const bool one = m_unreadableFolders == 1;
+        std::string message = "Vellum could not read " + std::to_string(m_unreadableFolders) +
+                              (one ? " folder" : " folders") + " and did not test the archives in " +
+                              (one ? "it:" : "them:");
+        for (const std::string& folder : m_unreadableFirst)
+            message += "\r\n" + folder;
+        if (m_unreadableFolders > static_cast<int>(m_unreadableFirst.size()))
+            message += "\r\n...";
+        platform::showStopMessage(message, "Vellum");
+    }
     if (!summary.report.failures.empty() && !summary.record.startedFromCommandLine) {
         std::string message = "Vellum could not write its report.";
         for (const platform::WriteFailure& failure : summary.report.failures)

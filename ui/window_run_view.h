@@ -2,7 +2,8 @@
 
 // The main window's view of a test run: the folder, archive, status and counts captions, the
 // progress bar, the busy pointer and the animated icon while the run lasts, the percentage in the
-// title of a minimised window, and at the end the error sound and the report in the text viewer.
+// title of a minimised window, and at the end the error sound, the report in the text viewer, and
+// a message box for folders that could not be read or reports that could not be written.
 // It also lets the window's events through whenever the run breathes, so that Cancel, Escape and
 // Exit are heard during a run.
 
@@ -10,6 +11,7 @@
 #include "run_observer.h"
 
 #include <string>
+#include <vector>
 
 namespace vellum {
 
@@ -42,6 +44,7 @@ public:
 
     void runStarted() override;
     void folderEntered(const std::string& folder) override;
+    void unreachable(const Unreachable& what) override;
     void archiveStarted(const std::string& path) override;
     void archiveProgress(std::int16_t completion) override;
     void archiveDone(const ArchiveStep& step) override;
@@ -52,6 +55,9 @@ private:
     RunDisplay& m_display;
     WindowRunServices m_services;
     std::string m_archiveShown; // the archive under test, as its caption shows it
+    // The folders of this run that could not be read: how many, and the first few by name.
+    int m_unreadableFolders = 0;
+    std::vector<std::string> m_unreadableFirst;
 };
 
 } // namespace vellum

@@ -4,6 +4,7 @@
 #include "about_window.h"
 #include "animated_icon.h"
 #include "condition_wait.h"
+#include "hung_file_system.h"
 #include "panel3d.h"
 #include "progress_bar.h"
 #include "window_fixture.h"
@@ -36,6 +37,7 @@ private slots:
     void exitWhenIdleClosesWithoutReport();
     void exitDuringRunWritesReportThenCloses();
     void systemCloseDuringRunActsAsExit();
+    void unreadableFoldersAreShownAtTheEnd();
     void minimisedRunShowsProgressAndRestoresCaption();
     void openLogOnlyWhenLogExists();
     void menuCommandsAskTheDesktop();
@@ -152,6 +154,29 @@ void WindowSessionTest::systemCloseDuringRunActsAsExit() {
     QFile log(window.logPath());
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(log.readLine().contains(" Aborted! "));
+}
+
+void WindowSessionTest::unreadableFoldersAreShownAtTheEnd() {
+    // A file system that fails every listing below its top folders.
+    HungFileSystem failing;
+    if (!failing.mounted())
+        QSKIP("no FUSE file system can be mounted here");
+    failing.release();
+    Window window;
+    window.picker->chosen = (failing.path() + "/folders").toStdString();
+    // Without a display the message box goes to standard error, which the test reads from a file.
+    QTemporaryFile errors;
+    QVERIFY(errors.open());
+    const int standardError = ::dup(STDERR_FILENO);
+    ::dup2(errors.handle(), STDERR_FILENO);
+    QTest::mouseClick(window.mainWindow.browseButton, Qt::LeftButton);
+    ::dup2(standardError, STDERR_FILENO);
+    ::close(standardError);
+
+    QVERIFY(errors.seek(0));
+    QCOMPARE(errors.readAll(),
+             "Vellum: Vellum could not read 1 folder and did not test the archives in it: " +
+                 failing.path().toUtf8() + "/folders/stuck/: Input/output error\n");
 }
 
 void WindowSessionTest::minimisedRunShowsProgressAndRestoresCaption() {
