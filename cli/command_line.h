@@ -38,8 +38,9 @@ struct CommandLine {
 
 // Every argument that begins with '-' is an option, until "--"; the others are paths. Options are
 // answered in order: --help and --version at once, an unknown option or a missing value as a
-// usage error. Short options may be grouped ("-vq"). An option that only shapes an unattended
-// run's output, given with nothing to test, is a usage error too.
+// usage error. Short options may be grouped ("-vq"); a long option may be shortened to any prefix
+// that no other long option shares ("--verb"). An option that only shapes an unattended run's
+// output, given with nothing to test, is a usage error too.
 CommandLine parseCommandLine(int argc, char** argv);
 
 // A size as --memory takes it: a whole number with a binary unit, K, M, G or T, which may be

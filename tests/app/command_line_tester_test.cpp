@@ -302,7 +302,7 @@ void CommandLineTesterTest::helpAndManualPageNameEveryOption() {
     // Every option the program accepts, and each exit status.
     for (const QString& option :
          QStringList{"--files-from", "-0", "--null", "-v", "--verbose", "--json", "-q", "--quiet",
-                     "--report-dir", "--memory", "--help", "--version"}) {
+                     "--report-dir", "--memory", "-h", "--help", "-V", "--version"}) {
         QVERIFY2(help.output.contains(
                      QRegularExpression("(^|[ ,])" + QRegularExpression::escape(option) + "[ ,\\n]")),
                  qPrintable(option));

@@ -1,4 +1,5 @@
-// The sizes --memory takes, and how a want of decoder memory is put into words.
+// The options the command line takes, in their short, long and shortened forms, the sizes --memory
+// takes, and how a want of decoder memory is put into words.
 
 #include "command_line.h"
 #include "fault_text.h"
@@ -11,10 +12,77 @@ class CommandLineTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void optionForms_data();
+    void optionForms();
     void memorySizes_data();
     void memorySizes();
     void memoryShortfallInMebibytes();
 };
+
+namespace {
+
+// What a command line asked for, in a few words: the request, the usage error, or what a run uses.
+QString described(const CommandLine& commandLine) {
+    switch (commandLine.request) {
+    case CommandLine::Request::Help:
+        return "help";
+    case CommandLine::Request::Version:
+        return "version";
+    case CommandLine::Request::UsageError:
+        return "error: " + QString::fromStdString(commandLine.error);
+    case CommandLine::Request::Run:
+        break;
+    }
+    QStringList words;
+    if (commandLine.verbose)
+        words << "verbose";
+    if (!commandLine.reportFolder.empty())
+        words << "report " + QString::fromStdString(commandLine.reportFolder);
+    if (!commandLine.fileList.empty())
+        words << "list " + QString::fromStdString(commandLine.fileList);
+    for (const std::string& path : commandLine.paths)
+        words << QString::fromStdString(path);
+    return words.join(' ');
+}
+
+} // namespace
+
+void CommandLineTest::optionForms_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("outcome");
+    QTest::newRow("-h") << QStringList{"-h"} << "help";
+    QTest::newRow("-V") << QStringList{"-V", "--bogus"} << "version";
+    QTest::newRow("grouped with -h") << QStringList{"-vh", "a"} << "help";
+    QTest::newRow("prefix") << QStringList{"--verb", "a"} << "verbose a";
+    QTest::newRow("prefix with =value") << QStringList{"--rep=r", "a"} << "report r a";
+    QTest::newRow("prefix then its value") << QStringList{"--files", "-"} << "list -";
+    QTest::newRow("prefix missing its value")
+        << QStringList{"a", "--mem"} << "error: option '--memory' requires an argument";
+    QTest::newRow("ambiguous")
+        << QStringList{"--ver", "a"}
+        << "error: option '--ver' is ambiguous; possibilities: '--version' '--verbose'";
+    QTest::newRow("ambiguous with a value")
+        << QStringList{"--f=x", "a"}
+        << "error: option '--f' is ambiguous; possibilities: '--files-from' '--follow'";
+    QTest::newRow("longer than any") << QStringList{"--verbosely", "a"}
+                                     << "error: unrecognized option '--verbosely'";
+    QTest::newRow("no name") << QStringList{"--=a"} << "error: unrecognized option '--=a'";
+    QTest::newRow("flag with a value")
+        << QStringList{"--js=yes", "a"} << "error: option '--json' doesn't allow an argument";
+    QTest::newRow("after --") << QStringList{"--", "--verb"} << "--verb";
+}
+
+void CommandLineTest::optionForms() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, outcome);
+    std::vector<QByteArray> bytes{"vellum"};
+    for (const QString& argument : arguments)
+        bytes.push_back(argument.toUtf8());
+    std::vector<char*> argv;
+    for (QByteArray& argument : bytes)
+        argv.push_back(argument.data());
+    QCOMPARE(described(parseCommandLine(static_cast<int>(argv.size()), argv.data())), outcome);
+}
 
 void CommandLineTest::memorySizes_data() {
     QTest::addColumn<QString>("text");
