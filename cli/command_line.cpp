@@ -19,7 +19,19 @@ CommandLine usageError(std::string error) {
     return commandLine;
 }
 
-enum class LongOption { Help, Version, ReportDir, FilesFrom, Memory, Verbose, Json, Quiet, Follow, Null };
+enum class LongOption {
+    Help,
+    Version,
+    ReportDir,
+    FilesFrom,
+    Memory,
+    Verbose,
+    Json,
+    Quiet,
+    Follow,
+    Null,
+    Strict
+};
 
 struct LongOptionName {
     std::string_view name;
@@ -33,6 +45,7 @@ constexpr LongOptionName LongOptions[] = {
     {"--memory", LongOption::Memory, true},        {"--verbose", LongOption::Verbose, false},
     {"--json", LongOption::Json, false},           {"--quiet", LongOption::Quiet, false},
     {"--follow", LongOption::Follow, false},       {"--null", LongOption::Null, false},
+    {"--strict", LongOption::Strict, false},
 };
 
 struct ShortOption {
@@ -104,6 +117,9 @@ std::optional<std::string> applyOption(CommandLine& commandLine, LongOption opti
         break;
     case LongOption::Null:
         commandLine.nullSeparated = true;
+        break;
+    case LongOption::Strict:
+        commandLine.strict = true;
         break;
     }
     return std::nullopt;
@@ -199,7 +215,8 @@ CommandLine parseCommandLine(int argc, char** argv) {
     }
     if (commandLine.nullSeparated && commandLine.fileList.empty())
         return usageError("option '--null' needs a list given with '--files-from'");
-    if ((commandLine.verbose || commandLine.json || commandLine.quiet || commandLine.followLinks) &&
+    if ((commandLine.verbose || commandLine.json || commandLine.quiet || commandLine.followLinks ||
+         commandLine.strict) &&
         !commandLine.unattended())
         return usageError("nothing to test: give folders, archives or '--files-from'");
     return commandLine;
@@ -229,6 +246,8 @@ std::string helpText() {
            "  --json             print one JSON object per archive, then a summary object\n"
            "                     (it replaces the -v lines)\n"
            "  -q, --quiet        no progress line on a terminal's standard error\n"
+           "  --strict           count an unverified archive as bad: print it as bad and\n"
+           "                     exit with status 1 (the reports still count it good)\n"
            "  -L, --follow       walk into folders that symbolic links lead to (never into\n"
            "                     a folder the walk is already inside); without it each such\n"
            "                     link is named on standard error and passed over\n"
@@ -240,10 +259,11 @@ std::string helpText() {
            "A long option may be shortened to any prefix that no other one shares (--verb).\n\n"
            "An unverified archive is sound as far as it could be checked, but some entries\n"
            "could not be (encrypted, a method without a decoder, or too little memory for\n"
-           "its decoder); the reports count it as good.\n\n"
+           "its decoder); the reports count it as good, and so does the exit status unless\n"
+           "--strict is given.\n\n"
            "Exit status:\n"
            "  0      no bad archive\n"
-           "  1      bad archives found\n"
+           "  1      bad archives found (with --strict, unverified ones too)\n"
            "  2      usage error, or a path, list or folder that could not be read, or an\n"
            "         archive left unverified for want of decoder memory (the run is\n"
            "         incomplete)\n"

@@ -27,6 +27,9 @@ struct CommandLine {
     bool json = false;        // --json: a JSON object for each archive, then a summary
     bool quiet = false;       // -q: no progress line on a terminal
     bool followLinks = false; // -L: walk into folders that symbolic links lead to
+    // --strict: an unverified archive is printed as bad and makes the exit status 1; the report
+    // files keep counting it good.
+    bool strict = false;
     // --memory: the most the decoders may have, in bytes; 0 when not given.
     std::uint64_t memoryLimit = 0;
     // For a usage error, the line that says what was wrong.

@@ -2,6 +2,7 @@
 
 #include "base/path_open.h"
 #include "escaped_text.h"
+#include "result_output.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -26,8 +27,8 @@ std::uint64_t fileSize(const std::string& path) {
 
 } // namespace
 
-ProgressLine::ProgressLine(std::FILE* terminal, bool sharesTerminalWithResults)
-    : m_terminal(terminal), m_sharesTerminal(sharesTerminalWithResults) {}
+ProgressLine::ProgressLine(std::FILE* terminal, bool sharesTerminalWithResults, bool strict)
+    : m_terminal(terminal), m_sharesTerminal(sharesTerminalWithResults), m_strict(strict) {}
 
 void ProgressLine::runStarted() {
     m_start = std::chrono::steady_clock::now();
@@ -49,7 +50,7 @@ void ProgressLine::archiveProgress(std::int16_t completion) {
 
 void ProgressLine::archiveJudged(const ArchiveOutcome& outcome) {
     ++m_tested;
-    if (outcome.verdict == FullVerdict::Bad)
+    if (printedVerdict(outcome.verdict, m_strict) == FullVerdict::Bad)
         ++m_bad;
     m_bytesDone += m_currentSize;
     m_currentSize = 0;

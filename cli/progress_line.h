@@ -15,8 +15,9 @@ namespace vellum {
 class ProgressLine final : public RunObserver {
 public:
     // terminal: the stream the line goes to (a terminal); sharesTerminalWithResults: results are
-    // printed to the same terminal, so the line is cleared before each archive's result.
-    ProgressLine(std::FILE* terminal, bool sharesTerminalWithResults);
+    // printed to the same terminal, so the line is cleared before each archive's result; strict:
+    // an unverified archive counts as bad, as --strict prints it.
+    ProgressLine(std::FILE* terminal, bool sharesTerminalWithResults, bool strict = false);
 
     void runStarted() override;
     void archiveStarted(const std::string& path) override;
@@ -31,6 +32,7 @@ private:
 
     std::FILE* m_terminal;
     bool m_sharesTerminal;
+    bool m_strict;
     std::chrono::steady_clock::time_point m_start;
     std::chrono::steady_clock::time_point m_lastDrawn;
     std::int64_t m_tested = 0;

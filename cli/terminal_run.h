@@ -8,6 +8,7 @@
 #include "progress_line.h"
 #include "result_output.h"
 #include "run_core.h"
+#include "run_tally.h"
 #include "standard_error_notes.h"
 
 #include <optional>
@@ -40,8 +41,11 @@ public:
     void attachTo(RunCore& run);
     // Open, or what ended the results on standard output.
     ResultStream::State resultsState() const;
+    // The archives judged, by the verdicts printed.
+    const RunTally& tally() const { return m_tally; }
 
 private:
+    RunTally m_tally;
     std::optional<ResultStream> m_results;
     std::optional<ProgressLine> m_progress;
     std::optional<JsonLines> m_jsonLines;
@@ -49,9 +53,10 @@ private:
     StandardErrorNotes m_notes;
 };
 
-// What a command-line run tells its caller; when several apply, the highest wins.
+// What a command-line run tells its caller; when several apply, the highest wins. tally: the
+// verdicts the run printed, when they may count more archives bad than the report does (--strict).
 int exitStatusOf(const RunSummary& summary, int stopSignal,
-                 ResultStream::State results = ResultStream::State::Open);
+                 ResultStream::State results = ResultStream::State::Open, const RunTally* tally = nullptr);
 
 // What a program that cannot wait for its run to end says before it ends: the run's record as it
 // stands, when the run has not written it, and any failure to write it.

@@ -93,6 +93,7 @@ private slots:
     void nameThatIsNotUtf8();
     void filesFromStandardInputAndNulList();
     void severalPathsInOneRun();
+    void strictCountsUnverifiedAsBad();
     void progressOnlyOnATerminal();
     void closedOrFullOutputLosesNoRecord();
     void helpAndManualPageNameEveryOption();
@@ -238,6 +239,29 @@ void CommandLineTesterTest::severalPathsInOneRun() {
     QCOMPARE(fileLines(copy.folder() + "/errors.txt").mid(1), log.mid(3, 3));
 }
 
+void CommandLineTesterTest::strictCountsUnverifiedAsBad() {
+    InstalledCopy copy;
+    writeEveryDamage(copy.tree());
+    const QString archive = copy.tree() + "/Deep/encrypted.zip";
+    QCOMPARE(copy.run({archive}).status, 0);
+
+    // Printed as bad, with the reason it could not be verified; its JSON line keeps that in sight.
+    const Outcome reasons = copy.run({"--strict", "-v", archive});
+    QCOMPARE(reasons.status, 1);
+    QCOMPARE(reasons.output,
+             archive + ": bad: entry \"secret.txt\": the entry is encrypted and cannot be tested\n");
+    const JsonRun json = parseJsonLines(copy.run({"--json", "--str", archive}).output);
+    const Json& line = json.archives.at(archive.toStdString());
+    QCOMPARE(line["verdict"], Json("bad"));
+    QCOMPARE(line["unverified"], Json(true));
+    QCOMPARE(line["notes"][0]["kind"], Json("entry_encrypted"));
+    QCOMPARE(json.summary["bad"], Json(1));
+    QCOMPARE(json.summary["unverified"], Json(1));
+    QCOMPARE(json.summary["strict"], Json(true));
+    // The report keeps its rule.
+    QCOMPARE(fileLines(copy.folder() + "/errors.log").filter(" 1 tested - 0 bad").size(), 3);
+}
+
 void CommandLineTesterTest::closedOrFullOutputLosesNoRecord() {
     InstalledCopy copy;
     // More lines than a pipe holds, so that the run writes on after its reader has gone.
@@ -302,7 +326,7 @@ void CommandLineTesterTest::helpAndManualPageNameEveryOption() {
     // Every option the program accepts, and each exit status.
     for (const QString& option :
          QStringList{"--files-from", "-0", "--null", "-v", "--verbose", "--json", "-q", "--quiet",
-                     "--report-dir", "--memory", "-h", "--help", "-V", "--version"}) {
+                     "--report-dir", "--memory", "--strict", "-h", "--help", "-V", "--version"}) {
         QVERIFY2(help.output.contains(
                      QRegularExpression("(^|[ ,])" + QRegularExpression::escape(option) + "[ ,\\n]")),
                  qPrintable(option));
