@@ -41,8 +41,12 @@ TerminalPrinters::TerminalPrinters(const CommandLine& commandLine, std::function
     : m_tally(commandLine.strict) {
     // --json holds the reasons too, so it takes standard output alone.
     const bool printsResults = commandLine.json || commandLine.verbose;
-    if (!commandLine.quiet && ::isatty(STDERR_FILENO) == 1)
+    const bool onTerminal = !commandLine.quiet && ::isatty(STDERR_FILENO) == 1;
+    if (onTerminal)
         m_progress.emplace(stderr, printsResults && ::isatty(STDOUT_FILENO) == 1, commandLine.strict);
+    // The JSON summary already says it all, to whoever reads the JSON lines.
+    if (onTerminal && !commandLine.json)
+        m_closingLine.emplace(stderr, m_tally);
     if (printsResults)
         m_results.emplace(STDOUT_FILENO, std::move(stopRequested));
     if (commandLine.json)
@@ -73,6 +77,9 @@ void TerminalPrinters::attachTo(RunCore& run) {
     if (m_reasonLines)
         run.addObserver(*m_reasonLines);
     run.addObserver(m_notes);
+    // Last, so that it closes what the run printed on standard error.
+    if (m_closingLine)
+        run.addObserver(*m_closingLine);
 }
 
 int exitStatusOf(const RunSummary& summary, int stopSignal, ResultStream::State results,

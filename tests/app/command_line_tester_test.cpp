@@ -296,7 +296,8 @@ void CommandLineTesterTest::progressOnlyOnATerminal() {
 
     if (QStandardPaths::findExecutable("script").isEmpty())
         QSKIP("script (util-linux) is needed to give the program a terminal");
-    // On a terminal the line is drawn, then cleared at the end; -q keeps it away.
+    // On a terminal the line is drawn, then cleared at the end; -q keeps it and the closing line
+    // away, --json the closing line.
     const auto onTerminal = [&](const QString& options) {
         return copy.run(
             {}, {.shellCommand = "script -qec '\"$VELLUM\" " + options + " " + copy.tree() + "' /dev/null"});
@@ -305,14 +306,21 @@ void CommandLineTesterTest::progressOnlyOnATerminal() {
     QCOMPARE(shown.status, 1);
     QVERIFY2(shown.output.contains(QRegularExpression(R"(\r\x1b\[K\d+ tested, \d+ bad, [\d.]+ MB/s, )")),
              qPrintable(shown.output));
-    QVERIFY(shown.output.endsWith("\r\x1b[K"));
+    // The run closes with its counts and where its reports went, on a line of its own.
+    const QRegularExpression closing(
+        R"(\r\x1b\[Kvellum: 2 tested, 1 bad, 0 unverified, 0 unreadable, [\d.]+ kB in )"
+        R"([\d.]+ s; reports in )" +
+        QRegularExpression::escape(copy.folder()) + "\r\n$");
+    QVERIFY2(shown.output.contains(closing), qPrintable(shown.output));
     // A reason printed on the same terminal starts on a cleared line, not after the progress.
     const Outcome verbose = onTerminal("-v");
     QVERIFY2(verbose.output.contains("\r\x1b[K" + copy.tree() + "/bad.zip: bad: entry \"notes.txt\": "),
              qPrintable(verbose.output));
-    const Outcome quiet = onTerminal("-q");
-    QCOMPARE(quiet.status, 1);
-    QVERIFY2(!quiet.output.contains("tested,"), qPrintable(quiet.output));
+    for (const QString& options : QStringList{"-q", "--json"}) {
+        const Outcome quiet = onTerminal(options);
+        QCOMPARE(quiet.status, 1);
+        QVERIFY2(!quiet.output.contains("vellum: "), qPrintable(quiet.output));
+    }
 }
 
 void CommandLineTesterTest::helpAndManualPageNameEveryOption() {

@@ -1,6 +1,8 @@
 // The options the command line takes, in their short, long and shortened forms, the sizes --memory
-// takes, and how a want of decoder memory is put into words.
+// takes, how a want of decoder memory is put into words, and the closing line of a run on a terminal.
 
+#include "amount_text.h"
+#include "closing_line.h"
 #include "command_line.h"
 #include "fault_text.h"
 
@@ -17,6 +19,7 @@ private slots:
     void memorySizes_data();
     void memorySizes();
     void memoryShortfallInMebibytes();
+    void closingLine();
 };
 
 namespace {
@@ -115,6 +118,35 @@ void CommandLineTest::memoryShortfallInMebibytes() {
              "needs 1,537 MiB of decoder memory, 900 MiB could be had");
     QCOMPARE(memoryShortfallText(std::uint64_t{1234567} << 20, (std::uint64_t{2} << 20) - 1),
              "needs 1,234,567 MiB of decoder memory, 1 MiB could be had");
+}
+
+void CommandLineTest::closingLine() {
+    const std::string path = "/a.zip";
+    const std::vector<ZipFault> faults;
+    RunTally tally(false);
+    RunTally strict(true);
+    for (RunTally* counts : {&tally, &strict})
+        for (const FullVerdict verdict : {FullVerdict::Good, FullVerdict::Bad, FullVerdict::Unverified})
+            counts->archiveJudged(ArchiveOutcome{path, 0, 0, verdict, faults});
+    RunSummary summary;
+    summary.unreachable = 4;
+    summary.report.folder = "/home/u/.local/state/line\nbreak";
+    QCOMPARE(closingLineText(tally, summary, 1'234'567'890, 4.06),
+             "vellum: 3 tested, 1 bad, 1 unverified, 4 unreadable, 1.2 GB in 4.1 s; reports in "
+             "/home/u/.local/state/line\\nbreak");
+    summary.record.cancelled = true;
+    summary.report.failures.push_back({"/home/u/errors.txt", "No space left on device"});
+    QCOMPARE(closingLineText(strict, summary, 999, 725),
+             "vellum: stopped: 3 tested, 2 bad (1 unverified), 4 unreadable, 999 bytes in 12 min 5 s; the "
+             "reports could not all be written");
+
+    // Rounded where the unit changes, not beyond it.
+    QCOMPARE(byteAmountText(999'949), "999.9 kB");
+    QCOMPARE(byteAmountText(999'950), "1.0 MB");
+    QCOMPARE(byteAmountText(UINT64_MAX), "18.4 EB");
+    QCOMPARE(runTimeText(59.94), "59.9 s");
+    QCOMPARE(runTimeText(59.96), "1 min 0 s");
+    QCOMPARE(runTimeText(7530), "2 h 5 min");
 }
 
 QTEST_GUILESS_MAIN(CommandLineTest)
