@@ -68,6 +68,18 @@ void ProgressLine::runEnded(const RunSummary&) {
     clear();
 }
 
+void ProgressLine::unreachable(const Unreachable&) {
+    clear();
+}
+
+void ProgressLine::linkNotFollowed(const std::string&) {
+    clear();
+}
+
+void ProgressLine::memoryShortfall(const MemoryShortfall&) {
+    clear();
+}
+
 void ProgressLine::clear() {
     if (!m_shown)
         return;

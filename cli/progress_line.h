@@ -24,6 +24,11 @@ public:
     void archiveProgress(std::int16_t completion) override;
     void archiveJudged(const ArchiveOutcome& outcome) override;
     void runEnded(const RunSummary& summary) override;
+    // What the notes tell on standard error starts on a cleared line; the progress is drawn again
+    // below it.
+    void unreachable(const Unreachable& what) override;
+    void linkNotFollowed(const std::string& path) override;
+    void memoryShortfall(const MemoryShortfall& what) override;
 
 private:
     void drawWhenDue();

@@ -316,6 +316,11 @@ void CommandLineTesterTest::progressOnlyOnATerminal() {
     const Outcome verbose = onTerminal("-v");
     QVERIFY2(verbose.output.contains("\r\x1b[K" + copy.tree() + "/bad.zip: bad: entry \"notes.txt\": "),
              qPrintable(verbose.output));
+    // A note on standard error starts on a line of its own too.
+    const Outcome missing = onTerminal(copy.tree() + "/gone");
+    QCOMPARE(missing.status, 2);
+    QVERIFY2(missing.output.contains(QRegularExpression(R"((^|\n|\x1b\[K)vellum: cannot read folder )")),
+             qPrintable(missing.output));
     for (const QString& options : QStringList{"-q", "--json"}) {
         const Outcome quiet = onTerminal(options);
         QCOMPARE(quiet.status, 1);
