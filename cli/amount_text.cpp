@@ -36,4 +36,15 @@ std::string runTimeText(double seconds) {
     return text.data();
 }
 
+std::string clockTimeText(double seconds) {
+    const long long whole = std::llround(std::max(seconds, 0.0));
+    std::array<char, 48> text{};
+    if (whole < 3600)
+        std::snprintf(text.data(), text.size(), "%lld:%02lld", whole / 60, whole % 60);
+    else
+        std::snprintf(text.data(), text.size(), "%lld:%02lld:%02lld", whole / 3600, whole / 60 % 60,
+                      whole % 60);
+    return text.data();
+}
+
 } // namespace vellum

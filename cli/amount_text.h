@@ -12,5 +12,7 @@ namespace vellum {
 std::string byteAmountText(std::uint64_t bytes);
 // How long a run took: "0.4 s", "12 min 5 s", "2 h 5 min".
 std::string runTimeText(double seconds);
+// A wait in whole seconds as a clock gives it: "0:07", "12:05", "2:05:00".
+std::string clockTimeText(double seconds);
 
 } // namespace vellum

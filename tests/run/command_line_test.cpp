@@ -1,12 +1,17 @@
 // The options the command line takes, in their short, long and shortened forms, the sizes --memory
-// takes, how a want of decoder memory is put into words, and the closing line of a run on a terminal.
+// takes, how a want of decoder memory is put into words, and the progress and closing lines of a run
+// on a terminal.
 
 #include "amount_text.h"
 #include "closing_line.h"
 #include "command_line.h"
 #include "fault_text.h"
+#include "progress_line.h"
 
 #include <QtTest>
+
+#include <chrono>
+#include <cstdio>
 
 using namespace vellum;
 
@@ -20,6 +25,7 @@ private slots:
     void memorySizes();
     void memoryShortfallInMebibytes();
     void closingLine();
+    void progressOfAnArchiveWorthWatching();
 };
 
 namespace {
@@ -147,6 +153,49 @@ void CommandLineTest::closingLine() {
     QCOMPARE(runTimeText(59.94), "59.9 s");
     QCOMPARE(runTimeText(59.96), "1 min 0 s");
     QCOMPARE(runTimeText(7530), "2 h 5 min");
+    QCOMPARE(clockTimeText(59.6), "1:00");
+    QCOMPARE(clockTimeText(7530), "2:05:30");
+}
+
+void CommandLineTest::progressOfAnArchiveWorthWatching() {
+    using namespace std::chrono_literals;
+    QTemporaryDir folder;
+    const QString large = folder.path() + "/" + QString(100, 'n') + ".zip";
+    const QString small = folder.path() + "/small.zip";
+    QFile file(large);
+    // Sparse: as large as an archive worth watching, without the disk space.
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(64 << 20));
+    file.close();
+    QFile(small).open(QIODevice::WriteOnly);
+    std::FILE* terminal = std::tmpfile();
+    std::chrono::steady_clock::time_point now;
+    ProgressLine line(terminal, false, false, [&now] { return now; });
+
+    line.runStarted();
+    line.archiveStarted(large.toStdString());
+    now += 200ms;
+    line.archiveProgress(10);
+    now += 2s;
+    line.archiveProgress(30); // 20 points in 2 s: 7 s for the 70 left
+    now += 200ms;
+    line.archiveStarted(small.toStdString());
+    now += 1500ms;
+    line.archiveProgress(50); // slow enough to watch, too soon for a pace
+
+    std::rewind(terminal);
+    QByteArray written(4096, '\0');
+    written.resize(static_cast<qsizetype>(std::fread(written.data(), 1, written.size(), terminal)));
+    std::fclose(terminal);
+    const QList<QByteArray> drawn = written.split('\r');
+    const QStringList expected{", 0%, nnn", ", 10%, nnn", ", 30%, 0:07 left, nnn", "MB/s, small.zip",
+                               ", 50%, small.zip"};
+    QCOMPARE(drawn.size(), expected.size() + 1);
+    for (qsizetype index = 0; index < expected.size(); ++index) {
+        const QByteArray& shown = drawn[index + 1];
+        QVERIFY2(shown.startsWith("\x1b[K") && shown.contains(expected[index].toUtf8()), shown.constData());
+        // Within an 80-column terminal, the cursor's column left free.
+        QVERIFY2(shown.size() - 3 < 80, shown.constData());
+    }
 }
 
 QTEST_GUILESS_MAIN(CommandLineTest)
