@@ -2,8 +2,11 @@
 
 #include "identity.h"
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
 #include <string_view>
+#include <variant>
 
 namespace vellum {
 
@@ -14,6 +17,139 @@ CommandLine usageError(std::string error) {
     commandLine.request = CommandLine::Request::UsageError;
     commandLine.error = std::move(error);
     return commandLine;
+}
+
+enum class LongOption {
+    Help,
+    Version,
+    ReportDir,
+    FilesFrom,
+    Memory,
+    Verbose,
+    Json,
+    Quiet,
+    Follow,
+    Null,
+    Strict
+};
+
+struct LongOptionName {
+    std::string_view name;
+    LongOption option;
+    bool takesValue;
+};
+
+constexpr LongOptionName LongOptions[] = {
+    {"--help", LongOption::Help, false},           {"--version", LongOption::Version, false},
+    {"--report-dir", LongOption::ReportDir, true}, {"--files-from", LongOption::FilesFrom, true},
+    {"--memory", LongOption::Memory, true},        {"--verbose", LongOption::Verbose, false},
+    {"--json", LongOption::Json, false},           {"--quiet", LongOption::Quiet, false},
+    {"--follow", LongOption::Follow, false},       {"--null", LongOption::Null, false},
+    {"--strict", LongOption::Strict, false},
+};
+
+struct ShortOption {
+    char letter;
+    LongOption option;
+};
+
+constexpr ShortOption ShortOptions[] = {
+    {'h', LongOption::Help},  {'V', LongOption::Version}, {'v', LongOption::Verbose},
+    {'q', LongOption::Quiet}, {'L', LongOption::Follow},  {'0', LongOption::Null},
+};
+
+// The option a long name stands for, whole or shortened to a prefix that fits one option alone, as
+// GNU programs take them; otherwise the usage error that says why not. `argument` is the whole
+// argument, as the error quotes it.
+std::variant<const LongOptionName*, std::string> longOptionNamed(std::string_view given,
+                                                                 std::string_view argument) {
+    std::vector<const LongOptionName*> candidates;
+    for (const LongOptionName& entry : LongOptions) {
+        if (entry.name == given)
+            return &entry;
+        if (given.size() > 2 && entry.name.starts_with(given))
+            candidates.push_back(&entry);
+    }
+    if (candidates.size() == 1)
+        return candidates.front();
+    if (candidates.empty())
+        return "unrecognized option '" + std::string(argument) + "'";
+    std::string error = "option '" + std::string(given) + "' is ambiguous; possibilities:";
+    for (const LongOptionName* candidate : candidates)
+        error += " '" + std::string(candidate->name) + "'";
+    return error;
+}
+
+// Records one option and its value; a value it cannot take is a usage error, told in the answer.
+// The short forms are the same options without a value.
+std::optional<std::string> applyOption(CommandLine& commandLine, LongOption option, std::string value) {
+    switch (option) {
+    case LongOption::Help:
+        commandLine.request = CommandLine::Request::Help;
+        break;
+    case LongOption::Version:
+        commandLine.request = CommandLine::Request::Version;
+        break;
+    case LongOption::ReportDir:
+        commandLine.reportFolder = std::move(value);
+        break;
+    case LongOption::FilesFrom:
+        commandLine.fileList = std::move(value);
+        break;
+    case LongOption::Memory: {
+        const std::optional<std::uint64_t> bytes = parseMemorySize(value);
+        if (!bytes)
+            return "invalid size '" + value + "' for '--memory' (say 512M, 2G or 1536MiB)";
+        commandLine.memoryLimit = *bytes;
+        break;
+    }
+    case LongOption::Verbose:
+        commandLine.verbose = true;
+        break;
+    case LongOption::Json:
+        commandLine.json = true;
+        break;
+    case LongOption::Quiet:
+        commandLine.quiet = true;
+        break;
+    case LongOption::Follow:
+        commandLine.followLinks = true;
+        break;
+    case LongOption::Null:
+        commandLine.nullSeparated = true;
+        break;
+    case LongOption::Strict:
+        commandLine.strict = true;
+        break;
+    }
+    return std::nullopt;
+}
+
+// Takes the long option at argv[index], "--name" or "--name=value", and its value, which may be the
+// next argument; the usage error when it cannot.
+std::optional<std::string> takeLongOption(CommandLine& commandLine, int argc, char** argv, int& index) {
+    const std::string_view argument = argv[index];
+    const std::size_t equals = argument.find('=');
+    const std::variant<const LongOptionName*, std::string> found =
+        longOptionNamed(argument.substr(0, equals), argument);
+    if (const auto* error = std::get_if<std::string>(&found))
+        return *error;
+    const LongOptionName& option = *std::get<const LongOptionName*>(found);
+    const std::string name(option.name);
+    std::string value;
+    if (!option.takesValue) {
+        if (equals != std::string_view::npos)
+            return "option '" + name + "' doesn't allow an argument";
+    } else if (equals != std::string_view::npos) {
+        value = argument.substr(equals + 1);
+    } else if (index + 1 < argc) {
+        value = argv[++index];
+    } else {
+        return "option '" + name + "' requires an argument";
+    }
+    if (option.takesValue && value.empty())
+        return "option '" + name + "' requires a non-empty argument";
+    return applyOption(commandLine, option.option, std::move(value));
 }
 
 } // namespace
@@ -46,22 +182,6 @@ std::optional<std::uint64_t> parseMemorySize(std::string_view text) {
 CommandLine parseCommandLine(int argc, char** argv) {
     CommandLine commandLine;
     bool optionsEnded = false;
-    // The value of an option that takes one: "--name=value" or the next argument.
-    const auto valueOf = [&](std::string_view argument, std::string_view name, int& index,
-                             std::string& value) -> std::optional<std::string> {
-        if (argument.size() > name.size())
-            value = argument.substr(name.size() + 1);
-        else if (index + 1 < argc)
-            value = argv[++index];
-        else
-            return "option '" + std::string(name) + "' requires an argument";
-        if (value.empty())
-            return "option '" + std::string(name) + "' requires a non-empty argument";
-        return std::nullopt;
-    };
-    const auto isOption = [](std::string_view argument, std::string_view name) {
-        return argument == name || (argument.starts_with(name) && argument[name.size()] == '=');
-    };
     for (int index = 1; index < argc; ++index) {
         const std::string_view argument = argv[index];
         if (optionsEnded || !argument.starts_with('-')) {
@@ -73,58 +193,30 @@ CommandLine parseCommandLine(int argc, char** argv) {
         }
         if (argument == "--") {
             optionsEnded = true;
-        } else if (argument == "--help") {
-            commandLine.request = CommandLine::Request::Help;
-            return commandLine;
-        } else if (argument == "--version") {
-            commandLine.request = CommandLine::Request::Version;
-            return commandLine;
-        } else if (isOption(argument, "--report-dir")) {
-            if (auto error = valueOf(argument, "--report-dir", index, commandLine.reportFolder))
-                return usageError(std::move(*error));
-        } else if (isOption(argument, "--files-from")) {
-            if (auto error = valueOf(argument, "--files-from", index, commandLine.fileList))
-                return usageError(std::move(*error));
-        } else if (isOption(argument, "--memory")) {
-            std::string size;
-            if (auto error = valueOf(argument, "--memory", index, size))
-                return usageError(std::move(*error));
-            const std::optional<std::uint64_t> bytes = parseMemorySize(size);
-            if (!bytes)
-                return usageError("invalid size '" + size + "' for '--memory' (say 512M, 2G or 1536MiB)");
-            commandLine.memoryLimit = *bytes;
-        } else if (argument == "--verbose") {
-            commandLine.verbose = true;
-        } else if (argument == "--json") {
-            commandLine.json = true;
-        } else if (argument == "--quiet") {
-            commandLine.quiet = true;
-        } else if (argument == "--follow") {
-            commandLine.followLinks = true;
-        } else if (argument == "--null") {
-            commandLine.nullSeparated = true;
         } else if (argument.starts_with("--")) {
-            return usageError("unrecognized option '" + std::string(argument) + "'");
+            if (auto error = takeLongOption(commandLine, argc, argv, index))
+                return usageError(std::move(*error));
+            if (commandLine.request != CommandLine::Request::Run)
+                return commandLine;
         } else if (argument.size() == 1) {
             return usageError("invalid option -- '-'");
         } else {
             for (const char letter : argument.substr(1)) {
-                if (letter == 'v')
-                    commandLine.verbose = true;
-                else if (letter == 'q')
-                    commandLine.quiet = true;
-                else if (letter == 'L')
-                    commandLine.followLinks = true;
-                else if (letter == '0')
-                    commandLine.nullSeparated = true;
-                else
+                const auto option =
+                    std::find_if(std::begin(ShortOptions), std::end(ShortOptions),
+                                 [letter](const ShortOption& known) { return known.letter == letter; });
+                if (option == std::end(ShortOptions))
                     return usageError("invalid option -- '" + std::string(1, letter) + "'");
+                applyOption(commandLine, option->option, {});
+                if (commandLine.request != CommandLine::Request::Run)
+                    return commandLine;
             }
         }
     }
     if (commandLine.nullSeparated && commandLine.fileList.empty())
         return usageError("option '--null' needs a list given with '--files-from'");
-    if ((commandLine.verbose || commandLine.json || commandLine.quiet || commandLine.followLinks) &&
+    if ((commandLine.verbose || commandLine.json || commandLine.quiet || commandLine.followLinks ||
+         commandLine.strict) &&
         !commandLine.unattended())
         return usageError("nothing to test: give folders, archives or '--files-from'");
     return commandLine;
@@ -153,21 +245,26 @@ std::string helpText() {
            "                     PATH: bad: REASON\n"
            "  --json             print one JSON object per archive, then a summary object\n"
            "                     (it replaces the -v lines)\n"
-           "  -q, --quiet        no progress line on a terminal's standard error\n"
+           "  -q, --quiet        no progress line and no closing line (counts, time and\n"
+           "                     where the reports are) on a terminal's standard error\n"
+           "  --strict           count an unverified archive as bad: print it as bad and\n"
+           "                     exit with status 1 (the reports still count it good)\n"
            "  -L, --follow       walk into folders that symbolic links lead to (never into\n"
            "                     a folder the walk is already inside); without it each such\n"
            "                     link is named on standard error and passed over\n"
            "  --report-dir DIR   write the reports into DIR\n"
            "  --memory SIZE      the most memory the decoders may have (512M, 2G, 1536MiB);\n"
            "                     an archive with an entry that needs more is unverified\n"
-           "  --help             show this text\n"
-           "  --version          show the version\n\n"
+           "  -h, --help         show this text\n"
+           "  -V, --version      show the version\n"
+           "A long option may be shortened to any prefix that no other one shares (--verb).\n\n"
            "An unverified archive is sound as far as it could be checked, but some entries\n"
            "could not be (encrypted, a method without a decoder, or too little memory for\n"
-           "its decoder); the reports count it as good.\n\n"
+           "its decoder); the reports count it as good, and so does the exit status unless\n"
+           "--strict is given.\n\n"
            "Exit status:\n"
            "  0      no bad archive\n"
-           "  1      bad archives found\n"
+           "  1      bad archives found (with --strict, unverified ones too)\n"
            "  2      usage error, or a path, list or folder that could not be read, or an\n"
            "         archive left unverified for want of decoder memory (the run is\n"
            "         incomplete)\n"

@@ -27,6 +27,9 @@ struct CommandLine {
     bool json = false;        // --json: a JSON object for each archive, then a summary
     bool quiet = false;       // -q: no progress line on a terminal
     bool followLinks = false; // -L: walk into folders that symbolic links lead to
+    // --strict: an unverified archive is printed as bad and makes the exit status 1; the report
+    // files keep counting it good.
+    bool strict = false;
     // --memory: the most the decoders may have, in bytes; 0 when not given.
     std::uint64_t memoryLimit = 0;
     // For a usage error, the line that says what was wrong.
@@ -38,8 +41,9 @@ struct CommandLine {
 
 // Every argument that begins with '-' is an option, until "--"; the others are paths. Options are
 // answered in order: --help and --version at once, an unknown option or a missing value as a
-// usage error. Short options may be grouped ("-vq"). An option that only shapes an unattended
-// run's output, given with nothing to test, is a usage error too.
+// usage error. Short options may be grouped ("-vq"); a long option may be shortened to any prefix
+// that no other long option shares ("--verb"). An option that only shapes an unattended run's
+// output, given with nothing to test, is a usage error too.
 CommandLine parseCommandLine(int argc, char** argv);
 
 // A size as --memory takes it: a whole number with a binary unit, K, M, G or T, which may be

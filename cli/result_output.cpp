@@ -91,6 +91,10 @@ const char* verdictWord(FullVerdict verdict) {
     return "aborted";
 }
 
+FullVerdict printedVerdict(FullVerdict verdict, bool strict) {
+    return strict && verdict == FullVerdict::Unverified ? FullVerdict::Bad : verdict;
+}
+
 std::string base64(std::string_view bytes) {
     static constexpr char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string text;
@@ -160,8 +164,10 @@ std::string isoUtcTime(std::int64_t seconds) {
 void ReasonLines::archiveJudged(const ArchiveOutcome& outcome) {
     if (outcome.verdict != FullVerdict::Bad && outcome.verdict != FullVerdict::Unverified)
         return;
-    const std::string line = platform::escapedText(outcome.path) + ": " + verdictWord(outcome.verdict) +
-                             ": " + verdictReason(outcome.path, outcome.verdict, outcome.faults) + "\n";
+    // The reason is the one the archive's own verdict gives: what left it unverified, under --strict too.
+    const std::string line = platform::escapedText(outcome.path) + ": " +
+                             verdictWord(printedVerdict(outcome.verdict, m_strict)) + ": " +
+                             verdictReason(outcome.path, outcome.verdict, outcome.faults) + "\n";
     m_output.writeLine(line);
 }
 
@@ -178,7 +184,11 @@ void JsonLines::archiveJudged(const ArchiveOutcome& outcome) {
     Json object = pathObject(outcome.path);
     object["size"] = facts ? Json(facts->size) : Json(nullptr);
     object["mtime"] = facts ? Json(isoUtcTime(facts->modified)) : Json(nullptr);
-    object["verdict"] = verdictWord(outcome.verdict);
+    const FullVerdict verdict = printedVerdict(outcome.verdict, m_strict);
+    object["verdict"] = verdictWord(verdict);
+    // A strict run keeps in sight which of its bad archives are only unverified.
+    if (m_strict)
+        object["unverified"] = outcome.verdict == FullVerdict::Unverified;
     object["probe_code"] = outcome.probeCode;
     object["verify_code"] = outcome.verifyCode ? Json(*outcome.verifyCode) : Json(nullptr);
     Json faults = Json::array();
@@ -190,7 +200,7 @@ void JsonLines::archiveJudged(const ArchiveOutcome& outcome) {
     writeLine(m_output, object);
 
     ++m_tested;
-    if (outcome.verdict == FullVerdict::Bad)
+    if (verdict == FullVerdict::Bad)
         ++m_bad;
     if (outcome.verdict == FullVerdict::Unverified)
         ++m_unverified;
@@ -219,6 +229,8 @@ void JsonLines::runEnded(const RunSummary& run) {
     // Why a run that was stopped is not complete; the counts above tell the other reasons.
     if (const char* stop = stopWord(run.stop))
         summary["stopped"] = stop;
+    if (m_strict)
+        summary["strict"] = true;
     // Milliseconds are as fine as a wall clock over a run is worth.
     summary["seconds"] = static_cast<double>(static_cast<std::int64_t>(elapsed.count() * 1000.0)) / 1000.0;
     writeLine(m_output, Json{{"summary", std::move(summary)}});

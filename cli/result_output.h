@@ -7,6 +7,9 @@
 //   JsonLines    (--json) one JSON object per archive as soon as it is judged or found gone, then
 //                one summary object; the keys are listed in the README.
 //
+// With --strict (`strict`), an unverified archive is printed as bad, with the reason that left it
+// unverified; its JSON object says so in "unverified".
+//
 // Each line goes to a ResultStream, which writes it at once and checks the write.
 
 #include "result_stream.h"
@@ -19,17 +22,18 @@ namespace vellum {
 
 class ReasonLines final : public RunObserver {
 public:
-    explicit ReasonLines(ResultStream& output) : m_output(output) {}
+    explicit ReasonLines(ResultStream& output, bool strict = false) : m_output(output), m_strict(strict) {}
     void archiveJudged(const ArchiveOutcome& outcome) override;
     void archiveVanished(const std::string& path) override;
 
 private:
     ResultStream& m_output;
+    bool m_strict;
 };
 
 class JsonLines final : public RunObserver {
 public:
-    explicit JsonLines(ResultStream& output) : m_output(output) {}
+    explicit JsonLines(ResultStream& output, bool strict = false) : m_output(output), m_strict(strict) {}
     void runStarted() override;
     void archiveJudged(const ArchiveOutcome& outcome) override;
     void archiveVanished(const std::string& path) override;
@@ -37,6 +41,7 @@ public:
 
 private:
     ResultStream& m_output;
+    bool m_strict;
     std::chrono::steady_clock::time_point m_start;
     std::int64_t m_tested = 0;
     std::int64_t m_bad = 0;
@@ -46,6 +51,8 @@ private:
 
 // The word the output uses for a verdict: good, bad or unverified.
 const char* verdictWord(FullVerdict verdict);
+// The verdict printed for an archive: with --strict an unverified archive is bad.
+FullVerdict printedVerdict(FullVerdict verdict, bool strict);
 // The bytes as base64 (RFC 4648, with padding).
 std::string base64(std::string_view bytes);
 // Whether the bytes are valid UTF-8 (no overlong forms, no surrogates).

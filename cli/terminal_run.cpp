@@ -32,22 +32,27 @@ std::string reportFolderOf(const CommandLine& commandLine) {
 }
 
 bool runsInTerminalOnly(const CommandLine& commandLine) {
-    return commandLine.verbose || commandLine.json || commandLine.quiet || !commandLine.fileList.empty() ||
-           commandLine.paths.size() > 1 ||
+    return commandLine.verbose || commandLine.json || commandLine.quiet || commandLine.strict ||
+           !commandLine.fileList.empty() || commandLine.paths.size() > 1 ||
            (commandLine.paths.size() == 1 && namesArchive(commandLine.paths.front()));
 }
 
-TerminalPrinters::TerminalPrinters(const CommandLine& commandLine, std::function<bool()> stopRequested) {
+TerminalPrinters::TerminalPrinters(const CommandLine& commandLine, std::function<bool()> stopRequested)
+    : m_tally(commandLine.strict) {
     // --json holds the reasons too, so it takes standard output alone.
     const bool printsResults = commandLine.json || commandLine.verbose;
-    if (!commandLine.quiet && ::isatty(STDERR_FILENO) == 1)
-        m_progress.emplace(stderr, printsResults && ::isatty(STDOUT_FILENO) == 1);
+    const bool onTerminal = !commandLine.quiet && ::isatty(STDERR_FILENO) == 1;
+    if (onTerminal)
+        m_progress.emplace(stderr, printsResults && ::isatty(STDOUT_FILENO) == 1, commandLine.strict);
+    // The JSON summary already says it all, to whoever reads the JSON lines.
+    if (onTerminal && !commandLine.json)
+        m_closingLine.emplace(stderr, m_tally);
     if (printsResults)
         m_results.emplace(STDOUT_FILENO, std::move(stopRequested));
     if (commandLine.json)
-        m_jsonLines.emplace(*m_results);
+        m_jsonLines.emplace(*m_results, commandLine.strict);
     else if (commandLine.verbose)
-        m_reasonLines.emplace(*m_results);
+        m_reasonLines.emplace(*m_results, commandLine.strict);
 }
 
 ResultStream::State TerminalPrinters::resultsState() const {
@@ -64,6 +69,7 @@ void TerminalPrinters::attachTo(RunCore& run) {
                              std::strerror(results.error()));
         };
     }
+    run.addObserver(m_tally);
     if (m_progress)
         run.addObserver(*m_progress);
     if (m_jsonLines)
@@ -71,10 +77,14 @@ void TerminalPrinters::attachTo(RunCore& run) {
     if (m_reasonLines)
         run.addObserver(*m_reasonLines);
     run.addObserver(m_notes);
+    // Last, so that it closes what the run printed on standard error.
+    if (m_closingLine)
+        run.addObserver(*m_closingLine);
 }
 
-int exitStatusOf(const RunSummary& summary, int stopSignal, ResultStream::State results) {
-    int status = summary.record.badArchives.empty() ? 0 : 1;
+int exitStatusOf(const RunSummary& summary, int stopSignal, ResultStream::State results,
+                 const RunTally* tally) {
+    int status = summary.record.badArchives.empty() && (!tally || tally->bad() == 0) ? 0 : 1;
     if (!summary.complete())
         status = 2; // the run did not judge all it was asked to test
     if (!summary.report.failures.empty() || results == ResultStream::State::Failed)
@@ -117,7 +127,8 @@ int runInTerminal(const CommandLine& commandLine, const platform::StopSignals& s
     const RunSummary summary = run.run(runInputsOf(commandLine));
     // The tester's threads are waited for as the run goes; one stuck in a read is not waited for
     // beyond the deadline.
-    return deadline.ending(exitStatusOf(summary, stopSignals.received(), printers.resultsState()));
+    return deadline.ending(
+        exitStatusOf(summary, stopSignals.received(), printers.resultsState(), &printers.tally()));
 }
 
 } // namespace vellum

@@ -4,10 +4,12 @@
 // tells its caller at the end. runInTerminal runs it without any window or GUI application, so it
 // runs anywhere; a plain `vellum FOLDER` on a display shows its window instead and prints the same.
 
+#include "closing_line.h"
 #include "command_line.h"
 #include "progress_line.h"
 #include "result_output.h"
 #include "run_core.h"
+#include "run_tally.h"
 #include "standard_error_notes.h"
 
 #include <optional>
@@ -29,29 +31,37 @@ std::string reportFolderOf(const CommandLine& commandLine);
 bool runsInTerminalOnly(const CommandLine& commandLine);
 
 // What a command-line run prints: the progress line on a terminal's standard error, the reasons or
-// the JSON lines on standard output, and the notes on standard error. Attached to a run before
-// anything else that observes it, so that the progress line is cleared before a note is written.
+// the JSON lines on standard output, the notes on standard error, and without --json a closing
+// line on a terminal's standard error. Attached to a run before anything else that observes it,
+// so that the progress line is cleared before a note is written.
 // A reader of the results that has gone stops the run as Cancel does; results that cannot be
 // written are told on standard error.
 class TerminalPrinters {
 public:
     // stopRequested: whether a stop came, asked while a reader of the results keeps a line waiting.
     TerminalPrinters(const CommandLine& commandLine, std::function<bool()> stopRequested = {});
+    TerminalPrinters(const TerminalPrinters&) = delete;
+    TerminalPrinters& operator=(const TerminalPrinters&) = delete;
     void attachTo(RunCore& run);
     // Open, or what ended the results on standard output.
     ResultStream::State resultsState() const;
+    // The archives judged, by the verdicts printed.
+    const RunTally& tally() const { return m_tally; }
 
 private:
+    RunTally m_tally;
     std::optional<ResultStream> m_results;
     std::optional<ProgressLine> m_progress;
     std::optional<JsonLines> m_jsonLines;
     std::optional<ReasonLines> m_reasonLines;
     StandardErrorNotes m_notes;
+    std::optional<ClosingLine> m_closingLine;
 };
 
-// What a command-line run tells its caller; when several apply, the highest wins.
+// What a command-line run tells its caller; when several apply, the highest wins. tally: the
+// verdicts the run printed, when they may count more archives bad than the report does (--strict).
 int exitStatusOf(const RunSummary& summary, int stopSignal,
-                 ResultStream::State results = ResultStream::State::Open);
+                 ResultStream::State results = ResultStream::State::Open, const RunTally* tally = nullptr);
 
 // What a program that cannot wait for its run to end says before it ends: the run's record as it
 // stands, when the run has not written it, and any failure to write it.

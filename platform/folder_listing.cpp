@@ -3,12 +3,19 @@
 #include "base/wildcard_match.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
 
 namespace vellum::platform {
 
@@ -20,7 +27,64 @@ bool matchesEveryName(const std::string& pattern) {
     return pattern == "*" || pattern == "*.*";
 }
 
+// Whether the file system with this device number is mounted as devtmpfs. Its statfs answer is the
+// one tmpfs gives, so only the mount table tells the two apart; what it says of a device is kept,
+// since a walk of a large tmpfs asks for every folder in it.
+bool isDeviceFileSystem(dev_t device) {
+    static std::mutex guard;
+    static std::map<dev_t, bool> known;
+    const std::lock_guard lock(guard);
+    if (const auto found = known.find(device); found != known.end())
+        return found->second;
+    // A line of the table: ID PARENT MAJOR:MINOR ROOT MOUNT-POINT OPTIONS [TAGS...] - TYPE SOURCE ...
+    const std::string wanted = std::to_string(major(device)) + ":" + std::to_string(minor(device));
+    bool isDevtmpfs = false;
+    std::ifstream table("/proc/self/mountinfo");
+    for (std::string line; !isDevtmpfs && std::getline(table, line);) {
+        std::istringstream fields(line);
+        std::string id, parent, numbers;
+        fields >> id >> parent >> numbers;
+        // Blanks in mount points are escaped, so " - " is the separator alone.
+        const std::size_t separator = line.find(" - ");
+        isDevtmpfs = numbers == wanted && separator != std::string::npos &&
+                     line.compare(separator + 3, 9, "devtmpfs ") == 0;
+    }
+    known.emplace(device, isDevtmpfs);
+    return isDevtmpfs;
+}
+
+bool isKernelFileSystem(int descriptor, dev_t device) {
+    struct statfs fileSystem {};
+    if (::fstatfs(descriptor, &fileSystem) != 0)
+        return false;
+    switch (static_cast<unsigned long>(fileSystem.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEVPTS_SUPER_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case PSTOREFS_MAGIC:
+    case BPF_FS_MAGIC:
+        return true;
+    case TMPFS_MAGIC:
+        return isDeviceFileSystem(device);
+    default:
+        return false;
+    }
+}
+
 } // namespace
+
+bool isKernelFileSystemBelow(int root, int folder) {
+    struct stat rootStatus {};
+    struct stat folderStatus {};
+    if (::fstat(root, &rootStatus) != 0 || ::fstat(folder, &folderStatus) != 0)
+        return false;
+    return folderStatus.st_dev != rootStatus.st_dev && isKernelFileSystem(folder, folderStatus.st_dev);
+}
 
 int openFolderBeneath(int root, std::string_view relative) {
     constexpr int flags = O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC;

@@ -25,6 +25,13 @@ struct FolderEntry {
 // was listed. An empty `relative` opens `root` itself again. -1 with errno when it fails.
 int openFolderBeneath(int root, std::string_view relative);
 
+// Whether the folder open at `folder` lies in one of the kernel's virtual file systems (proc, sysfs,
+// devtmpfs, devpts, cgroup, debugfs, tracefs, securityfs, pstore, bpf) other than the one that holds
+// the folder open at `root`. Such folders hold no archives, and /proc alone has thousands that
+// cannot be read, so a walk from `root` passes them over; a walk that starts inside one still walks
+// it. A folder whose file system cannot be told is not one of them.
+bool isKernelFileSystemBelow(int root, int folder);
+
 class FolderListing {
 public:
     // Opens the listing of `folder` (a path ending in '/') for the entries that match `pattern`.

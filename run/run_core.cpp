@@ -218,6 +218,10 @@ RunCore::ListedFolder RunCore::listArchivesAndFolders(const WalkRoot& root,
     unlisted.pop_back();
     ListedFolder listed{std::move(next.path), {}, {}, 0};
     const int descriptor = root.open(listed.path);
+    if (descriptor >= 0 && platform::isKernelFileSystemBelow(root.descriptor, descriptor)) {
+        ::close(descriptor);
+        return listed;
+    }
     std::shared_ptr<const FolderOnPath> here;
     struct stat status {};
     if (root.followLinks && descriptor >= 0 && ::fstat(descriptor, &status) == 0) {

@@ -93,6 +93,7 @@ private slots:
     void nameThatIsNotUtf8();
     void filesFromStandardInputAndNulList();
     void severalPathsInOneRun();
+    void strictCountsUnverifiedAsBad();
     void progressOnlyOnATerminal();
     void closedOrFullOutputLosesNoRecord();
     void helpAndManualPageNameEveryOption();
@@ -238,6 +239,29 @@ void CommandLineTesterTest::severalPathsInOneRun() {
     QCOMPARE(fileLines(copy.folder() + "/errors.txt").mid(1), log.mid(3, 3));
 }
 
+void CommandLineTesterTest::strictCountsUnverifiedAsBad() {
+    InstalledCopy copy;
+    writeEveryDamage(copy.tree());
+    const QString archive = copy.tree() + "/Deep/encrypted.zip";
+    QCOMPARE(copy.run({archive}).status, 0);
+
+    // Printed as bad, with the reason it could not be verified; its JSON line keeps that in sight.
+    const Outcome reasons = copy.run({"--strict", "-v", archive});
+    QCOMPARE(reasons.status, 1);
+    QCOMPARE(reasons.output,
+             archive + ": bad: entry \"secret.txt\": the entry is encrypted and cannot be tested\n");
+    const JsonRun json = parseJsonLines(copy.run({"--json", "--str", archive}).output);
+    const Json& line = json.archives.at(archive.toStdString());
+    QCOMPARE(line["verdict"], Json("bad"));
+    QCOMPARE(line["unverified"], Json(true));
+    QCOMPARE(line["notes"][0]["kind"], Json("entry_encrypted"));
+    QCOMPARE(json.summary["bad"], Json(1));
+    QCOMPARE(json.summary["unverified"], Json(1));
+    QCOMPARE(json.summary["strict"], Json(true));
+    // The report keeps its rule.
+    QCOMPARE(fileLines(copy.folder() + "/errors.log").filter(" 1 tested - 0 bad").size(), 3);
+}
+
 void CommandLineTesterTest::closedOrFullOutputLosesNoRecord() {
     InstalledCopy copy;
     // More lines than a pipe holds, so that the run writes on after its reader has gone.
@@ -272,7 +296,8 @@ void CommandLineTesterTest::progressOnlyOnATerminal() {
 
     if (QStandardPaths::findExecutable("script").isEmpty())
         QSKIP("script (util-linux) is needed to give the program a terminal");
-    // On a terminal the line is drawn, then cleared at the end; -q keeps it away.
+    // On a terminal the line is drawn, then cleared at the end; -q keeps it and the closing line
+    // away, --json the closing line.
     const auto onTerminal = [&](const QString& options) {
         return copy.run(
             {}, {.shellCommand = "script -qec '\"$VELLUM\" " + options + " " + copy.tree() + "' /dev/null"});
@@ -281,14 +306,26 @@ void CommandLineTesterTest::progressOnlyOnATerminal() {
     QCOMPARE(shown.status, 1);
     QVERIFY2(shown.output.contains(QRegularExpression(R"(\r\x1b\[K\d+ tested, \d+ bad, [\d.]+ MB/s, )")),
              qPrintable(shown.output));
-    QVERIFY(shown.output.endsWith("\r\x1b[K"));
+    // The run closes with its counts and where its reports went, on a line of its own.
+    const QRegularExpression closing(
+        R"(\r\x1b\[Kvellum: 2 tested, 1 bad, 0 unverified, 0 unreadable, [\d.]+ kB in )"
+        R"([\d.]+ s; reports in )" +
+        QRegularExpression::escape(copy.folder()) + "\r\n$");
+    QVERIFY2(shown.output.contains(closing), qPrintable(shown.output));
     // A reason printed on the same terminal starts on a cleared line, not after the progress.
     const Outcome verbose = onTerminal("-v");
     QVERIFY2(verbose.output.contains("\r\x1b[K" + copy.tree() + "/bad.zip: bad: entry \"notes.txt\": "),
              qPrintable(verbose.output));
-    const Outcome quiet = onTerminal("-q");
-    QCOMPARE(quiet.status, 1);
-    QVERIFY2(!quiet.output.contains("tested,"), qPrintable(quiet.output));
+    // A note on standard error starts on a line of its own too.
+    const Outcome missing = onTerminal(copy.tree() + "/gone");
+    QCOMPARE(missing.status, 2);
+    QVERIFY2(missing.output.contains(QRegularExpression(R"((^|\n|\x1b\[K)vellum: cannot read folder )")),
+             qPrintable(missing.output));
+    for (const QString& options : QStringList{"-q", "--json"}) {
+        const Outcome quiet = onTerminal(options);
+        QCOMPARE(quiet.status, 1);
+        QVERIFY2(!quiet.output.contains("vellum: "), qPrintable(quiet.output));
+    }
 }
 
 void CommandLineTesterTest::helpAndManualPageNameEveryOption() {
@@ -302,7 +339,7 @@ void CommandLineTesterTest::helpAndManualPageNameEveryOption() {
     // Every option the program accepts, and each exit status.
     for (const QString& option :
          QStringList{"--files-from", "-0", "--null", "-v", "--verbose", "--json", "-q", "--quiet",
-                     "--report-dir", "--memory", "--help", "--version"}) {
+                     "--report-dir", "--memory", "--strict", "-h", "--help", "-V", "--version"}) {
         QVERIFY2(help.output.contains(
                      QRegularExpression("(^|[ ,])" + QRegularExpression::escape(option) + "[ ,\\n]")),
                  qPrintable(option));

@@ -8,12 +8,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <map>
 
 using vellum::wildcardMatch;
 using vellum::WildcardRule;
 using vellum::platform::FolderEntry;
 using vellum::platform::FolderListing;
+using vellum::platform::isKernelFileSystemBelow;
 
 namespace {
 
@@ -169,6 +171,36 @@ private slots:
         QTest::newRow("non-ASCII bytes") << QByteArray("\xc3\x84.zip") << QByteArray("*.ZIP") << true;
         QTest::newRow("many stars, no match")
             << QByteArray(64, 'a') << QByteArray("*a*a*a*a*a*a*a*a*b") << false;
+    }
+
+    // The walk from "/" passes over the kernel's file systems; one that starts inside them walks on.
+    void kernelFileSystemsAreToldApart() {
+        struct Row {
+            const char* root;
+            std::string folder;
+            bool passedOver;
+        };
+        std::vector<Row> rows{{"/", "/proc", true},           {"/", "/sys", true},
+                              {"/proc", "/proc/self", false}, {"/", m_folder, false},
+                              {"/proc", m_folder, false},     {"/", "/dev/shm", false}};
+        // devtmpfs answers statfs as tmpfs does; only where /dev is one can it be told.
+        std::ifstream mounts("/proc/self/mounts");
+        for (std::string line; std::getline(mounts, line);) {
+            if (line.starts_with("devtmpfs /dev devtmpfs "))
+                rows.push_back({"/", "/dev", true});
+            if (line.find(" /dev/pts devpts ") != std::string::npos)
+                rows.push_back({"/", "/dev/pts", true});
+        }
+        for (const Row& row : rows) {
+            const int root = ::open(row.root, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            const int folder = ::open(row.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (folder < 0 && row.folder == "/dev/shm")
+                continue;
+            QVERIFY2(root >= 0 && folder >= 0, row.folder.c_str());
+            QVERIFY2(isKernelFileSystemBelow(root, folder) == row.passedOver, row.folder.c_str());
+            ::close(root);
+            ::close(folder);
+        }
     }
 
     void patternTable() {
