@@ -136,9 +136,12 @@ An archive is bad as soon as one check fails.
 The report files
 ----------------
 
-Both reports are written in Vellum's own folder when it can be written to,
-otherwise in the state folder, $XDG_STATE_HOME/vellum (usually
-~/.local/state/vellum), or in the folder given with --report-dir. File >
+Both reports are written in Vellum's own folder when Vellum runs from a
+folder of its own that can be written to, such as a build or a portable
+copy. An installed Vellum (its sounds and manual in share/vellum beside its
+bin folder) writes them in the state folder, $XDG_STATE_HOME/vellum (usually
+~/.local/state/vellum), as does one whose folder cannot be written to; the
+folder given with --report-dir takes them instead when there is one. File >
 Open log opens errors.log from there. They have CR LF line ends so that any
 text viewer shows them properly. When a report cannot be written, Vellum says
 so: on standard error for an unattended run, in a message after a window run.
