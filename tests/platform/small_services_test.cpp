@@ -7,6 +7,7 @@
 #include "normal_file.h"
 #include "number_text.h"
 #include "program_folder.h"
+#include "standard_error_capture.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -20,6 +21,7 @@
 #include <cstdio>
 
 using namespace vellum::platform;
+using namespace vellum::testing;
 
 class SmallServicesTest : public QObject {
     Q_OBJECT
@@ -154,22 +156,9 @@ void SmallServicesTest::applicationFolderHoldsThisProgram() {
 }
 
 void SmallServicesTest::stopMessageWithoutDisplayGoesToStandardError() {
-    QTemporaryDir temporary;
-    QVERIFY(temporary.isValid());
-    const QString capturePath = temporary.filePath("stderr.txt");
-    std::fflush(stderr);
-    const int savedError = ::dup(STDERR_FILENO);
-    std::FILE* capture = std::fopen(capturePath.toLocal8Bit().constData(), "wb");
-    QVERIFY(capture != nullptr);
-    ::dup2(::fileno(capture), STDERR_FILENO);
+    const StandardErrorCapture capture;
     showStopMessage("Cannot open the log file.\r\nThe run goes on.", "Vellum");
-    std::fflush(stderr);
-    ::dup2(savedError, STDERR_FILENO);
-    ::close(savedError);
-    std::fclose(capture);
-    QFile file(capturePath);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("Vellum: Cannot open the log file. The run goes on.\n"));
+    QCOMPARE(capture.text(), QByteArray("Vellum: Cannot open the log file. The run goes on.\n"));
 }
 
 QTEST_GUILESS_MAIN(SmallServicesTest)
