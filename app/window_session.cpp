@@ -3,6 +3,7 @@
 #include "about_window.h"
 #include "data_files.h"
 #include "desktop_services.h"
+#include "file_viewer.h"
 #include "identity.h"
 #include "main_window.h"
 #include "normal_file.h"
@@ -31,9 +32,13 @@ WindowSession::WindowSession(MainWindow& window, RunCore& run, WindowSessionServ
                                            platform::dataFilePath(m_services.applicationFolder, "error.wav"),
                                            m_services.realDisplay}) {
     connectHandlers();
+    // The report, the log and the manual are shown whether or not the desktop has a viewer for them.
+    m_services.desktop.whenNotShown(
+        [this](const std::string& file) { FileViewer::showFile(file, &m_window); });
 }
 
 WindowSession::~WindowSession() {
+    m_services.desktop.whenNotShown({});
     delete m_about;
 }
 

@@ -96,6 +96,10 @@ Help
   Send Email...    starts a message to vellum@vellum-tester.org.
   About...         shows the version of Vellum and who made it.
 
+When the desktop has no viewer for the log, a report or this manual, Vellum
+shows it in a window of its own, which can be read but not changed; Close or
+Escape closes it.
+
 
 Which files are tested
 ----------------------

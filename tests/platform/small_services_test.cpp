@@ -1,7 +1,9 @@
 // The small services of the platform layer: the texts made of numbers, names and report lines, the
-// test for a normal file, the program's folder, and the stop message told without a display.
+// test for a normal file, the program's folder, the stop message told without a display, and the
+// reading of a file to be shown.
 
 #include "escaped_text.h"
+#include "file_tail.h"
 #include "lower_case.h"
 #include "message_box.h"
 #include "normal_file.h"
@@ -16,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -35,6 +38,7 @@ private slots:
     void rootDirectory();
     void applicationFolderHoldsThisProgram();
     void stopMessageWithoutDisplayGoesToStandardError();
+    void fileTails();
 };
 
 // Each text service turns bytes into bytes; numbers are given as their decimal text.
@@ -159,6 +163,20 @@ void SmallServicesTest::stopMessageWithoutDisplayGoesToStandardError() {
     const StandardErrorCapture capture;
     showStopMessage("Cannot open the log file.\r\nThe run goes on.", "Vellum");
     QCOMPARE(capture.text(), QByteArray("Vellum: Cannot open the log file. The run goes on.\n"));
+}
+
+// A long file is read from its last whole lines; a FIFO is refused without waiting for a writer.
+void SmallServicesTest::fileTails() {
+    QTemporaryDir folder;
+    QFile log(folder.filePath("errors.log"));
+    QVERIFY(log.open(QIODevice::WriteOnly) && log.write("first line\nsecond\nthird\n") == 24 && log.flush());
+    const std::string fifo = QFile::encodeName(folder.filePath("fifo")).toStdString();
+    QCOMPARE(::mkfifo(fifo.c_str(), 0600), 0);
+    // The last 10 bytes are "ond\nthird\n", whose cut line goes too.
+    const FileTail tail = readFileTail(QFile::encodeName(log.fileName()).toStdString(), 10);
+    QCOMPARE(tail.text, std::string("third\n"));
+    QCOMPARE(tail.leftOut, std::uint64_t{18});
+    QCOMPARE(readFileTail(fifo, 10).failure.value_or(""), std::string("not a regular file"));
 }
 
 QTEST_GUILESS_MAIN(SmallServicesTest)
