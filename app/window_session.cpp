@@ -3,9 +3,11 @@
 #include "about_window.h"
 #include "data_files.h"
 #include "desktop_services.h"
+#include "escaped_text.h"
 #include "file_viewer.h"
 #include "identity.h"
 #include "main_window.h"
+#include "message_box.h"
 #include "normal_file.h"
 #include "panel3d.h"
 #include "program_folder.h"
@@ -151,6 +153,10 @@ void WindowSession::openLog() {
         "/errors.log";
     if (platform::normalFileExists(logPath))
         m_services.desktop.openTextFile(logPath);
+    else
+        platform::showNoteMessage("There is no log yet: the first run will write it to\r\n" +
+                                      platform::escapedText(logPath),
+                                  "Vellum");
 }
 
 void WindowSession::openManual() {

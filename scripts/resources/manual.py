@@ -84,7 +84,8 @@ The menus
 
 File
   Open log...      shows errors.log, the record of every run, in the
-                   desktop's text viewer.
+                   desktop's text viewer, or says that there is none yet
+                   and where the first run will write it.
   Browse           the same as the Browse button.
   Exit...          stops any run (its reports are still written) and closes
                    Vellum.

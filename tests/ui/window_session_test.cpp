@@ -8,6 +8,7 @@
 #include "file_viewer.h"
 #include "panel3d.h"
 #include "progress_bar.h"
+#include "standard_error_capture.h"
 #include "window_fixture.h"
 #include "zip_builder.h"
 
@@ -184,7 +185,12 @@ void WindowSessionTest::minimisedRunShowsProgressAndRestoresCaption() {
 
 void WindowSessionTest::openLogOnlyWhenLogExists() {
     Window window;
-    window.mainWindow.openLogAction->trigger();
+    {
+        const StandardErrorCapture message; // where a message box goes without a display
+        window.mainWindow.openLogAction->trigger();
+        QCOMPARE(message.text(), "Vellum: There is no log yet: the first run will write it to " +
+                                     QByteArray::fromStdString(window.folder()) + "/errors.log\n");
+    }
     QVERIFY(window.desktop.requests.empty());
 
     writeFile(window.folder() + "/errors.log", "a record\r\n");
