@@ -3,8 +3,11 @@
 #include "about_window.h"
 #include "data_files.h"
 #include "desktop_services.h"
+#include "escaped_text.h"
+#include "file_viewer.h"
 #include "identity.h"
 #include "main_window.h"
+#include "message_box.h"
 #include "normal_file.h"
 #include "panel3d.h"
 #include "program_folder.h"
@@ -31,9 +34,13 @@ WindowSession::WindowSession(MainWindow& window, RunCore& run, WindowSessionServ
                                            platform::dataFilePath(m_services.applicationFolder, "error.wav"),
                                            m_services.realDisplay}) {
     connectHandlers();
+    // The report, the log and the manual are shown whether or not the desktop has a viewer for them.
+    m_services.desktop.whenNotShown(
+        [this](const std::string& file) { FileViewer::showFile(file, &m_window); });
 }
 
 WindowSession::~WindowSession() {
+    m_services.desktop.whenNotShown({});
     delete m_about;
 }
 
@@ -146,6 +153,10 @@ void WindowSession::openLog() {
         "/errors.log";
     if (platform::normalFileExists(logPath))
         m_services.desktop.openTextFile(logPath);
+    else
+        platform::showNoteMessage("There is no log yet: the first run will write it to\r\n" +
+                                      platform::escapedText(logPath),
+                                  "Vellum");
 }
 
 void WindowSession::openManual() {

@@ -32,9 +32,7 @@ std::string asOneLine(const std::string& text) {
     return line;
 }
 
-} // namespace
-
-void showStopMessage(const std::string& text, const std::string& title) {
+void showMessage(QMessageBox::Icon icon, const std::string& text, const std::string& title) {
     if (!canShowWindows()) {
         const std::string line = title + ": " + asOneLine(text) + "\n";
         std::fputs(line.c_str(), stderr);
@@ -43,12 +41,21 @@ void showStopMessage(const std::string& text, const std::string& title) {
     }
     QString shown = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    QMessageBox box(QMessageBox::Critical,
-                    QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())), shown,
+    QMessageBox box(icon, QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())), shown,
                     QMessageBox::Ok);
     // File names may hold characters that rich text would take for markup.
     box.setTextFormat(Qt::PlainText);
     box.exec();
+}
+
+} // namespace
+
+void showStopMessage(const std::string& text, const std::string& title) {
+    showMessage(QMessageBox::Critical, text, title);
+}
+
+void showNoteMessage(const std::string& text, const std::string& title) {
+    showMessage(QMessageBox::Information, text, title);
 }
 
 } // namespace vellum::platform

@@ -8,4 +8,7 @@ namespace vellum::platform {
 // Without a display (Qt's offscreen or minimal platform) the text goes to standard error instead.
 void showStopMessage(const std::string& text, const std::string& title);
 
+// The same with the information icon, for what the user should know but is no failure.
+void showNoteMessage(const std::string& text, const std::string& title);
+
 } // namespace vellum::platform

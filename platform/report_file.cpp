@@ -1,5 +1,7 @@
 #include "report_file.h"
 
+#include "data_files.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
@@ -283,12 +285,18 @@ ReportFolder chooseReportFolder(const std::string& applicationFolder, const std:
         return preparedFolder(explicitFolder, 0777, create);
 
     const int applicationError = applicationFolder.empty() ? ENOENT : folderWriteError(applicationFolder);
-    if (applicationError == 0)
+    // An installed program's folder (~/.local/bin, say) holds programs, not what their runs found.
+    const bool installed = !applicationFolder.empty() && isInstalledProgram(applicationFolder);
+    if (applicationError == 0 && !installed)
         return {applicationFolder, std::nullopt};
 
     const std::string state = stateFolder();
-    if (state.empty())
+    if (state.empty()) {
+        // A user without any home still gets the reports where the program can put them.
+        if (applicationError == 0)
+            return {applicationFolder, std::nullopt};
         return {applicationFolder, failureOf(applicationFolder, applicationError)};
+    }
     // The state folder holds what the user's runs found; other users have no business there.
     return preparedFolder(state, 0700, create);
 }

@@ -35,10 +35,11 @@ struct ReportFolder {
 
 // The folder the report files go to:
 //   1. `explicitFolder` when it is not empty, created with its parents when missing;
-//   2. otherwise `applicationFolder` when this process may create files in it;
+//   2. otherwise `applicationFolder` when this process may create files in it and the program is
+//      not an installed one (see isInstalledProgram);
 //   3. otherwise $XDG_STATE_HOME/vellum (only an absolute $XDG_STATE_HOME counts), or else
 //      $HOME/.local/state/vellum (the user database's home when $HOME is not set), created with
-//      its parents, private to the user.
+//      its parents, private to the user; with no home at all, a writable `applicationFolder`.
 // With `create` false nothing is created: the answer is the folder that would be used, and a
 // missing folder is not a failure.
 [[nodiscard]] ReportFolder chooseReportFolder(const std::string& applicationFolder,

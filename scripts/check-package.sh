@@ -41,6 +41,8 @@ dpkg-deb -x "$package" "$root"
 program="$root/usr/bin/vellum"
 readelf --sections "$program" | grep -q '\.symtab' && fail "the program is not stripped"
 desktop-file-validate "$root/usr/share/applications/vellum.desktop"
+# A menu entry that claims a type (folders, say) would become the file manager's default for it.
+grep -q '^MimeType=' "$root/usr/share/applications/vellum.desktop" && fail "the menu entry claims a file type"
 version="$(dpkg-deb -f "$package" Version)"
 [ "$("$program" --version | head -1)" = "Vellum ${version%-*}" ] || fail "--version does not say ${version%-*}"
 

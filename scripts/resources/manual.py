@@ -84,7 +84,8 @@ The menus
 
 File
   Open log...      shows errors.log, the record of every run, in the
-                   desktop's text viewer.
+                   desktop's text viewer, or says that there is none yet
+                   and where the first run will write it.
   Browse           the same as the Browse button.
   Exit...          stops any run (its reports are still written) and closes
                    Vellum.
@@ -95,6 +96,10 @@ Help
                    https://www.vellum-tester.org/vellum/
   Send Email...    starts a message to vellum@vellum-tester.org.
   About...         shows the version of Vellum and who made it.
+
+When the desktop has no viewer for the log, a report or this manual, Vellum
+shows it in a window of its own, which can be read but not changed; Close or
+Escape closes it.
 
 
 Which files are tested
@@ -136,9 +141,12 @@ An archive is bad as soon as one check fails.
 The report files
 ----------------
 
-Both reports are written in Vellum's own folder when it can be written to,
-otherwise in the state folder, $XDG_STATE_HOME/vellum (usually
-~/.local/state/vellum), or in the folder given with --report-dir. File >
+Both reports are written in Vellum's own folder when Vellum runs from a
+folder of its own that can be written to, such as a build or a portable
+copy. An installed Vellum (its sounds and manual in share/vellum beside its
+bin folder) writes them in the state folder, $XDG_STATE_HOME/vellum (usually
+~/.local/state/vellum), as does one whose folder cannot be written to; the
+folder given with --report-dir takes them instead when there is one. File >
 Open log opens errors.log from there. They have CR LF line ends so that any
 text viewer shows them properly. When a report cannot be written, Vellum says
 so: on standard error for an unattended run, in a message after a window run.

@@ -35,6 +35,7 @@ private slots:
     void reportsBadArchivesAndExitsWithOne();
     void cleanTreeAppendsFourLinesAndExitsWithZero();
     void reportsGoToTheStateFolderWhenTheProgramFolderIsReadOnly();
+    void installedProgramKeepsItsFolderFreeOfReports();
     void reportsThatCannotBeWrittenAreTold_data();
     void reportsThatCannotBeWrittenAreTold();
     void fullDiskKeepsTheOldReport();
@@ -124,6 +125,21 @@ void UnattendedTest::reportsGoToTheStateFolderWhenTheProgramFolderIsReadOnly() {
     QCOMPARE(fileLines(chosen + "/errors.txt").value(1), copy.tree() + "/bad.zip");
     QCOMPARE(copy.run({"--report-dir=relative/", copy.tree()}, {.workingFolder = copy.scratch()}).status, 1);
     QCOMPARE(fileLines(copy.scratch() + "/relative/errors.log").value(1), QString(" 1 tested - 1 bad"));
+}
+
+void UnattendedTest::installedProgramKeepsItsFolderFreeOfReports() {
+    // Laid out as an installation under a prefix, with its own folder writable: ~/.local, say.
+    InstalledCopy copy;
+    writeDamaged(copy.tree() + "/bad.zip");
+    const QString prefix = copy.scratch() + "/prefix";
+    QVERIFY(QDir().mkpath(prefix + "/bin") && QDir().mkpath(prefix + "/share/vellum"));
+    QVERIFY(QFile::copy(copy.program(), prefix + "/bin/vellum"));
+
+    const Outcome outcome = copy.run({}, {.environment = {{"INSTALLED", prefix + "/bin/vellum"}},
+                                          .shellCommand = "\"$INSTALLED\" '" + copy.tree() + "'"});
+    QCOMPARE(outcome.status, 1);
+    QCOMPARE(QDir(prefix + "/bin").entryList(QDir::Files), QStringList{"vellum"});
+    QCOMPARE(fileLines(copy.scratch() + "/state/vellum/errors.txt").value(1), copy.tree() + "/bad.zip");
 }
 
 void UnattendedTest::reportsThatCannotBeWrittenAreTold_data() {

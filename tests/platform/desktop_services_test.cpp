@@ -1,5 +1,6 @@
 #include "condition_wait.h"
 #include "desktop_services.h"
+#include "standard_error_capture.h"
 
 #include <QDir>
 #include <QFile>
@@ -7,6 +8,7 @@
 #include <QTest>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,8 +50,8 @@ private slots:
         QFETCH(QString, argument);
         const LaunchCommand command =
             desktopCommand(static_cast<DesktopIntent>(intent), target.toStdString());
-        QCOMPARE(command.program, "xdg-open");
-        QCOMPARE(command.arguments, QStringList{argument});
+        QCOMPARE(command.program, std::string("xdg-open"));
+        QCOMPARE(command.arguments, std::vector{argument.toStdString()});
     }
 
     // The manual is asked for by its help file; the desktop is handed the web page beside it when
@@ -102,8 +104,7 @@ private slots:
 
         const LaunchCommand command =
             desktopCommand(DesktopIntent::Manual, QFile::encodeName(place + '/' + helpFile).toStdString());
-        QCOMPARE(command.program, "xdg-open");
-        QCOMPARE(command.arguments, QStringList{place + '/' + opened});
+        QCOMPARE(command.arguments, std::vector{QFile::encodeName(place + '/' + opened).toStdString()});
     }
 
     void manualStartsTheDesktopOpenerOnThePage() {
@@ -156,16 +157,70 @@ private slots:
         QVERIFY(waitUntil([&] { return QFile::exists(pipe + ".ended"); }));
     }
 
-    void startWithNothingToRunIsSilent() {
-        // The empty PATH leaves not even the desktop opener to run; starting must not fail loudly.
+    // Once the opener has ended, what the desktop could not show goes to the handler, byte for
+    // byte; what it showed does not. Without a handler, standard error names the failure.
+    void whatTheDesktopCannotShowGoesToTheHandler_data() {
+        QTest::addColumn<QByteArray>("opener"); // the stand-in's last command; empty: none on the PATH
+        QTest::addColumn<QByteArray>("asked");  // a help file (*.hlp) is asked for as the manual
+        QTest::addColumn<QByteArray>("shown");  // what the handler is given; empty: nothing
+        QTest::newRow("no opener") << QByteArray() << QByteArray("errors.log") << QByteArray("errors.log");
+        QTest::newRow("no program for the type, name not UTF-8")
+            << QByteArray("exit 3") << QByteArray("caf\xe9.txt") << QByteArray("caf\xe9.txt");
+        QTest::newRow("manual") << QByteArray("exit 4") << QByteArray("Vellum.hlp")
+                                << QByteArray("Vellum.html");
+        QTest::newRow("shown") << QByteArray("exit 0") << QByteArray("errors.log") << QByteArray();
+    }
+
+    void whatTheDesktopCannotShowGoesToTheHandler() {
+        QFETCH(QByteArray, opener);
+        QFETCH(QByteArray, asked);
+        QFETCH(QByteArray, shown);
+        QTemporaryDir programs;
+        const QString standIn = programs.filePath("xdg-open");
+        writeFile(standIn, "#!/bin/sh\nprintf '%s' \"$1\" > \"$0.opened\"\necho $$ > \"$0.pid\"\n" + opener);
+        QVERIFY(opener.isEmpty() || QFile::setPermissions(standIn, QFile::ReadOwner | QFile::ExeOwner));
+        qputenv("PATH", programs.path().toLocal8Bit() + (opener.isEmpty() ? "" : ":" + m_savedPath));
+        writeFile(m_programFolder.filePath("Vellum.html"), "<p>Vellum 1.05</p>\n");
+        const QByteArray folder = QFile::encodeName(m_programFolder.path()) + "/";
         const auto desktop = createDesktopServices();
-        desktop->openTextFile("/tmp/missing file.txt");
-        desktop->openManual("/tmp/missing/Vellum.hlp");
+        std::vector<QByteArray> told;
+        desktop->whenNotShown(
+            [&](const std::string& file) { told.push_back(QByteArray::fromStdString(file)); });
+        if (asked.endsWith(".hlp"))
+            desktop->openManual((folder + asked).toStdString());
+        else
+            desktop->openTextFile((folder + asked).toStdString());
+
+        if (opener.isEmpty()) {
+            QVERIFY(waitUntil([&] { return !told.empty(); }));
+        } else {
+            // Once the stand-in has been reaped, the services have heard how it ended.
+            QVERIFY(waitUntil([&] { return QFile::exists(standIn + ".pid"); }));
+            const pid_t process = readFile(standIn + ".pid").trimmed().toInt();
+            QVERIFY(waitUntil([&] { return ::kill(process, 0) != 0; }));
+            QCOMPARE(readFile(standIn + ".opened"), folder + (shown.isEmpty() ? asked : shown));
+        }
+        QCOMPARE(told, shown.isEmpty() ? std::vector<QByteArray>{} : std::vector{folder + shown});
+    }
+
+    void failuresNobodyShowsAreNamedOnStandardError() {
+        // The empty PATH leaves not even the desktop opener to run.
+        const StandardErrorCapture capture;
+        const auto desktop = createDesktopServices();
         desktop->openWebPage("https://example.com/");
-        desktop->composeMail("someone@example.com");
+        QVERIFY(waitUntil([&] {
+            return capture.text() ==
+                   "vellum: the desktop could not open https://example.com/: xdg-open could not be "
+                   "started: No such file or directory\n";
+        }));
     }
 
 private:
+    static QByteArray readFile(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
     static void writeFile(const QString& path, const QByteArray& contents) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));

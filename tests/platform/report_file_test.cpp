@@ -223,9 +223,9 @@ void ReportFileTest::concurrentAppendsStayWhole() {
 }
 
 void ReportFileTest::reportFolderChoice_data() {
-    // Names lie below the temporary folder, which holds a folder "application" and a file "file";
-    // HOME is its folder "home". The setup is: explicit folder, application folder, XDG_STATE_HOME
-    // (empty: not set; "relative": a relative path).
+    // Names lie below the temporary folder, which holds a folder "application", a file "file" and
+    // an installation under "prefix" (bin, and share/vellum); HOME is its folder "home". The setup is:
+    // explicit folder, application folder, XDG_STATE_HOME (empty: not set; "relative": a relative path).
     QTest::addColumn<QStringList>("setup");
     QTest::addColumn<QString>("expected");
     QTest::addColumn<bool>("create");
@@ -239,6 +239,8 @@ void ReportFileTest::reportFolderChoice_data() {
         << QStringList{"file", "application", ""} << "file" << true << "fails";
     QTest::newRow("application folder")
         << QStringList{"", "application", "state"} << "application" << true << "made";
+    QTest::newRow("installed program")
+        << QStringList{"", "prefix/bin", "state"} << "state/vellum" << true << "made";
     QTest::newRow("state home") << QStringList{"", "missing", "state"} << "state/vellum" << true << "made";
     QTest::newRow("state home, for reading")
         << QStringList{"", "missing", "state"} << "state/vellum" << false << "absent";
@@ -253,6 +255,8 @@ void ReportFileTest::reportFolderChoice() {
     QFETCH(bool, create);
     QFETCH(QString, outcome);
     QVERIFY(QDir(m_temporary->path()).mkpath("application"));
+    QVERIFY(QDir(m_temporary->path()).mkpath("prefix/bin"));
+    QVERIFY(QDir(m_temporary->path()).mkpath("prefix/share/vellum"));
     writeFile(pathOf("file"), "not a folder\n");
     const QByteArray home = qgetenv("HOME");
     qputenv("HOME", QFile::encodeName(m_temporary->filePath("home")));

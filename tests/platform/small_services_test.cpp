@@ -1,12 +1,15 @@
 // The small services of the platform layer: the texts made of numbers, names and report lines, the
-// test for a normal file, the program's folder, and the stop message told without a display.
+// test for a normal file, the program's folder, the stop message told without a display, and the
+// reading of a file to be shown.
 
 #include "escaped_text.h"
+#include "file_tail.h"
 #include "lower_case.h"
 #include "message_box.h"
 #include "normal_file.h"
 #include "number_text.h"
 #include "program_folder.h"
+#include "standard_error_capture.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -15,11 +18,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 
 using namespace vellum::platform;
+using namespace vellum::testing;
 
 class SmallServicesTest : public QObject {
     Q_OBJECT
@@ -33,6 +38,7 @@ private slots:
     void rootDirectory();
     void applicationFolderHoldsThisProgram();
     void stopMessageWithoutDisplayGoesToStandardError();
+    void fileTails();
 };
 
 // Each text service turns bytes into bytes; numbers are given as their decimal text.
@@ -154,22 +160,23 @@ void SmallServicesTest::applicationFolderHoldsThisProgram() {
 }
 
 void SmallServicesTest::stopMessageWithoutDisplayGoesToStandardError() {
-    QTemporaryDir temporary;
-    QVERIFY(temporary.isValid());
-    const QString capturePath = temporary.filePath("stderr.txt");
-    std::fflush(stderr);
-    const int savedError = ::dup(STDERR_FILENO);
-    std::FILE* capture = std::fopen(capturePath.toLocal8Bit().constData(), "wb");
-    QVERIFY(capture != nullptr);
-    ::dup2(::fileno(capture), STDERR_FILENO);
+    const StandardErrorCapture capture;
     showStopMessage("Cannot open the log file.\r\nThe run goes on.", "Vellum");
-    std::fflush(stderr);
-    ::dup2(savedError, STDERR_FILENO);
-    ::close(savedError);
-    std::fclose(capture);
-    QFile file(capturePath);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("Vellum: Cannot open the log file. The run goes on.\n"));
+    QCOMPARE(capture.text(), QByteArray("Vellum: Cannot open the log file. The run goes on.\n"));
+}
+
+// A long file is read from its last whole lines; a FIFO is refused without waiting for a writer.
+void SmallServicesTest::fileTails() {
+    QTemporaryDir folder;
+    QFile log(folder.filePath("errors.log"));
+    QVERIFY(log.open(QIODevice::WriteOnly) && log.write("first line\nsecond\nthird\n") == 24 && log.flush());
+    const std::string fifo = QFile::encodeName(folder.filePath("fifo")).toStdString();
+    QCOMPARE(::mkfifo(fifo.c_str(), 0600), 0);
+    // The last 10 bytes are "ond\nthird\n", whose cut line goes too.
+    const FileTail tail = readFileTail(QFile::encodeName(log.fileName()).toStdString(), 10);
+    QCOMPARE(tail.text, std::string("third\n"));
+    QCOMPARE(tail.leftOut, std::uint64_t{18});
+    QCOMPARE(readFileTail(fifo, 10).failure.value_or(""), std::string("not a regular file"));
 }
 
 QTEST_GUILESS_MAIN(SmallServicesTest)

@@ -41,7 +41,9 @@ public:
     void composeMail(const std::string& address) override {
         requests.push_back({DesktopIntent::Mail, address});
     }
+    void whenNotShown(NotShownHandler handler) override { notShown = std::move(handler); }
     std::vector<Request> requests;
+    NotShownHandler notShown;
 };
 
 } // namespace vellum::platform

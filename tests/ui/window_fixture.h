@@ -15,10 +15,14 @@
 namespace vellum::testing {
 
 struct Window {
-    // With unattended inputs, the window tests them when start() is called, as start-up does.
-    explicit Window(std::optional<RunInputs> unattendedInputs = std::nullopt)
+    // With unattended inputs, the window tests them when start() is called, as start-up does. Given
+    // other desktop services, the window uses them instead of the recording ones.
+    explicit Window(std::optional<RunInputs> unattendedInputs = std::nullopt,
+                    platform::DesktopServices* otherDesktop = nullptr)
         : run(RunSettings{ReportPlace{folder(), {}}, unattendedInputs.has_value()}),
-          session(mainWindow, run, WindowSessionServices{folder(), sound, desktop, singleInstance, {}, true},
+          session(mainWindow, run,
+                  WindowSessionServices{
+                      folder(), sound, otherDesktop ? *otherDesktop : desktop, singleInstance, {}, true},
                   std::move(unattendedInputs)) {
         auto fakePicker = std::make_unique<FakeFolderPicker>();
         picker = fakePicker.get();

@@ -4,9 +4,12 @@
 #include "about_window.h"
 #include "animated_icon.h"
 #include "condition_wait.h"
+#include "desktop_services.h"
+#include "file_viewer.h"
 #include "hung_file_system.h"
 #include "panel3d.h"
 #include "progress_bar.h"
+#include "standard_error_capture.h"
 #include "window_fixture.h"
 #include "zip_builder.h"
 
@@ -17,6 +20,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
@@ -40,6 +44,8 @@ private slots:
     void unreadableFoldersAreShownAtTheEnd();
     void minimisedRunShowsProgressAndRestoresCaption();
     void openLogOnlyWhenLogExists();
+    void viewerShowsWhatTheDesktopCannot_data();
+    void viewerShowsWhatTheDesktopCannot();
     void menuCommandsAskTheDesktop();
     void aboutTwiceGivesOneWindow();
     void panelClickPlaysSynchronouslyThenCloses();
@@ -206,7 +212,12 @@ void WindowSessionTest::minimisedRunShowsProgressAndRestoresCaption() {
 
 void WindowSessionTest::openLogOnlyWhenLogExists() {
     Window window;
-    window.mainWindow.openLogAction->trigger();
+    {
+        const StandardErrorCapture message; // where a message box goes without a display
+        window.mainWindow.openLogAction->trigger();
+        QCOMPARE(message.text(), "Vellum: There is no log yet: the first run will write it to " +
+                                     QByteArray::fromStdString(window.folder()) + "/errors.log\n");
+    }
     QVERIFY(window.desktop.requests.empty());
 
     writeFile(window.folder() + "/errors.log", "a record\r\n");
@@ -215,6 +226,51 @@ void WindowSessionTest::openLogOnlyWhenLogExists() {
     QCOMPARE(window.desktop.requests[0],
              (platform::RecordingDesktop::Request{platform::DesktopIntent::TextFile,
                                                   window.folder() + "/errors.log"}));
+}
+
+// The real desktop services, with a desktop opener that fails or none at all.
+void WindowSessionTest::viewerShowsWhatTheDesktopCannot_data() {
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QByteArray>("opener"); // the stand-in opener's command; empty: none on the PATH
+    QTest::addColumn<QString>("seen");
+    QTest::newRow("report, no opener") << "errors.txt" << QByteArray() << "bad.zip";
+    QTest::newRow("log, no program for its type") << "errors.log" << QByteArray("exit 3") << "a record";
+    QTest::newRow("manual, opener failed") << "Vellum.html" << QByteArray("exit 4") << "Vellum 1.05";
+}
+
+void WindowSessionTest::viewerShowsWhatTheDesktopCannot() {
+    QFETCH(QString, shown);
+    QFETCH(QByteArray, opener);
+    QFETCH(QString, seen);
+    QTemporaryDir programs;
+    const QByteArray path = qgetenv("PATH");
+    const auto restorePath = qScopeGuard([&] { qputenv("PATH", path); });
+    qputenv("PATH", QFile::encodeName(programs.path()) + (opener.isEmpty() ? "" : ":" + path));
+    if (!opener.isEmpty()) {
+        writeFile(programs.filePath("xdg-open").toStdString(), "#!/bin/sh\n" + opener.toStdString());
+        QVERIFY(QFile::setPermissions(programs.filePath("xdg-open"), QFile::ExeOwner | QFile::ReadOwner));
+    }
+    const auto desktop = platform::createDesktopServices();
+    Window window(std::nullopt, desktop.get());
+    QTemporaryDir tree;
+    writeFile(tree.filePath("bad.zip").toStdString(), "not an archive");
+    writeFile(window.folder() + "/errors.log", "a record\r\n");
+    writeFile(window.folder() + "/Vellum.html", "<h1>Vellum 1.05</h1>");
+    window.picker->chosen = tree.path().toStdString();
+
+    if (shown == "errors.txt")
+        QTest::mouseClick(window.mainWindow.browseButton, Qt::LeftButton);
+    else
+        (shown == "errors.log" ? window.mainWindow.openLogAction : window.mainWindow.contentsAction)
+            ->trigger();
+
+    QPointer<FileViewer> viewer;
+    QVERIFY(waitUntil([&] { return (viewer = window.mainWindow.findChild<FileViewer*>("fileViewer")); }));
+    QVERIFY(viewer->isVisible());
+    QCOMPARE(viewer->windowTitle(), shown);
+    QVERIFY(viewer->findChild<QWidget*>("fileText")->property("plainText").toString().contains(seen));
+    QTest::keyClick(viewer, Qt::Key_Escape);
+    QVERIFY(waitUntil([&] { return viewer.isNull(); }));
 }
 
 void WindowSessionTest::menuCommandsAskTheDesktop() {
