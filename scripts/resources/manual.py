@@ -199,8 +199,10 @@ Can Vellum repair an archive?
   No. Vellum only reads archives. Keep a good copy, or fetch the archive again.
 
 Why was an archive I know of not tested?
-  Its folder may start with a full stop, it may be reached only through a
-  symbolic link, or its name may not end in .zip.
+  It may be reached only through a symbolic link to a folder (the run names
+  each such link; -L follows them), its folder may be unreadable or part of
+  the kernel's own file systems (/proc, /sys), or its name may not end in
+  .zip.
 
 An encrypted archive was counted as good. Is it?
   Its structure is sound, but Vellum cannot check its contents without the
