@@ -77,8 +77,8 @@ int runWithWindow(int argc, char** argv, const CommandLine& commandLine,
     auto desktop = platform::createDesktopServices();
     platform::SingleInstance singleInstance(identity::programTitle);
 
-    RunCore run(
-        RunSettings{ReportPlace{applicationFolder, reportFolder}, unattended, commandLine.followLinks});
+    OpenedLedger ledger = openLedgerOf(commandLine);
+    RunCore run(runSettingsOf(commandLine, applicationFolder, unattended, ledger));
     const platform::LastWords lastWords(deadline, lastWordsOf(run));
     // Every run names on standard error what it could not read or write; a run from the command line
     // also prints its progress and results on the terminal.

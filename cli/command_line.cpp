@@ -3,6 +3,7 @@
 #include "identity.h"
 
 #include <algorithm>
+#include <charconv>
 #include <iterator>
 #include <optional>
 #include <string_view>
@@ -30,7 +31,10 @@ enum class LongOption {
     Quiet,
     Follow,
     Null,
-    Strict
+    Strict,
+    Ledger,
+    NoLedger,
+    Due
 };
 
 struct LongOptionName {
@@ -45,7 +49,8 @@ constexpr LongOptionName LongOptions[] = {
     {"--memory", LongOption::Memory, true},        {"--verbose", LongOption::Verbose, false},
     {"--json", LongOption::Json, false},           {"--quiet", LongOption::Quiet, false},
     {"--follow", LongOption::Follow, false},       {"--null", LongOption::Null, false},
-    {"--strict", LongOption::Strict, false},
+    {"--strict", LongOption::Strict, false},       {"--ledger", LongOption::Ledger, true},
+    {"--no-ledger", LongOption::NoLedger, false},  {"--due", LongOption::Due, true},
 };
 
 struct ShortOption {
@@ -121,6 +126,22 @@ std::optional<std::string> applyOption(CommandLine& commandLine, LongOption opti
     case LongOption::Strict:
         commandLine.strict = true;
         break;
+    case LongOption::Ledger:
+        if (value.empty())
+            return std::string("the ledger's file name is empty");
+        commandLine.ledger = std::move(value);
+        break;
+    case LongOption::NoLedger:
+        commandLine.noLedger = true;
+        break;
+    case LongOption::Due: {
+        int days = -1;
+        const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), days);
+        if (error != std::errc() || end != value.data() + value.size() || days < 0)
+            return "invalid number of days '" + value + "' for '--due'";
+        commandLine.dueDays = days;
+        break;
+    }
     }
     return std::nullopt;
 }
@@ -215,8 +236,12 @@ CommandLine parseCommandLine(int argc, char** argv) {
     }
     if (commandLine.nullSeparated && commandLine.fileList.empty())
         return usageError("option '--null' needs a list given with '--files-from'");
+    if (commandLine.noLedger && (!commandLine.ledger.empty() || commandLine.dueDays))
+        return usageError(commandLine.dueDays
+                              ? "option '--due' needs the ledger, which '--no-ledger' turns off"
+                              : "options '--ledger' and '--no-ledger' exclude each other");
     if ((commandLine.verbose || commandLine.json || commandLine.quiet || commandLine.followLinks ||
-         commandLine.strict) &&
+         commandLine.strict || commandLine.dueDays) &&
         !commandLine.unattended())
         return usageError("nothing to test: give folders, archives or '--files-from'");
     return commandLine;
@@ -254,6 +279,12 @@ std::string helpText() {
            "                     a folder the walk is already inside); without it each such\n"
            "                     link is named on standard error and passed over\n"
            "  --report-dir DIR   write the reports into DIR\n"
+           "  --due DAYS         test only archives that are new, changed, not good when\n"
+           "                     last tested, or last tested more than DAYS days ago; the\n"
+           "                     others are skipped\n"
+           "  --ledger FILE      keep the verdicts in FILE instead of\n"
+           "                     $XDG_STATE_HOME/vellum/ledger.sqlite\n"
+           "  --no-ledger        neither look up nor record verdicts\n"
            "  --memory SIZE      the most memory the decoders may have (512M, 2G, 1536MiB);\n"
            "                     an archive with an entry that needs more is unverified\n"
            "  -h, --help         show this text\n"
@@ -263,13 +294,15 @@ std::string helpText() {
            "could not be (encrypted, a method without a decoder, or too little memory for\n"
            "its decoder); the reports count it as good, and so does the exit status unless\n"
            "--strict is given.\n\n"
+           "Every run records each verdict in a ledger, so that the next one can tell an\n"
+           "archive that went bad although nothing rewrote it, and test only what is due.\n\n"
            "Exit status:\n"
            "  0      no bad archive\n"
            "  1      bad archives found (with --strict, unverified ones too)\n"
            "  2      usage error, or a path, list or folder that could not be read, or an\n"
            "         archive left unverified for want of decoder memory (the run is\n"
            "         incomplete)\n"
-           "  3      the reports or the results could not be written\n"
+           "  3      the reports, the results or the ledger could not be written\n"
            "  128+N  interrupted by signal N\n"
            "When several apply, the highest wins. See vellum(1).\n";
 }

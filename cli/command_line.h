@@ -30,6 +30,11 @@ struct CommandLine {
     // --strict: an unverified archive is printed as bad and makes the exit status 1; the report
     // files keep counting it good.
     bool strict = false;
+    // The ledger of verdicts: another file than the default one, or none at all.
+    std::string ledger;
+    bool noLedger = false;
+    // --due DAYS: test only what is new, changed, not good or last tested longer ago.
+    std::optional<int> dueDays;
     // --memory: the most the decoders may have, in bytes; 0 when not given.
     std::uint64_t memoryLimit = 0;
     // For a usage error, the line that says what was wrong.

@@ -2,6 +2,7 @@
 
 #include "base/path_open.h"
 #include "escaped_text.h"
+#include "fault_json.h"
 #include "fault_text.h"
 
 #include <nlohmann/json.hpp>
@@ -18,8 +19,6 @@ namespace vellum {
 
 namespace {
 
-using Json = nlohmann::ordered_json;
-
 struct FileFacts {
     std::uint64_t size = 0;
     std::int64_t modified = 0;
@@ -33,22 +32,8 @@ std::optional<FileFacts> factsOf(const std::string& path) {
     return FileFacts{static_cast<std::uint64_t>(status.st_size), static_cast<std::int64_t>(status.st_mtime)};
 }
 
-Json faultObject(const std::string& archivePath, const ZipFault& fault) {
-    Json object;
-    object["kind"] = faultKindName(fault.kind);
-    object["severity"] = faultSeverity(fault.kind);
-    object["entry"] = fault.isEntryFault() ? Json(fault.entryIndex) : Json(nullptr);
-    // Names are stored as the archive's writer chose, not always in UTF-8: the dump replaces what
-    // is not, as it does for paths.
-    object["name"] = fault.isEntryFault() ? Json(fault.entryName) : Json(nullptr);
-    // A missing part of a split set has no offset; its number takes the place, as scripts read it.
-    object["offset"] = fault.kind == ZipFaultKind::SplitPartMissing ? fault.splitPart : fault.offset;
-    object["message"] = faultDescription(archivePath, fault);
-    return object;
-}
-
 void writeLine(ResultStream& output, const Json& object) {
-    output.writeLine(object.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n");
+    output.writeLine(jsonText(object) + "\n");
 }
 
 // The cause of a stop as the JSON summary names it; null for a run that was not stopped.
@@ -76,20 +61,6 @@ Json pathObject(const std::string& path) {
 }
 
 } // namespace
-
-const char* verdictWord(FullVerdict verdict) {
-    switch (verdict) {
-    case FullVerdict::Good:
-        return "good";
-    case FullVerdict::Unverified:
-        return "unverified";
-    case FullVerdict::Bad:
-        return "bad";
-    case FullVerdict::Aborted:
-        break;
-    }
-    return "aborted";
-}
 
 FullVerdict printedVerdict(FullVerdict verdict, bool strict) {
     return strict && verdict == FullVerdict::Unverified ? FullVerdict::Bad : verdict;
@@ -165,8 +136,11 @@ void ReasonLines::archiveJudged(const ArchiveOutcome& outcome) {
     if (outcome.verdict != FullVerdict::Bad && outcome.verdict != FullVerdict::Unverified)
         return;
     // The reason is the one the archive's own verdict gives: what left it unverified, under --strict too.
+    // What its history says of it comes first: an archive that decayed is the worst news there is.
+    const std::string change = verdictChangeText(outcome);
+    const std::string history = change.empty() ? change : change + ": ";
     const std::string line = platform::escapedText(outcome.path) + ": " +
-                             verdictWord(printedVerdict(outcome.verdict, m_strict)) + ": " +
+                             verdictWord(printedVerdict(outcome.verdict, m_strict)) + ": " + history +
                              verdictReason(outcome.path, outcome.verdict, outcome.faults) + "\n";
     m_output.writeLine(line);
 }
@@ -191,12 +165,17 @@ void JsonLines::archiveJudged(const ArchiveOutcome& outcome) {
         object["unverified"] = outcome.verdict == FullVerdict::Unverified;
     object["probe_code"] = outcome.probeCode;
     object["verify_code"] = outcome.verifyCode ? Json(*outcome.verifyCode) : Json(nullptr);
-    Json faults = Json::array();
-    Json notes = Json::array();
-    for (const ZipFault& fault : outcome.faults)
-        (zipFaultIsNote(fault.kind) ? notes : faults).push_back(faultObject(outcome.path, fault));
-    object["faults"] = std::move(faults);
-    object["notes"] = std::move(notes);
+    object.update(faultsAndNotes(outcome.path, outcome.faults));
+    if (outcome.previous) {
+        Json previous;
+        previous["verdict"] = outcome.previous->verdict;
+        previous["tested"] = isoUtcTime(outcome.previous->testedAt);
+        previous["change"] = outcome.change == VerdictChange::NewlyBad   ? Json("newly bad")
+                             : outcome.change == VerdictChange::Replaced ? Json("replaced by a damaged copy")
+                                                                         : Json(nullptr);
+        previous["ctime_moved"] = outcome.changedSinceTested;
+        object["previous"] = std::move(previous);
+    }
     writeLine(m_output, object);
 
     ++m_tested;
@@ -223,6 +202,8 @@ void JsonLines::runEnded(const RunSummary& run) {
     summary["bytes"] = m_bytes;
     summary["unreadable"] = run.unreachable;
     summary["vanished"] = run.vanished;
+    summary["skipped"] = run.skipped;
+    summary["newly_bad"] = run.newlyBad;
     summary["links_not_followed"] = run.linksNotFollowed;
     summary["complete"] = run.complete();
     summary["short_of_memory"] = run.memoryShortfalls;

@@ -49,8 +49,6 @@ private:
     std::uint64_t m_bytes = 0;
 };
 
-// The word the output uses for a verdict: good, bad or unverified.
-const char* verdictWord(FullVerdict verdict);
 // The verdict printed for an archive: with --strict an unverified archive is bad.
 FullVerdict printedVerdict(FullVerdict verdict, bool strict);
 // The bytes as base64 (RFC 4648, with padding).

@@ -31,9 +31,18 @@ void StandardErrorNotes::memoryShortfall(const MemoryShortfall& what) {
                  faultDescription(what.path, what.fault).c_str());
 }
 
+void StandardErrorNotes::archiveJudged(const ArchiveOutcome& outcome) {
+    // Decay is told whatever else the run prints: it is what a ledger is kept for.
+    if (outcome.change == VerdictChange::NewlyBad)
+        std::fprintf(m_output, "vellum: %s %s\n", platform::escapedText(outcome.path).c_str(),
+                     verdictChangeText(outcome).c_str());
+}
+
 void StandardErrorNotes::runEnded(const RunSummary& summary) {
     for (const platform::WriteFailure& failure : summary.report.failures)
         std::fprintf(m_output, "vellum: %s\n", reportFailureText(failure).c_str());
+    if (!summary.ledgerFailure.empty())
+        std::fprintf(m_output, "vellum: %s\n", platform::escapedText(summary.ledgerFailure).c_str());
 }
 
 } // namespace vellum

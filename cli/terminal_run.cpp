@@ -87,7 +87,8 @@ int exitStatusOf(const RunSummary& summary, int stopSignal, ResultStream::State 
     int status = summary.record.badArchives.empty() && (!tally || tally->bad() == 0) ? 0 : 1;
     if (!summary.complete())
         status = 2; // the run did not judge all it was asked to test
-    if (!summary.report.failures.empty() || results == ResultStream::State::Failed)
+    if (!summary.report.failures.empty() || results == ResultStream::State::Failed ||
+        !summary.ledgerFailure.empty())
         status = 3;
     // A reader that went away stops the run as the signal of a broken pipe would have.
     if (results == ResultStream::State::Closed)
@@ -95,6 +96,33 @@ int exitStatusOf(const RunSummary& summary, int stopSignal, ResultStream::State 
     if (stopSignal != 0)
         status = 128 + stopSignal;
     return status;
+}
+
+OpenedLedger openLedgerOf(const CommandLine& commandLine) {
+    OpenedLedger opened;
+    if (commandLine.noLedger)
+        return opened;
+    const std::string path =
+        commandLine.ledger.empty() ? Ledger::defaultPath() : absolutePath(commandLine.ledger);
+    if (path.empty()) {
+        opened.failure = "cannot use a ledger: the user has no home folder to keep it in (see --ledger)";
+        return opened;
+    }
+    std::string error;
+    opened.ledger = Ledger::open(path, error);
+    if (!opened.ledger)
+        opened.failure = "cannot use the ledger " + error;
+    return opened;
+}
+
+RunSettings runSettingsOf(const CommandLine& commandLine, const std::string& applicationFolder,
+                          bool startedFromCommandLine, OpenedLedger& ledger) {
+    RunSettings settings{ReportPlace{applicationFolder, reportFolderOf(commandLine)}, startedFromCommandLine,
+                         commandLine.followLinks};
+    settings.ledger = ledger.ledger.get();
+    settings.ledgerUnavailable = ledger.failure;
+    settings.dueDays = commandLine.dueDays;
+    return settings;
 }
 
 std::function<void()> lastWordsOf(RunCore& run) {
@@ -114,8 +142,8 @@ int runInTerminal(const CommandLine& commandLine, const platform::StopSignals& s
     // A reader of the results that has gone is seen as a failed write, and stops the run as Cancel
     // does, so that the run's record is still written.
     std::signal(SIGPIPE, SIG_IGN);
-    RunCore run(RunSettings{ReportPlace{applicationFolder, reportFolderOf(commandLine)}, true,
-                            commandLine.followLinks});
+    OpenedLedger ledger = openLedgerOf(commandLine);
+    RunCore run(runSettingsOf(commandLine, applicationFolder, true, ledger));
     const platform::LastWords lastWords(deadline, lastWordsOf(run));
     TerminalPrinters printers(commandLine, [&stopSignals] { return stopSignals.received() != 0; });
     printers.attachTo(run);

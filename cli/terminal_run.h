@@ -63,6 +63,17 @@ private:
 int exitStatusOf(const RunSummary& summary, int stopSignal,
                  ResultStream::State results = ResultStream::State::Open, const RunTally* tally = nullptr);
 
+// The ledger a run keeps, as the command line asks: the default one, --ledger FILE, or none with
+// --no-ledger. One that cannot be used is no ledger, and why is told with the run's failures.
+struct OpenedLedger {
+    std::unique_ptr<Ledger> ledger;
+    std::string failure;
+};
+OpenedLedger openLedgerOf(const CommandLine& commandLine);
+// The settings of a run from the command line's options; the ledger outlives the run.
+RunSettings runSettingsOf(const CommandLine& commandLine, const std::string& applicationFolder,
+                          bool startedFromCommandLine, OpenedLedger& ledger);
+
 // What a program that cannot wait for its run to end says before it ends: the run's record as it
 // stands, when the run has not written it, and any failure to write it.
 std::function<void()> lastWordsOf(RunCore& run);

@@ -158,7 +158,8 @@ ReportFolder preparedFolder(const std::string& folder, mode_t mode, bool create)
     return {folder, failureOf(folder, error)};
 }
 
-// $XDG_STATE_HOME/vellum or ~/.local/state/vellum; empty when the user has no home at all.
+} // namespace
+
 std::string stateFolder() {
     if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && state[0] == '/')
         return std::string(state) + "/vellum";
@@ -169,8 +170,6 @@ std::string stateFolder() {
         home = entry->pw_dir;
     return home.empty() ? std::string() : home + "/.local/state/vellum";
 }
-
-} // namespace
 
 namespace {
 

@@ -42,6 +42,10 @@ struct ReportFolder {
 //      its parents, private to the user; with no home at all, a writable `applicationFolder`.
 // With `create` false nothing is created: the answer is the folder that would be used, and a
 // missing folder is not a failure.
+// $XDG_STATE_HOME/vellum (only an absolute $XDG_STATE_HOME counts), else
+// $HOME/.local/state/vellum; empty when the user has no home at all.
+std::string stateFolder();
+
 [[nodiscard]] ReportFolder chooseReportFolder(const std::string& applicationFolder,
                                               const std::string& explicitFolder, bool create);
 

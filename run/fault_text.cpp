@@ -2,13 +2,42 @@
 
 #include "base/split_part_name.h"
 #include "escaped_text.h"
+#include "run_observer.h"
 
 #include <array>
 #include <cctype>
 #include <cinttypes>
 #include <cstdio>
+#include <ctime>
 
 namespace vellum {
+
+std::string verdictChangeText(const ArchiveOutcome& outcome) {
+    if (outcome.change == VerdictChange::None || outcome.previous == nullptr)
+        return {};
+    const auto tested = static_cast<std::time_t>(outcome.previous->testedAt);
+    std::tm local{};
+    localtime_r(&tested, &local);
+    std::array<char, 16> date{};
+    std::strftime(date.data(), date.size(), "%Y-%m-%d", &local);
+    return outcome.change == VerdictChange::NewlyBad
+               ? std::string("went bad since ") + date.data() + " (unchanged on disk)"
+               : std::string("replaced by a damaged copy since ") + date.data();
+}
+
+const char* verdictWord(FullVerdict verdict) {
+    switch (verdict) {
+    case FullVerdict::Good:
+        return "good";
+    case FullVerdict::Unverified:
+        return "unverified";
+    case FullVerdict::Bad:
+        return "bad";
+    case FullVerdict::Aborted:
+        break;
+    }
+    return "aborted";
+}
 
 std::string faultKindName(ZipFaultKind kind) {
     return std::string(zipFaultName(kind));

@@ -3,6 +3,7 @@
 #include "absolute_path.h"
 #include "base/path_open.h"
 #include "base/wildcard_match.h"
+#include "fault_json.h"
 #include "fault_text.h"
 #include "file_list.h"
 #include "folder_listing.h"
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <deque>
 
@@ -55,6 +57,12 @@ std::string inputsLine(const RunInputs& inputs) {
 // (dot) folders too.
 bool isSelfOrParent(const std::string& name) {
     return name == "." || name == "..";
+}
+
+std::int64_t secondsSinceEpoch() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 } // namespace
@@ -144,6 +152,7 @@ RunSummary RunCore::run(const RunInputs& inputs) {
         m_summary.record.inputsLine = inputsLine(inputs);
         m_summary.record.startedFromCommandLine = m_settings.startedFromCommandLine;
     }
+    m_summary.ledgerFailure = m_settings.ledgerUnavailable;
     m_recordClaimed = false;
     m_cancelled = false;
     m_lastUnreadableFolder.clear();
@@ -155,6 +164,8 @@ RunSummary RunCore::run(const RunInputs& inputs) {
     m_walking = false;
     // A walk that ended early leaves archives announced that nobody will ask for.
     m_tester->dropExpectedArchives();
+    if (m_settings.ledger != nullptr && !m_settings.ledger->flush() && m_summary.ledgerFailure.empty())
+        m_summary.ledgerFailure = m_settings.ledger->error();
 
     if (!m_recordClaimed.exchange(true))
         m_summary.report = writeRunReport(m_summary.record, m_settings.reportPlace);
@@ -277,6 +288,7 @@ void RunCore::walkFolder(const std::string& rootPath) {
         ListedFolder folder;
         if (listedAhead.empty()) {
             folder = listArchivesAndFolders(root, unlisted);
+            dropArchivesNotDue(folder.archives);
             m_tester->expectArchives(folder.archives, RunTestPlan);
         } else {
             folder = std::move(listedAhead.front());
@@ -294,7 +306,8 @@ void RunCore::walkFolder(const std::string& rootPath) {
         }
         while (archivesAhead < ArchivesListedAhead && listedAhead.size() < FoldersListedAhead &&
                !unlisted.empty()) {
-            const ListedFolder& listed = listedAhead.emplace_back(listArchivesAndFolders(root, unlisted));
+            ListedFolder& listed = listedAhead.emplace_back(listArchivesAndFolders(root, unlisted));
+            dropArchivesNotDue(listed.archives);
             archivesAhead += listed.archives.size();
             if (!listed.archives.empty())
                 m_tester->expectMoreArchives(listed.archives, RunTestPlan);
@@ -324,6 +337,7 @@ void RunCore::testArchive(const std::string& path) {
     tester.archivePath = path;
     tester.archiveName = shownName;
 
+    const auto started = std::chrono::steady_clock::now();
     const std::int16_t probeResult = tester.probeArchive();
     std::optional<std::int16_t> verifyResult;
     if (probeGoesOn(probeResult)) {
@@ -333,6 +347,7 @@ void RunCore::testArchive(const std::string& path) {
         verifyResult = tester.verifyArchive();
     }
     const ArchiveVerdict verdict = judgeArchive(probeResult, verifyResult);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
     const bool aborted = verdict == ArchiveVerdict::Aborted;
     if (aborted) {
         // An archive whose test was cut short has no verdict, so it is not counted as tested: the
@@ -344,10 +359,9 @@ void RunCore::testArchive(const std::string& path) {
         ++m_summary.vanished;
         tell([&](RunObserver& observer) { observer.archiveVanished(path); });
     } else {
-        const ArchiveOutcome outcome{path, probeResult, verifyResult,
-                                     judgeArchiveFully(probeResult, verifyResult), tester.lastFaults()};
-        tell([&](RunObserver& observer) { observer.archiveJudged(outcome); });
-        tellMemoryShortfall(outcome);
+        ArchiveOutcome outcome{path, probeResult, verifyResult, judgeArchiveFully(probeResult, verifyResult),
+                               tester.lastFaults()};
+        tellJudged(outcome, took.count());
         const std::lock_guard lock(m_recordMutex);
         ++m_summary.record.tested;
         // The report names the file as the file system does; only the window shows it lower-cased.
@@ -359,7 +373,8 @@ void RunCore::testArchive(const std::string& path) {
     tell([&](RunObserver& observer) { observer.archiveDone(step); });
 }
 
-void RunCore::testNamedArchives(const std::vector<std::string>& paths) {
+void RunCore::testNamedArchives(std::vector<std::string> paths) {
+    dropArchivesNotDue(paths);
     if (paths.empty())
         return;
     m_tester->expectArchives(paths, RunTestPlan);
@@ -405,6 +420,52 @@ bool RunCore::reachable(const std::string& path) {
     }
     tellUnreachable(Unreachable::Kind::Path, path, std::strerror(errno));
     return false;
+}
+
+void RunCore::dropArchivesNotDue(std::vector<std::string>& paths) {
+    Ledger* ledger = m_settings.ledger;
+    if (!m_settings.dueDays || ledger == nullptr)
+        return;
+    const std::int64_t dueBefore = secondsSinceEpoch() - std::int64_t{*m_settings.dueDays} * 86400;
+    std::erase_if(paths, [&](const std::string& path) {
+        const std::optional<LedgerEntry> last = ledger->lastVerdict(path);
+        if (!last || last->verdict != "good" || last->testedAt <= dueBefore)
+            return false;
+        const std::optional<ArchiveIdentity> identity = identityOf(path);
+        if (!identity || identity->differsFrom(last->identity))
+            return false;
+        ++m_summary.skipped;
+        return true;
+    });
+}
+
+void RunCore::tellJudged(ArchiveOutcome& outcome, double seconds) {
+    Ledger* ledger = m_settings.ledger;
+    const std::optional<LedgerEntry> previous =
+        ledger != nullptr ? ledger->lastVerdict(outcome.path) : std::optional<LedgerEntry>();
+    const std::optional<ArchiveIdentity> identity = identityOf(outcome.path);
+    if (previous) {
+        outcome.previous = &*previous;
+        outcome.changedSinceTested = identity && identity->changedNs != previous->identity.changedNs;
+        if (previous->verdict == "good" && outcome.verdict == FullVerdict::Bad) {
+            // The size and modification time are what a rewrite changes; a change time alone moves
+            // with a rename or a new owner, which leave the bytes as they were.
+            const bool rewritten = !identity || identity->size != previous->identity.size ||
+                                   identity->modifiedNs != previous->identity.modifiedNs;
+            outcome.change = rewritten ? VerdictChange::Replaced : VerdictChange::NewlyBad;
+            if (!rewritten)
+                ++m_summary.newlyBad;
+        }
+    }
+    tell([&](RunObserver& observer) { observer.archiveJudged(outcome); });
+    tellMemoryShortfall(outcome);
+    if (ledger == nullptr || !identity || !m_summary.ledgerFailure.empty())
+        return;
+    const std::string verdict = verdictWord(outcome.verdict);
+    const std::string faults = jsonText(faultsAndNotes(outcome.path, outcome.faults));
+    if (!ledger->record({previous ? &*previous : nullptr, outcome.path, *identity, verdict, faults,
+                         secondsSinceEpoch(), seconds}))
+        m_summary.ledgerFailure = ledger->error();
 }
 
 bool RunCore::vanished(const std::string& path, std::int16_t probeResult,

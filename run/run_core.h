@@ -43,6 +43,12 @@ struct RunSettings {
     bool startedFromCommandLine = false;
     // -L: the walk follows symbolic links to folders, but never into a folder it is already inside.
     bool followLinks = false;
+    // Where verdicts are recorded and looked up across runs; none without a ledger. Not owned.
+    Ledger* ledger = nullptr;
+    // --due DAYS: only archives that are new, changed, not good, or last tested longer ago.
+    std::optional<int> dueDays;
+    // Why the ledger asked for could not be opened, told with the run's other failures.
+    std::string ledgerUnavailable;
 };
 
 class RunCore {
@@ -93,10 +99,14 @@ private:
     void testArchive(const std::string& path);
     void testInputs(const RunInputs& inputs);
     // Archives named by the caller rather than found by the walk: announced, then tested in order.
-    void testNamedArchives(const std::vector<std::string>& paths);
+    void testNamedArchives(std::vector<std::string> paths);
     void testFileList(const RunInputs& inputs);
     // Whether a named path can be reached; one that cannot leaves the run incomplete.
     bool reachable(const std::string& path);
+    // Leaves out of `paths` the archives that are not due, counting them as skipped.
+    void dropArchivesNotDue(std::vector<std::string>& paths);
+    // Tells the archive's verdict, set against its last one, and records it in the ledger.
+    void tellJudged(ArchiveOutcome& outcome, double seconds);
     // Whether an archive that could not be opened is simply gone, deleted after it was listed.
     static bool vanished(const std::string& path, std::int16_t probeResult,
                          const std::vector<ZipFault>& faults);

@@ -4,6 +4,7 @@
 // run calls its observers on its own thread, in the order of its steps and in the order they were
 // added. An archive whose test was aborted is started and done, but never judged.
 
+#include "ledger.h"
 #include "report.h"
 #include "zip/zip_faults.h"
 #include "zip/zip_result.h"
@@ -15,6 +16,13 @@
 
 namespace vellum {
 
+// How an archive's verdict stands against its last one in the ledger.
+enum class VerdictChange {
+    None,     // no earlier verdict, or no change for the worse
+    NewlyBad, // good before, bad now, and its size and modification time unchanged: decay
+    Replaced, // good before, rewritten since, and the new copy is bad
+};
+
 // One archive once judged. The faults are those of its last operation: the verify when it ran
 // (it checks the structure again, so it holds everything the probe found), else the probe.
 struct ArchiveOutcome {
@@ -23,6 +31,10 @@ struct ArchiveOutcome {
     std::optional<std::int16_t> verifyCode;
     FullVerdict verdict;
     const std::vector<ZipFault>& faults;
+    // Its last verdict before this one, when the run keeps a ledger that has one.
+    const LedgerEntry* previous = nullptr;
+    VerdictChange change = VerdictChange::None;
+    bool changedSinceTested = false; // the change time moved, whatever else did
 };
 
 // Where an archive's step left the run, after its verdict or its abort.
@@ -64,6 +76,12 @@ struct RunSummary {
     std::int32_t unreachable = 0;
     // Archives that were listed but gone by the time their test began: neither tested nor reported.
     std::int32_t vanished = 0;
+    // Archives the ledger holds as judged recently and unchanged since, which a run of due archives
+    // passes over.
+    std::int32_t skipped = 0;
+    std::int32_t newlyBad = 0;
+    // Why the ledger could not be written, or empty.
+    std::string ledgerFailure;
     // Archives left unverified for want of decoder memory: the run is incomplete.
     std::int32_t memoryShortfalls = 0;
     std::int32_t linksNotFollowed = 0; // symbolic links to folders the walk passed over

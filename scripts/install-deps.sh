@@ -7,7 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libisal-dev zlib1g-dev libbz2-dev liblzma-dev libzstd-dev
-    libasound2-dev nlohmann-json3-dev
+    libasound2-dev nlohmann-json3-dev libsqlite3-dev
     clang libclang-rt-14-dev clang-format
     zip unzip p7zip-full 7zip libarchive-tools python3 bc time parallel
     libxcb1-dev xdg-utils fonts-dejavu-core

@@ -2,6 +2,7 @@
 
 #include "desktop_services.h"
 #include "escaped_text.h"
+#include "fault_text.h"
 #include "lower_case.h"
 #include "message_box.h"
 #include "number_text.h"
@@ -33,6 +34,7 @@ void WindowRunView::stopWalk() {
 void WindowRunView::runStarted() {
     m_unreadableFolders = 0;
     m_unreadableFirst.clear();
+    m_wentBad.clear();
     m_display.setBusyPointer(true);
     m_display.setAnimationEnabled(true);
 }
@@ -50,6 +52,12 @@ void WindowRunView::unreachable(const Unreachable& what) {
     ++m_unreadableFolders;
     if (m_unreadableFirst.size() < FoldersNamed)
         m_unreadableFirst.push_back(platform::escapedText(what.path) + ": " + what.reason);
+}
+
+void WindowRunView::archiveJudged(const ArchiveOutcome& outcome) {
+    constexpr std::size_t ArchivesNamed = 10;
+    if (outcome.change == VerdictChange::NewlyBad && m_wentBad.size() < ArchivesNamed)
+        m_wentBad.push_back(platform::escapedText(outcome.path) + " (" + verdictChangeText(outcome) + ")");
 }
 
 void WindowRunView::archiveStarted(const std::string& path) {
@@ -98,7 +106,15 @@ void WindowRunView::runEnded(const RunSummary& summary) {
         m_services.sound.play(m_services.errorSound, platform::SoundMode::Asynchronous);
     if (!summary.report.replacedReport.empty() && m_services.viewerAllowed)
         m_services.desktop.openTextFile(summary.report.replacedReport);
-    // Standard error names each folder and failure too; a window start has nobody reading it.
+    // Standard error names each of these too; a window start has nobody reading it.
+    if (!m_wentBad.empty() && !summary.record.startedFromCommandLine) {
+        std::string message = "These archives went bad although nothing rewrote them since their last test:";
+        for (const std::string& archive : m_wentBad)
+            message += "\r\n" + archive;
+        if (summary.newlyBad > static_cast<int>(m_wentBad.size()))
+            message += "\r\n...";
+        platform::showStopMessage(message, "Vellum");
+    }
     if (m_unreadableFolders > 0 && !summary.record.startedFromCommandLine) {
         const bool one = m_unreadableFolders == 1;
         std::string message = "Vellum could not read " + std::to_string(m_unreadableFolders) +
@@ -116,6 +132,8 @@ void WindowRunView::runEnded(const RunSummary& summary) {
             message += "\r\n" + reportFailureText(failure);
         platform::showStopMessage(message, "Vellum error");
     }
+    if (!summary.ledgerFailure.empty() && !summary.record.startedFromCommandLine)
+        platform::showStopMessage("Vellum " + platform::escapedText(summary.ledgerFailure), "Vellum error");
 }
 
 } // namespace vellum

@@ -46,6 +46,7 @@ public:
     void folderEntered(const std::string& folder) override;
     void unreachable(const Unreachable& what) override;
     void archiveStarted(const std::string& path) override;
+    void archiveJudged(const ArchiveOutcome& outcome) override;
     void archiveProgress(std::int16_t completion) override;
     void archiveDone(const ArchiveStep& step) override;
     void runEnded(const RunSummary& summary) override;
@@ -58,6 +59,8 @@ private:
     // The folders of this run that could not be read: how many, and the first few by name.
     int m_unreadableFolders = 0;
     std::vector<std::string> m_unreadableFirst;
+    // The first few archives of this run that went bad although nothing rewrote them.
+    std::vector<std::string> m_wentBad;
 };
 
 } // namespace vellum

@@ -1,0 +1,91 @@
+#pragma once
+
+// The ledger: every archive's last verdict and the history of its verdict changes, kept across
+// runs in an SQLite database, so that a run can tell what went bad since it was last tested and
+// test only what is due. Several runs may share one ledger: it is written in WAL mode and waits
+// for the others' writes. A ledger on a network file system is refused, as SQLite's locking is not
+// safe there.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace vellum {
+
+// What the file system says of an archive: enough to tell whether it was rewritten since.
+struct ArchiveIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modifiedNs = 0;
+    std::int64_t changedNs = 0;
+
+    // Rewritten, replaced or moved in: the content may differ whatever its verdict was.
+    bool differsFrom(const ArchiveIdentity& other) const {
+        return device != other.device || inode != other.inode || size != other.size ||
+               modifiedNs != other.modifiedNs;
+    }
+};
+
+// The archive's identity now, following links as its test does; none when it cannot be seen.
+std::optional<ArchiveIdentity> identityOf(const std::string& path);
+
+// An archive's last verdict, as the ledger holds it.
+struct LedgerEntry {
+    ArchiveIdentity identity;
+    std::string verdict;       // good, bad or unverified
+    std::int64_t testedAt = 0; // seconds since the epoch
+};
+
+// One verdict to record.
+struct JudgedArchive {
+    const LedgerEntry* previous; // as lastVerdict answered it, for the history
+    const std::string& path;
+    const ArchiveIdentity& identity;
+    const std::string& verdict;
+    const std::string& faultsJson;
+    std::int64_t testedAt;
+    double seconds;
+};
+
+class Ledger {
+public:
+    // The ledger at `path`, created with its folder when missing; null with `error` saying why it
+    // cannot be used.
+    static std::unique_ptr<Ledger> open(const std::string& path, std::string& error);
+    // $XDG_STATE_HOME/vellum/ledger.sqlite; empty when the user has no home.
+    static std::string defaultPath();
+    ~Ledger();
+    Ledger(const Ledger&) = delete;
+    Ledger& operator=(const Ledger&) = delete;
+
+    const std::string& path() const { return m_path; }
+    std::optional<LedgerEntry> lastVerdict(const std::string& archivePath);
+    // Records a verdict, and a change of verdict in the history. Written in batches; false once a
+    // write has failed, which error() then tells, and nothing more is recorded.
+    bool record(const JudgedArchive& judged);
+    // Ends the batch under way, so that what was recorded is on disk.
+    bool flush();
+    const std::string& error() const { return m_error; }
+
+private:
+    Ledger(sqlite3* database, std::string path);
+    bool fail(const char* doing);
+    bool begin();
+    sqlite3_stmt* prepare(const char* sql);
+
+    sqlite3* m_database;
+    std::string m_path;
+    std::string m_error;
+    sqlite3_stmt* m_select = nullptr;
+    sqlite3_stmt* m_upsert = nullptr;
+    sqlite3_stmt* m_change = nullptr;
+    int m_inBatch = 0; // records since the batch began; 0 when none is open
+    std::int64_t m_batchStartedAt = 0;
+};
+
+} // namespace vellum

@@ -1,0 +1,134 @@
+// The ledger across runs on real archives: what a later run tells of an archive that decayed or
+// was replaced by a damaged copy, which archives a run of due ones passes over, and a ledger kept
+// by a newer program.
+
+#include "ledger.h"
+#include "run_core.h"
+#include "zip_builder.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <map>
+
+using namespace vellum;
+using namespace vellum::testing;
+
+namespace {
+
+// What the observers hear of each judged archive.
+struct Changes final : RunObserver {
+    void archiveJudged(const ArchiveOutcome& outcome) override {
+        change[outcome.path.substr(outcome.path.rfind('/') + 1)] = outcome.change;
+    }
+    std::map<std::string, VerdictChange> change;
+};
+
+std::string readFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
+}
+
+// Flips a bit inside the archive's data and puts its modification time back, as decay would.
+void decay(const std::string& path) {
+    struct stat before {};
+    QCOMPARE(::stat(path.c_str(), &before), 0);
+    std::string bytes = readFile(path);
+    bytes[60] = static_cast<char>(bytes[60] ^ 0x10);
+    writeFile(path, bytes);
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    QCOMPARE(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+class LedgerTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() {
+        m_folder = std::make_unique<QTemporaryDir>();
+        m_tree = std::make_unique<QTemporaryDir>();
+    }
+    void laterRunsTellWhatWentBad();
+    void dueRunPassesOverWhatIsRecentAndUnchanged();
+    void newerLedgerIsRefused();
+
+private:
+    RunSummary runOver(std::optional<int> dueDays = std::nullopt, RunObserver* observer = nullptr) {
+        std::string error;
+        const std::unique_ptr<Ledger> ledger =
+            Ledger::open(m_folder->path().toStdString() + "/ledger.sqlite", error);
+        if (!ledger)
+            qFatal("%s", error.c_str());
+        RunSettings settings{ReportPlace{m_folder->path().toStdString(), {}}, true};
+        settings.ledger = ledger.get();
+        settings.dueDays = dueDays;
+        RunCore run(settings);
+        if (observer)
+            run.addObserver(*observer);
+        return run.run(RunInputs{{tree()}, {}, false});
+    }
+    std::string tree() const { return m_tree->path().toStdString(); }
+    void writeArchive(const std::string& name, char fill) const {
+        writeFile(tree() + "/" + name, buildZip({{"data.txt", std::string(3000, fill), 8}}).bytes);
+    }
+
+    std::unique_ptr<QTemporaryDir> m_folder; // the ledger and the reports
+    std::unique_ptr<QTemporaryDir> m_tree;
+};
+
+void LedgerTest::laterRunsTellWhatWentBad() {
+    writeArchive("decayed.zip", 'd');
+    writeArchive("replaced.zip", 'r');
+    writeArchive("kept.zip", 'k');
+    QCOMPARE(runOver().newlyBad, 0);
+
+    decay(tree() + "/decayed.zip");
+    BuiltZip damaged = buildZip({{"data.txt", std::string(5000, 'x'), 0}});
+    damaged.bytes[damaged.entries[0].dataOffset + 100] ^= 0x20;
+    writeFile(tree() + "/replaced.zip", damaged.bytes);
+    Changes changes;
+    const RunSummary summary = runOver(std::nullopt, &changes);
+
+    QCOMPARE(summary.newlyBad, 1);
+    QCOMPARE(summary.record.badArchives.size(), std::size_t{2});
+    QCOMPARE(changes.change["decayed.zip"], VerdictChange::NewlyBad);
+    QCOMPARE(changes.change["replaced.zip"], VerdictChange::Replaced);
+    QCOMPARE(changes.change["kept.zip"], VerdictChange::None);
+}
+
+void LedgerTest::dueRunPassesOverWhatIsRecentAndUnchanged() {
+    writeArchive("kept.zip", 'k');
+    writeArchive("touched.zip", 't');
+    writeFile(tree() + "/bad.zip", "not an archive");
+    runOver();
+    writeArchive("new.zip", 'n');
+    ::utimensat(AT_FDCWD, (tree() + "/touched.zip").c_str(), nullptr, 0);
+
+    Changes tested;
+    const RunSummary due = runOver(30, &tested);
+    QCOMPARE(due.skipped, 1);
+    QCOMPARE(tested.change.size(), std::size_t{3}); // new, touched and the bad one again
+    QVERIFY(!tested.change.contains("kept.zip"));
+    // Everything is due again once its last test is older than the days given.
+    QCOMPARE(runOver(0).skipped, 0);
+}
+
+void LedgerTest::newerLedgerIsRefused() {
+    const std::string path = m_folder->path().toStdString() + "/newer.sqlite";
+    sqlite3* database = nullptr;
+    QCOMPARE(sqlite3_open(path.c_str(), &database), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(database, "PRAGMA user_version = 99", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(database);
+    std::string error;
+    QVERIFY(!Ledger::open(path, error));
+    QVERIFY2(error.find("newer Vellum") != std::string::npos, error.c_str());
+}
+
+} // namespace
+
+QTEST_GUILESS_MAIN(LedgerTest)
+#include "ledger_test.moc"
