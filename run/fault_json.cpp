@@ -18,6 +18,13 @@ Json faultObject(const std::string& archivePath, const ZipFault& fault) {
     return object;
 }
 
+std::string faultsAndNotesText(const std::string& archivePath, const std::vector<ZipFault>& faults) {
+    // Most archives have nothing to say: their text is always the same.
+    if (faults.empty())
+        return R"({"faults":[],"notes":[]})";
+    return jsonText(faultsAndNotes(archivePath, faults));
+}
+
 Json faultsAndNotes(const std::string& archivePath, const std::vector<ZipFault>& faults) {
     Json found = Json::array();
     Json notes = Json::array();

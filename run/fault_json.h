@@ -17,6 +17,8 @@ using Json = nlohmann::ordered_json;
 Json faultObject(const std::string& archivePath, const ZipFault& fault);
 // The faults and the notes apart, as {"faults": [...], "notes": [...]}.
 Json faultsAndNotes(const std::string& archivePath, const std::vector<ZipFault>& faults);
+// The same as one line of JSON text.
+std::string faultsAndNotesText(const std::string& archivePath, const std::vector<ZipFault>& faults);
 // One line of JSON; bytes that are not UTF-8 (entry names as their writers chose) are replaced.
 std::string jsonText(const Json& object);
 

@@ -80,12 +80,13 @@ std::int64_t now() {
         .count();
 }
 
+// Bound without a copy: every statement is stepped and reset while its values still live.
 void bindBytes(sqlite3_stmt* statement, int index, const std::string& bytes) {
-    sqlite3_bind_blob(statement, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_blob(statement, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_STATIC);
 }
 
 void bindText(sqlite3_stmt* statement, int index, const std::string& text) {
-    sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
 }
 
 } // namespace
@@ -124,7 +125,9 @@ std::unique_ptr<Ledger> Ledger::open(const std::string& path, std::string& error
     }
     sqlite3* database = nullptr;
     const int opened = sqlite3_open_v2(
-        path.c_str(), &database, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr);
+        path.c_str(), &database,
+        // One thread uses the connection: SQLite's own locks would be waste.
+        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX, nullptr);
     std::unique_ptr<Ledger> ledger(new Ledger(database, path));
     if (opened != SQLITE_OK) {
         error = path + ": " + (database ? sqlite3_errmsg(database) : sqlite3_errstr(opened));
@@ -156,13 +159,18 @@ std::unique_ptr<Ledger> Ledger::open(const std::string& path, std::string& error
     }
     ledger->m_select = ledger->prepare("SELECT device, inode, size, modified_ns, changed_ns, verdict, "
                                        "tested_at FROM archive WHERE path = ?");
-    ledger->m_upsert = ledger->prepare(
+    // An archive the ledger holds is updated and a new one inserted, each a single search of the
+    // table; another run that inserted it meanwhile is still answered by the insert's upsert.
+    ledger->m_insert = ledger->prepare(
         "INSERT INTO archive VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11) ON CONFLICT (path) DO "
-        "UPDATE SET "
-        "device = ?2, inode = ?3, size = ?4, modified_ns = ?5, changed_ns = ?6, verdict = ?7, faults = ?8, "
-        "tested_at = ?9, seconds = ?10, version = ?11");
+        "UPDATE SET device = ?2, inode = ?3, size = ?4, modified_ns = ?5, changed_ns = ?6, verdict = ?7, "
+        "faults = ?8, tested_at = ?9, seconds = ?10, version = ?11");
+    ledger->m_update =
+        ledger->prepare("UPDATE archive SET device = ?2, inode = ?3, size = ?4, modified_ns = ?5, changed_ns "
+                        "= ?6, verdict = ?7, "
+                        "faults = ?8, tested_at = ?9, seconds = ?10, version = ?11 WHERE path = ?1");
     ledger->m_change = ledger->prepare("INSERT INTO verdict_change VALUES (?, ?, ?, ?, ?, ?, ?)");
-    if (!ledger->m_select || !ledger->m_upsert || !ledger->m_change) {
+    if (!ledger->m_select || !ledger->m_insert || !ledger->m_update || !ledger->m_change) {
         error = path + ": " + sqlite3_errmsg(database);
         return nullptr;
     }
@@ -173,7 +181,7 @@ Ledger::Ledger(sqlite3* database, std::string path) : m_database(database), m_pa
 
 Ledger::~Ledger() {
     flush();
-    for (sqlite3_stmt* statement : {m_select, m_upsert, m_change})
+    for (sqlite3_stmt* statement : {m_select, m_insert, m_update, m_change})
         sqlite3_finalize(statement);
     sqlite3_close(m_database);
 }
@@ -235,17 +243,19 @@ bool Ledger::record(const JudgedArchive& judged) {
         sqlite3_bind_int64(statement, first + 1, judged.identity.modifiedNs);
         sqlite3_bind_int64(statement, first + 2, judged.identity.changedNs);
     };
-    sqlite3_reset(m_upsert);
-    bindBytes(m_upsert, 1, judged.path);
-    sqlite3_bind_int64(m_upsert, 2, static_cast<std::int64_t>(judged.identity.device));
-    sqlite3_bind_int64(m_upsert, 3, static_cast<std::int64_t>(judged.identity.inode));
-    bindIdentity(m_upsert, 4);
-    bindText(m_upsert, 7, judged.verdict);
-    bindText(m_upsert, 8, judged.faultsJson);
-    sqlite3_bind_int64(m_upsert, 9, judged.testedAt);
-    sqlite3_bind_double(m_upsert, 10, judged.seconds);
-    sqlite3_bind_text(m_upsert, 11, VELLUM_VERSION, -1, SQLITE_STATIC);
-    if (sqlite3_step(m_upsert) != SQLITE_DONE)
+    sqlite3_stmt* upsert = previous ? m_update : m_insert;
+    bindBytes(upsert, 1, judged.path);
+    sqlite3_bind_int64(upsert, 2, static_cast<std::int64_t>(judged.identity.device));
+    sqlite3_bind_int64(upsert, 3, static_cast<std::int64_t>(judged.identity.inode));
+    bindIdentity(upsert, 4);
+    bindText(upsert, 7, judged.verdict);
+    bindText(upsert, 8, judged.faultsJson);
+    sqlite3_bind_int64(upsert, 9, judged.testedAt);
+    sqlite3_bind_double(upsert, 10, judged.seconds);
+    sqlite3_bind_text(upsert, 11, VELLUM_VERSION, -1, SQLITE_STATIC);
+    const bool written = sqlite3_step(upsert) == SQLITE_DONE;
+    sqlite3_reset(upsert);
+    if (!written)
         return fail("write");
     if (!previous || previous->verdict != judged.verdict) {
         sqlite3_reset(m_change);
@@ -257,7 +267,9 @@ bool Ledger::record(const JudgedArchive& judged) {
             sqlite3_bind_null(m_change, 3);
         bindText(m_change, 4, judged.verdict);
         bindIdentity(m_change, 5);
-        if (sqlite3_step(m_change) != SQLITE_DONE)
+        const bool changeWritten = sqlite3_step(m_change) == SQLITE_DONE;
+        sqlite3_reset(m_change);
+        if (!changeWritten)
             return fail("write");
     }
     if (++m_inBatch >= BatchRecords || now() - m_batchStartedAt >= BatchSeconds)

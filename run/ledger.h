@@ -82,7 +82,8 @@ private:
     std::string m_path;
     std::string m_error;
     sqlite3_stmt* m_select = nullptr;
-    sqlite3_stmt* m_upsert = nullptr;
+    sqlite3_stmt* m_insert = nullptr;
+    sqlite3_stmt* m_update = nullptr;
     sqlite3_stmt* m_change = nullptr;
     int m_inBatch = 0; // records since the batch began; 0 when none is open
     std::int64_t m_batchStartedAt = 0;

@@ -462,7 +462,7 @@ void RunCore::tellJudged(ArchiveOutcome& outcome, double seconds) {
     if (ledger == nullptr || !identity || !m_summary.ledgerFailure.empty())
         return;
     const std::string verdict = verdictWord(outcome.verdict);
-    const std::string faults = jsonText(faultsAndNotes(outcome.path, outcome.faults));
+    const std::string faults = faultsAndNotesText(outcome.path, outcome.faults);
     if (!ledger->record({previous ? &*previous : nullptr, outcome.path, *identity, verdict, faults,
                          secondsSinceEpoch(), seconds}))
         m_summary.ledgerFailure = ledger->error();
