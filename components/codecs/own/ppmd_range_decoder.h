@@ -41,10 +41,11 @@ public:
         return m_code / m_range;
     }
 
-    // The same for a binary context's probability, which is scaled to 2^14.
-    std::uint32_t binaryThreshold() {
+    // The same for a binary context's probability, which is scaled to 2^14: whether the code falls
+    // below it. Comparing the code with the scaled probability gives the answer a division would.
+    bool binaryBelow(std::uint32_t probability) {
         m_range >>= 14;
-        return m_code / m_range;
+        return m_code < m_range * probability;
     }
 
     void decode(std::uint32_t start, std::uint32_t size) {
