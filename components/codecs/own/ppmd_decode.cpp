@@ -110,15 +110,16 @@ void PpmdModel::clearMasked() {
 int PpmdModel::decodeSymbol(PpmdRangeDecoder& decoder) {
     if (numStats(m_minContext) != 0) {
         std::uint32_t state = stats(m_minContext);
-        const std::uint32_t count = decoder.threshold(summFreq(m_minContext));
+        decoder.scale(summFreq(m_minContext));
         std::uint32_t high = freq(state);
-        if (count < high) {
+        if (decoder.below(high)) {
             decoder.decode(0, high);
             m_foundState = state;
             const int value = symbol(state);
             updateFirst();
             return value;
         }
+        const std::uint32_t count = decoder.count();
         m_prevSuccess = 0;
         for (unsigned left = numStats(m_minContext); left > 0; --left) {
             state += 6;
