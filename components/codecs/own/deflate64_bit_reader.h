@@ -42,6 +42,12 @@ public:
         }
     }
 
+    // Takes back a buffer that was worked on elsewhere, which may hold stray bits above count.
+    void restore(std::uint64_t bits, unsigned count) {
+        m_bits = count == 64 ? bits : bits & ((std::uint64_t{1} << count) - 1);
+        m_count = count;
+    }
+
     std::uint64_t bits() const { return m_bits; }
     unsigned count() const { return m_count; }
     std::uint32_t peek(unsigned width) const {
@@ -54,13 +60,13 @@ public:
     // Skips the bits left in the current byte, as a stored block's header asks.
     void alignToByte() { drop(m_count % 8); }
 
-private:
     static std::uint64_t toLittleEndian(std::uint64_t word) {
         if constexpr (std::endian::native == std::endian::big)
             return __builtin_bswap64(word);
         return word;
     }
 
+private:
     std::uint64_t m_bits = 0;
     unsigned m_count = 0;
 };

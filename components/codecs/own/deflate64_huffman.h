@@ -18,6 +18,12 @@ public:
     static constexpr unsigned MaximumSymbols = 288;
     static constexpr int NeedsBits = -1;   // the bits available do not reach the end of the code
     static constexpr int InvalidCode = -2; // no symbol has this code (an incomplete code)
+    // Eleven bits cover every code of text-like data: a table of 2048 entries, 4 KiB, stays in the
+    // first-level cache beside the distance table.
+    static constexpr unsigned FastBits = 11;
+    static constexpr std::size_t FastSize = std::size_t{1} << FastBits;
+    static constexpr unsigned LengthShift = 9;
+    static constexpr std::uint16_t SymbolMask = (1u << LengthShift) - 1;
 
     // How strict to be about a code that does not use every bit pattern. The code-length code
     // must be complete; the literal/length and distance codes may be incomplete only when they
@@ -42,12 +48,11 @@ public:
         return entry & SymbolMask;
     }
 
-private:
-    static constexpr unsigned FastBits = 10;
-    static constexpr std::size_t FastSize = std::size_t{1} << FastBits;
-    static constexpr unsigned LengthShift = 9;
-    static constexpr std::uint16_t SymbolMask = (1u << LengthShift) - 1;
+    // The fast table's entry for the low FastBits bits of bits: the symbol in the low 9 bits and
+    // the code's length above, or 0 when the code is longer or no code starts with these bits.
+    std::uint16_t fastEntry(std::uint64_t bits) const { return m_fast[bits & (FastSize - 1)]; }
 
+private:
     int decodeLong(std::uint64_t bits, unsigned available, unsigned& length) const;
 
     // Fast table entries: symbol in the low 9 bits, code length above; 0 sends the lookup to the

@@ -7,19 +7,26 @@ namespace vellum {
 
 namespace {
 
-// RFC 1951, 3.2.5: the base and extra bits of each length code (257 to 285) and distance code.
-constexpr std::array<std::uint16_t, 29> LengthBases = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
-                                                       15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
-                                                       67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr std::array<std::uint8_t, 29> LengthExtraBits = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                                          2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr std::array<std::uint16_t, 32> DistanceBases = {
-    1,   2,   3,   4,   5,    7,    9,    13,   17,   25,   33,   49,    65,    97,    129,   193,
-    257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
-constexpr std::array<std::uint8_t, 32> DistanceExtraBits = {
-    0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
-// Deflate64's reading of length code 285.
-constexpr unsigned Deflate64LastLengthBase = 3;
+// RFC 1951, 3.2.5: the base and extra bits of each length code (257 to 285) and distance code,
+// packed as base | extra bits << 16 so that one lookup gives both.
+constexpr std::uint32_t code(std::uint32_t base, std::uint32_t extraBits) {
+    return base | extraBits << 16;
+}
+constexpr std::array<std::uint32_t, 29> DeflateLengthCodes = {
+    code(3, 0),   code(4, 0),   code(5, 0),   code(6, 0),   code(7, 0),  code(8, 0),
+    code(9, 0),   code(10, 0),  code(11, 1),  code(13, 1),  code(15, 1), code(17, 1),
+    code(19, 2),  code(23, 2),  code(27, 2),  code(31, 2),  code(35, 3), code(43, 3),
+    code(51, 3),  code(59, 3),  code(67, 4),  code(83, 4),  code(99, 4), code(115, 4),
+    code(131, 5), code(163, 5), code(195, 5), code(227, 5), code(258, 0)};
+// Deflate64's reading of length code 285: 16 extra bits on a base of 3.
+constexpr std::uint32_t Deflate64LastLengthCode = code(3, 16);
+constexpr std::array<std::uint32_t, 32> DistanceCodes = {
+    code(1, 0),      code(2, 0),     code(3, 0),     code(4, 0),      code(5, 1),      code(7, 1),
+    code(9, 2),      code(13, 2),    code(17, 3),    code(25, 3),     code(33, 4),     code(49, 4),
+    code(65, 5),     code(97, 5),    code(129, 6),   code(193, 6),    code(257, 7),    code(385, 7),
+    code(513, 8),    code(769, 8),   code(1025, 9),  code(1537, 9),   code(2049, 10),  code(3073, 10),
+    code(4097, 11),  code(6145, 11), code(8193, 12), code(12289, 12), code(16385, 13), code(24577, 13),
+    code(32769, 14), code(49153, 14)};
 constexpr unsigned Deflate64LastLengthExtraBits = 16;
 // The order in which a dynamic block sends the lengths of the code-length code.
 constexpr std::array<std::uint8_t, 19> CodeLengthOrder = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
@@ -31,12 +38,20 @@ constexpr std::uint32_t lowBits(std::uint64_t bits, unsigned width) {
     return static_cast<std::uint32_t>(bits & ((std::uint64_t{1} << width) - 1));
 }
 
+// The value of a packed code plus its extra bits taken from bits.
+constexpr std::uint32_t codeValue(std::uint32_t packed, std::uint64_t bits) {
+    return (packed & 0xFFFFu) + lowBits(bits, packed >> 16);
+}
+
 } // namespace
 
-Deflate64Inflater::Deflate64Inflater() : m_ring(std::make_unique<std::uint8_t[]>(RingSize)) {}
+Deflate64Inflater::Deflate64Inflater() : m_ring(std::make_unique<std::uint8_t[]>(RingSize + CopyChunk)) {}
 
 void Deflate64Inflater::reset(Flavor flavor) {
     m_flavor = flavor;
+    m_lengthCodes = DeflateLengthCodes;
+    if (flavor == Flavor::Deflate64)
+        m_lengthCodes.back() = Deflate64LastLengthCode;
     m_stage = Stage::BlockHeader;
     m_finalBlock = false;
     m_reader.clear();
@@ -260,11 +275,18 @@ Deflate64Inflater::Progress Deflate64Inflater::readCodeLengths() {
 }
 
 Deflate64Inflater::Progress Deflate64Inflater::decodeSymbols(std::span<const std::uint8_t>& input) {
-    // The hot loop: literals are written here directly, and a length hands over to the distance.
-    // A literal/length code with its extra bits takes at most 15 + 16 bits.
+    // Literals are written here directly, and a length hands over to the distance. A
+    // literal/length code with its extra bits takes at most 15 + 16 bits. Most symbols are decoded
+    // by the fast loop; this one takes what it leaves: the last bytes of the input, long codes and
+    // faults.
     constexpr unsigned LongestStep = Deflate64Huffman::MaximumLength + Deflate64LastLengthExtraBits;
     std::uint8_t* const ring = m_ring.get();
     for (;;) {
+        if (input.size() >= sizeof(std::uint64_t)) {
+            const Progress progress = decodeSymbolsFast(input);
+            if (progress != Progress::Continue || m_stage != Stage::Symbols)
+                return progress;
+        }
         if (m_reader.count() < LongestStep)
             m_reader.refill(input);
         unsigned length = 0;
@@ -286,14 +308,13 @@ Deflate64Inflater::Progress Deflate64Inflater::decodeSymbols(std::span<const std
             return Progress::Continue;
         }
         const unsigned index = value - FirstLengthSymbol;
-        if (index >= LengthBases.size())
+        if (index >= m_lengthCodes.size())
             return Progress::Failed; // 286 and 287 have a fixed code but no meaning
-        const bool longLength = m_flavor == Flavor::Deflate64 && index == LengthBases.size() - 1;
-        const unsigned base = longLength ? Deflate64LastLengthBase : LengthBases[index];
-        const unsigned extraBits = longLength ? Deflate64LastLengthExtraBits : LengthExtraBits[index];
+        const std::uint32_t lengthCode = m_lengthCodes[index];
+        const unsigned extraBits = lengthCode >> 16;
         if (m_reader.count() < length + extraBits)
             return Progress::NeedsInput;
-        m_matchLength = base + lowBits(m_reader.bits() >> length, extraBits);
+        m_matchLength = codeValue(lengthCode, m_reader.bits() >> length);
         m_reader.drop(length + extraBits);
         m_stage = Stage::Distance;
         // The distance and the copy follow at once; each leaves its stage set if it has to stop.
@@ -307,6 +328,120 @@ Deflate64Inflater::Progress Deflate64Inflater::decodeSymbols(std::span<const std
     }
 }
 
+// The loop that decodes nearly every symbol. It runs while eight bytes of input are left, so that
+// the bit buffer is refilled with one load and never runs short within a step: 56 bits or more
+// after a refill hold a literal/length code with its extra bits (at most 11 + 16, since longer
+// codes leave the loop), and 32 bits, refilled to if need be before the distance, hold its code
+// and extra bits (at most 11 + 14). Matches that fit the output and do not wrap the ring are copied
+// here in chunks. Anything else (a long code, a fault, a stop for output) goes back to the
+// careful path with the stage set, before any of its bits are dropped. The state is kept in
+// locals: a byte written to the ring could otherwise alias every member.
+Deflate64Inflater::Progress Deflate64Inflater::decodeSymbolsFast(std::span<const std::uint8_t>& input) {
+    std::uint8_t* const ring = m_ring.get();
+    const std::uint8_t* next = input.data();
+    const std::uint8_t* const safeEnd = input.data() + input.size() - sizeof(std::uint64_t);
+    std::uint64_t bits = m_reader.bits();
+    unsigned count = m_reader.count();
+    std::size_t position = m_position;
+    const std::size_t outputEnd = m_outputEnd;
+    // A distance may reach back over what the stream produced before the ring's first byte, too.
+    const std::uint64_t producedBefore = m_produced - m_position;
+    const bool plainDeflate = m_flavor == Flavor::Deflate;
+    Progress progress = Progress::Continue;
+
+    const auto refill = [&] {
+        std::uint64_t word = 0;
+        std::memcpy(&word, next, sizeof word);
+        bits |= Deflate64BitReader::toLittleEndian(word) << count;
+        // Only whole bytes count; the bits of a partly loaded byte are loaded again next time.
+        const unsigned taken = (63 - count) / 8;
+        next += taken;
+        count += taken * 8;
+    };
+    const auto drop = [&](unsigned width) {
+        bits >>= width;
+        count -= width;
+    };
+
+    // A refill is only asked for below 56 bits, which also keeps the shift within the word.
+    while (next <= safeEnd) {
+        if (count < 56)
+            refill();
+        const std::uint16_t entry = m_literalCode.fastEntry(bits);
+        const unsigned length = entry >> Deflate64Huffman::LengthShift;
+        const unsigned symbol = entry & Deflate64Huffman::SymbolMask;
+        if (length == 0)
+            break;
+        if (symbol < EndOfBlock) {
+            if (position == outputEnd) {
+                progress = Progress::OutputFull;
+                break;
+            }
+            ring[position++] = static_cast<std::uint8_t>(symbol);
+            drop(length);
+            continue;
+        }
+        if (symbol == EndOfBlock) {
+            drop(length);
+            m_stage = m_finalBlock ? Stage::Done : Stage::BlockHeader;
+            break;
+        }
+        const unsigned index = symbol - FirstLengthSymbol;
+        if (index >= m_lengthCodes.size())
+            break;
+        const std::uint32_t lengthCode = m_lengthCodes[index];
+        const std::uint32_t matchLength = codeValue(lengthCode, bits >> length);
+        drop(length + (lengthCode >> 16));
+        m_matchLength = matchLength;
+        m_stage = Stage::Distance;
+        if (count < 32) {
+            if (next > safeEnd)
+                break;
+            refill();
+        }
+        const std::uint16_t distanceEntry = m_distanceCode.fastEntry(bits);
+        const unsigned distanceLength = distanceEntry >> Deflate64Huffman::LengthShift;
+        const unsigned distanceSymbol = distanceEntry & Deflate64Huffman::SymbolMask;
+        if (distanceLength == 0 || (plainDeflate && distanceSymbol >= 30))
+            break;
+        const std::uint32_t distanceCode = DistanceCodes[distanceSymbol];
+        const std::uint32_t distance = codeValue(distanceCode, bits >> distanceLength);
+        if (distance > producedBefore + position)
+            break;
+        drop(distanceLength + (distanceCode >> 16));
+        if (matchLength > outputEnd - position || distance > position) {
+            m_matchDistance = distance;
+            m_stage = Stage::MatchCopy;
+            break;
+        }
+        m_stage = Stage::Symbols;
+        std::uint8_t* const destination = ring + position;
+        const std::uint8_t* const source = destination - distance;
+        // Chunks may run past the match's end into bytes not yet written, which the ring's spare
+        // room absorbs. Each chunk reads only bytes before the one it writes, so that an
+        // overlapping match repeats its period as deflate requires.
+        if (distance >= CopyChunk) {
+            for (std::size_t copied = 0; copied < matchLength; copied += CopyChunk)
+                std::memcpy(destination + copied, source + copied, CopyChunk);
+        } else if (distance >= 8) {
+            for (std::size_t copied = 0; copied < matchLength; copied += 8)
+                std::memcpy(destination + copied, source + copied, 8);
+        } else if (distance == 1) {
+            std::memset(destination, *source, matchLength);
+        } else {
+            for (std::size_t copied = 0; copied < matchLength; ++copied)
+                destination[copied] = source[copied];
+        }
+        position += matchLength;
+    }
+
+    m_reader.restore(bits, count);
+    input = input.subspan(static_cast<std::size_t>(next - input.data()));
+    m_produced += position - m_position;
+    m_position = position;
+    return progress;
+}
+
 Deflate64Inflater::Progress Deflate64Inflater::readDistance() {
     unsigned length = 0;
     const int symbol = m_distanceCode.decode(m_reader.bits(), m_reader.count(), length);
@@ -315,10 +450,11 @@ Deflate64Inflater::Progress Deflate64Inflater::readDistance() {
     const auto index = static_cast<unsigned>(symbol);
     if (index >= 30 && m_flavor == Flavor::Deflate)
         return Progress::Failed;
-    const unsigned extraBits = DistanceExtraBits[index];
+    const std::uint32_t distanceCode = DistanceCodes[index];
+    const unsigned extraBits = distanceCode >> 16;
     if (m_reader.count() < length + extraBits)
         return Progress::NeedsInput;
-    const std::uint32_t distance = DistanceBases[index] + lowBits(m_reader.bits() >> length, extraBits);
+    const std::uint32_t distance = codeValue(distanceCode, m_reader.bits() >> length);
     // A distance may not reach back before the start of the stream.
     if (distance > m_produced)
         return Progress::Failed;

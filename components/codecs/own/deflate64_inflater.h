@@ -55,6 +55,9 @@ private:
 
     static constexpr std::size_t RingSize = std::size_t{1} << 17; // twice the largest window
     static constexpr std::size_t RingMask = RingSize - 1;
+    // Matches are copied in chunks that may run this far past their end; the ring has room for it
+    // beyond its last byte. Bytes ahead of the write position are never part of the window yet.
+    static constexpr std::size_t CopyChunk = 16;
 
     Progress readBlockHeader();
     Progress readStoredLengths();
@@ -63,6 +66,7 @@ private:
     Progress readCodeLengthCode();
     Progress readCodeLengths();
     Progress decodeSymbols(std::span<const std::uint8_t>& input);
+    Progress decodeSymbolsFast(std::span<const std::uint8_t>& input);
     Progress readDistance();
     Progress copyMatch();
     void useFixedCodes();
@@ -76,6 +80,10 @@ private:
     std::size_t m_position = 0;   // where the next byte goes in the ring
     std::size_t m_outputEnd = 0;  // where this call's output must stop
     std::uint64_t m_produced = 0; // bytes of this stream so far: how far back a distance may reach
+
+    // Base and extra-bit count of each length code (257 to 285), for the flavour being read: the
+    // base in the low 16 bits, the count above.
+    std::array<std::uint32_t, 29> m_lengthCodes{};
 
     std::uint32_t m_storedLeft = 0;
     std::uint32_t m_matchLength = 0;

@@ -116,7 +116,12 @@ CodecStep PpmdCodec::decode(std::span<const std::uint8_t> input, std::size_t out
         }
         const std::uint8_t* end = m_buffer.data() + m_bufferEnd;
         m_decoder.setInput(m_buffer.data() + m_bufferStart, end);
-        while (written < limit && m_produced < m_total &&
+        // Counted in locals: a byte stored to the output could otherwise alias every member.
+        std::uint8_t* const output = m_output.data() + written;
+        const auto room =
+            static_cast<std::size_t>(std::min<std::uint64_t>(limit - written, m_total - m_produced));
+        std::size_t made = 0;
+        while (made < room &&
                (allReceived || static_cast<std::size_t>(end - m_decoder.position()) >= Reserve)) {
             const int value = m_model.decodeSymbol(m_decoder);
             if (m_model.exhausted()) {
@@ -131,9 +136,10 @@ CodecStep PpmdCodec::decode(std::span<const std::uint8_t> input, std::size_t out
                 m_phase = Phase::Truncated;
                 break;
             }
-            m_output[written++] = static_cast<std::uint8_t>(value);
-            ++m_produced;
+            output[made++] = static_cast<std::uint8_t>(value);
         }
+        written += made;
+        m_produced += made;
         m_bufferStart = static_cast<std::size_t>(m_decoder.position() - m_buffer.data());
         if (step.state == CodecState::Damaged || step.state == CodecState::Unsupported)
             break;

@@ -98,19 +98,28 @@ void PpmdModel::updateBinary() {
     nextContext();
 }
 
+// Starts a new set of masked symbols: a symbol is masked when its stamp equals the current one, so
+// the stamps are cleared only when the counter wraps.
+void PpmdModel::clearMasked() {
+    if (++m_maskStamp == 0) {
+        m_masked.fill(0);
+        m_maskStamp = 1;
+    }
+}
+
 int PpmdModel::decodeSymbol(PpmdRangeDecoder& decoder) {
-    std::array<bool, 256> masked{};
     if (numStats(m_minContext) != 0) {
         std::uint32_t state = stats(m_minContext);
-        const std::uint32_t count = decoder.threshold(summFreq(m_minContext));
+        decoder.scale(summFreq(m_minContext));
         std::uint32_t high = freq(state);
-        if (count < high) {
+        if (decoder.below(high)) {
             decoder.decode(0, high);
             m_foundState = state;
             const int value = symbol(state);
             updateFirst();
             return value;
         }
+        const std::uint32_t count = decoder.count();
         m_prevSuccess = 0;
         for (unsigned left = numStats(m_minContext); left > 0; --left) {
             state += 6;
@@ -125,12 +134,13 @@ int PpmdModel::decodeSymbol(PpmdRangeDecoder& decoder) {
         if (count >= summFreq(m_minContext))
             return DataError;
         decoder.decode(high, summFreq(m_minContext) - high);
+        clearMasked();
         for (std::uint32_t walk = stats(m_minContext); walk <= state; walk += 6)
-            masked[symbol(walk)] = true;
+            m_masked[symbol(walk)] = m_maskStamp;
     } else {
         std::uint16_t& probability = binarySummary();
         const std::uint32_t state = oneState(m_minContext);
-        if (decoder.binaryThreshold() < probability) {
+        if (decoder.binaryBelow(probability)) {
             decoder.decode(0, probability);
             probability =
                 static_cast<std::uint16_t>(probability + (1u << IntervalBits) - meanOf(probability));
@@ -142,7 +152,8 @@ int PpmdModel::decodeSymbol(PpmdRangeDecoder& decoder) {
         decoder.decode(probability, BinaryScale - probability);
         probability = static_cast<std::uint16_t>(probability - meanOf(probability));
         m_initEscape = ExpEscape[probability >> 10];
-        masked[symbol(state)] = true;
+        clearMasked();
+        m_masked[symbol(state)] = m_maskStamp;
         m_prevSuccess = 0;
     }
     for (;;) {
@@ -159,7 +170,7 @@ int PpmdModel::decodeSymbol(PpmdRangeDecoder& decoder) {
         std::uint32_t high = 0;
         std::uint32_t state = stats(m_minContext);
         for (unsigned left = numStats(m_minContext) + 1u; left > 0; --left, state += 6) {
-            if (!masked[symbol(state)]) {
+            if (m_masked[symbol(state)] != m_maskStamp) {
                 high += freq(state);
                 candidates[candidateCount++] = state;
             }
@@ -191,7 +202,7 @@ int PpmdModel::decodeSymbol(PpmdRangeDecoder& decoder) {
         decoder.decode(high, total - high);
         see->summ = static_cast<std::uint16_t>(see->summ + total);
         for (unsigned index = 0; index < candidateCount; ++index)
-            masked[symbol(candidates[index])] = true;
+            m_masked[symbol(candidates[index])] = m_maskStamp;
     }
 }
 

@@ -120,7 +120,7 @@ void PpmdModel::restartModel() {
 std::uint32_t PpmdModel::createSuccessors(bool skip, std::uint32_t firstState, std::uint32_t context) {
     const std::uint32_t upBranch = successor(m_foundState);
     const std::uint8_t foundSymbol = symbol(m_foundState);
-    std::array<std::uint32_t, 64> pending{};
+    std::array<std::uint32_t, 64> pending;
     unsigned pendingCount = 0;
     if (!skip)
         pending[pendingCount++] = m_foundState;

@@ -158,6 +158,7 @@ private:
     }
 
     // Symbol decoding and the updates that follow it (ppmd_decode.cpp).
+    void clearMasked();
     See* makeEscapeFrequency(unsigned maskedStats, std::uint32_t& escapeFrequency);
     std::uint16_t& binarySummary();
     void nextContext();
@@ -199,6 +200,9 @@ private:
     std::array<std::array<std::uint16_t, 64>, 25> m_binarySummary{};
     std::array<std::array<See, 32>, 24> m_see{};
     See m_dummySee;
+    // The symbols an escape has ruled out for the symbol being decoded (see clearMasked).
+    std::array<std::uint8_t, 256> m_masked{};
+    std::uint8_t m_maskStamp = 0;
 };
 
 } // namespace vellum

@@ -33,18 +33,25 @@ public:
 
     // Scales the range to total and returns where the code falls in it.
     std::uint32_t threshold(std::uint32_t total) {
-        m_range = total != 0 ? m_range / total : 0;
-        if (m_range == 0) {
-            m_failed = true;
-            return 0xFFFFFFFF;
-        }
-        return m_code / m_range;
+        scale(total);
+        return count();
     }
 
-    // The same for a binary context's probability, which is scaled to 2^14.
-    std::uint32_t binaryThreshold() {
+    // The same in two steps, for a caller that can often do without the second division: below()
+    // tells whether the count would fall under high (at most total) by comparing the code with the
+    // scaled bound.
+    void scale(std::uint32_t total) {
+        m_range = total != 0 ? m_range / total : 0;
+        m_failed = m_failed || m_range == 0;
+    }
+    bool below(std::uint32_t high) const { return m_code < m_range * high; }
+    std::uint32_t count() const { return m_range != 0 ? m_code / m_range : 0xFFFFFFFF; }
+
+    // The same for a binary context's probability, which is scaled to 2^14: whether the code falls
+    // below it. Comparing the code with the scaled probability gives the answer a division would.
+    bool binaryBelow(std::uint32_t probability) {
         m_range >>= 14;
-        return m_code / m_range;
+        return m_code < m_range * probability;
     }
 
     void decode(std::uint32_t start, std::uint32_t size) {
