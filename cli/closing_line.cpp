@@ -37,6 +37,8 @@ std::string closingLineText(const RunTally& tally, const RunSummary& summary, st
     // Archives deleted during the run are told only when there were any.
     if (summary.vanished > 0)
         line += std::to_string(summary.vanished) + " vanished, ";
+    if (summary.missing > 0)
+        line += std::to_string(summary.missing) + " missing, ";
     line += byteAmountText(bytes) + " in " + runTimeText(seconds);
     if (summary.report.failures.empty())
         line += "; reports in " + platform::escapedText(summary.report.folder);

@@ -149,6 +149,11 @@ void ReasonLines::archiveVanished(const std::string& path) {
     m_output.writeLine(platform::escapedText(path) + ": vanished\n");
 }
 
+void ReasonLines::archiveMissing(const std::string& path) {
+    m_output.writeLine(platform::escapedText(path) +
+                       ": missing: the ledger has it, the disk no longer does\n");
+}
+
 void JsonLines::runStarted() {
     m_start = std::chrono::steady_clock::now();
 }
@@ -193,6 +198,12 @@ void JsonLines::archiveVanished(const std::string& path) {
     writeLine(m_output, object);
 }
 
+void JsonLines::archiveMissing(const std::string& path) {
+    Json object = pathObject(path);
+    object["verdict"] = "missing";
+    writeLine(m_output, object);
+}
+
 void JsonLines::runEnded(const RunSummary& run) {
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - m_start;
     Json summary;
@@ -204,6 +215,7 @@ void JsonLines::runEnded(const RunSummary& run) {
     summary["vanished"] = run.vanished;
     summary["skipped"] = run.skipped;
     summary["newly_bad"] = run.newlyBad;
+    summary["missing"] = run.missing;
     summary["links_not_followed"] = run.linksNotFollowed;
     summary["complete"] = run.complete();
     summary["short_of_memory"] = run.memoryShortfalls;

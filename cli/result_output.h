@@ -25,6 +25,7 @@ public:
     explicit ReasonLines(ResultStream& output, bool strict = false) : m_output(output), m_strict(strict) {}
     void archiveJudged(const ArchiveOutcome& outcome) override;
     void archiveVanished(const std::string& path) override;
+    void archiveMissing(const std::string& path) override;
 
 private:
     ResultStream& m_output;
@@ -37,6 +38,7 @@ public:
     void runStarted() override;
     void archiveJudged(const ArchiveOutcome& outcome) override;
     void archiveVanished(const std::string& path) override;
+    void archiveMissing(const std::string& path) override;
     void runEnded(const RunSummary& summary) override;
 
 private:

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -65,6 +66,8 @@ public:
 
     const std::string& path() const { return m_path; }
     std::optional<LedgerEntry> lastVerdict(const std::string& archivePath);
+    // The archives the ledger holds in `folder` (ending in '/') and every folder below it.
+    std::vector<std::string> archivesUnder(const std::string& folder);
     // Records a verdict, and a change of verdict in the history. Written in batches; false once a
     // write has failed, which error() then tells, and nothing more is recorded.
     bool record(const JudgedArchive& judged);

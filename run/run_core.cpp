@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -156,11 +157,14 @@ RunSummary RunCore::run(const RunInputs& inputs) {
     m_recordClaimed = false;
     m_cancelled = false;
     m_lastUnreadableFolder.clear();
+    m_vanishedPaths.clear();
 
     m_running = true;
     m_walking = true;
     tell([](RunObserver& observer) { observer.runStarted(); });
     testInputs(inputs);
+    if (m_walking)
+        tellMissingArchives(inputs);
     m_walking = false;
     // A walk that ended early leaves archives announced that nobody will ask for.
     m_tester->dropExpectedArchives();
@@ -357,6 +361,7 @@ void RunCore::testArchive(const std::string& path) {
     } else if (vanished(path, probeResult, tester.lastFaults())) {
         // Deleted since its folder was listed: absent, not damaged.
         ++m_summary.vanished;
+        m_vanishedPaths.push_back(path);
         tell([&](RunObserver& observer) { observer.archiveVanished(path); });
     } else {
         ArchiveOutcome outcome{path, probeResult, verifyResult, judgeArchiveFully(probeResult, verifyResult),
@@ -420,6 +425,24 @@ bool RunCore::reachable(const std::string& path) {
     }
     tellUnreachable(Unreachable::Kind::Path, path, std::strerror(errno));
     return false;
+}
+
+void RunCore::tellMissingArchives(const RunInputs& inputs) {
+    if (m_settings.ledger == nullptr)
+        return;
+    for (const std::string& start : inputs.paths) {
+        if (namesArchive(start))
+            continue;
+        for (const std::string& path : m_settings.ledger->archivesUnder(withTrailingSeparator(start))) {
+            struct stat status {};
+            // Only what is certainly gone: an archive in a folder that could not be read is not.
+            if (statusOfPathOfAnyLength(path, status) || (errno != ENOENT && errno != ENOTDIR) ||
+                std::find(m_vanishedPaths.begin(), m_vanishedPaths.end(), path) != m_vanishedPaths.end())
+                continue;
+            ++m_summary.missing;
+            tell([&](RunObserver& observer) { observer.archiveMissing(path); });
+        }
+    }
 }
 
 void RunCore::dropArchivesNotDue(std::vector<std::string>& paths) {

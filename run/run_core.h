@@ -103,6 +103,8 @@ private:
     void testFileList(const RunInputs& inputs);
     // Whether a named path can be reached; one that cannot leaves the run incomplete.
     bool reachable(const std::string& path);
+    // Tells the archives the ledger holds under the walked folders that are gone from the disk.
+    void tellMissingArchives(const RunInputs& inputs);
     // Leaves out of `paths` the archives that are not due, counting them as skipped.
     void dropArchivesNotDue(std::vector<std::string>& paths);
     // Tells the archive's verdict, set against its last one, and records it in the ledger.
@@ -133,6 +135,7 @@ private:
     // Whether the record of the run under way is written or being written; none is due between runs.
     std::atomic<bool> m_recordClaimed{true};
     std::string m_lastUnreadableFolder;
+    std::vector<std::string> m_vanishedPaths; // this run's, which are told as vanished, not missing
 };
 
 } // namespace vellum

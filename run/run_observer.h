@@ -80,6 +80,8 @@ struct RunSummary {
     // passes over.
     std::int32_t skipped = 0;
     std::int32_t newlyBad = 0;
+    // Archives the ledger holds under the walked folders that no longer exist.
+    std::int32_t missing = 0;
     // Why the ledger could not be written, or empty.
     std::string ledgerFailure;
     // Archives left unverified for want of decoder memory: the run is incomplete.
@@ -108,6 +110,8 @@ public:
     virtual void archiveJudged(const ArchiveOutcome& /*outcome*/) {}
     // Instead of archiveJudged, for an archive that was gone when its test began.
     virtual void archiveVanished(const std::string& /*path*/) {}
+    // After the walk of a folder to its end, for each archive the ledger holds in it that is gone.
+    virtual void archiveMissing(const std::string& /*path*/) {}
     // After archiveJudged, for an archive unverified for want of decoder memory.
     virtual void memoryShortfall(const MemoryShortfall& /*what*/) {}
     virtual void archiveDone(const ArchiveStep& /*step*/) {}

@@ -1,5 +1,5 @@
-// The ledger across runs on real archives: what a later run tells of an archive that decayed or
-// was replaced by a damaged copy, which archives a run of due ones passes over, and a ledger kept
+// The ledger across runs on real archives: what a later run tells of an archive that decayed, was
+// replaced by a damaged copy or is gone, which archives a run of due ones passes over, and a ledger kept
 // by a newer program.
 
 #include "ledger.h"
@@ -84,7 +84,9 @@ void LedgerTest::laterRunsTellWhatWentBad() {
     writeArchive("decayed.zip", 'd');
     writeArchive("replaced.zip", 'r');
     writeArchive("kept.zip", 'k');
+    writeArchive("removed.zip", 'g');
     QCOMPARE(runOver().newlyBad, 0);
+    std::remove((tree() + "/removed.zip").c_str());
 
     decay(tree() + "/decayed.zip");
     BuiltZip damaged = buildZip({{"data.txt", std::string(5000, 'x'), 0}});
@@ -94,6 +96,7 @@ void LedgerTest::laterRunsTellWhatWentBad() {
     const RunSummary summary = runOver(std::nullopt, &changes);
 
     QCOMPARE(summary.newlyBad, 1);
+    QCOMPARE(summary.missing, 1);
     QCOMPARE(summary.record.badArchives.size(), std::size_t{2});
     QCOMPARE(changes.change["decayed.zip"], VerdictChange::NewlyBad);
     QCOMPARE(changes.change["replaced.zip"], VerdictChange::Replaced);
