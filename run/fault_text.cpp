@@ -8,7 +8,10 @@
 #include <cctype>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
+
 #include <ctime>
+#include <sys/stat.h>
 
 namespace vellum {
 
@@ -95,10 +98,37 @@ std::string memoryShortfallText(std::uint64_t needed, std::uint64_t obtainable) 
            groupedMebibytes(obtainable / Mebibyte) + " MiB could be had";
 }
 
+namespace {
+
+std::string fileTypeText(unsigned type) {
+    switch (type) {
+    case S_IFDIR:
+        return "a folder";
+    case S_IFIFO:
+        return "a FIFO";
+    case S_IFSOCK:
+        return "a socket";
+    case S_IFCHR:
+        return "a character device";
+    case S_IFBLK:
+        return "a block device";
+    default:
+        return "not a file that can be read as an archive";
+    }
+}
+
+} // namespace
+
 std::string faultDescription(std::string_view archivePath, const ZipFault& fault) {
     if (fault.kind == ZipFaultKind::SplitPartMissing)
         return "incomplete split set: " + platform::escapedText(splitPartName(archivePath, fault.splitPart)) +
                " missing";
+    if (fault.kind == ZipFaultKind::CannotOpen && fault.found)
+        return "not a regular file: it is " + fileTypeText(static_cast<unsigned>(*fault.found));
+    if (fault.kind == ZipFaultKind::CannotOpen && fault.expected)
+        return "the file cannot be opened: " + std::string(std::strerror(static_cast<int>(*fault.expected)));
+    if (fault.kind == ZipFaultKind::EndRecordMissing && fault.found)
+        return "the archive is cut short: it has local headers but no end of central directory record";
     if (fault.kind == ZipFaultKind::EntriesNotInDirectory && fault.found)
         return *fault.found == 1 ? std::string("1 entry is not in the central directory")
                                  : std::to_string(*fault.found) + " entries are not in the central directory";

@@ -190,7 +190,13 @@ std::int16_t ZipTester::runOperation(Operation operation, std::span<const std::u
         const std::string& path = archivePath.empty() ? archiveName : archivePath;
         FileByteSource source;
         if (!source.open(path)) {
-            m_faults.push_back(ZipFault{ZipFaultKind::CannotOpen, -1, 0});
+            // What kind of file it is, or the system's reason, so that the reason can be told.
+            ZipFault fault{ZipFaultKind::CannotOpen, -1, 0};
+            if (source.refusedFileType() != 0)
+                fault.found = source.refusedFileType();
+            else if (source.openError() != 0)
+                fault.expected = static_cast<std::uint64_t>(source.openError());
+            m_faults.push_back(std::move(fault));
             return probe ? ZipResult::CannotOpen : ZipResult::StructureDamaged;
         }
         SplitPartFiles parts(path);

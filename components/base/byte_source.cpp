@@ -58,16 +58,26 @@ bool FileByteSource::open(const std::string& path) {
         m_descriptor = -1;
     }
     m_size = 0;
+    m_refusedFileType = 0;
+    m_openError = 0;
     // Opening a device can act on it (a tape rewinds when closed) and opening a FIFO can wait for a
     // writer or take a writer's data, so only what the path's status calls a regular file is opened.
     struct stat named {};
-    if (!statusOfPathOfAnyLength(path, named) || !S_ISREG(named.st_mode))
+    if (!statusOfPathOfAnyLength(path, named)) {
+        m_openError = errno;
         return false;
+    }
+    if (!S_ISREG(named.st_mode)) {
+        m_refusedFileType = named.st_mode & S_IFMT;
+        return false;
+    }
     // The path may be replaced between the look and the open: O_NONBLOCK keeps a FIFO put there from
     // hanging the open, and the opened file must be the regular file that was looked at.
     const int descriptor = openPathOfAnyLength(path, O_RDONLY | O_NONBLOCK);
-    if (descriptor < 0)
+    if (descriptor < 0) {
+        m_openError = errno;
         return false;
+    }
     struct stat status {};
     if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_dev != named.st_dev ||
         status.st_ino != named.st_ino) {

@@ -75,11 +75,17 @@ public:
 
     // The identity of the open file, taken when it was opened.
     const FileIdentity& identity() const { return m_identity; }
+    // Why the last open failed: the file type (S_IFDIR, S_IFIFO, ...) of something that is not a
+    // regular file, else 0 with the errno value of the failure.
+    unsigned refusedFileType() const { return m_refusedFileType; }
+    int openError() const { return m_openError; }
 
 private:
     int m_descriptor = -1;
     std::uint64_t m_size = 0;
     FileIdentity m_identity;
+    unsigned m_refusedFileType = 0;
+    int m_openError = 0;
 };
 
 } // namespace vellum

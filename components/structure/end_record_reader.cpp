@@ -4,6 +4,7 @@
 #include "structure/split_set.h"
 
 #include <algorithm>
+#include <array>
 #include <optional>
 
 namespace vellum {
@@ -236,11 +237,29 @@ Zip64Outcome readZip64Record(ByteWindow& window, FaultLog& log, const ZipEndReco
     return Zip64Outcome::Read;
 }
 
+// A file without an end record that starts with a local header, or holds one near its end, is an
+// archive cut short (a download or a copy that stopped), not some other kind of file: the fault
+// says so with found = 1.
+void addMissingEndRecord(ByteWindow& window, FaultLog& log, std::uint64_t fileSize,
+                         std::span<const std::uint8_t> tail) {
+    constexpr std::array<std::uint8_t, 4> LocalHeaderSignature{'P', 'K', 3, 4};
+    const auto holdsLocalHeader = [&](std::span<const std::uint8_t> bytes) {
+        return std::search(bytes.begin(), bytes.end(), LocalHeaderSignature.begin(),
+                           LocalHeaderSignature.end()) != bytes.end();
+    };
+    const auto start = window.view(0, static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, 4)));
+    const bool cutShort = (start && start->size() == 4 && holdsLocalHeader(*start)) || holdsLocalHeader(tail);
+    ZipFault fault{ZipFaultKind::EndRecordMissing, -1, fileSize < EndRecordSize ? 0 : fileSize};
+    if (cutShort)
+        fault.found = 1;
+    log.add(std::move(fault));
+}
+
 } // namespace
 
 bool findEndRecords(ByteWindow& window, FaultLog& log, std::uint64_t fileSize, ZipEndRecords& records) {
     if (fileSize < EndRecordSize) {
-        log.addArchiveFault(ZipFaultKind::EndRecordMissing, 0);
+        addMissingEndRecord(window, log, fileSize, {});
         return false;
     }
     const std::uint64_t tailLength = std::min<std::uint64_t>(fileSize, EndRecordSize + MaximumCommentLength);
@@ -252,7 +271,7 @@ bool findEndRecords(ByteWindow& window, FaultLog& log, std::uint64_t fileSize, Z
     }
     const EndRecordSearch search = searchEndRecord(*tail, tailStart);
     if (!search.found) {
-        log.addArchiveFault(ZipFaultKind::EndRecordMissing, fileSize);
+        addMissingEndRecord(window, log, fileSize, *tail);
         return false;
     }
     if (search.truncated) {

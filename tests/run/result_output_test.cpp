@@ -144,6 +144,14 @@ void ResultOutputTest::reasonsAndJsonForEveryDamage_data() {
     QTest::newRow("not an archive") << DamageCase{
         "plain text, no zip at all\n", "bad", "no end of central directory record: this is not a zip archive",
         "end_record_missing"};
+    QTest::newRow("cut short") << [] {
+        std::string bytes = buildZip({{"a.txt", std::string(500, 'a'), 0}}).bytes;
+        bytes.resize(bytes.size() / 2);
+        return DamageCase{
+            bytes, "bad",
+            "the archive is cut short: it has local headers but no end of central directory record",
+            "end_record_missing"};
+    }();
     QTest::newRow("several damaged entries") << severalDamagedEntries();
     QTest::newRow("encrypted entries are unverified") << encryptedEntries();
     QTest::newRow("data before the archive is a note")
