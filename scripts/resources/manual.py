@@ -31,25 +31,47 @@ Starting Vellum
 ---------------
 
   vellum               opens the window; choose a folder with Browse.
-  vellum FOLDER        tests FOLDER unattended: no window is needed, the
-                       reports are written and Vellum exits.
-  vellum --report-dir DIR FOLDER
-                       the same, with the reports written into DIR.
-  vellum --help        shows a short summary of the command line.
-  vellum --version     shows the version.
+  vellum FOLDER...     tests the folders (and single archives) unattended:
+                       no window is needed, the reports are written and
+                       Vellum exits.
 
+Options of an unattended run:
+
+  --files-from FILE    test the archives FILE names, one per line (- reads
+                       standard input); with -0 (--null) the names end in
+                       NUL bytes instead.
+  -v, --verbose        print each bad or unverified archive with its reason.
+  --json               print one JSON line per archive, then a summary.
+  -q, --quiet          no progress line and no closing line on a terminal.
+  --strict             count an unverified archive as bad.
+  -L, --follow         walk into folders that symbolic links lead to.
+  --report-dir DIR     write the reports into DIR.
+  --memory SIZE        the most memory the decoders may have (512M, 2G).
+  --due DAYS           test only archives that are new, changed, not good
+                       when last tested, or last tested more than DAYS days
+                       ago.
+  --ledger FILE        keep the ledger of verdicts in FILE.
+  --no-ledger          keep no ledger.
+  -h, --help           show a short summary of the command line.
+  -V, --version        show the version.
+
+A long option may be shortened as long as no other one starts the same way.
 A folder whose name looks like an option is given as ./--help (or after --).
 
 An unattended run ends with an exit status that scripts can test:
 
   0   no bad archive was found,
-  1   one or more bad archives were found,
-  2   the command line was wrong, or a folder could not be read, so the run
-      did not see the whole tree (each such folder is named on standard
-      error),
-  3   the reports could not be written (standard error says which and why),
+  1   one or more bad archives were found (with --strict, unverified ones
+      too),
+  2   the command line was wrong, or a path, list or folder could not be
+      read, or an archive's decoder could not have the memory it needs, or
+      the run was stopped from its window: the run did not judge everything
+      (standard error names each),
+  3   the reports, the results or the ledger could not be written (standard
+      error says which and why),
   128 + N  the run was stopped by signal N (Ctrl+C gives 130); its record in
       errors.log says "Aborted!". A second signal ends Vellum at once.
+  141 the reader of the printed results went away; the record is written.
 
 When several apply, the highest wins. Without a display, an unattended run
 needs none; the text viewer is only started when someone can see it.
@@ -108,9 +130,16 @@ Which files are tested
 Vellum tests every file whose name ends in .zip, in any mix of capital and
 small letters: *.zip, *.ZIP and *.Zip are all tested.
 
-Folders whose name starts with a full stop (such as .cache or .git) are
-skipped, with everything below them. Symbolic links to folders are not
-followed, so no folder is tested twice and a link loop cannot trap the run.
+Hidden folders (whose name starts with a full stop, such as .backups) are
+tested like any other. Symbolic links to folders are not followed, so no
+folder is tested twice and a link loop cannot trap the run; each one is named
+on standard error, and -L follows them. The kernel's own file systems (/proc,
+/sys, /dev) are passed over unless one is given as the folder to test.
+
+Every run keeps each verdict in a ledger ($XDG_STATE_HOME/vellum/
+ledger.sqlite). An archive that was good and is bad now, although nothing
+rewrote it, has gone bad on its disk: Vellum says so first. An archive the
+ledger knows that is gone from the disk is named as missing.
 
 
 What is tested
