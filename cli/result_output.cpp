@@ -204,6 +204,17 @@ void JsonLines::archiveMissing(const std::string& path) {
     writeLine(m_output, object);
 }
 
+void JsonLines::unreachable(const Unreachable& what) {
+    // Every path the run could not read has a line of its own, so that the results account for it.
+    Json object = pathObject(what.path);
+    object["verdict"] = "unreadable";
+    object["what"] = what.kind == Unreachable::Kind::Folder     ? "folder"
+                     : what.kind == Unreachable::Kind::FileList ? "file list"
+                                                                : "path";
+    object["reason"] = what.reason;
+    writeLine(m_output, object);
+}
+
 void JsonLines::runEnded(const RunSummary& run) {
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - m_start;
     Json summary;

@@ -39,6 +39,7 @@ public:
     void archiveJudged(const ArchiveOutcome& outcome) override;
     void archiveVanished(const std::string& path) override;
     void archiveMissing(const std::string& path) override;
+    void unreachable(const Unreachable& what) override;
     void runEnded(const RunSummary& summary) override;
 
 private:

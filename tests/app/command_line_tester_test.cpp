@@ -217,6 +217,11 @@ void CommandLineTesterTest::filesFromStandardInputAndNulList() {
     const QStringList log = fileLines(copy.folder() + "/errors.log");
     QCOMPARE(log.mid(log.size() - 4), (QStringList{" 2 tested - 1 bad", "--files-from " + list,
                                                    copy.tree() + "/line\\nbreak.zip", ""}));
+    // The results account for the path they could not read, with a line of its own.
+    run = parseJsonLines(copy.run({"--json", "-0", "--files-from=" + list}).output);
+    const Json& gone = run.archives.at((copy.tree() + "/gone.zip").toStdString());
+    QCOMPARE(gone["verdict"], Json("unreadable"));
+    QCOMPARE(gone["reason"], Json("No such file or directory"));
 }
 
 void CommandLineTesterTest::severalPathsInOneRun() {
