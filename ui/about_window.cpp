@@ -5,6 +5,7 @@
 
 #include <QEventLoop>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -114,6 +115,19 @@ void AboutWindow::paintEvent(QPaintEvent*) {
 void AboutWindow::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton)
         closeOnClick();
+}
+
+void AboutWindow::keyPressEvent(QKeyEvent* event) {
+    // The window has no buttons and no title bar: these keys are how a keyboard closes it.
+    switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        close();
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+    }
 }
 
 bool AboutWindow::eventFilter(QObject* watched, QEvent* event) {

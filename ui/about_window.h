@@ -2,7 +2,8 @@
 
 // The About window: a 352 x 241 pixel picture without a title bar, inside a thin frame, with the
 // program's name and version on it. A click on the window, its icon, its title or its version
-// closes it; the line at the bottom takes clicks without closing it. It deletes itself on closing.
+// closes it; the line at the bottom takes clicks without closing it. From the keyboard, Escape or
+// Return closes it. It deletes itself on closing.
 
 #include <QEventLoopLocker>
 #include <QWidget>
@@ -34,6 +35,7 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 signals:

@@ -6,11 +6,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -38,6 +40,19 @@ bool liesBelow(const QModelIndex& index, const QModelIndex& folder) {
         if (above == folder)
             return true;
     return false;
+}
+
+// The picker's wished size, held inside the free area of the screen the parent window is on, less
+// the window frame that the parent's own frame shows: on a small or highly scaled screen the whole
+// dialog, its OK button included, stays in view, and the tree scrolls instead.
+QSize sizeOnScreen(QSize wished, const QWidget* parentWindow) {
+    const QScreen* screen = parentWindow ? parentWindow->screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        return wished;
+    QSize room = screen->availableGeometry().size();
+    if (parentWindow != nullptr && parentWindow->isVisible())
+        room -= parentWindow->frameGeometry().size() - parentWindow->size();
+    return wished.boundedTo(room);
 }
 
 // The run works on the bytes the file system uses for a name.
@@ -97,7 +112,7 @@ bool FolderPicker::browse() {
     dialog.tree->expand(root);
     dialog.pathField->selectAll();
     dialog.pathField->setFocus();
-    dialog.window.resize(360, 460);
+    dialog.window.resize(sizeOnScreen({360, 460}, m_parentWindow));
 
     const bool chosen = dialog.window.exec() == QDialog::Accepted && dialog.tree->currentIndex().isValid();
     if (chosen)

@@ -87,6 +87,8 @@ void MainWindow::createControls(QWidget* client) {
     initialsPanel->setPalette(initialsPalette);
     initialsPanel->setEngraved(true);
     initialsPanel->setCursor(clownCursor());
+    initialsPanel->setAccessibleName("Author's initials");
+    initialsPanel->setAccessibleDescription("Shows the About window");
 
     cancelButton = place(new QPushButton("&Cancel", client), "cancelButton", {182, 121, 58, 23});
     cancelButton->setToolTip("Abort testing");
@@ -101,6 +103,8 @@ void MainWindow::createControls(QWidget* client) {
     animatedIcon = place(new AnimatedIcon(frame), "animatedIcon", {19, 44, 32, 32});
     percentageBar = place(new ProgressBarControl(frame), "percentageBar", {48, 84, 199, 19});
     percentageBar->setToolTip("Zip test percentage");
+    percentageBar->setAccessibleName("Zip test percentage");
+    animatedIcon->setAccessibleName("Testing activity");
     folderPanel = place(new Panel3D(Panel3D::Bevel::Sunken, frame), "folderPanel", {14, 157, 263, 18});
     folderPanel->setToolTip("Search directories");
     countsLabel = place(new QLabel(frame), "countsLabel", {67, 22, 164, 17});
@@ -121,7 +125,11 @@ void MainWindow::createControls(QWidget* client) {
         caption->setFixedSize(caption->size());
 
     // Below the client area: never seen, but it takes the focus so that no visible control shows it.
+    // Only the window gives it the focus; a Tab that stopped there would leave the user nowhere. An
+    // exclusive radio button puts itself back into the Tab chain whenever it is checked or focused.
     focusHolder = place(new QRadioButton("focusHolder", client), "focusHolder", {75, 212, 57, 19});
+    focusHolder->setAutoExclusive(false);
+    focusHolder->setFocusPolicy(Qt::NoFocus);
 
     initialsPanel->raise();
     browseButton->raise();
@@ -256,6 +264,14 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
             const auto* key = static_cast<QKeyEvent*>(event);
             emit keyDown(key->key() == Qt::Key_Escape ? escapeKeyCode : key->key(),
                          shiftState(key->modifiers()));
+            // Outside a dialog a push button answers Space only, so Return on a focused button is
+            // pressed here. Auto-default buttons would take it too, but some styles draw them with
+            // a default button's frame.
+            const bool returnKey = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+            if (returnKey && (receiver == browseButton || receiver == cancelButton) && !key->isAutoRepeat()) {
+                static_cast<QPushButton*>(receiver)->click();
+                return true;
+            }
         }
     }
     return QMainWindow::eventFilter(watched, event);

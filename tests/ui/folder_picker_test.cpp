@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeView>
@@ -78,6 +79,7 @@ private slots:
     void typedFolderIsSelectedAndChosen();
     void pathsNamingNoFolderAreNotAccepted_data();
     void pathsNamingNoFolderAreNotAccepted();
+    void fitsTheScreen();
 
 private:
     QWidget m_window;
@@ -255,6 +257,20 @@ void FolderPickerTest::pathsNamingNoFolderAreNotAccepted() {
     QVERIFY(seen.okEnabledAfterClick);
     QVERIFY(chosen);
     QCOMPARE(m_picker->chosenFolder(), std::string("/"));
+}
+
+// Run once more at twice the scale too, where the picker's usual size is taller than the screen.
+void FolderPickerTest::fitsTheScreen() {
+    m_window.resize(300, 200);
+    m_window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&m_window));
+    QRect available;
+    QRect placed;
+    browseWith(*m_picker, m_window, [&](PickerParts& parts) {
+        available = parts.dialog->screen()->availableGeometry();
+        placed = parts.dialog->frameGeometry();
+    });
+    QVERIFY(available.contains(placed));
 }
 
 QTEST_MAIN(FolderPickerTest)

@@ -3,12 +3,14 @@
 // window puts on the screen while a run changes its texts: the animated icon, the pace of
 // redrawing and where the status texts fall.
 
+#include "about_window.h"
 #include "animated_icon.h"
 #include "artwork.h"
 #include "condition_wait.h"
 #include "desktop_services.h"
 #include "lower_case.h"
 #include "main_window.h"
+#include "panel3d.h"
 #include "progress_bar.h"
 #include "single_instance.h"
 #include "sound.h"
@@ -16,11 +18,13 @@
 #include "window_session.h"
 #include "zip_builder.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -128,6 +132,7 @@ private slots:
     void browseMenuEntryStartsTheSameRun();
     void cancelWithoutRun();
     void escapeFromFocusedButtonStopsRun();
+    void keyboardAndScreenReadersReachTheControls();
     void animatedIconNeverBlankDuringRun();
     void runRedrawsAtPaceAndShowsLastTexts();
     void statusTextsFitTheirLabels_data();
@@ -218,6 +223,42 @@ void MainWindowTest::escapeFromFocusedButtonStopsRun() {
     QFile log(window.logPath());
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(log.readLine().contains(" Aborted! "));
+}
+
+void MainWindowTest::keyboardAndScreenReadersReachTheControls() {
+    Window window;
+    MainWindow& main = window.mainWindow;
+    QVERIFY(QTest::qWaitForWindowActive(&main));
+    // Tab goes round the visible buttons only, from the parked focus too, and Return presses them.
+    main.parkFocus();
+    std::set<QWidget*> reached;
+    for (int press = 0; press < 4; ++press) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        reached.insert(QApplication::focusWidget());
+    }
+    QCOMPARE(reached, (std::set<QWidget*>{main.browseButton, main.cancelButton}));
+    for (QPushButton* button : {main.browseButton, main.cancelButton}) {
+        button->setFocus();
+        QTest::keyClick(button, Qt::Key_Return);
+    }
+    QCOMPARE(window.picker->browseCalls, 1);
+    QCOMPARE(main.archiveLabel->text(), QString("Aborted"));
+
+    std::set<QString> names{QString()};
+    for (QWidget* control :
+         {static_cast<QWidget*>(main.percentageBar), static_cast<QWidget*>(main.initialsPanel),
+          static_cast<QWidget*>(main.animatedIcon)})
+        names.insert(QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name));
+    QCOMPARE(names.size(), std::size_t{4});
+    main.percentageBar->setPosition(40);
+    QVERIFY(
+        QAccessible::queryAccessibleInterface(main.percentageBar)->text(QAccessible::Value).contains("40"));
+
+    main.aboutAction->trigger();
+    QPointer<AboutWindow> about = window.session.aboutWindow();
+    QVERIFY(QTest::qWaitForWindowActive(about));
+    QTest::keyClick(about, Qt::Key_Escape);
+    QVERIFY(about.isNull() || !about->isVisible());
 }
 
 void MainWindowTest::animatedIconNeverBlankDuringRun() {
