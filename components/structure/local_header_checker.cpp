@@ -205,7 +205,7 @@ bool checkEntry(ByteWindow& window, FaultLog& log, const ZipArchiveLayout& layou
     LittleEndianReader variable(whole->subspan(LocalHeaderSize));
     const std::span<const std::uint8_t> name = variable.take(nameLength);
     const std::span<const std::uint8_t> extra = variable.take(extraLength);
-    const ExtraFieldScan scan = scanExtraFields(extra, ExtraFieldArea::Local);
+    const ExtraFieldScan scan = scanExtraFields(extra);
 
     if (nameLength != entry.nameLength || zipNameHash(name) != entry.nameHash)
         fail(ZipFaultKind::LocalHeaderNameMismatch, offset);
@@ -285,7 +285,7 @@ UnlistedLook lookForUnlistedHeader(ByteWindow& window, std::uint64_t offset, std
         return UnlistedLook::ReadFailed;
     LittleEndianReader variable(whole->subspan(LocalHeaderSize));
     const std::span<const std::uint8_t> name = variable.take(nameLength);
-    const ExtraFieldScan scan = scanExtraFields(variable.take(extraLength), ExtraFieldArea::Local);
+    const ExtraFieldScan scan = scanExtraFields(variable.take(extraLength));
     if (std::find(name.begin(), name.end(), std::uint8_t{0}) != name.end() || !scan.tiles)
         return UnlistedLook::NotAHeader;
     const std::uint64_t dataOffset = offset + headerLength;
