@@ -14,6 +14,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <tuple>
 
 using namespace vellum;
 using namespace vellum::testing;
@@ -335,6 +336,20 @@ void HeaderRulesTest::encryptionSizes_data() {
     addRow("AES without its field", encrypted(99, 328), false, ZipFaultKind::AesFieldMissing);
     addRow("AES field of an unknown strength", encrypted(99, 328, aesField(4, 0)), false,
            ZipFaultKind::AesFieldMissing);
+    // One copy of the AES field damaged; cut to 5 or 6 bytes, it leaves zeros that look like padding.
+    for (const auto& [at, value, fault] :
+         std::vector<std::tuple<std::size_t, char, ZipFaultKind>>{{2, 5, ZipFaultKind::AesFieldMissing},
+                                                                  {2, 6, ZipFaultKind::AesFieldMissing},
+                                                                  {2, 8, ZipFaultKind::ExtraFieldsDamaged},
+                                                                  {6, 'F', ZipFaultKind::AesFieldMissing}}) {
+        for (const bool local : {true, false}) {
+            std::string bytes = encrypted(99, 328, aesField(3, 0));
+            bytes[(local ? bytes.find(aesField(3, 0)) : bytes.rfind(aesField(3, 0))) + at] = value;
+            const std::string name = (local ? "local" : "central") + std::string(" AES field, byte ") +
+                                     std::to_string(at) + " = " + std::to_string(value);
+            addRow(name.c_str(), bytes, false, fault);
+        }
+    }
 
     // Flags set by damage on an entry that is not encrypted.
     const BuiltZip plain = buildZip({{"plain.txt", sampleText(700), 8}, storedEntry("stored.txt", text)});
