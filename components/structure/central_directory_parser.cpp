@@ -84,7 +84,7 @@ void parseHeader(std::span<const std::uint8_t> bytes, std::int64_t index, std::u
     std::uint64_t localOffset = localOffset32;
     std::uint64_t disk = diskStart;
 
-    const ExtraFieldScan scan = scanExtraFields(extra, ExtraFieldArea::Central);
+    const ExtraFieldScan scan = scanExtraFields(extra);
     if (!scan.tiles) {
         log.add(ZipFaultKind::ExtraFieldsDamaged, index, offset);
         entry.damaged = true;

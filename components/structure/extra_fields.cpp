@@ -15,9 +15,6 @@ constexpr std::uint16_t OldUnixId = 0x5855;
 constexpr std::uint16_t UnicodePathId = 0x7075;
 constexpr std::uint16_t UnixOwnerId = 0x7875;
 
-// At most this many bytes of zero padding follow the last field of a local header.
-constexpr std::size_t MaximumPadding = 3;
-
 struct ExtraField {
     std::uint16_t id = 0;
     std::span<const std::uint8_t> data;
@@ -75,18 +72,15 @@ std::uint64_t fieldHash(std::uint16_t id, std::span<const std::uint8_t> part) {
 
 } // namespace
 
-ExtraFieldScan scanExtraFields(std::span<const std::uint8_t> area, ExtraFieldArea kind) {
+ExtraFieldScan scanExtraFields(std::span<const std::uint8_t> area) {
     ExtraFieldScan scan;
     LittleEndianReader reader(area);
     while (reader.remaining() > 0) {
         // Fewer than four bytes cannot hold another field header: left-over bytes break the tiling,
-        // unless they are a local header's alignment padding.
+        // unless all of them are zero, the 1 to 3 bytes of alignment padding.
         if (!reader.need(4)) {
             const std::span<const std::uint8_t> rest = reader.take(reader.remaining());
-            const bool padding =
-                kind == ExtraFieldArea::Local && rest.size() <= MaximumPadding &&
-                std::all_of(rest.begin(), rest.end(), [](std::uint8_t byte) { return byte == 0; });
-            scan.tiles = padding;
+            scan.tiles = std::all_of(rest.begin(), rest.end(), [](std::uint8_t byte) { return byte == 0; });
             break;
         }
         const std::uint16_t id = reader.u16();

@@ -1,19 +1,15 @@
 #pragma once
 
 // The extra-field area of a local or central header: a run of (id, size, data) fields that must
-// fill the area exactly, among them the zip64 extended-information field (APPNOTE 4.5.3) and the
-// AES encryption field, and the fields that both headers carry as copies of one another.
+// fill the area exactly, save for padding, among them the zip64 extended-information field
+// (APPNOTE 4.5.3) and the AES encryption field, and the fields that both headers carry as copies of
+// one another.
 
 #include <cstdint>
 #include <optional>
 #include <span>
 
 namespace vellum {
-
-// Aligning archivers (zipalign for Android packages among them) pad a local header's extra area
-// with 1 to 3 zero bytes so that the data starts on a 4-byte boundary. Central headers are never
-// padded.
-enum class ExtraFieldArea { Local, Central };
 
 struct ExtraFieldScan {
     bool tiles = true;                       // the fields fill the area exactly (padding allowed)
@@ -23,7 +19,11 @@ struct ExtraFieldScan {
     bool hasAes = false;
 };
 
-ExtraFieldScan scanExtraFields(std::span<const std::uint8_t> area, ExtraFieldArea kind);
+// Aligning archivers (zipalign for Android packages among them) pad a local header's extra area
+// with 1 to 3 zero bytes so that the data starts on a 4-byte boundary; readers take a central
+// area padded alike just as well. Such a tail, too short for a field header, is padding in either
+// header; any other left-over bytes break the tiling.
+ExtraFieldScan scanExtraFields(std::span<const std::uint8_t> area);
 
 // The values a zip64 field holds. Only the fields whose 32-bit (or 16-bit) counterpart in the
 // header is saturated are present, in this order.

@@ -110,6 +110,14 @@ bool checkDescriptor(ByteWindow& window, FaultLog& log, std::int64_t index, std:
     return false;
 }
 
+// An AES entry's data can be read only with the strength and real method its AES field gives, and
+// a reader that streams the archive takes them from the local header: its copy must be whole too.
+// A length cut short would otherwise pass unseen, its cut-off zero bytes taken for padding.
+bool needsAesField(const ZipEntryRecord& entry) {
+    return entry.method == MethodAes && (entry.flags & FlagEncrypted) != 0 &&
+           (entry.flags & FlagStrongEncryption) == 0;
+}
+
 // The fields of a local header that repeat the central header's without any reader needing them.
 struct LocalCopies {
     std::uint16_t versionNeeded = 0;
@@ -205,7 +213,7 @@ bool checkEntry(ByteWindow& window, FaultLog& log, const ZipArchiveLayout& layou
     LittleEndianReader variable(whole->subspan(LocalHeaderSize));
     const std::span<const std::uint8_t> name = variable.take(nameLength);
     const std::span<const std::uint8_t> extra = variable.take(extraLength);
-    const ExtraFieldScan scan = scanExtraFields(extra, ExtraFieldArea::Local);
+    const ExtraFieldScan scan = scanExtraFields(extra);
 
     if (nameLength != entry.nameLength || zipNameHash(name) != entry.nameHash)
         fail(ZipFaultKind::LocalHeaderNameMismatch, offset);
@@ -215,6 +223,8 @@ bool checkEntry(ByteWindow& window, FaultLog& log, const ZipArchiveLayout& layou
         fail(ZipFaultKind::LocalHeaderFlagsMismatch, offset);
     if (!scan.tiles)
         fail(ZipFaultKind::ExtraFieldsDamaged, offset);
+    if (needsAesField(entry) && !(scan.hasAes && readAesParameters(scan.aesData)))
+        fail(ZipFaultKind::AesFieldMissing, offset);
     const LocalSizes sizes = localSizes(compressed32, uncompressed32, scan);
     const bool hasDescriptor = (flags & FlagDataDescriptor) != 0;
     if (!hasDescriptor) {
@@ -285,7 +295,7 @@ UnlistedLook lookForUnlistedHeader(ByteWindow& window, std::uint64_t offset, std
         return UnlistedLook::ReadFailed;
     LittleEndianReader variable(whole->subspan(LocalHeaderSize));
     const std::span<const std::uint8_t> name = variable.take(nameLength);
-    const ExtraFieldScan scan = scanExtraFields(variable.take(extraLength), ExtraFieldArea::Local);
+    const ExtraFieldScan scan = scanExtraFields(variable.take(extraLength));
     if (std::find(name.begin(), name.end(), std::uint8_t{0}) != name.end() || !scan.tiles)
         return UnlistedLook::NotAHeader;
     const std::uint64_t dataOffset = offset + headerLength;

@@ -14,6 +14,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <tuple>
 
 using namespace vellum;
 using namespace vellum::testing;
@@ -169,7 +170,7 @@ void HeaderRulesTest::initTestCase() {
     writeFile(sources + "/sub/more.txt", sampleText(7000, 5));
 }
 
-// A local extra area may end in 1 to 3 zero bytes of alignment padding; nothing else may be left.
+// An extra area, local or central, may end in 1 to 3 zero bytes of padding; nothing else may be left.
 void HeaderRulesTest::extraFieldPadding_data() {
     addColumns();
     const auto withLocalExtra = [](const std::string& extra) {
@@ -184,9 +185,14 @@ void HeaderRulesTest::extraFieldPadding_data() {
     };
     const std::string owner = field(0x7875, std::string("\x01\x04\0\0\0\0\x04\0\0\0\0", 11));
     addRow("no padding", withLocalExtra(""), true, NoFault);
-    addRow("one zero byte", withLocalExtra(std::string(1, '\0')), true, NoFault);
-    addRow("three zero bytes", withLocalExtra(std::string(3, '\0')), true, NoFault);
-    addRow("two zero bytes after a field", withLocalExtra(owner + std::string(2, '\0')), true, NoFault);
+    for (const std::size_t zeros : {1, 2, 3}) {
+        for (const std::string& tail : {std::string(zeros, '\0'), owner + std::string(zeros, '\0')}) {
+            const std::string name =
+                std::to_string(tail.size()) + " bytes, " + std::to_string(zeros) + " zero";
+            addRow(("local, " + name).c_str(), withLocalExtra(tail), true, NoFault);
+            addRow(("central, " + name).c_str(), withCentralExtra(tail), true, NoFault);
+        }
+    }
     addRow("one non-zero byte", withLocalExtra("\x01"), false, ZipFaultKind::ExtraFieldsDamaged);
     addRow("three bytes, the last non-zero", withLocalExtra(std::string("\0\0\x07", 3)), false,
            ZipFaultKind::ExtraFieldsDamaged);
@@ -194,7 +200,7 @@ void HeaderRulesTest::extraFieldPadding_data() {
            false, ZipFaultKind::ExtraFieldsDamaged);
     addRow("a field cut short after a whole one", withLocalExtra(owner + field(0x5455, "\x01").substr(0, 4)),
            false, ZipFaultKind::ExtraFieldsDamaged);
-    addRow("one zero byte in the central header", withCentralExtra(std::string(1, '\0')), false,
+    addRow("a non-zero byte after a central field", withCentralExtra(owner + "\x01"), false,
            ZipFaultKind::ExtraFieldsDamaged);
 }
 
@@ -330,6 +336,20 @@ void HeaderRulesTest::encryptionSizes_data() {
     addRow("AES without its field", encrypted(99, 328), false, ZipFaultKind::AesFieldMissing);
     addRow("AES field of an unknown strength", encrypted(99, 328, aesField(4, 0)), false,
            ZipFaultKind::AesFieldMissing);
+    // One copy of the AES field damaged; cut to 5 or 6 bytes, it leaves zeros that look like padding.
+    for (const auto& [at, value, fault] :
+         std::vector<std::tuple<std::size_t, char, ZipFaultKind>>{{2, 5, ZipFaultKind::AesFieldMissing},
+                                                                  {2, 6, ZipFaultKind::AesFieldMissing},
+                                                                  {2, 8, ZipFaultKind::ExtraFieldsDamaged},
+                                                                  {6, 'F', ZipFaultKind::AesFieldMissing}}) {
+        for (const bool local : {true, false}) {
+            std::string bytes = encrypted(99, 328, aesField(3, 0));
+            bytes[(local ? bytes.find(aesField(3, 0)) : bytes.rfind(aesField(3, 0))) + at] = value;
+            const std::string name = (local ? "local" : "central") + std::string(" AES field, byte ") +
+                                     std::to_string(at) + " = " + std::to_string(value);
+            addRow(name.c_str(), bytes, false, fault);
+        }
+    }
 
     // Flags set by damage on an entry that is not encrypted.
     const BuiltZip plain = buildZip({{"plain.txt", sampleText(700), 8}, storedEntry("stored.txt", text)});
