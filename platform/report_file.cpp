@@ -123,17 +123,6 @@ bool endsWithLineFeed(int descriptor, off_t size) {
     return count != 1 || last == '\n';
 }
 
-// Answers 0 or the error of the first folder that could neither be made nor found.
-int createFolders(const std::string& folder, mode_t mode) {
-    for (std::size_t end = folder.find('/', 1);; end = folder.find('/', end + 1)) {
-        const std::string part = folder.substr(0, end);
-        if (::mkdir(part.c_str(), mode) != 0 && errno != EEXIST)
-            return errno;
-        if (end == std::string::npos)
-            return 0;
-    }
-}
-
 // Answers 0, or the error that keeps this process from creating files in `folder` with its
 // effective ids (the ones file creation uses).
 int folderWriteError(const std::string& folder) {
@@ -159,6 +148,16 @@ ReportFolder preparedFolder(const std::string& folder, mode_t mode, bool create)
 }
 
 } // namespace
+
+int createFolders(const std::string& folder, mode_t mode) {
+    for (std::size_t end = folder.find('/', 1);; end = folder.find('/', end + 1)) {
+        const std::string part = folder.substr(0, end);
+        if (::mkdir(part.c_str(), mode) != 0 && errno != EEXIST)
+            return errno;
+        if (end == std::string::npos)
+            return 0;
+    }
+}
 
 std::string stateFolder() {
     if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && state[0] == '/')

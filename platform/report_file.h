@@ -4,6 +4,8 @@
 // one step, a log record is appended whole or not at all, and neither follows a symbolic link or
 // writes into a FIFO or a device that happens to carry the file's name.
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,6 +44,10 @@ struct ReportFolder {
 //      its parents, private to the user; with no home at all, a writable `applicationFolder`.
 // With `create` false nothing is created: the answer is the folder that would be used, and a
 // missing folder is not a failure.
+// Makes `folder` (absolute, without a trailing '/') and every missing folder above it with `mode`;
+// answers 0, or the errno value of the first that could neither be made nor found.
+int createFolders(const std::string& folder, mode_t mode);
+
 // $XDG_STATE_HOME/vellum (only an absolute $XDG_STATE_HOME counts), else
 // $HOME/.local/state/vellum; empty when the user has no home at all.
 std::string stateFolder();

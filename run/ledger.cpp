@@ -74,12 +74,6 @@ std::int64_t nanoseconds(const timespec& time) {
     return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
 }
 
-std::int64_t now() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 // Bound without a copy: every statement is stepped and reset while its values still live.
 void bindBytes(sqlite3_stmt* statement, int index, const std::string& bytes) {
     sqlite3_bind_blob(statement, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_STATIC);
@@ -90,6 +84,12 @@ void bindText(sqlite3_stmt* statement, int index, const std::string& text) {
 }
 
 } // namespace
+
+std::int64_t secondsSinceEpoch() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 std::optional<ArchiveIdentity> identityOf(const std::string& path) {
     struct stat status {};
@@ -107,14 +107,12 @@ std::string Ledger::defaultPath() {
 
 std::unique_ptr<Ledger> Ledger::open(const std::string& path, std::string& error) {
     const std::string folder = path.substr(0, path.rfind('/') + 1);
-    if (!folder.empty()) {
+    if (folder.size() > 1) {
         // Private like the reports' state folder: the ledger names every archive the user has.
-        for (std::size_t end = folder.find('/', 1); end != std::string::npos;
-             end = folder.find('/', end + 1)) {
-            if (::mkdir(folder.substr(0, end).c_str(), 0700) != 0 && errno != EEXIST) {
-                error = "cannot create " + folder.substr(0, end) + ": " + std::strerror(errno);
-                return nullptr;
-            }
+        const std::string made = folder.substr(0, folder.size() - 1);
+        if (const int failure = platform::createFolders(made, 0700); failure != 0) {
+            error = "cannot create " + made + ": " + std::strerror(failure);
+            return nullptr;
         }
     }
     if (isNetworkFileSystem(folder.empty() ? "." : folder)) {
@@ -248,7 +246,7 @@ bool Ledger::begin() {
     // Taken for writing at once, so that two runs never both read and then both fail to write.
     if (sqlite3_exec(m_database, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
         return fail("write");
-    m_batchStartedAt = now();
+    m_batchStartedAt = secondsSinceEpoch();
     return true;
 }
 
@@ -292,7 +290,7 @@ bool Ledger::record(const JudgedArchive& judged) {
         if (!changeWritten)
             return fail("write");
     }
-    if (++m_inBatch >= BatchRecords || now() - m_batchStartedAt >= BatchSeconds)
+    if (++m_inBatch >= BatchRecords || secondsSinceEpoch() - m_batchStartedAt >= BatchSeconds)
         return flush();
     return true;
 }

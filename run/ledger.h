@@ -32,6 +32,9 @@ struct ArchiveIdentity {
     }
 };
 
+// The clock of the ledger's test times.
+std::int64_t secondsSinceEpoch();
+
 // The archive's identity now, following links as its test does; none when it cannot be seen.
 std::optional<ArchiveIdentity> identityOf(const std::string& path);
 

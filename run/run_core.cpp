@@ -60,12 +60,6 @@ bool isSelfOrParent(const std::string& name) {
     return name == "." || name == "..";
 }
 
-std::int64_t secondsSinceEpoch() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 } // namespace
 
 // The folder a walk starts from, held open for the walk: every folder below it is opened from it
