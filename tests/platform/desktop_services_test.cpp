@@ -177,7 +177,10 @@ private slots:
         QFETCH(QByteArray, shown);
         QTemporaryDir programs;
         const QString standIn = programs.filePath("xdg-open");
-        writeFile(standIn, "#!/bin/sh\nprintf '%s' \"$1\" > \"$0.opened\"\necho $$ > \"$0.pid\"\n" + opener);
+        // The process number is renamed into place so that it is never read half written.
+        writeFile(standIn, "#!/bin/sh\nprintf '%s' \"$1\" > \"$0.opened\"\n"
+                           "echo $$ > \"$0.new\" && mv \"$0.new\" \"$0.pid\"\n" +
+                               opener);
         QVERIFY(opener.isEmpty() || QFile::setPermissions(standIn, QFile::ReadOwner | QFile::ExeOwner));
         qputenv("PATH", programs.path().toLocal8Bit() + (opener.isEmpty() ? "" : ":" + m_savedPath));
         writeFile(m_programFolder.filePath("Vellum.html"), "<p>Vellum 1.05</p>\n");
@@ -197,6 +200,7 @@ private slots:
             // Once the stand-in has been reaped, the services have heard how it ended.
             QVERIFY(waitUntil([&] { return QFile::exists(standIn + ".pid"); }));
             const pid_t process = readFile(standIn + ".pid").trimmed().toInt();
+            QVERIFY(process > 0);
             QVERIFY(waitUntil([&] { return ::kill(process, 0) != 0; }));
             QCOMPARE(readFile(standIn + ".opened"), folder + (shown.isEmpty() ? asked : shown));
         }
