@@ -461,6 +461,9 @@ void RunCore::tellJudged(ArchiveOutcome& outcome, double seconds) {
     const std::optional<LedgerEntry> previous =
         ledger != nullptr ? ledger->lastVerdict(outcome.path) : std::optional<LedgerEntry>();
     const std::optional<ArchiveIdentity> identity = identityOf(outcome.path);
+    outcome.identity = identity ? &*identity : nullptr;
+    outcome.testedAt = secondsSinceEpoch();
+    outcome.seconds = seconds;
     if (previous) {
         outcome.previous = &*previous;
         outcome.changedSinceTested = identity && identity->changedNs != previous->identity.changedNs;
@@ -481,7 +484,7 @@ void RunCore::tellJudged(ArchiveOutcome& outcome, double seconds) {
     const std::string verdict = verdictWord(outcome.verdict);
     const std::string faults = faultsAndNotesText(outcome.path, outcome.faults);
     if (!ledger->record({previous ? &*previous : nullptr, outcome.path, *identity, verdict, faults,
-                         secondsSinceEpoch(), seconds}))
+                         outcome.testedAt, seconds}))
         m_summary.ledgerFailure = ledger->error();
 }
 

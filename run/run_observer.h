@@ -35,6 +35,10 @@ struct ArchiveOutcome {
     const LedgerEntry* previous = nullptr;
     VerdictChange change = VerdictChange::None;
     bool changedSinceTested = false; // the change time moved, whatever else did
+    // What the file system said of it once tested (none when it was gone by then), when and how long.
+    const ArchiveIdentity* identity = nullptr;
+    std::int64_t testedAt = 0; // seconds since the epoch
+    double seconds = 0;
 };
 
 // Where an archive's step left the run, after its verdict or its abort.
