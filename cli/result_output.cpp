@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <optional>
 
@@ -28,6 +29,8 @@ const char* stopWord(RunStop stop) {
         return "signal";
     case RunStop::OutputClosed:
         return "output closed";
+    case RunStop::TimeLimit:
+        return "time limit";
     case RunStop::None:
         break;
     }
@@ -143,6 +146,18 @@ void ReasonLines::archiveMissing(const std::string& path) {
                        ": missing: the ledger has it, the disk no longer does\n");
 }
 
+void DueLines::archiveDue(const std::string& path) {
+    if (m_separator == '\n' && path.find('\n') != std::string::npos) {
+        ++m_unlisted;
+        std::fprintf(stderr, "vellum: %s: the name holds a line break; list with -0\n",
+                     platform::escapedText(path).c_str());
+        return;
+    }
+    std::string line = path;
+    line += m_separator;
+    m_output.writeLine(line);
+}
+
 void JsonLines::runStarted() {
     m_start = std::chrono::steady_clock::now();
 }
@@ -216,6 +231,7 @@ void JsonLines::unreachable(const Unreachable& what) {
 void JsonLines::runEnded(const RunSummary& run) {
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - m_start;
     Json summary;
+    summary["listed"] = run.listed;
     summary["tested"] = m_tested;
     summary["bad"] = m_bad;
     summary["unverified"] = m_unverified;
@@ -225,6 +241,7 @@ void JsonLines::runEnded(const RunSummary& run) {
     summary["skipped"] = run.skipped;
     summary["newly_bad"] = run.newlyBad;
     summary["missing"] = run.missing;
+    summary["remaining"] = run.remaining;
     summary["links_not_followed"] = run.linksNotFollowed;
     summary["complete"] = run.complete();
     summary["short_of_memory"] = run.memoryShortfalls;
