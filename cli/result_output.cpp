@@ -163,7 +163,7 @@ void JsonLines::runStarted() {
 }
 
 void JsonLines::archiveJudged(const ArchiveOutcome& outcome) {
-    const ArchiveIdentity* identity = outcome.identity;
+    const FileIdentity* identity = outcome.identity;
     Json object = pathObject(outcome.path);
     object["size"] = identity ? Json(identity->size) : Json(nullptr);
     object["mtime"] = identity ? Json(isoUtcTime(wholeSeconds(identity->modifiedNs))) : Json(nullptr);

@@ -31,15 +31,15 @@ void note(const std::string& text) {
 
 // The identity a results line gives of its archive as it was tested; none in lines written before
 // results carried it.
-std::optional<ArchiveIdentity> identityIn(const Json& object) {
+std::optional<FileIdentity> identityIn(const Json& object) {
     for (const char* key : {"size", "mtime_ns", "ctime_ns", "device", "inode"}) {
         const auto value = object.find(key);
         if (value == object.end() || !value->is_number_integer())
             return std::nullopt;
     }
-    return ArchiveIdentity{object["device"].get<std::uint64_t>(), object["inode"].get<std::uint64_t>(),
-                           object["size"].get<std::int64_t>(), object["mtime_ns"].get<std::int64_t>(),
-                           object["ctime_ns"].get<std::int64_t>()};
+    return FileIdentity{object["device"].get<std::uint64_t>(), object["inode"].get<std::uint64_t>(),
+                        object["size"].get<std::int64_t>(), object["mtime_ns"].get<std::int64_t>(),
+                        object["ctime_ns"].get<std::int64_t>()};
 }
 
 // The identity to record for an archive another machine tested. The store is mounted elsewhere
@@ -47,8 +47,8 @@ std::optional<ArchiveIdentity> identityIn(const Json& object) {
 // machine sees the same size and modification time, it records what it sees itself, so that its
 // next run finds the archive unchanged; otherwise what the tester saw, which a later run here finds
 // changed, as it may well be.
-ArchiveIdentity identityToRecord(const std::string& path, const ArchiveIdentity& tested) {
-    const std::optional<ArchiveIdentity> here = identityOf(path);
+FileIdentity identityToRecord(const std::string& path, const FileIdentity& tested) {
+    const std::optional<FileIdentity> here = fileIdentityOf(path);
     if (here && here->size == tested.size && here->modifiedNs == tested.modifiedNs)
         return *here;
     return tested;
@@ -124,7 +124,7 @@ int importResults(const CommandLine& commandLine) {
         const ResultsFileEnd end = readResultsFile(results, [&](const ResultLine& line) {
             if (!isJudged(line.verdict) || ledgerFailed)
                 return;
-            const std::optional<ArchiveIdentity> tested = identityIn(line.object);
+            const std::optional<FileIdentity> tested = identityIn(line.object);
             const auto testedText = line.object.find("tested");
             const std::optional<std::int64_t> testedAt =
                 testedText != line.object.end() && testedText->is_string()
@@ -139,7 +139,7 @@ int importResults(const CommandLine& commandLine) {
                 ++known;
                 return;
             }
-            const ArchiveIdentity identity = identityToRecord(line.path, *tested);
+            const FileIdentity identity = identityToRecord(line.path, *tested);
             if (last && last->verdict == "good" && line.verdict == "bad" &&
                 identity.size == last->identity.size && identity.modifiedNs == last->identity.modifiedNs)
                 note(platform::escapedText(line.path) + ": went bad since " + isoUtcTime(last->testedAt) +

@@ -1,11 +1,9 @@
 #include "ledger.h"
 
-#include "base/path_open.h"
 #include "report_file.h"
 #include "vellum_version.h"
 
 #include <sqlite3.h>
-#include <sys/stat.h>
 #include <sys/statfs.h>
 
 #include <cerrno>
@@ -70,10 +68,6 @@ bool isNetworkFileSystem(const std::string& folder) {
     }
 }
 
-std::int64_t nanoseconds(const timespec& time) {
-    return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
-}
-
 // Bound without a copy: every statement is stepped and reset while its values still live.
 void bindBytes(sqlite3_stmt* statement, int index, const std::string& bytes) {
     sqlite3_bind_blob(statement, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_STATIC);
@@ -89,15 +83,6 @@ std::int64_t secondsSinceEpoch() {
     return std::chrono::duration_cast<std::chrono::seconds>(
                std::chrono::system_clock::now().time_since_epoch())
         .count();
-}
-
-std::optional<ArchiveIdentity> identityOf(const std::string& path) {
-    struct stat status {};
-    if (!statusOfPathOfAnyLength(path, status))
-        return std::nullopt;
-    return ArchiveIdentity{
-        static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
-        static_cast<std::int64_t>(status.st_size), nanoseconds(status.st_mtim), nanoseconds(status.st_ctim)};
 }
 
 std::string Ledger::defaultPath() {

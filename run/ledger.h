@@ -6,6 +6,8 @@
 // for the others' writes. A ledger on a network file system is refused, as SQLite's locking is not
 // safe there.
 
+#include "zip/file_identity.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -17,30 +19,12 @@ struct sqlite3_stmt;
 
 namespace vellum {
 
-// What the file system says of an archive: enough to tell whether it was rewritten since.
-struct ArchiveIdentity {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    std::int64_t size = 0;
-    std::int64_t modifiedNs = 0;
-    std::int64_t changedNs = 0;
-
-    // Rewritten, replaced or moved in: the content may differ whatever its verdict was.
-    bool differsFrom(const ArchiveIdentity& other) const {
-        return device != other.device || inode != other.inode || size != other.size ||
-               modifiedNs != other.modifiedNs;
-    }
-};
-
 // The clock of the ledger's test times.
 std::int64_t secondsSinceEpoch();
 
-// The archive's identity now, following links as its test does; none when it cannot be seen.
-std::optional<ArchiveIdentity> identityOf(const std::string& path);
-
 // An archive's last verdict, as the ledger holds it.
 struct LedgerEntry {
-    ArchiveIdentity identity;
+    FileIdentity identity;
     std::string verdict;       // good, bad or unverified
     std::int64_t testedAt = 0; // seconds since the epoch
 };
@@ -49,7 +33,7 @@ struct LedgerEntry {
 struct JudgedArchive {
     const LedgerEntry* previous; // as lastVerdict answered it, for the history
     const std::string& path;
-    const ArchiveIdentity& identity;
+    const FileIdentity& identity;
     const std::string& verdict;
     const std::string& faultsJson;
     std::int64_t testedAt;

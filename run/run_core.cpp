@@ -38,6 +38,11 @@ constexpr std::size_t FoldersListedAhead = 64;
 // When an archive with no verdict that holds became due: before any that has one.
 constexpr std::int64_t NeverTested = std::numeric_limits<std::int64_t>::min();
 
+// 64 bits: among a million paths, two alike by chance are rarer than one in ten million.
+std::uint64_t pathHash(const std::string& path) {
+    return std::hash<std::string>{}(path);
+}
+
 std::string withTrailingSeparator(std::string folder) {
     if (folder.empty() || folder.back() != '/')
         folder += '/';
@@ -156,7 +161,7 @@ RunSummary RunCore::run(const RunInputs& inputs) {
     m_recordClaimed = !testing;
     m_cancelled = false;
     m_lastUnreadableFolder.clear();
-    m_vanishedPaths.clear();
+    m_listedPathHashes.clear();
     m_gathered.clear();
     m_lastStart.reset();
     if (m_settings.timeLimit)
@@ -401,7 +406,6 @@ void RunCore::testArchive(const std::string& path) {
     } else if (vanished(path, probeResult, tester.lastFaults())) {
         // Deleted since its folder was listed: absent, not damaged.
         ++m_summary.vanished;
-        m_vanishedPaths.push_back(path);
         tell([&](RunObserver& observer) { observer.archiveVanished(path); });
     } else {
         ArchiveOutcome outcome{path, probeResult, verifyResult, judgeArchiveFully(probeResult, verifyResult),
@@ -470,14 +474,16 @@ bool RunCore::reachable(const std::string& path) {
 void RunCore::tellMissingArchives(const RunInputs& inputs) {
     if (m_settings.ledger == nullptr)
         return;
+    std::sort(m_listedPathHashes.begin(), m_listedPathHashes.end());
     for (const std::string& start : inputs.paths) {
         if (namesArchive(start))
             continue;
         for (const std::string& path : m_settings.ledger->archivesUnder(withTrailingSeparator(start))) {
+            if (std::binary_search(m_listedPathHashes.begin(), m_listedPathHashes.end(), pathHash(path)))
+                continue;
             struct stat status {};
             // Only what is certainly gone: an archive in a folder that could not be read is not.
-            if (statusOfPathOfAnyLength(path, status) || (errno != ENOENT && errno != ENOTDIR) ||
-                std::find(m_vanishedPaths.begin(), m_vanishedPaths.end(), path) != m_vanishedPaths.end())
+            if (statusOfPathOfAnyLength(path, status) || (errno != ENOENT && errno != ENOTDIR))
                 continue;
             ++m_summary.missing;
             tell([&](RunObserver& observer) { observer.archiveMissing(path); });
@@ -487,6 +493,10 @@ void RunCore::tellMissingArchives(const RunInputs& inputs) {
 
 void RunCore::takeListedArchives(std::vector<std::string>& paths) {
     m_summary.listed += static_cast<std::int32_t>(paths.size());
+    if (m_settings.ledger != nullptr && m_settings.purpose == RunPurpose::Test) {
+        for (const std::string& path : paths)
+            m_listedPathHashes.push_back(pathHash(path));
+    }
     const bool listing = m_settings.purpose == RunPurpose::ListDue;
     const bool gathering = !listing && m_settings.timeLimit;
     const bool choosing = m_settings.dueDays && m_settings.ledger != nullptr;
@@ -521,7 +531,7 @@ std::optional<std::int64_t> RunCore::dueSince(const std::string& path,
     if (last->verdict != "good" || (dueBefore && last->testedAt <= *dueBefore))
         return last->testedAt;
     // A verdict on other bytes than those on disk now says nothing of them.
-    const std::optional<ArchiveIdentity> identity = identityOf(path);
+    const std::optional<FileIdentity> identity = fileIdentityOf(path);
     if (!identity || identity->differsFrom(last->identity))
         return NeverTested;
     if (!dueBefore)
@@ -533,7 +543,10 @@ void RunCore::tellJudged(ArchiveOutcome& outcome, double seconds) {
     Ledger* ledger = m_settings.ledger;
     const std::optional<LedgerEntry> previous =
         ledger != nullptr ? ledger->lastVerdict(outcome.path) : std::optional<LedgerEntry>();
-    const std::optional<ArchiveIdentity> identity = identityOf(outcome.path);
+    // What the tester saw when it read the archive saves looking again; a stand-in tester says nothing.
+    std::optional<FileIdentity> identity = m_tester->lastFileIdentity();
+    if (!identity)
+        identity = fileIdentityOf(outcome.path);
     outcome.identity = identity ? &*identity : nullptr;
     outcome.testedAt = secondsSinceEpoch();
     outcome.seconds = seconds;

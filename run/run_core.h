@@ -154,7 +154,9 @@ private:
     // Whether the record of the run under way is written or being written; none is due between runs.
     std::atomic<bool> m_recordClaimed{true};
     std::string m_lastUnreadableFolder;
-    std::vector<std::string> m_vanishedPaths; // this run's, which are told as vanished, not missing
+    // A hash of each archive this run listed, so that only the archives the ledger holds and the run
+    // did not list are looked for on disk as missing: one listed and gone since is vanished instead.
+    std::vector<std::uint64_t> m_listedPathHashes;
     // An archive due, gathered by a run that tests the most overdue first.
     struct DueArchive {
         std::string path;

@@ -36,7 +36,7 @@ struct ArchiveOutcome {
     VerdictChange change = VerdictChange::None;
     bool changedSinceTested = false; // the change time moved, whatever else did
     // What the file system said of it once tested (none when it was gone by then), when and how long.
-    const ArchiveIdentity* identity = nullptr;
+    const FileIdentity* identity = nullptr;
     std::int64_t testedAt = 0; // seconds since the epoch
     double seconds = 0;
 };

@@ -128,6 +128,7 @@ std::optional<std::int16_t> ZipTester::answerFromLookahead(Operation operation, 
     if (probe && fileIdentityOf(path) != verdict->identity)
         return std::nullopt;
     m_faults = probe ? verdict->probeFaults : verdict->verifyFaults;
+    m_fileIdentity = verdict->identity;
     relay.status(probe ? verdict->probeStatus : verdict->verifyStatus);
     const std::int16_t result = probe ? verdict->probe : verdict->verify;
     if (probe)
@@ -165,6 +166,7 @@ std::int16_t ZipTester::runOperation(Operation operation, std::span<const std::u
     const bool probe = operation == Operation::Probe;
     try {
         m_faults.clear();
+        m_fileIdentity.reset();
         StatusRelay relay(*this);
         if (!fromMemory) {
             if (const auto answer =
@@ -199,6 +201,7 @@ std::int16_t ZipTester::runOperation(Operation operation, std::span<const std::u
             m_faults.push_back(std::move(fault));
             return probe ? ZipResult::CannotOpen : ZipResult::StructureDamaged;
         }
+        m_fileIdentity = source.identity();
         SplitPartFiles parts(path);
         settings.splitParts = &parts;
         return m_engine->run(kind, source, settings, m_faults);

@@ -16,15 +16,17 @@ namespace {
 // Large archives are read from start to end: ask the kernel for a longer read-ahead.
 constexpr off_t SequentialReadThreshold = 8 << 20;
 
+std::int64_t nanoseconds(const timespec& time) {
+    return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
 FileIdentity identityFrom(const struct stat& status) {
     FileIdentity identity;
     identity.device = static_cast<std::uint64_t>(status.st_dev);
     identity.inode = static_cast<std::uint64_t>(status.st_ino);
     identity.size = static_cast<std::int64_t>(status.st_size);
-    identity.modifiedSeconds = static_cast<std::int64_t>(status.st_mtim.tv_sec);
-    identity.modifiedNanoseconds = static_cast<std::int64_t>(status.st_mtim.tv_nsec);
-    identity.changedSeconds = static_cast<std::int64_t>(status.st_ctim.tv_sec);
-    identity.changedNanoseconds = static_cast<std::int64_t>(status.st_ctim.tv_nsec);
+    identity.modifiedNs = nanoseconds(status.st_mtim);
+    identity.changedNs = nanoseconds(status.st_ctim);
     return identity;
 }
 

@@ -4,6 +4,8 @@
 // The file-backed source reads with pread, so that the component's own buffers decide how much is
 // read at once; the memory source serves tests and fuzzing without touching the disk.
 
+#include "zip/file_identity.h"
+
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -40,24 +42,6 @@ public:
 private:
     std::span<const std::uint8_t> m_bytes;
 };
-
-// What tells one state of a file from another: the file itself (device and inode) and the size and
-// modification time of its content. Two equal identities mean the same bytes, as far as the file
-// system can tell without reading them.
-struct FileIdentity {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    std::int64_t size = 0;
-    std::int64_t modifiedSeconds = 0;
-    std::int64_t modifiedNanoseconds = 0;
-    std::int64_t changedSeconds = 0;
-    std::int64_t changedNanoseconds = 0;
-
-    bool operator==(const FileIdentity&) const = default;
-};
-
-// The identity of the file at path now; std::nullopt when it cannot be examined.
-std::optional<FileIdentity> fileIdentityOf(const std::string& path);
 
 class FileByteSource final : public ByteSource {
 public:

@@ -17,6 +17,7 @@
 // operation starts: an abort left over from an earlier operation, or set while none ran, does not
 // end the next one.
 
+#include "zip/file_identity.h"
 #include "zip/zip_faults.h"
 #include "zip/zip_result.h"
 #include "zip/zip_status.h"
@@ -62,6 +63,9 @@ public:
         static const std::vector<ZipFault> none;
         return none;
     }
+    // The identity of the file the last operation tested, as it was when it was read: none when it
+    // could not be opened, or for a stand-in that does not open files.
+    virtual std::optional<FileIdentity> lastFileIdentity() const { return std::nullopt; }
 
     // Announces the archives the caller is about to test, in order, as it will name them in
     // archivePath, and the settings it will test them with. The component may start on them at

@@ -51,6 +51,7 @@ public:
     std::int16_t verifyBytes(std::span<const std::uint8_t> bytes);
 
     const std::vector<ZipFault>& lastFaults() const override { return m_faults; }
+    std::optional<FileIdentity> lastFileIdentity() const override { return m_fileIdentity; }
 
 private:
     // Made when the first archives are announced.
@@ -63,6 +64,7 @@ private:
                                                     StatusRelay& relay);
 
     std::vector<ZipFault> m_faults;
+    std::optional<FileIdentity> m_fileIdentity;
     std::unique_ptr<ZipEngine> m_engine; // buffers and decoder state, reused for every archive
     std::unique_ptr<LookaheadVerdicts> m_lookahead;
     // The verdict whose probe was answered last, kept for the verify that follows it.
