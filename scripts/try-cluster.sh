@@ -12,6 +12,18 @@
 # Needs root (slurmd runs jobs as their user; sshd logs in as root) and the packages
 # scripts/install-deps.sh installs. Every daemon it starts and its scratch folder go on any exit.
 set -euo pipefail
+# Processes whose parent ends (sshd's sessions when sshd stops, slurmstepd, which leaves slurmd, a
+# job whose ssh went away) would become init's and escape the clean-up; with this shell as their
+# "subreaper" they become its children instead, and it ends them all at exit.
+if [ -z "${TRY_CLUSTER_REAPER:-}" ]; then
+    export TRY_CLUSTER_REAPER=$$
+    exec python3 -c '
+import ctypes, os, sys
+PR_SET_CHILD_SUBREAPER = 36
+if ctypes.CDLL(None, use_errno=True).prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0:
+    sys.exit("try-cluster: cannot collect orphaned processes: " + os.strerror(ctypes.get_errno()))
+os.execv("/bin/bash", ["bash"] + sys.argv[1:])' "$0" "$@"
+fi
 top="$(cd "$(dirname "$0")/.." && pwd)"
 program="$(readlink -f "${1:-$top/build/vellum}")"
 recipes="$top/docs/recipes"
@@ -52,15 +64,28 @@ wait_until() {
 
 gone() { ! kill -0 "$1" 2>/dev/null; }
 
-stop_pid() {
-    local pid=$1 deadline=$((SECONDS + 15))
-    kill -TERM "$pid" 2>/dev/null || return 0
-    while ! gone "$pid" && [ "$SECONDS" -lt "$deadline" ]; do sleep 0.1; done
-    if ! gone "$pid"; then
-        echo "try-cluster: process $pid ignored SIGTERM; killing it" >&2
-        kill -KILL "$pid" 2>/dev/null || true
-    fi
-    wait "$pid" 2>/dev/null || true
+# Every process below PID, less the subshell that asks (and so the ps it runs).
+descendants() {
+    local child
+    for child in $(ps -o pid= --ppid "$1" 2>/dev/null); do
+        [ "$child" -eq "$BASHPID" ] && continue
+        echo "$child"
+        descendants "$child"
+    done
+}
+
+stop_pids() {
+    local pid deadline=$((SECONDS + 15))
+    kill -TERM "$@" 2>/dev/null
+    for pid in "$@"; do
+        while ! gone "$pid" && [ "$SECONDS" -lt "$deadline" ]; do sleep 0.1; done
+        if ! gone "$pid"; then
+            echo "try-cluster: process $pid ignored SIGTERM; killing it" >&2
+            kill -KILL "$pid" 2>/dev/null
+        fi
+        wait "$pid" 2>/dev/null
+    done
+    return 0
 }
 
 cleanup() {
@@ -76,14 +101,15 @@ cleanup() {
             sleep 0.1
         done
     fi
-    # Processes the held jobs recorded (their gate keeps them waiting until killed).
-    local held
-    for held in "$W"/gate/held.*; do
-        [ -f "$held" ] && kill -TERM "$(cut -d' ' -f1 "$held")" 2>/dev/null
-    done
-    local i
+    local i round rest
     for ((i = ${#daemons[@]} - 1; i >= 0; i--)); do
-        stop_pid "${daemons[i]##* }"
+        stop_pids "${daemons[i]##* }"
+    done
+    # What the daemons left: sessions, jobs, their orphans, all below this shell.
+    for round in 1 2 3; do
+        rest=($(descendants $$))
+        [ ${#rest[@]} -gt 0 ] || break
+        stop_pids "${rest[@]}"
     done
     [ "$made_run_sshd" = yes ] && rmdir /run/sshd 2>/dev/null
     rm -rf "$W"
