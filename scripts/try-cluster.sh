@@ -190,7 +190,7 @@ EOF
 }
 
 # The program is found by its name on the PATH, as the recipes expect on every node and host.
-mkdir -p "$W/bin"
+mkdir -p "$W/bin" "$W/ledger"
 ln -s "$program" "$W/bin/vellum"
 ln -s "$recipes/vellum-job.sh" "$W/bin/vellum-job.sh"
 export PATH="$W/bin:$PATH"
@@ -199,10 +199,6 @@ make_store
 sort -o "$W/damaged.list" "$W/damaged.list"
 say "store: $(find "$W/store" -name '*.zip' | wc -l) archives in $(find "$W/store" -mindepth 2 -type d | wc -l) folders, $(wc -l <"$W/damaged.list") damaged"
 
-# The whole plan -> run -> check -> import cycle for one engine. Runs in the engine's own folder.
-#   $1: engine name, $2: function that runs one pass (its folder and list as arguments),
-#   $3: function that injects the failure into the first pass and prints the expected untested list
-#   into $4 (a file the first pass writes).
 # Prints the exit status of --check-results; its output goes to FOLDER/missed.list and check.err.
 check_pass() { # folder list results... (relative to folder)
     local folder=$1 status=0
@@ -217,11 +213,11 @@ ran_results() { # folder
     awk -F'\t' 'NR > 1 { print "results/" $1 ".jsonl" }' "$1/joblog"
 }
 
-show_check() { # folder
-    say "--check-results printed on standard output (NUL separators shown as line breaks):"
-    tr '\0' '\n' <"$1/missed.list" | sed 's/^/    /'
-    say "--check-results printed on standard error:"
-    sed 's/^/    /' "$1/check.err"
+show_check() { # engine folder
+    say "$1: --check-results printed on standard output (NULs shown as line breaks):"
+    tr '\0' '\n' <"$2/missed.list" | sed 's/^/    /'
+    say "$1: --check-results printed on standard error:"
+    sed 's/^/    /' "$2/check.err"
 }
 
 # After both passes: the results import, and nothing is due any more.
@@ -300,67 +296,63 @@ EOF
 task_state() { squeue -h -r -j "$1" -o %T 2>/dev/null || true; }
 job_done() { [ -z "$(squeue -h -j "$1" -o %i 2>/dev/null)" ]; }
 
-# One pass of docs/slurm-job-array.md in a new folder: plan given, split, sbatch, wait.
-# Usage: slurm_pass FOLDER PARTS [CANCEL_TASK]
+# Run: one job array of docs/recipes/vellum-array.sh over LIST cut into PARTS parts, submitted
+# from FOLDER (which holds an empty results/), fitted to this node's 2 CPUs. With CANCEL, that task
+# is cancelled while pending: the array is submitted held, so nothing can start before.
+# Usage: slurm_pass FOLDER LIST PARTS [CANCEL]
 slurm_pass() {
-    local folder=$1 parts=$2 cancel=${3:-}
+    local folder=$1 list=$2 parts=$3 cancel=${4:-} job state
     cd "$folder"
-    mkdir results
-    split -n "l/$parts" -t '\0' -d -a 3 due.list part.
-    local job
+    split -n "l/$parts" -t '\0' -d -a 3 "$list" part.
     job="$(sbatch --parsable --hold --array="0-$((parts - 1))" --cpus-per-task=1 --mem=1G \
         "$recipes/vellum-array.sh")" || fail "slurm: sbatch refused the array"
     job="${job%%;*}"
     slurm_jobs+=("$job")
     if [ -n "$cancel" ]; then
-        # Held, so still pending for certain: cancel the one task before the others are let go.
-        local state
         state="$(task_state "${job}_$cancel")"
         [ "$state" = PENDING ] || fail "slurm: task ${job}_$cancel is '$state', not PENDING"
         scancel "${job}_$cancel"
         task_gone() { [ -z "$(task_state "$1")" ] || [ "$(task_state "$1")" = CANCELLED ]; }
         wait_until 20 "task ${job}_$cancel to be cancelled" task_gone "${job}_$cancel"
-        say "slurm: cancelled task ${job}_$cancel while it was PENDING"
+        say "slurm: cancelled task ${job}_$cancel while squeue showed it PENDING"
     fi
     scontrol release "$job"
-    wait_until 150 "array job $job to finish" job_done "$job"
-    say "slurm: array job $job of $parts tasks finished; results: $(cd results && echo *.jsonl)"
+    wait_until 150 "array job $job to leave the queue" job_done "$job"
+    say "slurm: array job $job ($parts tasks) done; results: $(cd results && echo *.jsonl)"
     cd - >/dev/null
 }
 
 try_slurm() {
     start_slurm
-    local ledger="$W/slurm.ledger" first="$W/slurm-runs/1" second="$W/slurm-runs/2" status
-    mkdir -p "$W/slurm-runs"
+    local ledger="$W/ledger/slurm.sqlite" run="$W/slurm-run" status
     # Plan: every archive not tested in the last 30 days (all of them: the ledger is new).
-    mkdir "$first"
-    vellum --list-due --due 30 --ledger "$ledger" -0 "$W/store" >"$first/due.list" ||
+    mkdir "$run" "$run/results"
+    vellum --list-due --due 30 --ledger "$ledger" -0 "$W/store" >"$run/due.list" ||
         fail "slurm: --list-due exited with $?"
-    slurm_pass "$first" 6 3
-    [ ! -e "$first/results/part.003.jsonl" ] || fail "slurm: the cancelled task wrote results"
+    say "slurm: --list-due planned $(lines "$run/due.list" | wc -l) archives"
+    slurm_pass "$run" due.list 6 3
+    [ ! -e "$run/results/part.003.jsonl" ] || fail "slurm: the cancelled task wrote results"
 
-    status="$(check_pass "$first" due.list "$first"/results/*.jsonl)"
-    show_check "$first"
+    status="$(check_pass "$run" due.list "$run"/results/*.jsonl)"
+    show_check slurm "$run"
     [ "$status" -eq 2 ] || fail "slurm: --check-results exited with $status after a cancelled task, not 2"
-    [ "$(lines "$first/missed.list")" = "$(lines "$first/part.003")" ] ||
+    [ "$(lines "$run/missed.list")" = "$(lines "$run/part.003")" ] ||
         fail "slurm: --check-results did not name exactly the archives of the cancelled task (part.003)"
-    say "slurm: --check-results named exactly the $(lines "$first/missed.list" | wc -l) archives of the cancelled task"
+    say "slurm: --check-results named exactly the $(lines "$run/missed.list" | wc -l) archives of the cancelled task"
 
-    # Second pass: only what the first left untested, in a results folder of its own.
-    mkdir "$second"
-    cp "$first/missed.list" "$second/due.list"
-    slurm_pass "$second" 2
-    status="$(check_pass "$second" due.list "$second"/results/*.jsonl)"
+    # Second pass: only what the first left untested, in a results folder of its own, checked
+    # against that folder alone.
+    mkdir "$run/pass2" "$run/pass2/results"
+    slurm_pass "$run/pass2" ../missed.list 2
+    status="$(check_pass "$run/pass2" ../missed.list "$run"/pass2/results/*.jsonl)"
     [ "$status" -eq 0 ] || {
-        show_check "$second"
+        show_check slurm "$run/pass2"
         fail "slurm: --check-results of the second pass exited with $status"
     }
-    [ ! -s "$second/missed.list" ] || fail "slurm: the second pass left archives untested"
-    say "slurm: second pass complete; --check-results exited with 0 and printed nothing"
+    [ ! -s "$run/pass2/missed.list" ] || fail "slurm: the second pass left archives untested"
+    say "slurm: second pass complete: --check-results exited with 0 and printed nothing"
 
-    [ "$(bad_paths "$first"/results/*.jsonl "$second"/results/*.jsonl)" = "$(cat "$W/damaged.list")" ] ||
-        fail "slurm: the bad verdicts are not exactly the damaged archives"
-    import_and_replan slurm "$ledger" "$first"/results/*.jsonl "$second"/results/*.jsonl
+    import_and_replan slurm "$ledger" "$run"/results/*.jsonl "$run"/pass2/results/*.jsonl
 }
 
 # ---------------------------------------------------------------------------------------------
@@ -445,35 +437,35 @@ EOF
     chmod 755 "$W/gate-bin/vellum"
 }
 
-# One pass of docs/parallel-across-hosts.md in its folder, reading due.list there.
-# Usage: parallel_pass FOLDER [BACKGROUND]
-parallel_command() {
+# Run: docs/parallel-across-hosts.md's command over LIST, in FOLDER (which holds an empty
+# results/), with 50 names a job over the three hosts, one job at a time on each.
+# Usage: parallel_pass FOLDER LIST
+parallel_pass() {
+    cd "$1"
     parallel --pipe --recend '\0' -N 50 --sshlogin 1/w1,1/w2,1/w3 \
         --retries 2 --joblog joblog --results 'results/{#}.jsonl' \
-        vellum-job.sh --json -q --no-ledger -0 --files-from - <due.list >/dev/null 2>parallel.err
+        vellum-job.sh --json -q --no-ledger -0 --files-from - <"$2" >/dev/null 2>parallel.err
 }
 
 try_parallel() {
     start_hosts
-    local ledger="$W/parallel.ledger" first="$W/parallel-runs/1" second="$W/parallel-runs/2" status files
-    mkdir -p "$W/parallel-runs"
-    mkdir "$first" "$first/results"
-    vellum --list-due --due 30 --ledger "$ledger" -0 "$W/store" >"$first/due.list" ||
+    local ledger="$W/ledger/parallel.sqlite" run="$W/parallel-run" status pid host held attempt
+    local -a ran
+    mkdir "$run" "$run/results"
+    vellum --list-due --due 30 --ledger "$ledger" -0 "$W/store" >"$run/due.list" ||
         fail "parallel: --list-due exited with $?"
-    # The third block is the job that will be killed, on each host it is tried on.
+    say "parallel: --list-due planned $(lines "$run/due.list" | wc -l) archives"
+    # Job 3 is killed on each host it is tried on: once, and again on its retry.
     echo 3 >"$W/gate/armed"
-
-    (cd "$first" && parallel_command) &
-    local run=$!
-    daemons+=("parallel $run")
-    local attempt held pid host
+    (parallel_pass "$run" due.list) &
+    local parallel_pid=$!
+    daemons+=("parallel $parallel_pid")
+    one_held() { [ -n "$(find "$W/gate" -name 'held.*')" ]; }
     for attempt in 1 2; do
-        # The job of the third chunk waits at its gate: kill it, on this try and the retry.
-        one_held() { [ -n "$(find "$W/gate" -name 'held.*')" ]; }
         wait_until 60 "job 3, try $attempt, to be running" one_held
         held="$(find "$W/gate" -name 'held.*' | head -n 1)"
         read -r pid host <"$held"
-        kill -0 "$pid" || fail "parallel: the held job $pid is not running"
+        kill -0 "$pid" 2>/dev/null || fail "parallel: the held job $pid is not running"
         kill -TERM "$pid"
         wait_until 20 "the killed job $pid to end" gone "$pid"
         mv "$held" "$W/gate/killed.$attempt"
@@ -481,40 +473,38 @@ try_parallel() {
         say "parallel: killed job 3 (try $attempt) on host $host while it ran"
     done
     status=0
-    wait "$run" || status=$?
+    wait "$parallel_pid" || status=$?
     unset 'daemons[${#daemons[@]}-1]'
     rm "$W/gate/armed"
-    say "parallel: first pass ended with status $status (jobs that failed after their retries); joblog:"
-    sed 's/^/    /' "$first/joblog"
+    say "parallel: first pass exited with $status (jobs still failed after their retries); joblog:"
+    sed 's/^/    /' "$run/joblog"
     [ "$status" -eq 1 ] || fail "parallel: exited with $status, not 1 (only job 3 should have failed)"
     local failed
-    failed="$(awk -F'\t' 'NR > 1 && $7 != 0 { print $1 }' "$first/joblog" | sort -u | tr '\n' ' ')"
+    failed="$(awk -F'\t' 'NR > 1 && $7 != 0 { print $1 }' "$run/joblog" | sort -u | tr '\n' ' ')"
     [ "$failed" = "3 " ] || fail "parallel: the joblog shows failed jobs '$failed', not only 3"
+    cmp -s "$W/gate/killed-list.1" "$W/gate/killed-list.2" ||
+        fail "parallel: the retry of job 3 was given other archives than its first try"
 
-    cmp -s "$W/gate/killed-list.1" "$W/gate/killed-list.2" || fail "parallel: the retry of job 3 got another list"
-    mapfile -t files < <(ran_results "$first")
-    status="$(check_pass "$first" due.list "${files[@]}")"
-    show_check "$first"
+    mapfile -t ran < <(ran_results "$run")
+    status="$(check_pass "$run" due.list "${ran[@]}")"
+    show_check parallel "$run"
     [ "$status" -eq 2 ] || fail "parallel: --check-results exited with $status after a killed job, not 2"
-    [ "$(lines "$first/missed.list")" = "$(lines "$W/gate/killed-list.2")" ] ||
+    [ "$(lines "$run/missed.list")" = "$(lines "$W/gate/killed-list.2")" ] ||
         fail "parallel: --check-results did not name exactly the archives of the killed job"
-    say "parallel: --check-results named exactly the $(lines "$first/missed.list" | wc -l) archives of the killed job"
+    say "parallel: --check-results named exactly the $(lines "$run/missed.list" | wc -l) archives of the killed job"
 
-    mkdir "$second" "$second/results"
-    cp "$first/missed.list" "$second/due.list"
-    (cd "$second" && parallel_command) || fail "parallel: the second pass exited with $?"
-    mapfile -t files < <(ran_results "$second")
-    status="$(check_pass "$second" due.list "${files[@]}")"
+    mkdir "$run/pass2" "$run/pass2/results"
+    (parallel_pass "$run/pass2" ../missed.list) || fail "parallel: the second pass exited with $?"
+    mapfile -t ran < <(ran_results "$run/pass2")
+    status="$(check_pass "$run/pass2" ../missed.list "${ran[@]}")"
     [ "$status" -eq 0 ] || {
-        show_check "$second"
+        show_check parallel "$run/pass2"
         fail "parallel: --check-results of the second pass exited with $status"
     }
-    [ ! -s "$second/missed.list" ] || fail "parallel: the second pass left archives untested"
-    say "parallel: second pass complete; --check-results exited with 0 and printed nothing"
+    [ ! -s "$run/pass2/missed.list" ] || fail "parallel: the second pass left archives untested"
+    say "parallel: second pass complete: --check-results exited with 0 and printed nothing"
 
-    [ "$(bad_paths "$first"/results/*.jsonl "$second"/results/*.jsonl)" = "$(cat "$W/damaged.list")" ] ||
-        fail "parallel: the bad verdicts are not exactly the damaged archives"
-    import_and_replan parallel "$ledger" "$first"/results/*.jsonl "$second"/results/*.jsonl
+    import_and_replan parallel "$ledger" "$run"/results/*.jsonl "$run"/pass2/results/*.jsonl
 }
 
 try_slurm
