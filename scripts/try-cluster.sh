@@ -352,6 +352,9 @@ try_slurm() {
     [ ! -s "$run/pass2/missed.list" ] || fail "slurm: the second pass left archives untested"
     say "slurm: second pass complete: --check-results exited with 0 and printed nothing"
 
+    [ "$(bad_paths "$run"/results/*.jsonl "$run"/pass2/results/*.jsonl)" = "$(cat "$W/damaged.list")" ] ||
+        fail "slurm: the bad verdicts of both passes are not exactly the damaged archives"
+    say "slurm: both passes together found exactly the $(wc -l <"$W/damaged.list") damaged archives bad"
     import_and_replan slurm "$ledger" "$run"/results/*.jsonl "$run"/pass2/results/*.jsonl
 }
 
@@ -504,6 +507,9 @@ try_parallel() {
     [ ! -s "$run/pass2/missed.list" ] || fail "parallel: the second pass left archives untested"
     say "parallel: second pass complete: --check-results exited with 0 and printed nothing"
 
+    [ "$(bad_paths "$run"/results/*.jsonl "$run"/pass2/results/*.jsonl)" = "$(cat "$W/damaged.list")" ] ||
+        fail "parallel: the bad verdicts of both passes are not exactly the damaged archives"
+    say "parallel: both passes together found exactly the $(wc -l <"$W/damaged.list") damaged archives bad"
     import_and_replan parallel "$ledger" "$run"/results/*.jsonl "$run"/pass2/results/*.jsonl
 }
 
