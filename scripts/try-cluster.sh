@@ -37,8 +37,8 @@ say() { echo "try-cluster: $*"; }
 
 [ -x "$program" ] || fail "no program at $program (build first, or name it)"
 [ "$(id -u)" -eq 0 ] || fail "needs root"
-for tool in munged mungekey slurmctld slurmd sbatch squeue scancel scontrol sshd ssh ssh-keygen \
-    parallel perl python3; do
+for tool in munged mungekey munge unmunge slurmctld slurmd sbatch squeue sinfo scancel scontrol \
+    sshd ssh ssh-keygen parallel perl python3; do
     command -v "$tool" >/dev/null || [ -x "/usr/sbin/$tool" ] || fail "$tool is missing: run scripts/install-deps.sh"
 done
 
@@ -51,7 +51,7 @@ slurm_jobs=()
 made_run_sshd=no
 
 # Waits until a command succeeds, asking again every tenth of a second, and fails loudly after
-# SECONDS seconds. Usage: wait_until SECONDS WHAT COMMAND...
+# LIMIT seconds. Usage: wait_until LIMIT WHAT COMMAND...
 wait_until() {
     local limit=$1 what=$2
     shift 2
@@ -418,7 +418,7 @@ EOF
     export PARALLEL_SSH="ssh -F $k/config"
     export PARALLEL_HOME="$W/parallel-home"
     for host in "${hosts[@]}"; do
-        host_answers() { [ "$($PARALLEL_SSH "$1" 'command -v vellum-job.sh' 2>/dev/null)" = "$W/bin/vellum-job.sh" ]; }
+        host_answers() { [ "$($PARALLEL_SSH -n "$1" 'command -v vellum-job.sh' 2>/dev/null)" = "$W/bin/vellum-job.sh" ]; }
         wait_until 30 "sshd of $host to let us in" host_answers "$host"
     done
     say "parallel: hosts ${hosts[*]} answer on 127.0.0.1-${#hosts[@]}, ports ${ports[*]}"
