@@ -6,6 +6,7 @@
 #include "identity.h"
 #include "main_window.h"
 #include "program_folder.h"
+#include "results_tasks.h"
 #include "single_instance.h"
 #include "sound.h"
 #include "standard_error_notes.h"
@@ -125,6 +126,10 @@ int main(int argc, char** argv) {
     const CommandLine commandLine = parseCommandLine(argc, argv);
     if (const std::optional<int> status = answerAtOnce(commandLine))
         return *status;
+    if (commandLine.task == CommandLine::Task::CheckResults)
+        return deadline.ending(checkResults(commandLine));
+    if (commandLine.task == CommandLine::Task::Import)
+        return deadline.ending(importResults(commandLine));
     if (commandLine.memoryLimit != 0)
         limitDecoderMemory(commandLine.memoryLimit);
     if (commandLine.unattended() && runsInTerminalOnly(commandLine))

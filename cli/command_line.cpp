@@ -34,7 +34,11 @@ enum class LongOption {
     Strict,
     Ledger,
     NoLedger,
-    Due
+    Due,
+    TimeLimit,
+    ListDue,
+    CheckResults,
+    Import,
 };
 
 struct LongOptionName {
@@ -44,14 +48,48 @@ struct LongOptionName {
 };
 
 constexpr LongOptionName LongOptions[] = {
-    {"--help", LongOption::Help, false},           {"--version", LongOption::Version, false},
-    {"--report-dir", LongOption::ReportDir, true}, {"--files-from", LongOption::FilesFrom, true},
-    {"--memory", LongOption::Memory, true},        {"--verbose", LongOption::Verbose, false},
-    {"--json", LongOption::Json, false},           {"--quiet", LongOption::Quiet, false},
-    {"--follow", LongOption::Follow, false},       {"--null", LongOption::Null, false},
-    {"--strict", LongOption::Strict, false},       {"--ledger", LongOption::Ledger, true},
-    {"--no-ledger", LongOption::NoLedger, false},  {"--due", LongOption::Due, true},
+    {"--help", LongOption::Help, false},
+    {"--version", LongOption::Version, false},
+    {"--report-dir", LongOption::ReportDir, true},
+    {"--files-from", LongOption::FilesFrom, true},
+    {"--memory", LongOption::Memory, true},
+    {"--verbose", LongOption::Verbose, false},
+    {"--json", LongOption::Json, false},
+    {"--quiet", LongOption::Quiet, false},
+    {"--follow", LongOption::Follow, false},
+    {"--null", LongOption::Null, false},
+    {"--strict", LongOption::Strict, false},
+    {"--ledger", LongOption::Ledger, true},
+    {"--no-ledger", LongOption::NoLedger, false},
+    {"--due", LongOption::Due, true},
+    {"--time-limit", LongOption::TimeLimit, true},
+    {"--list-due", LongOption::ListDue, false},
+    {"--check-results", LongOption::CheckResults, false},
+    {"--import", LongOption::Import, false},
 };
+
+const char* taskOptionName(CommandLine::Task task) {
+    switch (task) {
+    case CommandLine::Task::ListDue:
+        return "--list-due";
+    case CommandLine::Task::CheckResults:
+        return "--check-results";
+    case CommandLine::Task::Import:
+        return "--import";
+    case CommandLine::Task::Test:
+        break;
+    }
+    return "";
+}
+
+// Sets the task an option asks for; two different ones are a usage error.
+std::optional<std::string> takeTask(CommandLine& commandLine, CommandLine::Task task) {
+    if (commandLine.task != CommandLine::Task::Test && commandLine.task != task)
+        return std::string("options '") + taskOptionName(commandLine.task) + "' and '" +
+               taskOptionName(task) + "' exclude each other";
+    commandLine.task = task;
+    return std::nullopt;
+}
 
 struct ShortOption {
     char letter;
@@ -142,6 +180,17 @@ std::optional<std::string> applyOption(CommandLine& commandLine, LongOption opti
         commandLine.dueDays = days;
         break;
     }
+    case LongOption::TimeLimit:
+        commandLine.timeLimit = parseDuration(value);
+        if (!commandLine.timeLimit)
+            return "invalid duration '" + value + "' for '--time-limit' (say 7200, 90m or 2h)";
+        break;
+    case LongOption::ListDue:
+        return takeTask(commandLine, CommandLine::Task::ListDue);
+    case LongOption::CheckResults:
+        return takeTask(commandLine, CommandLine::Task::CheckResults);
+    case LongOption::Import:
+        return takeTask(commandLine, CommandLine::Task::Import);
     }
     return std::nullopt;
 }
@@ -200,6 +249,57 @@ std::optional<std::uint64_t> parseMemorySize(std::string_view text) {
     return value << shift;
 }
 
+std::optional<std::chrono::seconds> parseDuration(std::string_view text) {
+    std::int64_t count = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+    const std::string_view unit = text.substr(static_cast<std::size_t>(end - text.data()));
+    if (error != std::errc() || count <= 0 || unit.size() > 1)
+        return std::nullopt;
+    constexpr std::string_view Units = "smhd";
+    constexpr std::int64_t Seconds[] = {1, 60, 3600, 86400};
+    const std::size_t index = unit.empty() ? 0 : Units.find(unit.front());
+    // Beyond a century is no limit worth keeping apart from none, and would overflow the clock.
+    if (index == std::string_view::npos || count > std::int64_t{36500} * 86400 / Seconds[index])
+        return std::nullopt;
+    return std::chrono::seconds(count * Seconds[index]);
+}
+
+// What the options given say that the task asked for cannot do; empty when they fit.
+std::string taskMisfit(const CommandLine& commandLine) {
+    using Task = CommandLine::Task;
+    const std::string task = taskOptionName(commandLine.task);
+    switch (commandLine.task) {
+    case Task::Test:
+        return {};
+    case Task::ListDue:
+        if (commandLine.json || commandLine.verbose || commandLine.strict || commandLine.timeLimit ||
+            !commandLine.reportFolder.empty())
+            return "option '" + task +
+                   "' prints paths: '--json', '-v', '--strict', '--time-limit' and "
+                   "'--report-dir' do not apply";
+        if (commandLine.paths.empty() && commandLine.fileList.empty())
+            return "nothing to list: give folders, archives or '--files-from'";
+        return {};
+    case Task::CheckResults:
+    case Task::Import:
+        if (commandLine.json || commandLine.verbose || commandLine.strict || commandLine.timeLimit ||
+            commandLine.dueDays || commandLine.followLinks || !commandLine.reportFolder.empty() ||
+            !commandLine.fileList.empty())
+            return "option '" + task + "' takes only '-0'" +
+                   (commandLine.task == Task::Import ? ", '--ledger' and '-q'" : " and '-q'");
+        if (commandLine.task == Task::CheckResults && commandLine.paths.size() < 2)
+            return "option '" + task + "' needs a list and at least one results file";
+        if (commandLine.task == Task::Import && commandLine.paths.empty())
+            return "option '" + task + "' needs at least one results file";
+        if (commandLine.task == Task::Import && commandLine.noLedger)
+            return "option '" + task + "' needs the ledger, which '--no-ledger' turns off";
+        if (commandLine.task == Task::CheckResults && (commandLine.noLedger || !commandLine.ledger.empty()))
+            return "option '" + task + "' does not use the ledger";
+        return {};
+    }
+    return {};
+}
+
 CommandLine parseCommandLine(int argc, char** argv) {
     CommandLine commandLine;
     bool optionsEnded = false;
@@ -234,14 +334,17 @@ CommandLine parseCommandLine(int argc, char** argv) {
             }
         }
     }
-    if (commandLine.nullSeparated && commandLine.fileList.empty())
+    if (const std::string misfit = taskMisfit(commandLine); !misfit.empty())
+        return usageError(misfit);
+    if (commandLine.nullSeparated && commandLine.fileList.empty() &&
+        commandLine.task == CommandLine::Task::Test)
         return usageError("option '--null' needs a list given with '--files-from'");
     if (commandLine.noLedger && (!commandLine.ledger.empty() || commandLine.dueDays))
         return usageError(commandLine.dueDays
                               ? "option '--due' needs the ledger, which '--no-ledger' turns off"
                               : "options '--ledger' and '--no-ledger' exclude each other");
     if ((commandLine.verbose || commandLine.json || commandLine.quiet || commandLine.followLinks ||
-         commandLine.strict || commandLine.dueDays) &&
+         commandLine.strict || commandLine.dueDays || commandLine.timeLimit) &&
         !commandLine.unattended())
         return usageError("nothing to test: give folders, archives or '--files-from'");
     return commandLine;
@@ -282,11 +385,24 @@ std::string helpText() {
            "  --due DAYS         test only archives that are new, changed, not good when\n"
            "                     last tested, or last tested more than DAYS days ago; the\n"
            "                     others are skipped\n"
+           "  --time-limit TIME  start no archive once TIME has passed (seconds, or with\n"
+           "                     m, h or d: 90m, 2h): the walk lists every archive first,\n"
+           "                     and those due longest are tested first\n"
            "  --ledger FILE      keep the verdicts in FILE instead of\n"
            "                     $XDG_STATE_HOME/vellum/ledger.sqlite\n"
            "  --no-ledger        neither look up nor record verdicts\n"
            "  --memory SIZE      the most memory the decoders may have (512M, 2G, 1536MiB);\n"
            "                     an archive with an entry that needs more is unverified\n"
+           "\nCollections tested on many machines (see vellum(1)):\n"
+           "  --list-due         print the archives that are due (all, without --due), one\n"
+           "                     per line (-0: NUL-terminated), and test nothing\n"
+           "  --check-results LIST RESULTS...\n"
+           "                     print the names of LIST that have no verdict in the\n"
+           "                     --json results files; exit 2 if any, or if a results file\n"
+           "                     is not of a complete run\n"
+           "  --import RESULTS...\n"
+           "                     record the verdicts of --json results files in the ledger\n"
+           "                     (a verdict already there is not recorded twice)\n\n"
            "  -h, --help         show this text\n"
            "  -V, --version      show the version\n"
            "A long option may be shortened to any prefix that no other one shares (--verb).\n\n"
@@ -299,9 +415,9 @@ std::string helpText() {
            "Exit status:\n"
            "  0      no bad archive\n"
            "  1      bad archives found (with --strict, unverified ones too)\n"
-           "  2      usage error, or a path, list or folder that could not be read, or an\n"
-           "         archive left unverified for want of decoder memory (the run is\n"
-           "         incomplete)\n"
+           "  2      usage error, or a path, list or folder that could not be read, an\n"
+           "         archive left unverified for want of decoder memory, or due archives\n"
+           "         left when the time limit ran out (the run is incomplete)\n"
            "  3      the reports, the results or the ledger could not be written\n"
            "  128+N  interrupted by signal N\n"
            "When several apply, the highest wins. See vellum(1).\n";

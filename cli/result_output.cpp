@@ -1,36 +1,20 @@
 #include "result_output.h"
 
-#include "base/path_open.h"
 #include "escaped_text.h"
 #include "fault_json.h"
 #include "fault_text.h"
 
 #include <nlohmann/json.hpp>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
+#include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <optional>
 
 namespace vellum {
 
 namespace {
-
-struct FileFacts {
-    std::uint64_t size = 0;
-    std::int64_t modified = 0;
-};
-
-// Size and modification time of the archive as it was tested; none when it has gone since.
-std::optional<FileFacts> factsOf(const std::string& path) {
-    struct stat status {};
-    if (!statusOfPathOfAnyLength(path, status))
-        return std::nullopt;
-    return FileFacts{static_cast<std::uint64_t>(status.st_size), static_cast<std::int64_t>(status.st_mtime)};
-}
 
 void writeLine(ResultStream& output, const Json& object) {
     output.writeLine(jsonText(object) + "\n");
@@ -45,10 +29,18 @@ const char* stopWord(RunStop stop) {
         return "signal";
     case RunStop::OutputClosed:
         return "output closed";
+    case RunStop::TimeLimit:
+        return "time limit";
     case RunStop::None:
         break;
     }
     return nullptr;
+}
+
+// Whole seconds of a time in nanoseconds, rounded down as the file system's seconds are.
+std::int64_t wholeSeconds(std::int64_t nanoseconds) {
+    constexpr std::int64_t PerSecond = 1'000'000'000;
+    return nanoseconds / PerSecond - (nanoseconds % PerSecond < 0 ? 1 : 0);
 }
 
 // The start of an archive's JSON object: its path, and the path's bytes when they are not UTF-8.
@@ -154,15 +146,27 @@ void ReasonLines::archiveMissing(const std::string& path) {
                        ": missing: the ledger has it, the disk no longer does\n");
 }
 
+void DueLines::archiveDue(const std::string& path) {
+    if (m_separator == '\n' && path.find('\n') != std::string::npos) {
+        ++m_unlisted;
+        std::fprintf(stderr, "vellum: %s: the name holds a line break; list with -0\n",
+                     platform::escapedText(path).c_str());
+        return;
+    }
+    std::string line = path;
+    line += m_separator;
+    m_output.writeLine(line);
+}
+
 void JsonLines::runStarted() {
     m_start = std::chrono::steady_clock::now();
 }
 
 void JsonLines::archiveJudged(const ArchiveOutcome& outcome) {
-    const std::optional<FileFacts> facts = factsOf(outcome.path);
+    const ArchiveIdentity* identity = outcome.identity;
     Json object = pathObject(outcome.path);
-    object["size"] = facts ? Json(facts->size) : Json(nullptr);
-    object["mtime"] = facts ? Json(isoUtcTime(facts->modified)) : Json(nullptr);
+    object["size"] = identity ? Json(identity->size) : Json(nullptr);
+    object["mtime"] = identity ? Json(isoUtcTime(wholeSeconds(identity->modifiedNs))) : Json(nullptr);
     const FullVerdict verdict = printedVerdict(outcome.verdict, m_strict);
     object["verdict"] = verdictWord(verdict);
     // A strict run keeps in sight which of its bad archives are only unverified.
@@ -181,6 +185,15 @@ void JsonLines::archiveJudged(const ArchiveOutcome& outcome) {
         previous["ctime_moved"] = outcome.changedSinceTested;
         object["previous"] = std::move(previous);
     }
+    // The rest of what another machine's ledger needs to take this verdict in as its own.
+    object["tested"] = isoUtcTime(outcome.testedAt);
+    object["seconds"] = std::round(outcome.seconds * 1000.0) / 1000.0;
+    if (identity) {
+        object["mtime_ns"] = identity->modifiedNs;
+        object["ctime_ns"] = identity->changedNs;
+        object["device"] = identity->device;
+        object["inode"] = identity->inode;
+    }
     writeLine(m_output, object);
 
     ++m_tested;
@@ -188,8 +201,8 @@ void JsonLines::archiveJudged(const ArchiveOutcome& outcome) {
         ++m_bad;
     if (outcome.verdict == FullVerdict::Unverified)
         ++m_unverified;
-    if (facts)
-        m_bytes += facts->size;
+    if (identity)
+        m_bytes += static_cast<std::uint64_t>(identity->size);
 }
 
 void JsonLines::archiveVanished(const std::string& path) {
@@ -218,6 +231,7 @@ void JsonLines::unreachable(const Unreachable& what) {
 void JsonLines::runEnded(const RunSummary& run) {
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - m_start;
     Json summary;
+    summary["listed"] = run.listed;
     summary["tested"] = m_tested;
     summary["bad"] = m_bad;
     summary["unverified"] = m_unverified;
@@ -227,6 +241,7 @@ void JsonLines::runEnded(const RunSummary& run) {
     summary["skipped"] = run.skipped;
     summary["newly_bad"] = run.newlyBad;
     summary["missing"] = run.missing;
+    summary["remaining"] = run.remaining;
     summary["links_not_followed"] = run.linksNotFollowed;
     summary["complete"] = run.complete();
     summary["short_of_memory"] = run.memoryShortfalls;

@@ -6,6 +6,9 @@
 //                archive gone before its test: "path: vanished".
 //   JsonLines    (--json) one JSON object per archive as soon as it is judged or found gone, then
 //                one summary object; the keys are listed in the README.
+//   DueLines     (--list-due) the path of each archive that is due, as found, ended by a newline or
+//                with -0 by a NUL byte, exactly as the file system names it, so that the lines
+//                make a list for --files-from.
 //
 // With --strict (`strict`), an unverified archive is printed as bad, with the reason that left it
 // unverified; its JSON object says so in "unverified".
@@ -50,6 +53,19 @@ private:
     std::int64_t m_bad = 0;
     std::int64_t m_unverified = 0;
     std::uint64_t m_bytes = 0;
+};
+
+class DueLines final : public RunObserver {
+public:
+    DueLines(ResultStream& output, char separator) : m_output(output), m_separator(separator) {}
+    void archiveDue(const std::string& path) override;
+    // Names left out because they hold a line break, which would cut a newline-separated list.
+    std::int64_t unlisted() const { return m_unlisted; }
+
+private:
+    ResultStream& m_output;
+    char m_separator;
+    std::int64_t m_unlisted = 0;
 };
 
 // The verdict printed for an archive: with --strict an unverified archive is bad.

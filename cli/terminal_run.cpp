@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -32,16 +33,18 @@ std::string reportFolderOf(const CommandLine& commandLine) {
 }
 
 bool runsInTerminalOnly(const CommandLine& commandLine) {
-    return commandLine.verbose || commandLine.json || commandLine.quiet || commandLine.strict ||
-           !commandLine.fileList.empty() || commandLine.paths.size() > 1 ||
+    return commandLine.task != CommandLine::Task::Test || commandLine.timeLimit || commandLine.verbose ||
+           commandLine.json || commandLine.quiet || commandLine.strict || !commandLine.fileList.empty() ||
+           commandLine.paths.size() > 1 ||
            (commandLine.paths.size() == 1 && namesArchive(commandLine.paths.front()));
 }
 
 TerminalPrinters::TerminalPrinters(const CommandLine& commandLine, std::function<bool()> stopRequested)
     : m_tally(commandLine.strict) {
+    const bool listing = commandLine.task == CommandLine::Task::ListDue;
     // --json holds the reasons too, so it takes standard output alone.
-    const bool printsResults = commandLine.json || commandLine.verbose;
-    const bool onTerminal = !commandLine.quiet && ::isatty(STDERR_FILENO) == 1;
+    const bool printsResults = commandLine.json || commandLine.verbose || listing;
+    const bool onTerminal = !commandLine.quiet && !listing && ::isatty(STDERR_FILENO) == 1;
     if (onTerminal)
         m_progress.emplace(stderr, printsResults && ::isatty(STDOUT_FILENO) == 1, commandLine.strict);
     // The JSON summary already says it all, to whoever reads the JSON lines.
@@ -49,7 +52,9 @@ TerminalPrinters::TerminalPrinters(const CommandLine& commandLine, std::function
         m_closingLine.emplace(stderr, m_tally);
     if (printsResults)
         m_results.emplace(STDOUT_FILENO, std::move(stopRequested));
-    if (commandLine.json)
+    if (listing)
+        m_dueLines.emplace(*m_results, commandLine.nullSeparated ? '\0' : '\n');
+    else if (commandLine.json)
         m_jsonLines.emplace(*m_results, commandLine.strict);
     else if (commandLine.verbose)
         m_reasonLines.emplace(*m_results, commandLine.strict);
@@ -76,6 +81,8 @@ void TerminalPrinters::attachTo(RunCore& run) {
         run.addObserver(*m_jsonLines);
     if (m_reasonLines)
         run.addObserver(*m_reasonLines);
+    if (m_dueLines)
+        run.addObserver(*m_dueLines);
     run.addObserver(m_notes);
     // Last, so that it closes what the run printed on standard error.
     if (m_closingLine)
@@ -122,6 +129,9 @@ RunSettings runSettingsOf(const CommandLine& commandLine, const std::string& app
     settings.ledger = ledger.ledger.get();
     settings.ledgerUnavailable = ledger.failure;
     settings.dueDays = commandLine.dueDays;
+    settings.timeLimit = commandLine.timeLimit;
+    if (commandLine.task == CommandLine::Task::ListDue)
+        settings.purpose = RunPurpose::ListDue;
     return settings;
 }
 
@@ -155,8 +165,10 @@ int runInTerminal(const CommandLine& commandLine, const platform::StopSignals& s
     const RunSummary summary = run.run(runInputsOf(commandLine));
     // The tester's threads are waited for as the run goes; one stuck in a read is not waited for
     // beyond the deadline.
-    return deadline.ending(
-        exitStatusOf(summary, stopSignals.received(), printers.resultsState(), &printers.tally()));
+    int status = exitStatusOf(summary, stopSignals.received(), printers.resultsState(), &printers.tally());
+    if (!printers.listedEveryDueArchive())
+        status = std::max(status, 2);
+    return deadline.ending(status);
 }
 
 } // namespace vellum

@@ -47,6 +47,8 @@ public:
     ResultStream::State resultsState() const;
     // The archives judged, by the verdicts printed.
     const RunTally& tally() const { return m_tally; }
+    // Whether every archive due was listed: a name with a line break cannot be without -0.
+    bool listedEveryDueArchive() const { return !m_dueLines || m_dueLines->unlisted() == 0; }
 
 private:
     RunTally m_tally;
@@ -54,6 +56,7 @@ private:
     std::optional<ProgressLine> m_progress;
     std::optional<JsonLines> m_jsonLines;
     std::optional<ReasonLines> m_reasonLines;
+    std::optional<DueLines> m_dueLines;
     StandardErrorNotes m_notes;
     std::optional<ClosingLine> m_closingLine;
 };

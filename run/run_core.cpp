@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <limits>
 
 namespace vellum {
 
@@ -34,6 +35,8 @@ constexpr std::size_t ListBatchSize = 256;
 // component's look-ahead busy, or this many folders of few archives.
 constexpr std::size_t ArchivesListedAhead = 64;
 constexpr std::size_t FoldersListedAhead = 64;
+// When an archive with no verdict that holds became due: before any that has one.
+constexpr std::int64_t NeverTested = std::numeric_limits<std::int64_t>::min();
 
 std::string withTrailingSeparator(std::string folder) {
     if (folder.empty() || folder.back() != '/')
@@ -148,16 +151,24 @@ RunSummary RunCore::run(const RunInputs& inputs) {
         m_summary.record.startedFromCommandLine = m_settings.startedFromCommandLine;
     }
     m_summary.ledgerFailure = m_settings.ledgerUnavailable;
-    m_recordClaimed = false;
+    const bool testing = m_settings.purpose == RunPurpose::Test;
+    // A run that only lists what is due leaves no record.
+    m_recordClaimed = !testing;
     m_cancelled = false;
     m_lastUnreadableFolder.clear();
     m_vanishedPaths.clear();
+    m_gathered.clear();
+    m_lastStart.reset();
+    if (m_settings.timeLimit)
+        m_lastStart = std::chrono::steady_clock::now() + *m_settings.timeLimit;
 
     m_running = true;
     m_walking = true;
     tell([](RunObserver& observer) { observer.runStarted(); });
     testInputs(inputs);
-    if (m_walking)
+    if (testing && m_settings.timeLimit)
+        testMostOverdueFirst();
+    if (testing && m_walking)
         tellMissingArchives(inputs);
     m_walking = false;
     // A walk that ended early leaves archives announced that nobody will ask for.
@@ -286,7 +297,7 @@ void RunCore::walkFolder(const std::string& rootPath) {
         ListedFolder folder;
         if (listedAhead.empty()) {
             folder = listArchivesAndFolders(root, unlisted);
-            dropArchivesNotDue(folder.archives);
+            takeListedArchives(folder.archives);
             m_tester->expectArchives(folder.archives, RunTestPlan);
         } else {
             folder = std::move(listedAhead.front());
@@ -305,7 +316,7 @@ void RunCore::walkFolder(const std::string& rootPath) {
         while (archivesAhead < ArchivesListedAhead && listedAhead.size() < FoldersListedAhead &&
                !unlisted.empty()) {
             ListedFolder& listed = listedAhead.emplace_back(listArchivesAndFolders(root, unlisted));
-            dropArchivesNotDue(listed.archives);
+            takeListedArchives(listed.archives);
             archivesAhead += listed.archives.size();
             if (!listed.archives.empty())
                 m_tester->expectMoreArchives(listed.archives, RunTestPlan);
@@ -314,13 +325,48 @@ void RunCore::walkFolder(const std::string& rootPath) {
     }
 }
 
-void RunCore::testArchives(const std::vector<std::string>& paths) {
+std::size_t RunCore::testArchives(const std::vector<std::string>& paths) {
+    std::size_t started = 0;
     for (const std::string& path : paths) {
         breathe();
         if (!m_walking)
-            return;
+            break;
+        if (m_lastStart && std::chrono::steady_clock::now() >= *m_lastStart) {
+            stop(RunStop::TimeLimit);
+            break;
+        }
         testArchive(path);
+        ++started;
     }
+    return started;
+}
+
+void RunCore::testMostOverdueFirst() {
+    std::stable_sort(
+        m_gathered.begin(), m_gathered.end(),
+        [](const DueArchive& one, const DueArchive& other) { return one.dueSince < other.dueSince; });
+    // Announced a batch ahead of the one under test, so that the component's look-ahead never runs dry.
+    const auto batchFrom = [this](std::size_t first) {
+        std::vector<std::string> batch;
+        for (std::size_t next = first; next < m_gathered.size() && batch.size() < ListBatchSize; ++next)
+            batch.push_back(std::move(m_gathered[next].path));
+        return batch;
+    };
+    std::size_t started = 0;
+    std::vector<std::string> batch = batchFrom(0);
+    m_tester->expectArchives(batch, RunTestPlan);
+    while (!batch.empty()) {
+        std::vector<std::string> following = batchFrom(started + batch.size());
+        if (!following.empty())
+            m_tester->expectMoreArchives(following, RunTestPlan);
+        const std::size_t startedNow = testArchives(batch);
+        started += startedNow;
+        if (startedNow < batch.size())
+            break;
+        batch = std::move(following);
+    }
+    m_summary.remaining = static_cast<std::int32_t>(m_gathered.size() - started);
+    m_gathered = {};
 }
 
 void RunCore::testArchive(const std::string& path) {
@@ -373,7 +419,7 @@ void RunCore::testArchive(const std::string& path) {
 }
 
 void RunCore::testNamedArchives(std::vector<std::string> paths) {
-    dropArchivesNotDue(paths);
+    takeListedArchives(paths);
     if (paths.empty())
         return;
     m_tester->expectArchives(paths, RunTestPlan);
@@ -439,21 +485,48 @@ void RunCore::tellMissingArchives(const RunInputs& inputs) {
     }
 }
 
-void RunCore::dropArchivesNotDue(std::vector<std::string>& paths) {
-    Ledger* ledger = m_settings.ledger;
-    if (!m_settings.dueDays || ledger == nullptr)
+void RunCore::takeListedArchives(std::vector<std::string>& paths) {
+    m_summary.listed += static_cast<std::int32_t>(paths.size());
+    const bool listing = m_settings.purpose == RunPurpose::ListDue;
+    const bool gathering = !listing && m_settings.timeLimit;
+    const bool choosing = m_settings.dueDays && m_settings.ledger != nullptr;
+    if (!listing && !gathering && !choosing)
         return;
-    const std::int64_t dueBefore = secondsSinceEpoch() - std::int64_t{*m_settings.dueDays} * 86400;
-    std::erase_if(paths, [&](const std::string& path) {
-        const std::optional<LedgerEntry> last = ledger->lastVerdict(path);
-        if (!last || last->verdict != "good" || last->testedAt <= dueBefore)
-            return false;
-        const std::optional<ArchiveIdentity> identity = identityOf(path);
-        if (!identity || identity->differsFrom(last->identity))
-            return false;
-        ++m_summary.skipped;
-        return true;
-    });
+    std::optional<std::int64_t> dueBefore;
+    if (choosing)
+        dueBefore = secondsSinceEpoch() - std::int64_t{*m_settings.dueDays} * 86400;
+    std::vector<std::string> testedNow;
+    for (std::string& path : paths) {
+        // Only the order of a gathering run needs what the ledger says of an archive that is due anyway.
+        const std::optional<std::int64_t> since =
+            choosing || gathering ? dueSince(path, dueBefore) : NeverTested;
+        if (!since)
+            ++m_summary.skipped;
+        else if (listing && m_walking)
+            tell([&](RunObserver& observer) { observer.archiveDue(path); });
+        else if (gathering)
+            m_gathered.push_back({std::move(path), *since});
+        else if (!listing)
+            testedNow.push_back(std::move(path));
+    }
+    paths = std::move(testedNow);
+}
+
+std::optional<std::int64_t> RunCore::dueSince(const std::string& path,
+                                              std::optional<std::int64_t> dueBefore) {
+    Ledger* ledger = m_settings.ledger;
+    const std::optional<LedgerEntry> last = ledger != nullptr ? ledger->lastVerdict(path) : std::nullopt;
+    if (!last)
+        return NeverTested;
+    if (last->verdict != "good" || (dueBefore && last->testedAt <= *dueBefore))
+        return last->testedAt;
+    // A verdict on other bytes than those on disk now says nothing of them.
+    const std::optional<ArchiveIdentity> identity = identityOf(path);
+    if (!identity || identity->differsFrom(last->identity))
+        return NeverTested;
+    if (!dueBefore)
+        return last->testedAt;
+    return std::nullopt;
 }
 
 void RunCore::tellJudged(ArchiveOutcome& outcome, double seconds) {
@@ -461,6 +534,9 @@ void RunCore::tellJudged(ArchiveOutcome& outcome, double seconds) {
     const std::optional<LedgerEntry> previous =
         ledger != nullptr ? ledger->lastVerdict(outcome.path) : std::optional<LedgerEntry>();
     const std::optional<ArchiveIdentity> identity = identityOf(outcome.path);
+    outcome.identity = identity ? &*identity : nullptr;
+    outcome.testedAt = secondsSinceEpoch();
+    outcome.seconds = seconds;
     if (previous) {
         outcome.previous = &*previous;
         outcome.changedSinceTested = identity && identity->changedNs != previous->identity.changedNs;
@@ -481,7 +557,7 @@ void RunCore::tellJudged(ArchiveOutcome& outcome, double seconds) {
     const std::string verdict = verdictWord(outcome.verdict);
     const std::string faults = faultsAndNotesText(outcome.path, outcome.faults);
     if (!ledger->record({previous ? &*previous : nullptr, outcome.path, *identity, verdict, faults,
-                         secondsSinceEpoch(), seconds}))
+                         outcome.testedAt, seconds}))
         m_summary.ledgerFailure = ledger->error();
 }
 

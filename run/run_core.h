@@ -14,6 +14,7 @@
 #include "zip/archive_tester.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -37,6 +38,12 @@ struct RunInputs {
 // so that the walk tells why it cannot be read.
 bool namesArchive(const std::string& path);
 
+// What a run does with the archives it finds.
+enum class RunPurpose {
+    Test,    // tests them, and records the verdicts and the run
+    ListDue, // tells which are due, and neither tests nor records anything
+};
+
 struct RunSettings {
     ReportPlace reportPlace;
     // The record of a run started from the command line says so in its header.
@@ -49,6 +56,10 @@ struct RunSettings {
     std::optional<int> dueDays;
     // Why the ledger asked for could not be opened, told with the run's other failures.
     std::string ledgerUnavailable;
+    // --time-limit: no archive is started later than this after the run began. The walk then lists
+    // every archive first, so that the most overdue are tested first.
+    std::optional<std::chrono::seconds> timeLimit;
+    RunPurpose purpose = RunPurpose::Test;
 };
 
 class RunCore {
@@ -95,7 +106,10 @@ private:
     // Lists the last of the folders not yet listed, and puts its sub-folders in its place.
     ListedFolder listArchivesAndFolders(const WalkRoot& root, std::vector<UnlistedFolder>& unlisted) const;
     void walkFolder(const std::string& rootPath);
-    void testArchives(const std::vector<std::string>& paths);
+    // Tests the archives in turn until the run stops or its time is up; answers how many it started.
+    std::size_t testArchives(const std::vector<std::string>& paths);
+    // Tests what the walk gathered, the longest due first, for as long as the run's time allows.
+    void testMostOverdueFirst();
     void testArchive(const std::string& path);
     void testInputs(const RunInputs& inputs);
     // Archives named by the caller rather than found by the walk: announced, then tested in order.
@@ -105,8 +119,13 @@ private:
     bool reachable(const std::string& path);
     // Tells the archives the ledger holds under the walked folders that are gone from the disk.
     void tellMissingArchives(const RunInputs& inputs);
-    // Leaves out of `paths` the archives that are not due, counting them as skipped.
-    void dropArchivesNotDue(std::vector<std::string>& paths);
+    // Takes in archives as they are listed: counts them, leaves out those not due as skipped, and
+    // in a run that does not test as it walks, takes the due ones away, to gather or to tell them.
+    // What is left in `paths` is to be tested now.
+    void takeListedArchives(std::vector<std::string>& paths);
+    // Since when an archive has been due, or none when it is not.
+    // dueBefore: archives last tested before this time are due (--due); none when every one is.
+    std::optional<std::int64_t> dueSince(const std::string& path, std::optional<std::int64_t> dueBefore);
     // Tells the archive's verdict, set against its last one, and records it in the ledger.
     void tellJudged(ArchiveOutcome& outcome, double seconds);
     // Whether an archive that could not be opened is simply gone, deleted after it was listed.
@@ -136,6 +155,13 @@ private:
     std::atomic<bool> m_recordClaimed{true};
     std::string m_lastUnreadableFolder;
     std::vector<std::string> m_vanishedPaths; // this run's, which are told as vanished, not missing
+    // An archive due, gathered by a run that tests the most overdue first.
+    struct DueArchive {
+        std::string path;
+        std::int64_t dueSince; // seconds since the epoch; the smallest is the most overdue
+    };
+    std::vector<DueArchive> m_gathered;
+    std::optional<std::chrono::steady_clock::time_point> m_lastStart; // none without a time limit
 };
 
 } // namespace vellum

@@ -35,6 +35,10 @@ struct ArchiveOutcome {
     const LedgerEntry* previous = nullptr;
     VerdictChange change = VerdictChange::None;
     bool changedSinceTested = false; // the change time moved, whatever else did
+    // What the file system said of it once tested (none when it was gone by then), when and how long.
+    const ArchiveIdentity* identity = nullptr;
+    std::int64_t testedAt = 0; // seconds since the epoch
+    double seconds = 0;
 };
 
 // Where an archive's step left the run, after its verdict or its abort.
@@ -66,6 +70,7 @@ enum class RunStop {
     User,         // Cancel, Escape, Exit or closing the window
     Signal,       // SIGINT, SIGTERM or SIGHUP
     OutputClosed, // the reader of the results went away
+    TimeLimit,    // the time given for the run ran out, with due archives still untested
 };
 
 // A run as it ended: its record (the report files hold it), what stopped it, what it could not
@@ -73,6 +78,8 @@ enum class RunStop {
 struct RunSummary {
     RunRecord record;
     RunStop stop = RunStop::None;
+    // Archives the walk, the named paths and the list gave, due or not.
+    std::int32_t listed = 0;
     std::int32_t unreachable = 0;
     // Archives that were listed but gone by the time their test began: neither tested nor reported.
     std::int32_t vanished = 0;
@@ -82,6 +89,8 @@ struct RunSummary {
     std::int32_t newlyBad = 0;
     // Archives the ledger holds under the walked folders that no longer exist.
     std::int32_t missing = 0;
+    // Due archives that a run testing the most overdue first had not started when it stopped.
+    std::int32_t remaining = 0;
     // Why the ledger could not be written, or empty.
     std::string ledgerFailure;
     // Archives left unverified for want of decoder memory: the run is incomplete.
@@ -89,9 +98,11 @@ struct RunSummary {
     std::int32_t linksNotFollowed = 0; // symbolic links to folders the walk passed over
     ReportOutcome report;
 
-    // Whether the run judged everything it was asked to: it was not stopped, reached every path and
-    // had the memory for every entry.
-    bool complete() const { return stop == RunStop::None && unreachable == 0 && memoryShortfalls == 0; }
+    // Whether the run judged everything it was asked to (or passed it over as not due): it was not
+    // stopped, reached every path and had the memory for every entry.
+    bool complete() const {
+        return stop == RunStop::None && unreachable == 0 && memoryShortfalls == 0 && remaining == 0;
+    }
 };
 
 class RunObserver {
@@ -112,6 +123,8 @@ public:
     virtual void archiveVanished(const std::string& /*path*/) {}
     // After the walk of a folder to its end, for each archive the ledger holds in it that is gone.
     virtual void archiveMissing(const std::string& /*path*/) {}
+    // In a run that only lists what is due, instead of its test.
+    virtual void archiveDue(const std::string& /*path*/) {}
     // After archiveJudged, for an archive unverified for want of decoder memory.
     virtual void memoryShortfall(const MemoryShortfall& /*what*/) {}
     virtual void archiveDone(const ArchiveStep& /*step*/) {}

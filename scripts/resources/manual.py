@@ -50,8 +50,16 @@ Options of an unattended run:
   --due DAYS           test only archives that are new, changed, not good
                        when last tested, or last tested more than DAYS days
                        ago.
+  --time-limit TIME    start no archive once TIME (7200, 90m, 2h) has passed;
+                       those due the longest are tested first.
   --ledger FILE        keep the ledger of verdicts in FILE.
   --no-ledger          keep no ledger.
+  --list-due           print the archives that are due; test nothing.
+  --check-results LIST RESULTS...
+                       print the archives of LIST without a verdict in the
+                       JSON results files.
+  --import RESULTS...  record JSON results from other machines in the
+                       ledger.
   -h, --help           show a short summary of the command line.
   -V, --version        show the version.
 
@@ -65,8 +73,8 @@ An unattended run ends with an exit status that scripts can test:
       too),
   2   the command line was wrong, or a path, list or folder could not be
       read, or an archive's decoder could not have the memory it needs, or
-      the run was stopped from its window: the run did not judge everything
-      (standard error names each),
+      the run was stopped from its window or ran out of time: the run did
+      not judge everything (standard error names each),
   3   the reports, the results or the ledger could not be written (standard
       error says which and why),
   128 + N  the run was stopped by signal N (Ctrl+C gives 130); its record in
@@ -139,7 +147,9 @@ on standard error, and -L follows them. The kernel's own file systems (/proc,
 Every run keeps each verdict in a ledger ($XDG_STATE_HOME/vellum/
 ledger.sqlite). An archive that was good and is bad now, although nothing
 rewrote it, has gone bad on its disk: Vellum says so first. An archive the
-ledger knows that is gone from the disk is named as missing.
+ledger knows that is gone from the disk is named as missing. With --due and
+--time-limit, a nightly run tests a collection larger than one night in
+turns, those due the longest first.
 
 
 What is tested

@@ -11,6 +11,7 @@
 #include <QStandardPaths>
 #include <QtTest>
 
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -79,6 +80,29 @@ void writeEveryDamage(const QString& tree) {
     QFile::link(tree + "/pipe.zip", tree + "/pipe link.zip");
 }
 
+// Every row the ledger holds, verdicts and their history, as text.
+QStringList ledgerRows(const QString& path) {
+    sqlite3* database = nullptr;
+    QStringList rows;
+    if (sqlite3_open_v2(path.toLocal8Bit().constData(), &database, SQLITE_OPEN_READONLY, nullptr) ==
+        SQLITE_OK) {
+        for (const char* query : {"SELECT * FROM archive ORDER BY path", "SELECT * FROM verdict_change"}) {
+            sqlite3_exec(
+                database, query,
+                [](void* found, int columns, char** values, char**) {
+                    QStringList row;
+                    for (int column = 0; column < columns; ++column)
+                        row << QString::fromUtf8(values[column] ? values[column] : "NULL");
+                    static_cast<QStringList*>(found)->append(row.join('|'));
+                    return 0;
+                },
+                &rows, nullptr);
+        }
+    }
+    sqlite3_close(database);
+    return rows;
+}
+
 // A character device named like an archive, where the system lets this user make one.
 bool writeDevice(const QString& tree) {
     return ::mknod((tree + "/device.zip").toLocal8Bit().constData(), S_IFCHR | 0644, makedev(1, 3)) == 0;
@@ -98,6 +122,7 @@ private slots:
     void closedOrFullOutputLosesNoRecord();
     void helpAndManualPageNameEveryOption();
     void memoryThatCannotBeHadIsNoPass();
+    void killedRunIsCheckedCompletedAndImported();
 };
 
 void CommandLineTesterTest::jsonAndReasonsAgreeWithTheReport() {
@@ -343,8 +368,10 @@ void CommandLineTesterTest::helpAndManualPageNameEveryOption() {
     const QString page = QString::fromUtf8(manual.readAll()).replace("\\-", "-");
     // Every option the program accepts, and each exit status.
     for (const QString& option :
-         QStringList{"--files-from", "-0", "--null", "-v", "--verbose", "--json", "-q", "--quiet",
-                     "--report-dir", "--memory", "--strict", "-h", "--help", "-V", "--version"}) {
+         QStringList{"--files-from", "-0",       "--null",       "-v",         "--verbose",       "--json",
+                     "-q",           "--quiet",  "--report-dir", "--memory",   "--strict",        "--due",
+                     "--time-limit", "--ledger", "--no-ledger",  "--list-due", "--check-results", "--import",
+                     "-h",           "--help",   "-V",           "--version"}) {
         QVERIFY2(help.output.contains(
                      QRegularExpression("(^|[ ,])" + QRegularExpression::escape(option) + "[ ,\\n]")),
                  qPrintable(option));
@@ -389,6 +416,60 @@ void CommandLineTesterTest::memoryThatCannotBeHadIsNoPass() {
     QCOMPARE(badSize.status, 2);
     QVERIFY2(badSize.errors.startsWith("vellum: invalid size '16' for '--memory'"),
              qPrintable(badSize.errors));
+}
+
+// A run spread over machines, as its recipes do it: the plan lists what is due, a run is killed
+// part way, the check names exactly the archives it left, a second pass over them completes the
+// check, and importing the results (twice) leaves the ledger knowing every archive.
+void CommandLineTesterTest::killedRunIsCheckedCompletedAndImported() {
+    InstalledCopy copy;
+    for (const QString name : {"a", "b", "c", "d", "e", "f"})
+        writeGood(copy.tree() + "/" + name + ".zip");
+    writeDamaged(copy.tree() + "/sub/damaged.zip");
+    const QString ledger = copy.scratch() + "/ledger.sqlite";
+    const QString plan = copy.scratch() + "/due.list";
+    const Outcome listed = copy.run({"--list-due", "--ledger", ledger, copy.tree()});
+    QCOMPARE(listed.status, 0);
+    writeFile(plan.toStdString(), listed.output.toStdString());
+    const QStringList due = listed.output.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(due.size(), 7);
+
+    // The first run is given three names, and killed once it has judged them.
+    const std::unique_ptr<QProcess> killed = copy.start({"--json", "-q", "--no-ledger", "--files-from", "-"});
+    killed->write((due.mid(0, 3).join('\n') + '\n').toUtf8());
+    QByteArray firstResults;
+    QTRY_VERIFY_WITH_TIMEOUT((firstResults += killed->readAllStandardOutput()).count('\n') == 3, 60000);
+    killed->kill();
+    QVERIFY(killed->waitForFinished(60000));
+    const QString first = copy.scratch() + "/first.jsonl";
+    writeFile(first.toStdString(), firstResults.toStdString());
+
+    const Outcome check = copy.run({"--check-results", plan, first});
+    QCOMPARE(check.status, 2);
+    QCOMPARE(check.output.split('\n', Qt::SkipEmptyParts), due.mid(3));
+    QVERIFY2(check.errors.contains("first.jsonl has no summary"), qPrintable(check.errors));
+
+    const QString rest = copy.scratch() + "/rest.list";
+    writeFile(rest.toStdString(), check.output.toStdString());
+    const Outcome second = copy.run({"--json", "-q", "--no-ledger", "--files-from", rest});
+    QCOMPARE(second.status, 1);
+    const QString secondResults = copy.scratch() + "/second.jsonl";
+    writeFile(secondResults.toStdString(), second.output.toStdString());
+    const Outcome recheck = copy.run({"--check-results", rest, secondResults});
+    QCOMPARE(recheck.status, 0);
+    QCOMPARE(recheck.output, QString());
+
+    QCOMPARE(copy.run({"--import", "--ledger", ledger, first, secondResults}).status, 0);
+    const QStringList imported = ledgerRows(ledger);
+    // Six archives recorded good, with their faults (none) beside the verdict.
+    QCOMPARE(imported.filter(QRegularExpression("\\|good\\|\\{")).size(), 6);
+    const Outcome again = copy.run({"--import", "--ledger", ledger, secondResults, first});
+    QCOMPARE(again.status, 0);
+    QVERIFY2(again.errors.contains("recorded 0 verdicts"), qPrintable(again.errors));
+    QCOMPARE(ledgerRows(ledger), imported);
+    // Only the damaged archive is due again: the ledger holds every other one as good and recent.
+    const Outcome after = copy.run({"--list-due", "--due", "30", "--ledger", ledger, copy.tree()});
+    QCOMPARE(after.output, copy.tree() + "/sub/damaged.zip\n");
 }
 
 QTEST_GUILESS_MAIN(CommandLineTesterTest)

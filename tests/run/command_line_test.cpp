@@ -43,6 +43,10 @@ QString described(const CommandLine& commandLine) {
         break;
     }
     QStringList words;
+    if (commandLine.task != CommandLine::Task::Test)
+        words << "task";
+    if (commandLine.timeLimit)
+        words << "limit " + QString::number(commandLine.timeLimit->count());
     if (commandLine.verbose)
         words << "verbose";
     if (!commandLine.reportFolder.empty())
@@ -79,6 +83,23 @@ void CommandLineTest::optionForms_data() {
     QTest::newRow("flag with a value")
         << QStringList{"--js=yes", "a"} << "error: option '--json' doesn't allow an argument";
     QTest::newRow("after --") << QStringList{"--", "--verb"} << "--verb";
+    QTest::newRow("time limit in minutes") << QStringList{"--time-limit", "90m", "a"} << "limit 5400 a";
+    QTest::newRow("time limit in days") << QStringList{"--time=2d", "a"} << "limit 172800 a";
+    QTest::newRow("time limit of nothing")
+        << QStringList{"--time-limit", "0", "a"}
+        << "error: invalid duration '0' for '--time-limit' (say 7200, 90m or 2h)";
+    QTest::newRow("time limit in weeks")
+        << QStringList{"--time-limit", "1w", "a"}
+        << "error: invalid duration '1w' for '--time-limit' (say 7200, 90m or 2h)";
+    QTest::newRow("list due, NUL-terminated") << QStringList{"--list-due", "-0", "a"} << "task a";
+    QTest::newRow("two tasks") << QStringList{"--import", "--list-due", "a"}
+                               << "error: options '--import' and '--list-due' exclude each other";
+    QTest::newRow("check without results")
+        << QStringList{"--check-results", "list"}
+        << "error: option '--check-results' needs a list and at least one results file";
+    QTest::newRow("import without a ledger")
+        << QStringList{"--import", "--no-ledger", "r.jsonl"}
+        << "error: option '--import' needs the ledger, which '--no-ledger' turns off";
 }
 
 void CommandLineTest::optionForms() {

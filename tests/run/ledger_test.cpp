@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <functional>
 #include <map>
 
 using namespace vellum;
@@ -22,6 +23,15 @@ using namespace vellum::testing;
 namespace {
 
 // What the observers hear of each judged archive.
+// The archives started and those told as due, by name, in order.
+struct Order final : RunObserver {
+    void archiveStarted(const std::string& path) override { started.push_back(nameOf(path)); }
+    void archiveDue(const std::string& path) override { due.push_back(nameOf(path)); }
+    static std::string nameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+    std::vector<std::string> started;
+    std::vector<std::string> due;
+};
+
 struct Changes final : RunObserver {
     void archiveJudged(const ArchiveOutcome& outcome) override {
         change[outcome.path.substr(outcome.path.rfind('/') + 1)] = outcome.change;
@@ -55,9 +65,12 @@ private slots:
     void laterRunsTellWhatWentBad();
     void dueRunPassesOverWhatIsRecentAndUnchanged();
     void newerLedgerIsRefused();
+    void timeLimitTestsTheMostOverdueFirst();
+    void listingTellsWhatIsDueAndTestsNothing();
 
 private:
-    RunSummary runOver(std::optional<int> dueDays = std::nullopt, RunObserver* observer = nullptr) {
+    RunSummary runOver(std::optional<int> dueDays = std::nullopt, RunObserver* observer = nullptr,
+                       const std::function<void(RunSettings&)>& adjust = {}) {
         std::string error;
         const std::unique_ptr<Ledger> ledger =
             Ledger::open(m_folder->path().toStdString() + "/ledger.sqlite", error);
@@ -66,6 +79,8 @@ private:
         RunSettings settings{ReportPlace{m_folder->path().toStdString(), {}}, true};
         settings.ledger = ledger.get();
         settings.dueDays = dueDays;
+        if (adjust)
+            adjust(settings);
         RunCore run(settings);
         if (observer)
             run.addObserver(*observer);
@@ -129,6 +144,59 @@ void LedgerTest::newerLedgerIsRefused() {
     std::string error;
     QVERIFY(!Ledger::open(path, error));
     QVERIFY2(error.find("newer Vellum") != std::string::npos, error.c_str());
+}
+
+void LedgerTest::timeLimitTestsTheMostOverdueFirst() {
+    for (const char* name : {"a.zip", "b.zip", "c.zip"})
+        writeArchive(name, name[0]);
+    runOver();
+    // c was tested longest ago, then a; the new one has never been.
+    sqlite3* database = nullptr;
+    QCOMPARE(sqlite3_open((m_folder->path().toStdString() + "/ledger.sqlite").c_str(), &database), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(database,
+                          "UPDATE archive SET tested_at = 1000 WHERE CAST(path AS TEXT) LIKE '%/c.zip';"
+                          "UPDATE archive SET tested_at = 2000 WHERE CAST(path AS TEXT) LIKE '%/a.zip';",
+                          nullptr, nullptr, nullptr),
+             SQLITE_OK);
+    sqlite3_close(database);
+    writeArchive("new.zip", 'n');
+
+    Order order;
+    const RunSummary all = runOver(std::nullopt, &order,
+                                   [](RunSettings& settings) { settings.timeLimit = std::chrono::hours(1); });
+    QCOMPARE(order.started, (std::vector<std::string>{"new.zip", "c.zip", "a.zip", "b.zip"}));
+    QCOMPARE(all.listed, 4);
+    QVERIFY(all.complete());
+
+    // A limit already passed starts nothing: every due archive remains, and the run is incomplete.
+    Order none;
+    const RunSummary late =
+        runOver(0, &none, [](RunSettings& settings) { settings.timeLimit = std::chrono::seconds(0); });
+    QVERIFY(none.started.empty());
+    QCOMPARE(late.remaining, 4);
+    QCOMPARE(late.stop, RunStop::TimeLimit);
+    QVERIFY(!late.complete());
+    QVERIFY(late.record.cancelled);
+}
+
+void LedgerTest::listingTellsWhatIsDueAndTestsNothing() {
+    writeArchive("kept.zip", 'k');
+    runOver();
+    writeArchive("new.zip", 'n');
+    const std::string log = m_folder->path().toStdString() + "/errors.log";
+    const std::string logBefore = readFile(log);
+
+    Order order;
+    const RunSummary listing =
+        runOver(30, &order, [](RunSettings& settings) { settings.purpose = RunPurpose::ListDue; });
+    QCOMPARE(order.due, std::vector<std::string>{"new.zip"});
+    QVERIFY(order.started.empty());
+    QCOMPARE(listing.skipped, 1);
+    QCOMPARE(readFile(log), logBefore);
+    // Nothing was recorded: the new archive is as new as before.
+    Order again;
+    runOver(30, &again, [](RunSettings& settings) { settings.purpose = RunPurpose::ListDue; });
+    QCOMPARE(again.due, std::vector<std::string>{"new.zip"});
 }
 
 } // namespace
