@@ -14,6 +14,7 @@ packages=(
     lintian desktop-file-utils
     xvfb xauth x11-utils xdotool imagemagick
     fuse3 libfuse3-dev
+    slurm-wlm munge openssh-server openssh-client
 )
 
 missing=()
@@ -28,5 +29,14 @@ sudo_cmd=()
 [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+# Daemon packages (sshd, munged, slurmctld, slurmd) start their services from their install scripts
+# where they can; scripts/try-cluster.sh runs its own private ones instead, so forbid that start for
+# the length of the install unless this machine already has a rule of its own.
+policy=/usr/sbin/policy-rc.d
+if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' | "${sudo_cmd[@]}" tee "$policy" >/dev/null
+    "${sudo_cmd[@]}" chmod 755 "$policy"
+    trap '"${sudo_cmd[@]}" rm -f "$policy"' EXIT
+fi
 "${sudo_cmd[@]}" apt-get update -qq
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
