@@ -44,6 +44,7 @@ ResultsFileEnd readResultsFile(const std::string& path,
     ssize_t length = 0;
     errno = 0;
     while ((length = ::getline(&buffer, &capacity, file.get())) > 0) {
+        ++end.lines;
         const std::string_view text(buffer, static_cast<std::size_t>(length));
         Json object = Json::parse(text, nullptr, false);
         // A line after the summary belongs to no run that ended: the file was written to twice.
@@ -78,6 +79,10 @@ ResultsFileEnd readResultsFile(const std::string& path,
 std::string resultsFileFault(const ResultsFileEnd& end) {
     if (!end.failure.empty())
         return "cannot be read: " + end.failure;
+    // A job slot that never ran leaves its output file empty (GNU parallel does): nothing was lost
+    // there, but nothing says the run it was meant for happened either.
+    if (end.lines == 0)
+        return "is empty: no run wrote to it";
     std::string fault;
     if (!end.hasSummary)
         fault = "has no summary: the run that wrote it did not end";

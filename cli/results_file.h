@@ -29,6 +29,7 @@ bool isJudged(std::string_view verdict);
 // How a results file ended.
 struct ResultsFileEnd {
     std::string failure;              // why it could not be read to its end; empty when it could
+    std::uint64_t lines = 0;          // all of them, whatever they hold
     std::uint64_t malformedLines = 0; // lines that are not the JSON objects a run writes
     bool hasSummary = false;          // the run that wrote it ended and said so
     bool complete = false;            // and judged all it was asked to
