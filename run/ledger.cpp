@@ -143,11 +143,10 @@ std::unique_ptr<Ledger> Ledger::open(const std::string& path, std::string& error
     ledger->m_select = ledger->prepare("SELECT device, inode, size, modified_ns, changed_ns, verdict, "
                                        "tested_at FROM archive WHERE path = ?");
     // An archive the ledger holds is updated and a new one inserted, each a single search of the
-    // table; another run that inserted it meanwhile is still answered by the insert's upsert.
+    // table. One that another run inserted meanwhile is not inserted; see record().
     ledger->m_insert = ledger->prepare(
         "INSERT INTO archive VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11) ON CONFLICT (path) DO "
-        "UPDATE SET device = ?2, inode = ?3, size = ?4, modified_ns = ?5, changed_ns = ?6, verdict = ?7, "
-        "faults = ?8, tested_at = ?9, seconds = ?10, version = ?11");
+        "NOTHING");
     ledger->m_update =
         ledger->prepare("UPDATE archive SET device = ?2, inode = ?3, size = ?4, modified_ns = ?5, changed_ns "
                         "= ?6, verdict = ?7, "
@@ -241,24 +240,38 @@ bool Ledger::record(const JudgedArchive& judged) {
     const LedgerEntry* previous = judged.previous;
     if (!begin())
         return false;
+    std::optional<LedgerEntry> recordedMeanwhile;
     const auto bindIdentity = [&](sqlite3_stmt* statement, int first) {
         sqlite3_bind_int64(statement, first, judged.identity.size);
         sqlite3_bind_int64(statement, first + 1, judged.identity.modifiedNs);
         sqlite3_bind_int64(statement, first + 2, judged.identity.changedNs);
     };
-    sqlite3_stmt* upsert = previous ? m_update : m_insert;
-    bindBytes(upsert, 1, judged.path);
-    sqlite3_bind_int64(upsert, 2, static_cast<std::int64_t>(judged.identity.device));
-    sqlite3_bind_int64(upsert, 3, static_cast<std::int64_t>(judged.identity.inode));
-    bindIdentity(upsert, 4);
-    bindText(upsert, 7, judged.verdict);
-    bindText(upsert, 8, judged.faultsJson);
-    sqlite3_bind_int64(upsert, 9, judged.testedAt);
-    sqlite3_bind_double(upsert, 10, judged.seconds);
-    sqlite3_bind_text(upsert, 11, VELLUM_VERSION, -1, SQLITE_STATIC);
-    const bool written = sqlite3_step(upsert) == SQLITE_DONE;
-    sqlite3_reset(upsert);
-    if (!written)
+    const auto write = [&](sqlite3_stmt* statement) {
+        bindBytes(statement, 1, judged.path);
+        sqlite3_bind_int64(statement, 2, static_cast<std::int64_t>(judged.identity.device));
+        sqlite3_bind_int64(statement, 3, static_cast<std::int64_t>(judged.identity.inode));
+        bindIdentity(statement, 4);
+        bindText(statement, 7, judged.verdict);
+        bindText(statement, 8, judged.faultsJson);
+        sqlite3_bind_int64(statement, 9, judged.testedAt);
+        sqlite3_bind_double(statement, 10, judged.seconds);
+        sqlite3_bind_text(statement, 11, VELLUM_VERSION, -1, SQLITE_STATIC);
+        const bool written = sqlite3_step(statement) == SQLITE_DONE;
+        sqlite3_reset(statement);
+        return written;
+    };
+    if (!previous) {
+        if (!write(m_insert))
+            return fail("write");
+        // Another run recorded the archive between this one's look and its write, which this
+        // batch's lock now keeps out: that verdict is the one this one follows, so that the
+        // history holds one first verdict, not two.
+        if (sqlite3_changes(m_database) == 0) {
+            recordedMeanwhile = lastVerdict(judged.path);
+            previous = recordedMeanwhile ? &*recordedMeanwhile : nullptr;
+        }
+    }
+    if (previous && !write(m_update))
         return fail("write");
     if (!previous || previous->verdict != judged.verdict) {
         sqlite3_reset(m_change);

@@ -123,6 +123,7 @@ private slots:
     void helpAndManualPageNameEveryOption();
     void memoryThatCannotBeHadIsNoPass();
     void killedRunIsCheckedCompletedAndImported();
+    void twoRunsAtOnceShareOneLedger();
 };
 
 void CommandLineTesterTest::jsonAndReasonsAgreeWithTheReport() {
@@ -470,6 +471,27 @@ void CommandLineTesterTest::killedRunIsCheckedCompletedAndImported() {
     // Only the damaged archive is due again: the ledger holds every other one as good and recent.
     const Outcome after = copy.run({"--list-due", "--due", "30", "--ledger", ledger, copy.tree()});
     QCOMPARE(after.output, copy.tree() + "/sub/damaged.zip\n");
+}
+
+// Two runs over the same archives at once, on one ledger: neither waits in vain nor fails, and the
+// history holds one first verdict per archive, whichever run recorded it.
+void CommandLineTesterTest::twoRunsAtOnceShareOneLedger() {
+    InstalledCopy copy;
+    constexpr int Archives = 300;
+    for (int index = 0; index < Archives; ++index)
+        writeGood(copy.tree() + QString("/shelf%1/kept%2.zip").arg(index % 7).arg(index));
+    const QString ledger = copy.scratch() + "/ledger.sqlite";
+    const QStringList arguments{"-q", "--ledger", ledger, "--report-dir", copy.scratch(), copy.tree()};
+    const std::unique_ptr<QProcess> first = copy.start(arguments);
+    const std::unique_ptr<QProcess> second = copy.start(arguments);
+    const Outcome firstDone = InstalledCopy::finish(*first);
+    const Outcome secondDone = InstalledCopy::finish(*second);
+    QCOMPARE(firstDone.status, 0);
+    QCOMPARE(secondDone.status, 0);
+    QCOMPARE(firstDone.errors + secondDone.errors, QString());
+    const QStringList rows = ledgerRows(ledger);
+    QCOMPARE(rows.filter(QRegularExpression("\\|good\\|\\{")).size(), Archives);
+    QCOMPARE(rows.filter(QRegularExpression("\\|NULL\\|good\\|")).size(), Archives);
 }
 
 QTEST_GUILESS_MAIN(CommandLineTesterTest)
