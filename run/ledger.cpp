@@ -204,24 +204,26 @@ std::optional<LedgerEntry> Ledger::lastVerdict(const std::string& archivePath) {
     return entry;
 }
 
-std::vector<std::string> Ledger::archivesUnder(const std::string& folder) {
-    std::vector<std::string> paths;
+void Ledger::forEachArchiveUnder(const std::string& folder,
+                                 const std::function<void(const std::string&)>& tell) {
     if (!m_error.empty() || folder.empty())
-        return paths;
+        return;
     // The paths that start with the folder's are those from it up to the same bytes with its
     // last one, the '/', one higher.
     std::string end = folder;
     end.back() = static_cast<char>(end.back() + 1);
     sqlite3_stmt* statement = prepare("SELECT path FROM archive WHERE path >= ? AND path < ?");
     if (statement == nullptr)
-        return paths;
+        return;
     bindBytes(statement, 1, folder);
     bindBytes(statement, 2, end);
-    while (sqlite3_step(statement) == SQLITE_ROW)
-        paths.emplace_back(static_cast<const char*>(sqlite3_column_blob(statement, 0)),
-                           static_cast<std::size_t>(sqlite3_column_bytes(statement, 0)));
+    std::string path;
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+        path.assign(static_cast<const char*>(sqlite3_column_blob(statement, 0)),
+                    static_cast<std::size_t>(sqlite3_column_bytes(statement, 0)));
+        tell(path);
+    }
     sqlite3_finalize(statement);
-    return paths;
 }
 
 bool Ledger::begin() {

@@ -9,6 +9,7 @@
 #include "zip/file_identity.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,7 +55,8 @@ public:
     const std::string& path() const { return m_path; }
     std::optional<LedgerEntry> lastVerdict(const std::string& archivePath);
     // The archives the ledger holds in `folder` (ending in '/') and every folder below it.
-    std::vector<std::string> archivesUnder(const std::string& folder);
+    // Told one at a time, so that a collection of any size costs no memory here.
+    void forEachArchiveUnder(const std::string& folder, const std::function<void(const std::string&)>& tell);
     // Records a verdict, and a change of verdict in the history. Written in batches; false once a
     // write has failed, which error() then tells, and nothing more is recorded.
     bool record(const JudgedArchive& judged);

@@ -478,16 +478,16 @@ void RunCore::tellMissingArchives(const RunInputs& inputs) {
     for (const std::string& start : inputs.paths) {
         if (namesArchive(start))
             continue;
-        for (const std::string& path : m_settings.ledger->archivesUnder(withTrailingSeparator(start))) {
+        m_settings.ledger->forEachArchiveUnder(withTrailingSeparator(start), [this](const std::string& path) {
             if (std::binary_search(m_listedPathHashes.begin(), m_listedPathHashes.end(), pathHash(path)))
-                continue;
+                return;
             struct stat status {};
             // Only what is certainly gone: an archive in a folder that could not be read is not.
             if (statusOfPathOfAnyLength(path, status) || (errno != ENOENT && errno != ENOTDIR))
-                continue;
+                return;
             ++m_summary.missing;
             tell([&](RunObserver& observer) { observer.archiveMissing(path); });
-        }
+        });
     }
 }
 
