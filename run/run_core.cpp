@@ -530,9 +530,11 @@ std::optional<std::int64_t> RunCore::dueSince(const std::string& path,
         return NeverTested;
     if (last->verdict != "good" || (dueBefore && last->testedAt <= *dueBefore))
         return last->testedAt;
-    // A verdict on other bytes than those on disk now says nothing of them.
+    // A verdict on other bytes than those on disk now says nothing of them. A change time that moved
+    // says something wrote to the file, or renamed it or changed its owner, since: reason enough to
+    // look again, even with its size and modification time as they were.
     const std::optional<FileIdentity> identity = fileIdentityOf(path);
-    if (!identity || identity->differsFrom(last->identity))
+    if (!identity || identity->differsFrom(last->identity) || identity->changedNs != last->identity.changedNs)
         return NeverTested;
     if (!dueBefore)
         return last->testedAt;

@@ -121,15 +121,19 @@ void LedgerTest::laterRunsTellWhatWentBad() {
 void LedgerTest::dueRunPassesOverWhatIsRecentAndUnchanged() {
     writeArchive("kept.zip", 'k');
     writeArchive("touched.zip", 't');
+    writeArchive("decayed.zip", 'd');
     writeFile(tree() + "/bad.zip", "not an archive");
     runOver();
     writeArchive("new.zip", 'n');
     ::utimensat(AT_FDCWD, (tree() + "/touched.zip").c_str(), nullptr, 0);
+    // Written to with its times put back: only its change time tells.
+    decay(tree() + "/decayed.zip");
 
     Changes tested;
     const RunSummary due = runOver(30, &tested);
     QCOMPARE(due.skipped, 1);
-    QCOMPARE(tested.change.size(), std::size_t{3}); // new, touched and the bad one again
+    QCOMPARE(tested.change.size(), std::size_t{4}); // new, touched, decayed and the bad one again
+    QCOMPARE(tested.change["decayed.zip"], VerdictChange::NewlyBad);
     QVERIFY(!tested.change.contains("kept.zip"));
     // Everything is due again once its last test is older than the days given.
     QCOMPARE(runOver(0).skipped, 0);
