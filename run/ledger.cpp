@@ -6,9 +6,14 @@
 #include <sqlite3.h>
 #include <sys/statfs.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace vellum {
 
@@ -45,8 +50,35 @@ CREATE INDEX IF NOT EXISTS verdict_change_by_path ON verdict_change (path);
 constexpr int BusyTimeoutMilliseconds = 30000;
 // Records are committed in batches: a commit each is a disk sync each. A batch ends after so many
 // records or so many seconds, so that a killed run loses little.
-constexpr int BatchRecords = 512;
-constexpr std::int64_t BatchSeconds = 2;
+constexpr std::size_t BatchRecords = 512;
+constexpr auto BatchTime = std::chrono::seconds(2);
+// Verdicts waiting for a writer that cannot keep up hold the run back beyond this many.
+constexpr std::size_t MostWaiting = 16 * BatchRecords;
+
+constexpr const char* SelectLastVerdict =
+    "SELECT device, inode, size, modified_ns, changed_ns, verdict, tested_at FROM archive WHERE path = ?";
+
+// One connection to the ledger file, used by one thread at a time: SQLite's own locks would be waste.
+sqlite3* openConnection(const std::string& path, std::string& error) {
+    sqlite3* database = nullptr;
+    const int opened = sqlite3_open_v2(
+        path.c_str(), &database,
+        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (opened != SQLITE_OK) {
+        error = path + ": " + (database ? sqlite3_errmsg(database) : sqlite3_errstr(opened));
+        sqlite3_close(database);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(database, BusyTimeoutMilliseconds);
+    return database;
+}
+
+sqlite3_stmt* prepared(sqlite3* database, const char* sql) {
+    sqlite3_stmt* statement = nullptr;
+    return sqlite3_prepare_v3(database, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) == SQLITE_OK
+               ? statement
+               : nullptr;
+}
 
 // File systems whose locks SQLite cannot rely on.
 bool isNetworkFileSystem(const std::string& folder) {
@@ -77,7 +109,181 @@ void bindText(sqlite3_stmt* statement, int index, const std::string& text) {
     sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
 }
 
+std::optional<LedgerEntry> entryFound(sqlite3_stmt* select, const std::string& archivePath) {
+    sqlite3_reset(select);
+    bindBytes(select, 1, archivePath);
+    if (sqlite3_step(select) != SQLITE_ROW) {
+        sqlite3_reset(select);
+        return std::nullopt;
+    }
+    LedgerEntry entry;
+    entry.identity = {static_cast<std::uint64_t>(sqlite3_column_int64(select, 0)),
+                      static_cast<std::uint64_t>(sqlite3_column_int64(select, 1)),
+                      sqlite3_column_int64(select, 2), sqlite3_column_int64(select, 3),
+                      sqlite3_column_int64(select, 4)};
+    entry.verdict = reinterpret_cast<const char*>(sqlite3_column_text(select, 5));
+    entry.testedAt = sqlite3_column_int64(select, 6);
+    sqlite3_reset(select);
+    return entry;
+}
+
 } // namespace
+
+// The writing side of the ledger: a connection of its own, the verdicts waiting to be written, and
+// the thread that writes them in batches, so that a run never waits on the disk or on another
+// run's batch. Where no thread can be had, the callers write the batches themselves.
+struct Ledger::Batches {
+    // A verdict to write, kept until its batch is.
+    struct Waiting {
+        std::string path;
+        FileIdentity identity;
+        std::string verdict;
+        std::string faultsJson;
+        std::int64_t testedAt;
+        double seconds;
+        std::optional<std::string> previousVerdict;
+    };
+
+    Batches(sqlite3* connection, std::string ledgerPath)
+        : database(connection), path(std::move(ledgerPath)) {}
+    ~Batches() {
+        for (sqlite3_stmt* statement : {select, insert, update, change})
+            sqlite3_finalize(statement);
+        sqlite3_close(database);
+    }
+
+    bool prepare() {
+        select = prepared(database, SelectLastVerdict);
+        // An archive the ledger holds is updated and a new one inserted, each a single search of the
+        // table. One that another run inserted meanwhile is not inserted; see write().
+        insert =
+            prepared(database, "INSERT INTO archive VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11) "
+                               "ON CONFLICT (path) DO NOTHING");
+        update =
+            prepared(database, "UPDATE archive SET device = ?2, inode = ?3, size = ?4, modified_ns = ?5, "
+                               "changed_ns = ?6, verdict = ?7, faults = ?8, tested_at = ?9, seconds = ?10, "
+                               "version = ?11 WHERE path = ?1");
+        change = prepared(database, "INSERT INTO verdict_change VALUES (?, ?, ?, ?, ?, ?, ?)");
+        return select && insert && update && change;
+    }
+
+    // The writer thread: a batch is written once it is full, once its first verdict has waited
+    // BatchTime, or when a caller asks for everything to be written.
+    void writeInTurn() {
+        std::unique_lock lock(mutex);
+        while (!(stopping && waiting.empty())) {
+            if (waiting.empty()) {
+                wake.wait(lock, [this] { return stopping || !waiting.empty(); });
+                continue;
+            }
+            wake.wait_until(lock, firstWaitingSince + BatchTime, [this] {
+                return stopping || flushesAsked > 0 || waiting.size() >= BatchRecords;
+            });
+            std::vector<Waiting> batch;
+            batch.swap(waiting);
+            writing = true;
+            lock.unlock();
+            writeBatch(batch);
+            lock.lock();
+            writing = false;
+            moved.notify_all();
+        }
+    }
+
+    // Writes the batch as one transaction; after a failure, nothing more.
+    bool writeBatch(const std::vector<Waiting>& batch) {
+        if (failed || batch.empty())
+            return !failed;
+        if (sqlite3_exec(database, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+            return fail();
+        for (const Waiting& verdict : batch) {
+            if (!write(verdict))
+                return fail();
+        }
+        if (sqlite3_exec(database, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+            return fail();
+        return true;
+    }
+
+    bool write(const Waiting& judged) {
+        const auto step = [](sqlite3_stmt* statement) {
+            const bool done = sqlite3_step(statement) == SQLITE_DONE;
+            sqlite3_reset(statement);
+            return done;
+        };
+        const auto bindIdentity = [&](sqlite3_stmt* statement, int first) {
+            sqlite3_bind_int64(statement, first, judged.identity.size);
+            sqlite3_bind_int64(statement, first + 1, judged.identity.modifiedNs);
+            sqlite3_bind_int64(statement, first + 2, judged.identity.changedNs);
+        };
+        const auto bindVerdict = [&](sqlite3_stmt* statement) {
+            bindBytes(statement, 1, judged.path);
+            sqlite3_bind_int64(statement, 2, static_cast<std::int64_t>(judged.identity.device));
+            sqlite3_bind_int64(statement, 3, static_cast<std::int64_t>(judged.identity.inode));
+            bindIdentity(statement, 4);
+            bindText(statement, 7, judged.verdict);
+            bindText(statement, 8, judged.faultsJson);
+            sqlite3_bind_int64(statement, 9, judged.testedAt);
+            sqlite3_bind_double(statement, 10, judged.seconds);
+            sqlite3_bind_text(statement, 11, VELLUM_VERSION, -1, SQLITE_STATIC);
+        };
+        std::optional<std::string> previous = judged.previousVerdict;
+        if (!previous) {
+            bindVerdict(insert);
+            if (!step(insert))
+                return false;
+            // Another run recorded the archive between this one's look and this write, which the
+            // batch's lock now keeps out: that verdict is the one this one follows, so that the
+            // history holds one first verdict, not two.
+            if (sqlite3_changes(database) == 0) {
+                if (std::optional<LedgerEntry> meanwhile = entryFound(select, judged.path))
+                    previous = std::move(meanwhile->verdict);
+            }
+        }
+        if (previous) {
+            bindVerdict(update);
+            if (!step(update))
+                return false;
+        }
+        if (previous && *previous == judged.verdict)
+            return true;
+        bindBytes(change, 1, judged.path);
+        sqlite3_bind_int64(change, 2, judged.testedAt);
+        if (previous)
+            bindText(change, 3, *previous);
+        else
+            sqlite3_bind_null(change, 3);
+        bindText(change, 4, judged.verdict);
+        bindIdentity(change, 5);
+        return step(change);
+    }
+
+    bool fail() {
+        error = "cannot write the ledger " + path + ": " + sqlite3_errmsg(database);
+        sqlite3_exec(database, "ROLLBACK", nullptr, nullptr, nullptr);
+        failed = true;
+        return false;
+    }
+
+    sqlite3* database;
+    std::string path;
+    sqlite3_stmt* select = nullptr;
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_stmt* update = nullptr;
+    sqlite3_stmt* change = nullptr;
+
+    std::mutex mutex;
+    std::condition_variable wake;  // the writer has work to do
+    std::condition_variable moved; // the writer has taken or written a batch
+    std::vector<Waiting> waiting;
+    std::chrono::steady_clock::time_point firstWaitingSince;
+    bool writing = false;
+    int flushesAsked = 0;
+    bool stopping = false;
+    std::atomic<bool> failed{false};
+    std::string error;  // set once, before failed
+    std::thread writer; // not joinable when none could be started
+};
 
 std::int64_t secondsSinceEpoch() {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -106,21 +312,13 @@ std::unique_ptr<Ledger> Ledger::open(const std::string& path, std::string& error
                 "with --ledger FILE, or --no-ledger";
         return nullptr;
     }
-    sqlite3* database = nullptr;
-    const int opened = sqlite3_open_v2(
-        path.c_str(), &database,
-        // One thread uses the connection: SQLite's own locks would be waste.
-        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX, nullptr);
-    std::unique_ptr<Ledger> ledger(new Ledger(database, path));
-    if (opened != SQLITE_OK) {
-        error = path + ": " + (database ? sqlite3_errmsg(database) : sqlite3_errstr(opened));
+    sqlite3* database = openConnection(path, error);
+    if (database == nullptr)
         return nullptr;
-    }
-    sqlite3_busy_timeout(database, BusyTimeoutMilliseconds);
+    std::unique_ptr<Ledger> ledger(new Ledger(database, path));
     sqlite3_stmt* version = nullptr;
     int schemaVersion = -1;
-    if (sqlite3_exec(database, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr,
-                     nullptr) == SQLITE_OK &&
+    if (sqlite3_exec(database, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr) == SQLITE_OK &&
         sqlite3_prepare_v2(database, "PRAGMA user_version", -1, &version, nullptr) == SQLITE_OK &&
         sqlite3_step(version) == SQLITE_ROW)
         schemaVersion = sqlite3_column_int(version, 0);
@@ -140,21 +338,26 @@ std::unique_ptr<Ledger> Ledger::open(const std::string& path, std::string& error
         error = path + ": " + sqlite3_errmsg(database);
         return nullptr;
     }
-    ledger->m_select = ledger->prepare("SELECT device, inode, size, modified_ns, changed_ns, verdict, "
-                                       "tested_at FROM archive WHERE path = ?");
-    // An archive the ledger holds is updated and a new one inserted, each a single search of the
-    // table. One that another run inserted meanwhile is not inserted; see record().
-    ledger->m_insert = ledger->prepare(
-        "INSERT INTO archive VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11) ON CONFLICT (path) DO "
-        "NOTHING");
-    ledger->m_update =
-        ledger->prepare("UPDATE archive SET device = ?2, inode = ?3, size = ?4, modified_ns = ?5, changed_ns "
-                        "= ?6, verdict = ?7, "
-                        "faults = ?8, tested_at = ?9, seconds = ?10, version = ?11 WHERE path = ?1");
-    ledger->m_change = ledger->prepare("INSERT INTO verdict_change VALUES (?, ?, ?, ?, ?, ?, ?)");
-    if (!ledger->m_select || !ledger->m_insert || !ledger->m_update || !ledger->m_change) {
-        error = path + ": " + sqlite3_errmsg(database);
+    ledger->m_select = prepared(database, SelectLastVerdict);
+    sqlite3* writing = ledger->m_select ? openConnection(path, error) : nullptr;
+    if (writing == nullptr) {
+        if (error.empty())
+            error = path + ": " + sqlite3_errmsg(database);
         return nullptr;
+    }
+    ledger->m_batches = std::make_unique<Batches>(writing, path);
+    Batches& batches = *ledger->m_batches;
+    // A commit makes the batch safe from a crash of the program; only a crash of the system may
+    // lose the last ones, which the next run then tests again.
+    if (sqlite3_exec(writing, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr) != SQLITE_OK ||
+        !batches.prepare()) {
+        error = path + ": " + sqlite3_errmsg(writing);
+        return nullptr;
+    }
+    try {
+        batches.writer = std::thread(&Batches::writeInTurn, &batches);
+    } catch (const std::system_error&) {
+        // No thread to be had (a process limit): the callers write the batches themselves.
     }
     return ledger;
 }
@@ -162,57 +365,43 @@ std::unique_ptr<Ledger> Ledger::open(const std::string& path, std::string& error
 Ledger::Ledger(sqlite3* database, std::string path) : m_database(database), m_path(std::move(path)) {}
 
 Ledger::~Ledger() {
-    flush();
-    for (sqlite3_stmt* statement : {m_select, m_insert, m_update, m_change})
-        sqlite3_finalize(statement);
+    if (m_batches) {
+        if (m_batches->writer.joinable()) {
+            {
+                const std::lock_guard lock(m_batches->mutex);
+                m_batches->stopping = true;
+            }
+            m_batches->wake.notify_one();
+            m_batches->writer.join();
+        } else {
+            m_batches->writeBatch(m_batches->waiting);
+        }
+    }
+    m_batches.reset();
+    sqlite3_finalize(m_select);
     sqlite3_close(m_database);
 }
 
-sqlite3_stmt* Ledger::prepare(const char* sql) {
-    sqlite3_stmt* statement = nullptr;
-    return sqlite3_prepare_v3(m_database, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) ==
-                   SQLITE_OK
-               ? statement
-               : nullptr;
-}
-
-bool Ledger::fail(const char* doing) {
-    if (m_error.empty())
-        m_error =
-            std::string("cannot ") + doing + " the ledger " + m_path + ": " + sqlite3_errmsg(m_database);
-    if (m_inBatch > 0)
-        sqlite3_exec(m_database, "ROLLBACK", nullptr, nullptr, nullptr);
-    m_inBatch = 0;
-    return false;
+const std::string& Ledger::error() const {
+    static const std::string none;
+    return m_batches && m_batches->failed ? m_batches->error : none;
 }
 
 std::optional<LedgerEntry> Ledger::lastVerdict(const std::string& archivePath) {
-    if (!m_error.empty())
+    if (m_batches->failed)
         return std::nullopt;
-    sqlite3_reset(m_select);
-    bindBytes(m_select, 1, archivePath);
-    if (sqlite3_step(m_select) != SQLITE_ROW)
-        return std::nullopt;
-    LedgerEntry entry;
-    entry.identity = {static_cast<std::uint64_t>(sqlite3_column_int64(m_select, 0)),
-                      static_cast<std::uint64_t>(sqlite3_column_int64(m_select, 1)),
-                      sqlite3_column_int64(m_select, 2), sqlite3_column_int64(m_select, 3),
-                      sqlite3_column_int64(m_select, 4)};
-    entry.verdict = reinterpret_cast<const char*>(sqlite3_column_text(m_select, 5));
-    entry.testedAt = sqlite3_column_int64(m_select, 6);
-    sqlite3_reset(m_select);
-    return entry;
+    return entryFound(m_select, archivePath);
 }
 
 void Ledger::forEachArchiveUnder(const std::string& folder,
                                  const std::function<void(const std::string&)>& tell) {
-    if (!m_error.empty() || folder.empty())
+    if (m_batches->failed || folder.empty())
         return;
     // The paths that start with the folder's are those from it up to the same bytes with its
     // last one, the '/', one higher.
     std::string end = folder;
     end.back() = static_cast<char>(end.back() + 1);
-    sqlite3_stmt* statement = prepare("SELECT path FROM archive WHERE path >= ? AND path < ?");
+    sqlite3_stmt* statement = prepared(m_database, "SELECT path FROM archive WHERE path >= ? AND path < ?");
     if (statement == nullptr)
         return;
     bindBytes(statement, 1, folder);
@@ -226,82 +415,48 @@ void Ledger::forEachArchiveUnder(const std::string& folder,
     sqlite3_finalize(statement);
 }
 
-bool Ledger::begin() {
-    if (m_inBatch > 0)
-        return true;
-    // Taken for writing at once, so that two runs never both read and then both fail to write.
-    if (sqlite3_exec(m_database, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
-        return fail("write");
-    m_batchStartedAt = secondsSinceEpoch();
-    return true;
-}
-
 bool Ledger::record(const JudgedArchive& judged) {
-    if (!m_error.empty())
+    Batches& batches = *m_batches;
+    if (batches.failed)
         return false;
-    const LedgerEntry* previous = judged.previous;
-    if (!begin())
-        return false;
-    std::optional<LedgerEntry> recordedMeanwhile;
-    const auto bindIdentity = [&](sqlite3_stmt* statement, int first) {
-        sqlite3_bind_int64(statement, first, judged.identity.size);
-        sqlite3_bind_int64(statement, first + 1, judged.identity.modifiedNs);
-        sqlite3_bind_int64(statement, first + 2, judged.identity.changedNs);
-    };
-    const auto write = [&](sqlite3_stmt* statement) {
-        bindBytes(statement, 1, judged.path);
-        sqlite3_bind_int64(statement, 2, static_cast<std::int64_t>(judged.identity.device));
-        sqlite3_bind_int64(statement, 3, static_cast<std::int64_t>(judged.identity.inode));
-        bindIdentity(statement, 4);
-        bindText(statement, 7, judged.verdict);
-        bindText(statement, 8, judged.faultsJson);
-        sqlite3_bind_int64(statement, 9, judged.testedAt);
-        sqlite3_bind_double(statement, 10, judged.seconds);
-        sqlite3_bind_text(statement, 11, VELLUM_VERSION, -1, SQLITE_STATIC);
-        const bool written = sqlite3_step(statement) == SQLITE_DONE;
-        sqlite3_reset(statement);
-        return written;
-    };
-    if (!previous) {
-        if (!write(m_insert))
-            return fail("write");
-        // Another run recorded the archive between this one's look and its write, which this
-        // batch's lock now keeps out: that verdict is the one this one follows, so that the
-        // history holds one first verdict, not two.
-        if (sqlite3_changes(m_database) == 0) {
-            recordedMeanwhile = lastVerdict(judged.path);
-            previous = recordedMeanwhile ? &*recordedMeanwhile : nullptr;
-        }
+    Batches::Waiting verdict{judged.path,     judged.identity, judged.verdict, judged.faultsJson,
+                             judged.testedAt, judged.seconds,  std::nullopt};
+    if (judged.previous)
+        verdict.previousVerdict = judged.previous->verdict;
+    std::unique_lock lock(batches.mutex);
+    // A writer that cannot keep up holds the run back, rather than the waiting verdicts growing.
+    batches.moved.wait(lock, [&] { return batches.waiting.size() < MostWaiting || batches.failed; });
+    if (batches.waiting.empty())
+        batches.firstWaitingSince = std::chrono::steady_clock::now();
+    batches.waiting.push_back(std::move(verdict));
+    if (batches.writer.joinable()) {
+        if (batches.waiting.size() >= BatchRecords)
+            batches.wake.notify_one();
+        return !batches.failed;
     }
-    if (previous && !write(m_update))
-        return fail("write");
-    if (!previous || previous->verdict != judged.verdict) {
-        sqlite3_reset(m_change);
-        bindBytes(m_change, 1, judged.path);
-        sqlite3_bind_int64(m_change, 2, judged.testedAt);
-        if (previous)
-            bindText(m_change, 3, previous->verdict);
-        else
-            sqlite3_bind_null(m_change, 3);
-        bindText(m_change, 4, judged.verdict);
-        bindIdentity(m_change, 5);
-        const bool changeWritten = sqlite3_step(m_change) == SQLITE_DONE;
-        sqlite3_reset(m_change);
-        if (!changeWritten)
-            return fail("write");
-    }
-    if (++m_inBatch >= BatchRecords || secondsSinceEpoch() - m_batchStartedAt >= BatchSeconds)
-        return flush();
-    return true;
+    if (batches.waiting.size() < BatchRecords &&
+        std::chrono::steady_clock::now() - batches.firstWaitingSince < BatchTime)
+        return true;
+    std::vector<Batches::Waiting> batch;
+    batch.swap(batches.waiting);
+    lock.unlock();
+    return batches.writeBatch(batch);
 }
 
 bool Ledger::flush() {
-    if (m_inBatch == 0)
-        return m_error.empty();
-    if (sqlite3_exec(m_database, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
-        return fail("write");
-    m_inBatch = 0;
-    return true;
+    Batches& batches = *m_batches;
+    std::unique_lock lock(batches.mutex);
+    if (!batches.writer.joinable()) {
+        std::vector<Batches::Waiting> batch;
+        batch.swap(batches.waiting);
+        lock.unlock();
+        return batches.writeBatch(batch);
+    }
+    ++batches.flushesAsked;
+    batches.wake.notify_one();
+    batches.moved.wait(lock, [&] { return batches.waiting.empty() && !batches.writing; });
+    --batches.flushesAsked;
+    return !batches.failed;
 }
 
 } // namespace vellum

@@ -57,28 +57,23 @@ public:
     // The archives the ledger holds in `folder` (ending in '/') and every folder below it.
     // Told one at a time, so that a collection of any size costs no memory here.
     void forEachArchiveUnder(const std::string& folder, const std::function<void(const std::string&)>& tell);
-    // Records a verdict, and a change of verdict in the history. Written in batches; false once a
-    // write has failed, which error() then tells, and nothing more is recorded.
+    // Records a verdict, and a change of verdict in the history. Written in batches, on a thread of
+    // their own where one can be had; false once a write has failed, which error() then tells, and
+    // nothing more is recorded.
     bool record(const JudgedArchive& judged);
-    // Ends the batch under way, so that what was recorded is on disk.
+    // Writes every verdict recorded so far; false when not all of them could be.
     bool flush();
-    const std::string& error() const { return m_error; }
+    // Why a write failed, once record() or flush() has said so; empty before.
+    const std::string& error() const;
 
 private:
+    struct Batches;
     Ledger(sqlite3* database, std::string path);
-    bool fail(const char* doing);
-    bool begin();
-    sqlite3_stmt* prepare(const char* sql);
 
-    sqlite3* m_database;
+    sqlite3* m_database; // the caller's look-ups
     std::string m_path;
-    std::string m_error;
     sqlite3_stmt* m_select = nullptr;
-    sqlite3_stmt* m_insert = nullptr;
-    sqlite3_stmt* m_update = nullptr;
-    sqlite3_stmt* m_change = nullptr;
-    int m_inBatch = 0; // records since the batch began; 0 when none is open
-    std::int64_t m_batchStartedAt = 0;
+    std::unique_ptr<Batches> m_batches;
 };
 
 } // namespace vellum
