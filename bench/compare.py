@@ -8,6 +8,10 @@ table gives the median of the runs: wall, user and system seconds, MiB/s of unco
 archives/s, peak resident memory, and how many times faster than the fastest peer (above 1 is
 faster).
 
+Vellum is timed as it runs by default, recording each verdict in a ledger (a private one here), as
+"vellum no ledger" (--no-ledger) and as "vellum --due 30", which after the first run finds nothing
+due: the walk and a ledger look-up for each archive.
+
 --before DIR adds the program of another build folder (an earlier commit) as "vellum before".
 --syscalls adds, for each Vellum and the floor tester, the system calls per archive (one more run
 under strace -f -c) and the context switches per archive (voluntary plus involuntary, from
@@ -38,7 +42,7 @@ CORPORA = ["large", "stored", "small", "tiny", "folders", "huge", "files"]
 DEFAULT_CORPORA = ["large", "stored", "small", "tiny", "folders", "huge"]
 # Not peers: the program, an earlier build of it, and the least work a tester must do
 # (bench/floor_tester.cpp), which the program is measured against.
-OWN = ("vellum", "vellum before", "floor tester")
+OWN = ("vellum", "vellum no ledger", "vellum --due 30", "vellum before", "floor tester")
 
 
 def archives_in(folder):
@@ -102,8 +106,16 @@ def system_calls(command, cwd):
 
 
 def tools(corpus, folder, work, before, floor):
-    """The commands to time for one corpus: Vellum first, then the floor tester, then its peers."""
-    vellums = [("vellum", [os.path.join(work, "vellum"), folder])]
+    """The commands to time for one corpus: Vellum first, then the floor tester, then its peers.
+
+    Vellum runs three ways: recording every verdict in a ledger of its own (as it does by default),
+    without a ledger, and testing only what is due, which after the first run is nothing: what
+    walking and looking each archive up costs."""
+    program = os.path.join(work, "vellum")
+    ledger = os.path.join(work, "ledger.sqlite")
+    vellums = [("vellum", [program, "--ledger", ledger, folder]),
+               ("vellum no ledger", [program, "--no-ledger", folder]),
+               ("vellum --due 30", [program, "--due", "30", "--ledger", ledger, folder])]
     if before:
         vellums.append(("vellum before", [os.path.join(work, "before", "vellum"), folder]))
     if corpus in ("small", "tiny"):
