@@ -96,6 +96,8 @@ int checkResults(const CommandLine& commandLine) {
     if (output.state() == ResultStream::State::Failed) {
         note(std::string("cannot write the names to standard output: ") + std::strerror(output.error()));
         status = 3;
+    } else if (output.state() == ResultStream::State::Closed) {
+        return 128 + SIGPIPE; // as the reader that went away would have had it
     }
     if (!commandLine.quiet || status != 0) {
         note(std::to_string(unjudged) + " of " + countOf(listed, "listed archive", "listed archives") +
