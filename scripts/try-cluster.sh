@@ -241,6 +241,23 @@ $(cat "$W/damaged.list")"
 
 # ---------------------------------------------------------------------------------------------
 # Slurm: one node, the controller and munge on this machine.
+# The second pass checked with `status`: it must leave nothing untested, and both passes together
+# must find exactly the damaged archives bad; then every verdict goes into the ledger.
+finish_second_pass() { # engine run ledger status
+    local engine="$1" run="$2" ledger="$3" status="$4"
+    [ "$status" -eq 0 ] || {
+        show_check "$engine" "$run/pass2"
+        fail "$engine: --check-results of the second pass exited with $status"
+    }
+    [ ! -s "$run/pass2/missed.list" ] || fail "$engine: the second pass left archives untested"
+    say "$engine: second pass complete: --check-results exited with 0 and printed nothing"
+
+    [ "$(bad_paths "$run"/results/*.jsonl "$run"/pass2/results/*.jsonl)" = "$(cat "$W/damaged.list")" ] ||
+        fail "$engine: the bad verdicts of both passes are not exactly the damaged archives"
+    say "$engine: both passes together found exactly the $(wc -l <"$W/damaged.list") damaged archives bad"
+    import_and_replan "$engine" "$ledger" "$run"/results/*.jsonl "$run"/pass2/results/*.jsonl
+}
+
 # ---------------------------------------------------------------------------------------------
 start_slurm() {
     local m="$W/munge" s="$W/slurm"
@@ -349,17 +366,7 @@ try_slurm() {
     mkdir "$run/pass2" "$run/pass2/results"
     slurm_pass "$run/pass2" ../missed.list 2
     status="$(check_pass "$run/pass2" ../missed.list "$run"/pass2/results/*.jsonl)"
-    [ "$status" -eq 0 ] || {
-        show_check slurm "$run/pass2"
-        fail "slurm: --check-results of the second pass exited with $status"
-    }
-    [ ! -s "$run/pass2/missed.list" ] || fail "slurm: the second pass left archives untested"
-    say "slurm: second pass complete: --check-results exited with 0 and printed nothing"
-
-    [ "$(bad_paths "$run"/results/*.jsonl "$run"/pass2/results/*.jsonl)" = "$(cat "$W/damaged.list")" ] ||
-        fail "slurm: the bad verdicts of both passes are not exactly the damaged archives"
-    say "slurm: both passes together found exactly the $(wc -l <"$W/damaged.list") damaged archives bad"
-    import_and_replan slurm "$ledger" "$run"/results/*.jsonl "$run"/pass2/results/*.jsonl
+    finish_second_pass slurm "$run" "$ledger" "$status"
 }
 
 # ---------------------------------------------------------------------------------------------
@@ -504,17 +511,7 @@ try_parallel() {
     (parallel_pass "$run/pass2" ../missed.list) || fail "parallel: the second pass exited with $?"
     mapfile -t ran < <(ran_results "$run/pass2")
     status="$(check_pass "$run/pass2" ../missed.list "${ran[@]}")"
-    [ "$status" -eq 0 ] || {
-        show_check parallel "$run/pass2"
-        fail "parallel: --check-results of the second pass exited with $status"
-    }
-    [ ! -s "$run/pass2/missed.list" ] || fail "parallel: the second pass left archives untested"
-    say "parallel: second pass complete: --check-results exited with 0 and printed nothing"
-
-    [ "$(bad_paths "$run"/results/*.jsonl "$run"/pass2/results/*.jsonl)" = "$(cat "$W/damaged.list")" ] ||
-        fail "parallel: the bad verdicts of both passes are not exactly the damaged archives"
-    say "parallel: both passes together found exactly the $(wc -l <"$W/damaged.list") damaged archives bad"
-    import_and_replan parallel "$ledger" "$run"/results/*.jsonl "$run"/pass2/results/*.jsonl
+    finish_second_pass parallel "$run" "$ledger" "$status"
 }
 
 try_slurm
