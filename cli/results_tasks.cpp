@@ -149,12 +149,14 @@ int importResults(const CommandLine& commandLine) {
             const Json faults{{"faults", line.object.value("faults", Json::array())},
                               {"notes", line.object.value("notes", Json::array())}};
             const double seconds = line.object.value("seconds", 0.0);
-            if (!ledger.record({last ? &*last : nullptr, line.path, identity, line.verdict, jsonText(faults),
-                                *testedAt, seconds}))
+            if (!ledger.record({line.path, identity, line.verdict, jsonText(faults), *testedAt, seconds}))
                 ledgerFailed = true;
             else
                 ++recorded;
         });
+        // Written before the next file is read, so that a verdict it holds again is known as such.
+        if (!ledgerFailed && !ledger.flush())
+            ledgerFailed = true;
         if (!end.failure.empty()) {
             unreadable = true;
             note("cannot read " + platform::escapedText(results) + ": " + end.failure);
@@ -166,8 +168,6 @@ int importResults(const CommandLine& commandLine) {
                  "archive's identity)");
         }
     }
-    if (!ledgerFailed && !ledger.flush())
-        ledgerFailed = true;
     if (ledgerFailed) {
         note(platform::escapedText(ledger.error()));
         return 3;

@@ -141,7 +141,6 @@ struct Ledger::Batches {
         std::string faultsJson;
         std::int64_t testedAt;
         double seconds;
-        std::optional<std::string> previousVerdict;
     };
 
     Batches(sqlite3* connection, std::string ledgerPath)
@@ -154,11 +153,8 @@ struct Ledger::Batches {
 
     bool prepare() {
         select = prepared(database, SelectLastVerdict);
-        // An archive the ledger holds is updated and a new one inserted, each a single search of the
-        // table. One that another run inserted meanwhile is not inserted; see write().
         insert =
-            prepared(database, "INSERT INTO archive VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11) "
-                               "ON CONFLICT (path) DO NOTHING");
+            prepared(database, "INSERT INTO archive VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
         update =
             prepared(database, "UPDATE archive SET device = ?2, inode = ?3, size = ?4, modified_ns = ?5, "
                                "changed_ns = ?6, verdict = ?7, faults = ?8, tested_at = ?9, seconds = ?10, "
@@ -227,30 +223,19 @@ struct Ledger::Batches {
             sqlite3_bind_double(statement, 10, judged.seconds);
             sqlite3_bind_text(statement, 11, VELLUM_VERSION, -1, SQLITE_STATIC);
         };
-        std::optional<std::string> previous = judged.previousVerdict;
-        if (!previous) {
-            bindVerdict(insert);
-            if (!step(insert))
-                return false;
-            // Another run recorded the archive between this one's look and this write, which the
-            // batch's lock now keeps out: that verdict is the one this one follows, so that the
-            // history holds one first verdict, not two.
-            if (sqlite3_changes(database) == 0) {
-                if (std::optional<LedgerEntry> meanwhile = entryFound(select, judged.path))
-                    previous = std::move(meanwhile->verdict);
-            }
-        }
-        if (previous) {
-            bindVerdict(update);
-            if (!step(update))
-                return false;
-        }
-        if (previous && *previous == judged.verdict)
+        // The verdict this one follows is the one the ledger holds now, under the batch's lock: what
+        // this run recorded before it (an archive named twice) or another run did since this one
+        // looked, so that the history never holds a change twice.
+        const std::optional<LedgerEntry> previous = entryFound(select, judged.path);
+        bindVerdict(previous ? update : insert);
+        if (!step(previous ? update : insert))
+            return false;
+        if (previous && previous->verdict == judged.verdict)
             return true;
         bindBytes(change, 1, judged.path);
         sqlite3_bind_int64(change, 2, judged.testedAt);
         if (previous)
-            bindText(change, 3, *previous);
+            bindText(change, 3, previous->verdict);
         else
             sqlite3_bind_null(change, 3);
         bindText(change, 4, judged.verdict);
@@ -419,10 +404,8 @@ bool Ledger::record(const JudgedArchive& judged) {
     Batches& batches = *m_batches;
     if (batches.failed)
         return false;
-    Batches::Waiting verdict{judged.path,     judged.identity, judged.verdict, judged.faultsJson,
-                             judged.testedAt, judged.seconds,  std::nullopt};
-    if (judged.previous)
-        verdict.previousVerdict = judged.previous->verdict;
+    Batches::Waiting verdict{judged.path,       judged.identity, judged.verdict,
+                             judged.faultsJson, judged.testedAt, judged.seconds};
     std::unique_lock lock(batches.mutex);
     // A writer that cannot keep up holds the run back, rather than the waiting verdicts growing.
     batches.moved.wait(lock, [&] { return batches.waiting.size() < MostWaiting || batches.failed; });

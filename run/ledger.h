@@ -32,7 +32,6 @@ struct LedgerEntry {
 
 // One verdict to record.
 struct JudgedArchive {
-    const LedgerEntry* previous; // as lastVerdict answered it, for the history
     const std::string& path;
     const FileIdentity& identity;
     const std::string& verdict;

@@ -571,8 +571,7 @@ void RunCore::tellJudged(ArchiveOutcome& outcome, double seconds) {
         return;
     const std::string verdict = verdictWord(outcome.verdict);
     const std::string faults = faultsAndNotesText(outcome.path, outcome.faults);
-    if (!ledger->record({previous ? &*previous : nullptr, outcome.path, *identity, verdict, faults,
-                         outcome.testedAt, seconds}))
+    if (!ledger->record({outcome.path, *identity, verdict, faults, outcome.testedAt, seconds}))
         m_summary.ledgerFailure = ledger->error();
 }
 
