@@ -220,6 +220,9 @@ private:
         }
         if (m_kind == ZipOperation::Verify && decompressInParallel())
             return;
+        // Entries checked one after another leave the operation's other threads to the blocks of a
+        // large entry; checked in parallel, each entry has one thread of them.
+        m_engine.m_verifier.setBlockThreads(m_settings.entryThreads);
         // The probe's progress counts entries, already done; its decompression only polls.
         const std::uint64_t savedDone = m_done;
         for (const std::uint32_t index : order) {
@@ -269,6 +272,7 @@ private:
         check.callerProgress = this;
         check.helperProgress = &m_helperDone;
         m_parallel = true;
+        m_engine.m_verifier.setBlockThreads(1);
         checkEntriesInParallel(check, std::span(helpers).first(m_settings.entryThreads - 1), m_log,
                                m_currentEntry);
         return true;
