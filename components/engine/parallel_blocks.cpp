@@ -2,6 +2,7 @@
 
 #include "codecs/crc32.h"
 #include "codecs/library/xz_blocks.h"
+#include "engine/busy_threads.h"
 
 #include <array>
 #include <chrono>
@@ -149,21 +150,13 @@ private:
     bool m_ended = false;
 };
 
-// The helpers, ended and waited for however the check leaves.
+// The helpers, started while processors are idle and ended and waited for however the check leaves.
 class Helpers {
 public:
-    Helpers(BlockQueue& queue, unsigned count, ByteSource& source, const BlockSetting& setting,
+    Helpers(BlockQueue& queue, unsigned wanted, ByteSource& source, const BlockSetting& setting,
             std::uint64_t decoderMemory)
-        : m_queue(queue) {
-        try {
-            for (unsigned helper = 0; helper < count; ++helper)
-                m_running.push_back(std::async(std::launch::async, [this, &source, setting, decoderMemory] {
-                    work(source, setting, decoderMemory);
-                }));
-        } catch (...) {
-            // No thread to be had: the calling thread decodes the blocks the missing helpers would have.
-        }
-    }
+        : m_queue(queue), m_wanted(wanted), m_source(source), m_setting(setting),
+          m_decoderMemory(decoderMemory) {}
     ~Helpers() {
         m_queue.end();
         for (std::future<void>& helper : m_running)
@@ -172,23 +165,39 @@ public:
     Helpers(const Helpers&) = delete;
     Helpers& operator=(const Helpers&) = delete;
 
+    // Starts the helpers still wanted for which a processor is idle now.
+    void startWhileIdle(BusyThreads& threads) {
+        while (m_running.size() < m_wanted) {
+            BusyThreads::Token token = threads.enterIfIdle();
+            if (!token)
+                return;
+            try {
+                m_running.push_back(
+                    std::async(std::launch::async, [this, token = std::move(token)] { work(); }));
+            } catch (...) {
+                // No thread to be had: the calling thread decodes the blocks the helper would have.
+                m_wanted = 0;
+            }
+        }
+    }
+
 private:
-    void work(ByteSource& source, const BlockSetting& setting, std::uint64_t decoderMemory) {
+    void work() {
         const std::function<bool()> keepGoing = [this] { return !m_queue.ended(); };
         std::unique_ptr<XzBlockDecoder> decoder;
         std::unique_ptr<ByteWindow> window;
         try {
-            decoder = std::make_unique<XzBlockDecoder>(decoderMemory);
+            decoder = std::make_unique<XzBlockDecoder>(m_decoderMemory);
             window = std::make_unique<ByteWindow>(ReadSize);
         } catch (...) {
             // Out of memory: the blocks this helper would have taken are left to the calling thread.
             return;
         }
-        window->attach(&source);
+        window->attach(&m_source);
         while (BlockJob* job = m_queue.take(true)) {
             bool decoded = false;
             try {
-                decoded = decodeBlock(*job, setting, *decoder, *window, keepGoing);
+                decoded = decodeBlock(*job, m_setting, *decoder, *window, keepGoing);
             } catch (...) {
                 // Out of memory: the block is undecided, and so is the entry.
             }
@@ -198,6 +207,10 @@ private:
     }
 
     BlockQueue& m_queue;
+    std::size_t m_wanted;
+    ByteSource& m_source;
+    const BlockSetting m_setting;
+    const std::uint64_t m_decoderMemory;
     std::vector<std::future<void>> m_running;
 };
 
@@ -237,6 +250,7 @@ public:
         const std::function<bool()> keepGoing = [this] { return poll(); };
         Helpers helpers(queue, m_check.threads - 1, m_check.source, m_setting, decoderMemory);
         for (;;) {
+            helpers.startWhileIdle(BusyThreads::shared());
             // Blocks are found ahead of the threads, so that none waits while this one decodes.
             while (!m_framingRead && queue.size() < blocksInFlight(m_check.threads)) {
                 if (!cutBlock(queue))

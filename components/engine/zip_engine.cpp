@@ -4,6 +4,7 @@
 #include "base/little_endian_reader.h"
 #include "base/multi_part_source.h"
 #include "base/progress_pacer.h"
+#include "engine/busy_threads.h"
 #include "structure/central_directory_parser.h"
 #include "structure/end_record_reader.h"
 #include "structure/local_header_checker.h"
@@ -325,6 +326,7 @@ std::int16_t ZipEngine::run(ZipOperation operation, ByteSource& source, const Zi
                 engine.m_entries.clear();
         }
     } clearEntries{*this};
+    const BusyThreads::Token busy = BusyThreads::shared().enter();
     Operation run(*this, operation, source, settings, faults);
     const std::int16_t result = run.run();
     if (result != ZipResult::Aborted)

@@ -3,6 +3,7 @@
 // reports it.
 
 #include "base/byte_window.h"
+#include "engine/busy_threads.h"
 #include "engine/parallel_blocks.h"
 #include "engine/zip_engine.h"
 #include "zip_builder.h"
@@ -98,6 +99,7 @@ class ParallelBlocksTest : public QObject {
 
 private slots:
     void initTestCase();
+    void helpersTakeOnlyIdleProcessors();
     void soundBlocksAreJudgedOnThreads_data();
     void soundBlocksAreJudgedOnThreads();
     void faultsMatchTheSerialCheck_data();
@@ -112,6 +114,18 @@ void ParallelBlocksTest::initTestCase() {
     m_data = blockData();
     m_stream = xz(m_data, true);
     QVERIFY(m_stream.size() > 4u << 20);
+}
+
+void ParallelBlocksTest::helpersTakeOnlyIdleProcessors() {
+    BusyThreads threads(2);
+    BusyThreads::Token operation = threads.enter();
+    BusyThreads::Token helper = threads.enterIfIdle();
+    QVERIFY(helper);
+    QVERIFY(!threads.enterIfIdle());
+    const BusyThreads::Token otherArchive = threads.enter();
+    helper.release();
+    QVERIFY(!threads.enterIfIdle());
+    QCOMPARE(threads.busy(), 2u);
 }
 
 void ParallelBlocksTest::soundBlocksAreJudgedOnThreads_data() {
