@@ -14,13 +14,17 @@ namespace vellum {
 namespace {
 
 // How many threads the component runs, against the number of processors. The look-ahead tests one
-// archive per worker; a worker that meets a large archive checks its entries on two threads, so
-// that the last large archive of a folder still keeps two processors busy when the other workers
-// have run out of archives. The caller's thread waits while the look-ahead works and tests in place
-// only what the look-ahead does not hold, so its own entry threads and the workers seldom run at
-// once. At most twice as many threads as processors can be busy together, which keeps the
-// scheduler's switching small while no processor waits for work; more than four workers gain
-// nothing, as reading the archives becomes the limit.
+// archive per worker; a worker that meets a large archive checks it on two threads, so that the
+// last large archive of a folder still keeps two processors busy when the other workers have run
+// out of archives. An operation's entry threads are one allowance, spent either on several entries
+// at once or, when its entries are checked one after another, on the blocks of one large xz entry
+// (engine/parallel_blocks.h); never on both. Block helpers further start only while a processor has
+// no archive to check (engine/busy_threads.h), so one big entry at the end of a run or alone in an
+// archive uses the idle processor, and many archives keep one thread per worker. The caller's thread waits
+// while the look-ahead works and tests in place only what the look-ahead does not hold, so its own entry
+// threads and the workers seldom run at once. At most twice as many threads as processors can be busy
+// together, which keeps the scheduler's switching small while no processor waits for work; more than four
+// workers gain nothing, as reading the archives becomes the limit.
 struct ThreadBudget {
     unsigned lookaheadWorkers;
     unsigned entryThreadsPerWorker;

@@ -25,6 +25,8 @@ public:
     void reattach(ByteSource* source);
 
     std::size_t capacity() const { return m_buffer.size(); }
+    // What the window reads from; null while detached.
+    ByteSource* source() const { return m_source; }
 
     // The bytes [offset, offset + length). The caller keeps length within capacity() and the range
     // within the source's size. The view stays valid until the next call. std::nullopt means the

@@ -1,6 +1,7 @@
 #include "engine/entry_verifier.h"
 
 #include "codecs/crc32.h"
+#include "engine/parallel_blocks.h"
 
 #include <algorithm>
 #include <optional>
@@ -162,6 +163,9 @@ EntryVerifier::Outcome EntryVerifier::verify(const ZipEntryRecord& entry, std::i
     DecoderMemoryBudget::Lease lease;
     std::uint64_t allowance = DecoderMemoryBudget::UnleasedAllowance;
     std::uint64_t reported = 0;
+    if (const std::optional<Outcome> outcome =
+            decodeBlocksInParallel(entry, index, progress, outputBudget, reported))
+        return *outcome;
     for (int pass = 0;; ++pass) {
         std::uint64_t needed = 0;
         bool refused = false;
@@ -195,6 +199,27 @@ EntryVerifier::Outcome EntryVerifier::verify(const ZipEntryRecord& entry, std::i
         if (!lease)
             return Outcome::Stopped;
     }
+}
+
+std::optional<EntryVerifier::Outcome>
+EntryVerifier::decodeBlocksInParallel(const ZipEntryRecord& entry, std::int64_t index, ProgressSink& progress,
+                                      std::uint64_t& outputBudget, std::uint64_t& reported) {
+    // An entry that may run past the operation's output allowance, or a thread that holds a large
+    // directory's lease (whose decoder leases must stay its own), takes the serial path.
+    if (!worthDecodingBlocksInParallel(entry, m_blockThreads) || entry.uncompressedSize > outputBudget ||
+        !m_window.source() || m_budget.holdsDirectory())
+        return std::nullopt;
+    switch (checkBlocksInParallel(
+        {entry, index, m_window, *m_window.source(), progress, reported, m_budget, m_blockThreads})) {
+    case BlockCheck::Sound:
+        outputBudget -= entry.uncompressedSize;
+        return Outcome::Checked;
+    case BlockCheck::Stopped:
+        return Outcome::Stopped;
+    case BlockCheck::Undecided:
+        break;
+    }
+    return std::nullopt;
 }
 
 EntryVerifier::Outcome EntryVerifier::decodeOnce(const ZipEntryRecord& entry, std::int64_t index,

@@ -13,6 +13,7 @@
 #include "structure/zip_format.h"
 
 #include <cstdint>
+#include <optional>
 
 namespace vellum {
 
@@ -29,6 +30,10 @@ public:
     // Entries whose decoder needs more than its free allowance lease the memory from budget.
     EntryVerifier(ByteWindow& window, CodecTable& codecs,
                   DecoderMemoryBudget& budget = DecoderMemoryBudget::shared());
+
+    // Threads, this one included, that may decode the blocks of one large entry at once (see
+    // parallel_blocks.h); one unless the caller has them to spare.
+    void setBlockThreads(unsigned threads) { m_blockThreads = threads; }
 
     // outputBudget is reduced by the bytes decoded; when it runs out the entry stops unchecked.
     // Progress is advanced by the compressed bytes consumed.
@@ -51,9 +56,16 @@ private:
                        ProgressSink& progress, std::uint64_t& outputBudget, const DecodeMemory& memory,
                        std::uint64_t& reported);
 
+    // The entry decoded on several threads: Checked when it is sound, Stopped on abort, nullopt
+    // when it is left to the serial decoder.
+    std::optional<Outcome> decodeBlocksInParallel(const ZipEntryRecord& entry, std::int64_t index,
+                                                  ProgressSink& progress, std::uint64_t& outputBudget,
+                                                  std::uint64_t& reported);
+
     ByteWindow& m_window;
     CodecTable& m_codecs;
     DecoderMemoryBudget& m_budget;
+    unsigned m_blockThreads = 1;
 };
 
 } // namespace vellum

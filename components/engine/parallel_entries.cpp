@@ -1,5 +1,7 @@
 #include "engine/parallel_entries.h"
 
+#include "engine/busy_threads.h"
+
 #include <chrono>
 #include <future>
 
@@ -116,6 +118,7 @@ EntryVerifier::Outcome checkEntriesInParallel(const ParallelEntryCheck& check,
     for (std::size_t helper = 0; helper < helpers.size(); ++helper) {
         EntryWorkbench& bench = *helpers[helper];
         running.push_back(std::async(std::launch::async, [&, helper] {
+            const BusyThreads::Token busy = BusyThreads::shared().enter();
             bench.window().attach(check.source);
             claimEntries(check, claims, results, helper + 1, bench.verifier(), faults[helper + 1],
                          helperProgress);

@@ -4,6 +4,7 @@
 #include "base/little_endian_reader.h"
 #include "base/multi_part_source.h"
 #include "base/progress_pacer.h"
+#include "engine/busy_threads.h"
 #include "structure/central_directory_parser.h"
 #include "structure/end_record_reader.h"
 #include "structure/local_header_checker.h"
@@ -220,6 +221,9 @@ private:
         }
         if (m_kind == ZipOperation::Verify && decompressInParallel())
             return;
+        // Entries checked one after another leave the operation's other threads to the blocks of a
+        // large entry; checked in parallel, each entry has one thread of them.
+        m_engine.m_verifier.setBlockThreads(m_settings.entryThreads);
         // The probe's progress counts entries, already done; its decompression only polls.
         const std::uint64_t savedDone = m_done;
         for (const std::uint32_t index : order) {
@@ -269,6 +273,7 @@ private:
         check.callerProgress = this;
         check.helperProgress = &m_helperDone;
         m_parallel = true;
+        m_engine.m_verifier.setBlockThreads(1);
         checkEntriesInParallel(check, std::span(helpers).first(m_settings.entryThreads - 1), m_log,
                                m_currentEntry);
         return true;
@@ -321,6 +326,7 @@ std::int16_t ZipEngine::run(ZipOperation operation, ByteSource& source, const Zi
                 engine.m_entries.clear();
         }
     } clearEntries{*this};
+    const BusyThreads::Token busy = BusyThreads::shared().enter();
     Operation run(*this, operation, source, settings, faults);
     const std::int16_t result = run.run();
     if (result != ZipResult::Aborted)

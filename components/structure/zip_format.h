@@ -38,6 +38,7 @@ inline constexpr std::uint16_t FlagStrongEncryption = 0x0040;
 
 inline constexpr std::uint16_t MethodStored = 0;
 inline constexpr std::uint16_t MethodDeflated = 8;
+inline constexpr std::uint16_t MethodXz = 95;
 inline constexpr std::uint16_t MethodAes = 99;
 
 // Traditional encryption puts a 12-byte header before the data.

@@ -6,6 +6,7 @@ target_sources(vellum_components PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/library_codecs.cpp
     ${CMAKE_CURRENT_LIST_DIR}/bzip2_codec.cpp
     ${CMAKE_CURRENT_LIST_DIR}/lzma_codec.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/xz_blocks.cpp
     ${CMAKE_CURRENT_LIST_DIR}/xz_codec.cpp
     ${CMAKE_CURRENT_LIST_DIR}/zstd_codec.cpp
 )

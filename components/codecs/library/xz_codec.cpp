@@ -1,6 +1,7 @@
 #include "codecs/library/xz_codec.h"
 
 #include "codecs/library/lzma_allocator.h"
+#include "codecs/library/xz_dictionary.h"
 
 #include <lzma.h>
 
@@ -9,13 +10,6 @@
 #include <cstring>
 
 namespace vellum {
-
-namespace {
-
-// liblzma's dictionary is never smaller than this.
-constexpr std::uint32_t SmallestDictionary = 4096;
-
-} // namespace
 
 struct XzCodec::Stream {
     DecoderHeap heap;
@@ -196,7 +190,7 @@ std::optional<CodecStep> XzCodec::readBlockHeader(Call& call) {
         options.filters = nullptr;
         return fail(call, result);
     }
-    limitDictionaries();
+    limitXzDictionaries(stream.filters.data(), m_entrySize);
     if (lzma_raw_decoder_memusage(stream.filters.data()) == UINT64_MAX)
         result = LZMA_OPTIONS_ERROR; // one or more unknown filters
     else
@@ -207,21 +201,6 @@ std::optional<CodecStep> XzCodec::readBlockHeader(Call& call) {
         return fail(call, result);
     m_phase = Phase::Block;
     return std::nullopt;
-}
-
-// The block cannot reach back before its own start, and the verifier stops one byte past the
-// entry's size: a larger dictionary would never be used.
-void XzCodec::limitDictionaries() {
-    for (lzma_filter& filter : m_stream->filters) {
-        if (filter.id == LZMA_VLI_UNKNOWN)
-            break;
-        if (filter.id == LZMA_FILTER_LZMA2 && filter.options) {
-            auto* lzma = static_cast<lzma_options_lzma*>(filter.options);
-            const std::uint64_t reach = m_entrySize == UINT64_MAX ? UINT64_MAX : m_entrySize + 1;
-            lzma->dict_size = static_cast<std::uint32_t>(
-                std::max<std::uint64_t>(std::min<std::uint64_t>(lzma->dict_size, reach), SmallestDictionary));
-        }
-    }
 }
 
 std::optional<CodecStep> XzCodec::decodeBlock(Call& call) {

@@ -57,8 +57,6 @@ private:
     std::optional<CodecStep> decodeBlock(Call& call);
     std::optional<CodecStep> readIndex(Call& call);
     std::optional<CodecStep> readStreamFooter(Call& call);
-    // Gives each LZMA2 filter of the block the smaller of its dictionary and the entry's size.
-    void limitDictionaries();
 
     std::span<std::uint8_t> m_output;
     std::unique_ptr<Stream> m_stream;
