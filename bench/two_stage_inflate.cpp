@@ -7,7 +7,7 @@
 // In order, each chunk's window is then the resolved end of the chunk before, and a second pass
 // (stage 2) turns its markers into bytes. The CRC-32 of the whole is combined from the chunks' CRCs.
 // Separately, finding a block start is timed: from a byte offset, every bit position is tried as a
-// dynamic-Huffman or stored block header and a candidate is confirmed by decoding on into the next
+// dynamic-Huffman or stored block header and a candidate is confirmed by decoding it and the next
 // block; the position found must be the recorded block start.
 //
 // Everything runs on the calling thread and is timed in thread CPU seconds, in interleaved rounds:
@@ -49,6 +49,7 @@ namespace {
 
 constexpr std::size_t WindowSize = 32768;
 constexpr std::size_t Padding = 64;
+constexpr std::size_t ConfirmBytes = 64 * 1024;
 constexpr double GiB = 1024.0 * 1024.0 * 1024.0;
 
 double cpuSeconds() {
@@ -342,10 +343,11 @@ public:
     std::vector<BlockStart>* starts = nullptr;
 
     // Decodes until the final block ends, a block would start at `stop` (a block start past it is
-    // Bad), or, with `confirm`, the first block ends and the next header parses.
+    // Bad), or, with `confirm`, two blocks have been decoded and ConfirmBytes of output. A final
+    // block confirms only if it ends where the stream does.
     Status run(std::uint64_t stop, bool confirm = false) {
         for (unsigned blocks = 0;; ++blocks) {
-            if (position == stop)
+            if (position == stop || (confirm && blocks >= 2 && produced >= ConfirmBytes))
                 return Status::ReachedStop;
             if (position > stop || position > m_limit)
                 return Status::Bad;
@@ -359,18 +361,15 @@ public:
             } else if (type == 1) {
                 status = codes(fixedCodes.literals, fixedCodes.distances);
             } else if (type == 2) {
-                const bool valid = header();
-                if (confirm && blocks == 1) // the block after the candidate has a valid header
-                    return valid ? Status::ReachedStop : Status::Bad;
-                if (valid)
+                if (header())
                     status = codes(m_literals, m_distances);
             }
             if (status != Status::ReachedStop)
                 return status;
-            if (final)
-                return position <= m_limit ? Status::Final : Status::Bad;
-            if (confirm && blocks == 1)
-                return Status::ReachedStop;
+            if (final) {
+                const bool atEnd = confirm ? (position + 7) / 8 == m_limit / 8 : position <= m_limit;
+                return atEnd ? Status::Final : Status::Bad;
+            }
         }
     }
 
@@ -558,7 +557,8 @@ private:
 constexpr std::uint64_t NoStop = ~std::uint64_t{0};
 
 // The first bit position at or after `fromBit` where a dynamic or stored block header parses and
-// decoding goes on into the next block's header without an error; counts the candidates.
+// decoding it and the next block (ConfirmBytes of output at least) goes without an error; counts the
+// candidates.
 struct Found {
     std::uint64_t bit = NoStop;
     std::size_t headers = 0;  // positions whose header parsed
