@@ -314,8 +314,9 @@ struct FixedCodes {
         std::fill(lengths + 256, lengths + 280, 7);
         std::fill(lengths + 280, lengths + 288, 8);
         literals.build(lengths, 288);
-        std::fill(lengths, lengths + 30, 5);
-        distances.build(lengths, 30);
+        // 32 codes of 5 bits, complete; distance symbols 30 and 31 are rejected when decoded.
+        std::fill(lengths, lengths + 32, 5);
+        distances.build(lengths, 32);
     }
 };
 const FixedCodes fixedCodes;
