@@ -146,7 +146,7 @@ struct Ledger::Batches {
     Batches(sqlite3* connection, std::string ledgerPath)
         : database(connection), path(std::move(ledgerPath)) {}
     ~Batches() {
-        for (sqlite3_stmt* statement : {select, insert, update, change})
+        for (sqlite3_stmt* statement : {select, insert, update, updateSame, change})
             sqlite3_finalize(statement);
         sqlite3_close(database);
     }
@@ -159,8 +159,13 @@ struct Ledger::Batches {
             prepared(database, "UPDATE archive SET device = ?2, inode = ?3, size = ?4, modified_ns = ?5, "
                                "changed_ns = ?6, verdict = ?7, faults = ?8, tested_at = ?9, seconds = ?10, "
                                "version = ?11 WHERE path = ?1");
+        // Most verdicts repeat the last one: one search of the table records them.
+        updateSame =
+            prepared(database, "UPDATE archive SET device = ?2, inode = ?3, size = ?4, modified_ns = ?5, "
+                               "changed_ns = ?6, faults = ?8, tested_at = ?9, seconds = ?10, version = ?11 "
+                               "WHERE path = ?1 AND verdict = ?7");
         change = prepared(database, "INSERT INTO verdict_change VALUES (?, ?, ?, ?, ?, ?, ?)");
-        return select && insert && update && change;
+        return select && insert && update && updateSame && change;
     }
 
     // The writer thread: a batch is written once it is full, once its first verdict has waited
@@ -223,9 +228,14 @@ struct Ledger::Batches {
             sqlite3_bind_double(statement, 10, judged.seconds);
             sqlite3_bind_text(statement, 11, VELLUM_VERSION, -1, SQLITE_STATIC);
         };
-        // The verdict this one follows is the one the ledger holds now, under the batch's lock: what
-        // this run recorded before it (an archive named twice) or another run did since this one
-        // looked, so that the history never holds a change twice.
+        bindVerdict(updateSame);
+        if (!step(updateSame))
+            return false;
+        if (sqlite3_changes(database) != 0)
+            return true;
+        // A new archive or a new verdict. The verdict this one follows is the one the ledger holds
+        // now, under the batch's lock: what this run recorded before it (an archive named twice) or
+        // another run did since this one looked, so that the history never holds a change twice.
         const std::optional<LedgerEntry> previous = entryFound(select, judged.path);
         bindVerdict(previous ? update : insert);
         if (!step(previous ? update : insert))
@@ -255,6 +265,7 @@ struct Ledger::Batches {
     sqlite3_stmt* select = nullptr;
     sqlite3_stmt* insert = nullptr;
     sqlite3_stmt* update = nullptr;
+    sqlite3_stmt* updateSame = nullptr;
     sqlite3_stmt* change = nullptr;
 
     std::mutex mutex;
@@ -363,6 +374,7 @@ Ledger::~Ledger() {
         }
     }
     m_batches.reset();
+    endLookUps();
     sqlite3_finalize(m_select);
     sqlite3_close(m_database);
 }
@@ -375,7 +387,24 @@ const std::string& Ledger::error() const {
 std::optional<LedgerEntry> Ledger::lastVerdict(const std::string& archivePath) {
     if (m_batches->failed)
         return std::nullopt;
-    return entryFound(m_select, archivePath);
+    // Look-ups share a read transaction, each of its own would take and drop the file's locks; it is
+    // renewed as the batches are, so that the writer's checkpoints are not held back for long.
+    if (m_lookUpsInTransaction == 0) {
+        sqlite3_exec(m_database, "BEGIN", nullptr, nullptr, nullptr);
+        m_lookUpsSince = std::chrono::steady_clock::now();
+    }
+    std::optional<LedgerEntry> entry = entryFound(m_select, archivePath);
+    if (++m_lookUpsInTransaction >= BatchRecords ||
+        std::chrono::steady_clock::now() - m_lookUpsSince >= BatchTime)
+        endLookUps();
+    return entry;
+}
+
+void Ledger::endLookUps() {
+    if (m_lookUpsInTransaction == 0)
+        return;
+    sqlite3_exec(m_database, "COMMIT", nullptr, nullptr, nullptr);
+    m_lookUpsInTransaction = 0;
 }
 
 void Ledger::forEachArchiveUnder(const std::string& folder,
@@ -427,6 +456,8 @@ bool Ledger::record(const JudgedArchive& judged) {
 }
 
 bool Ledger::flush() {
+    // What is written next is seen by the look-ups that follow.
+    endLookUps();
     Batches& batches = *m_batches;
     std::unique_lock lock(batches.mutex);
     if (!batches.writer.joinable()) {

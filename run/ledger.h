@@ -8,6 +8,7 @@
 
 #include "zip/file_identity.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -68,11 +69,14 @@ public:
 private:
     struct Batches;
     Ledger(sqlite3* database, std::string path);
+    void endLookUps();
 
     sqlite3* m_database; // the caller's look-ups
     std::string m_path;
     sqlite3_stmt* m_select = nullptr;
     std::unique_ptr<Batches> m_batches;
+    std::size_t m_lookUpsInTransaction = 0; // 0: no read transaction is open
+    std::chrono::steady_clock::time_point m_lookUpsSince;
 };
 
 } // namespace vellum
