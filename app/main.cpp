@@ -5,6 +5,7 @@
 #include "exit_deadline.h"
 #include "identity.h"
 #include "main_window.h"
+#include "message_window.h"
 #include "program_folder.h"
 #include "results_tasks.h"
 #include "single_instance.h"
@@ -70,6 +71,7 @@ int runWithWindow(int argc, char** argv, const CommandLine& commandLine,
     QApplication application(argc, argv);
     QApplication::setApplicationName(identity::programTitle);
     QApplication::setApplicationVersion(identity::fileVersion);
+    const platform::MessageWindows messageWindows;
 
     const bool unattended = commandLine.unattended();
     const std::string applicationFolder = platform::applicationFolder();
