@@ -15,7 +15,7 @@ chmod 755 "$scratch"
 fail() { echo "check-package: $*" >&2; exit 1; }
 
 expected="./usr/bin/vellum
-./usr/lib/vellum/libvellum-window.so
+./usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/vellum/libvellum-window.so
 ./usr/share/applications/vellum.desktop
 ./usr/share/doc/vellum/changelog.Debian.gz
 ./usr/share/doc/vellum/copyright
@@ -29,9 +29,7 @@ expected="./usr/bin/vellum
 ./usr/share/vellum/Vellum.html
 ./usr/share/vellum/error.wav
 ./usr/share/vellum/thunder.wav"
-# The library folder is lib/<multiarch> when configured for /usr, lib for any other prefix.
-actual="$(dpkg-deb -c "$package" | awk '$1 !~ /^d/ {print $NF}' |
-    sed 's#^\./usr/lib/[^/]*-linux-[^/]*/vellum/#./usr/lib/vellum/#' | sort)"
+actual="$(dpkg-deb -c "$package" | awk '$1 !~ /^d/ {print $NF}' | sort)"
 [ "$actual" = "$expected" ] || fail "the package's files differ from the expected list:
 $(diff <(echo "$expected") <(echo "$actual"))"
 
