@@ -1,22 +1,15 @@
+// The program: the command line, and the terminal run without any window library loaded; the window
+// is in the window module, loaded only when a window may open.
+
 #include "command_line.h"
-#include "desktop_services.h"
-#include "display_probe.h"
 #include "escaped_text.h"
 #include "exit_deadline.h"
-#include "identity.h"
-#include "main_window.h"
-#include "program_folder.h"
 #include "results_tasks.h"
-#include "single_instance.h"
-#include "sound.h"
-#include "standard_error_notes.h"
 #include "stop_signals.h"
 #include "terminal_run.h"
-#include "window_session.h"
+#include "window_start.h"
 #include "zip/zip_tester.h"
 
-#include <QApplication>
-#include <QSocketNotifier>
 #include <cstdio>
 #include <optional>
 
@@ -43,76 +36,6 @@ std::optional<int> answerAtOnce(const CommandLine& commandLine) {
     return std::nullopt;
 }
 
-bool isRealDisplay() {
-    const QString platform = QGuiApplication::platformName();
-    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
-}
-
-// What a window run tells its caller.
-int exitStatusAfter(WindowSession::StartOutcome outcome, const WindowSession& session, int loopStatus,
-                    int stopSignal) {
-    switch (outcome) {
-    case WindowSession::StartOutcome::RefusedRootDirectory:
-        return 2;
-    case WindowSession::StartOutcome::RanUnattended:
-        return exitStatusOf(*session.lastSummary(), stopSignal);
-    case WindowSession::StartOutcome::HandedOver:
-    case WindowSession::StartOutcome::WaitingForUser:
-        break;
-    }
-    return stopSignal != 0 ? 128 + stopSignal : loopStatus;
-}
-
-// The window: a window start, or a plain `vellum FOLDER` on a display, which tests in the window
-// and prints on the terminal as any command-line run does.
-int runWithWindow(int argc, char** argv, const CommandLine& commandLine,
-                  const platform::StopSignals& stopSignals, platform::ExitDeadline& deadline) {
-    QApplication application(argc, argv);
-    QApplication::setApplicationName(identity::programTitle);
-    QApplication::setApplicationVersion(identity::fileVersion);
-
-    const bool unattended = commandLine.unattended();
-    const std::string applicationFolder = platform::applicationFolder();
-    const std::string reportFolder = reportFolderOf(commandLine);
-    auto sound = platform::createSystemSoundPlayer();
-    auto desktop = platform::createDesktopServices();
-    platform::SingleInstance singleInstance(identity::programTitle);
-
-    OpenedLedger ledger = openLedgerOf(commandLine);
-    RunCore run(runSettingsOf(commandLine, applicationFolder, unattended, ledger));
-    const platform::LastWords lastWords(deadline, lastWordsOf(run));
-    // Every run names on standard error what it could not read or write; a run from the command line
-    // also prints its progress and results on the terminal.
-    std::optional<TerminalPrinters> printers;
-    StandardErrorNotes notes;
-    if (unattended) {
-        printers.emplace(commandLine);
-        printers->attachTo(run);
-    } else {
-        run.addObserver(notes);
-    }
-    MainWindow window;
-    WindowSession session(window, run,
-                          WindowSessionServices{applicationFolder, *sound, *desktop, singleInstance,
-                                                reportFolder, isRealDisplay()},
-                          unattended ? std::optional(runInputsOf(commandLine)) : std::nullopt);
-
-    // A signal stops a run as Cancel does, so that its report still lands, and then ends the program.
-    QSocketNotifier signalNotifier(stopSignals.wakeDescriptor(), QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &session, [&] {
-        signalNotifier.setEnabled(false);
-        session.stopOnSignal();
-        QApplication::exit(128 + stopSignals.received());
-    });
-    const WindowSession::StartOutcome outcome = session.start();
-
-    int loopStatus = 0;
-    if (window.isVisible() && stopSignals.received() == 0)
-        loopStatus = QApplication::exec();
-    // Whatever the tester's threads are stuck in, the program ends by the deadline from here on.
-    return deadline.ending(exitStatusAfter(outcome, session, loopStatus, stopSignals.received()));
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -134,16 +57,9 @@ int main(int argc, char** argv) {
         limitDecoderMemory(commandLine.memoryLimit);
     if (commandLine.unattended() && runsInTerminalOnly(commandLine))
         return runInTerminal(commandLine, stopSignals, deadline);
-    if (const DisplayReach display = probeDisplay(); display != DisplayReach::Usable) {
-        if (commandLine.unattended())
-            return runInTerminal(commandLine, stopSignals, deadline);
-        std::fputs(display == DisplayReach::Missing
-                       ? "vellum: no display to open the window on; give a folder to test it "
-                         "unattended (see vellum --help)\n"
-                       : "vellum: cannot connect to the display; give a folder to test it "
-                         "unattended (see vellum --help)\n",
-                   stderr);
-        return 2;
-    }
-    return runWithWindow(argc, argv, commandLine, stopSignals, deadline);
+    WindowStart start{argc, argv, commandLine, stopSignals, deadline};
+    // Without a display named the window module is not even loaded.
+    if (!displayNamed())
+        return runWithoutDisplay(DisplayReach::Missing, start);
+    return runWindowModule(start);
 }

@@ -165,6 +165,12 @@ def main():
         if options.before:
             os.mkdir(os.path.join(work, "before"))
             shutil.copy2(os.path.join(options.before, "vellum"), os.path.join(work, "before", "vellum"))
+        # The window module goes beside each program, for a `vellum FOLDER` run on a display; an
+        # older build has none.
+        for build, copy in ((options.build, work), (options.before, os.path.join(work, "before"))):
+            module = os.path.join(build, "libvellum-window.so") if build else ""
+            if module and os.path.exists(module):
+                shutil.copy2(module, copy)
         print(f"{'corpus':8} {'tool':15} {'seconds':>8} {'user':>7} {'sys':>7} {'MiB/s':>7} "
               f"{'archives/s':>10} {'peak MiB':>8} {'x fastest peer':>14}", flush=True)
         extra = []

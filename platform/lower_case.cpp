@@ -1,7 +1,7 @@
 #include "lower_case.h"
 
-#include <QByteArray>
-#include <QString>
+#include <algorithm>
+#include <iterator>
 
 namespace vellum::platform {
 
@@ -55,6 +55,62 @@ bool isValidUtf8(std::string_view text) {
     return true;
 }
 
+struct Lowering {
+    char32_t codePoint;
+    char32_t lowered;
+    char32_t loweredSecond;
+};
+
+// Qt's lower case, which the window has always shown names in, kept as data so that lowering
+// needs no Qt at all.
+constexpr Lowering lowerings[] = {
+#include "lower_case_table.inc"
+};
+static_assert(std::ranges::is_sorted(lowerings, {}, &Lowering::codePoint));
+
+char32_t decodedAt(std::string_view text, std::size_t at, std::size_t length) {
+    const auto byteAt = [&](std::size_t index) { return static_cast<unsigned char>(text[index]); };
+    if (length == 1)
+        return byteAt(at);
+    char32_t codePoint = byteAt(at) & (0x7Fu >> length);
+    for (std::size_t index = 1; index < length; ++index)
+        codePoint = (codePoint << 6) | (byteAt(at + index) & 0x3Fu);
+    return codePoint;
+}
+
+void appendUtf8(std::string& text, char32_t codePoint) {
+    if (codePoint < 0x80) {
+        text += static_cast<char>(codePoint);
+    } else if (codePoint < 0x800) {
+        text += static_cast<char>(0xC0 | (codePoint >> 6));
+        text += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else if (codePoint < 0x10000) {
+        text += static_cast<char>(0xE0 | (codePoint >> 12));
+        text += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else {
+        text += static_cast<char>(0xF0 | (codePoint >> 18));
+        text += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+        text += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (codePoint & 0x3F));
+    }
+}
+
+void appendLowered(std::string& text, char32_t codePoint) {
+    if (codePoint >= 'A' && codePoint <= 'Z') {
+        text += static_cast<char>(codePoint - 'A' + 'a');
+        return;
+    }
+    const auto* found = std::ranges::lower_bound(lowerings, codePoint, {}, &Lowering::codePoint);
+    if (found == std::end(lowerings) || found->codePoint != codePoint) {
+        appendUtf8(text, codePoint);
+        return;
+    }
+    appendUtf8(text, found->lowered);
+    if (found->loweredSecond != 0)
+        appendUtf8(text, found->loweredSecond);
+}
+
 std::string lowerAsciiOnly(std::string_view text) {
     std::string lowered(text);
     for (char& character : lowered) {
@@ -77,9 +133,17 @@ std::string lowerCase(std::string_view text) {
     // Most names are plain ASCII; they need no decoding at all.
     if (isAscii || !isValidUtf8(text))
         return lowerAsciiOnly(text);
-    const QByteArray lowered =
-        QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toLower().toUtf8();
-    return std::string(lowered.constData(), static_cast<std::size_t>(lowered.size()));
+    // A byte-order mark that opens the text is dropped, as Qt's decoding of UTF-8 always dropped it.
+    static constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
+    std::size_t at = text.starts_with(byteOrderMark) ? byteOrderMark.size() : 0;
+    std::string lowered;
+    lowered.reserve(text.size());
+    while (at < text.size()) {
+        const std::size_t length = utf8SequenceLength(text, at);
+        appendLowered(lowered, decodedAt(text, at, length));
+        at += length;
+    }
+    return lowered;
 }
 
 } // namespace vellum::platform

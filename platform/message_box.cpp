@@ -1,20 +1,13 @@
 #include "message_box.h"
 
-#include <QApplication>
-#include <QMessageBox>
-
+#include <atomic>
 #include <cstdio>
 
 namespace vellum::platform {
 
 namespace {
 
-bool canShowWindows() {
-    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
-        return false;
-    const QString platform = QGuiApplication::platformName();
-    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
-}
+std::atomic<MessageWindow> shownMessageWindow{nullptr};
 
 // Standard error gets one line per message, so line breaks inside the text become blanks.
 std::string asOneLine(const std::string& text) {
@@ -32,30 +25,27 @@ std::string asOneLine(const std::string& text) {
     return line;
 }
 
-void showMessage(QMessageBox::Icon icon, const std::string& text, const std::string& title) {
-    if (!canShowWindows()) {
-        const std::string line = title + ": " + asOneLine(text) + "\n";
-        std::fputs(line.c_str(), stderr);
-        std::fflush(stderr);
+void showMessage(MessageKind kind, const std::string& text, const std::string& title) {
+    const MessageWindow messageWindow = shownMessageWindow.load();
+    if (messageWindow != nullptr && messageWindow(kind, text, title))
         return;
-    }
-    QString shown = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    QMessageBox box(icon, QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())), shown,
-                    QMessageBox::Ok);
-    // File names may hold characters that rich text would take for markup.
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
+    const std::string line = title + ": " + asOneLine(text) + "\n";
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
 }
 
 } // namespace
 
 void showStopMessage(const std::string& text, const std::string& title) {
-    showMessage(QMessageBox::Critical, text, title);
+    showMessage(MessageKind::Stop, text, title);
 }
 
 void showNoteMessage(const std::string& text, const std::string& title) {
-    showMessage(QMessageBox::Information, text, title);
+    showMessage(MessageKind::Note, text, title);
+}
+
+void setMessageWindow(MessageWindow messageWindow) {
+    shownMessageWindow.store(messageWindow);
 }
 
 } // namespace vellum::platform

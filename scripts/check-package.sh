@@ -3,7 +3,8 @@
 # file list, its dependencies and its stripped program with what it should hold, then runs the
 # unpacked program unattended as an ordinary user (through setpriv when run as root) over a
 # generated folder with one damaged archive: it must exit with status 1 and write its reports into
-# that user's state folder, not beside the program.
+# that user's state folder, not beside the program. The program itself must not need Qt; its window
+# module must load from the library folder, which a run on Qt's offscreen platform shows.
 #   scripts/check-package.sh [PACKAGE]     (default: the one in build/, made by scripts/package.sh)
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
@@ -14,6 +15,7 @@ chmod 755 "$scratch"
 fail() { echo "check-package: $*" >&2; exit 1; }
 
 expected="./usr/bin/vellum
+./usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/vellum/libvellum-window.so
 ./usr/share/applications/vellum.desktop
 ./usr/share/doc/vellum/changelog.Debian.gz
 ./usr/share/doc/vellum/copyright
@@ -40,6 +42,10 @@ root="$scratch/root"
 dpkg-deb -x "$package" "$root"
 program="$root/usr/bin/vellum"
 readelf --sections "$program" | grep -q '\.symtab' && fail "the program is not stripped"
+window_module="$(find "$root/usr/lib" -name libvellum-window.so)"
+readelf --sections "$window_module" | grep -q '\.symtab' && fail "the window module is not stripped"
+# A run from the command line loads no window library at all.
+readelf --dynamic "$program" | grep -q 'NEEDED.*libQt' && fail "the program itself needs Qt"
 desktop-file-validate "$root/usr/share/applications/vellum.desktop"
 # A menu entry that claims a type (folders, say) would become the file manager's default for it.
 grep -q '^MimeType=' "$root/usr/share/applications/vellum.desktop" && fail "the menu entry claims a file type"
@@ -77,4 +83,12 @@ state="$home/.local/state/vellum"
 grep -q "deeper/damaged.zip" "$state/errors.txt" || fail "errors.txt in $state does not name the damaged archive"
 grep -q " 2 tested - 1 bad" "$state/errors.log" || fail "errors.log in $state lacks the run's counts"
 ls "$root/usr/bin" | grep -qv '^vellum$' && fail "the run wrote beside the installed program"
+
+# The same run in the window, on Qt's offscreen platform: the window module is found and loaded.
+rm -f "$state/errors.txt"
+status=0
+env -i PATH=/usr/bin:/bin HOME="$home" TMPDIR="$scratch/tmp" QT_QPA_PLATFORM=offscreen \
+    "${run_as_user[@]}" "$program" "$tree" 2>"$scratch/window-errors" || status=$?
+[ "$status" -eq 1 ] || fail "the unpacked program's window run exited with status $status, not 1: $(cat "$scratch/window-errors")"
+grep -q "deeper/damaged.zip" "$state/errors.txt" || fail "the window run's errors.txt does not name the damaged archive"
 echo "check-package: $(basename "$package") holds what it should and runs as an ordinary user"

@@ -18,7 +18,7 @@ trap cleanup EXIT
 [ -x "$build/vellum" ] || "$top/scripts/build.sh" >/dev/null
 mkdir -p "$out"
 # A private copy, so that the reports of the run below do not land in the build folder.
-cp "$build/vellum" "$build/thunder.wav" "$build/error.wav" "$build/Vellum.hlp" "$work/"
+cp "$build/vellum" "$build/libvellum-window.so" "$build/thunder.wav" "$build/error.wav" "$build/Vellum.hlp" "$work/"
 # Small archives, and one of 16 GiB of zeros (a sparse file) that keeps the run busy for seconds.
 "$build/bench/make_bench_tree" small "$work/tree/small" 1000 >/dev/null
 "$build/bench/make_bench_tree" zeros "$work/tree/zeros" 16 >/dev/null

@@ -1,7 +1,8 @@
 #pragma once
 
-// A private copy of the program in a temporary folder, run as a real process with no display,
-// and what a test reads back of its runs: exit status, standard output and error, report lines.
+// A private copy of the program and its window module in a temporary folder, run as a real process
+// with no display, and what a test reads back of its runs: exit status, standard output and error,
+// report lines.
 // The reports are written beside the program when its folder is writable, so each copy has its
 // own.
 
@@ -89,9 +90,11 @@ public:
         for (const QTemporaryDir* folder : {&m_home, &m_tree, &m_scratch})
             ::chmod(folder->path().toLocal8Bit().constData(), 0755);
         QFile::copy(VELLUM_PROGRAM, program());
-        QFile::setPermissions(program(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                             QFile::ReadOther | QFile::ExeOther | QFile::ReadGroup |
-                                             QFile::ExeGroup);
+        QFile::copy(VELLUM_WINDOW_MODULE, windowModule());
+        for (const QString& file : {program(), windowModule()})
+            QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                            QFile::ReadOther | QFile::ExeOther | QFile::ReadGroup |
+                                            QFile::ExeGroup);
         // A text viewer of our own on the PATH records what the program asks it to open.
         QDir().mkpath(m_home.path() + "/bin");
         const QString viewer = m_home.path() + "/bin/xdg-open";
@@ -104,6 +107,8 @@ public:
 
     QString folder() const { return m_home.path(); }
     QString program() const { return m_home.path() + "/vellum"; }
+    // Beside the program, where a build tree has it.
+    QString windowModule() const { return m_home.path() + "/libvellum-window.so"; }
     QString tree() const { return m_tree.path(); }
     // A folder for whatever else a test needs: state folders, a second tree.
     QString scratch() const { return m_scratch.path(); }

@@ -49,6 +49,9 @@ private slots:
     void pathsLongerThanTheSystemLimitAreTested();
     void commandLineOptions();
     void displayThatCannotBeReached();
+    void runsFromTheCommandLineLoadNoWindowLibrary();
+    void windowRunsLoadTheWindowModule();
+    void windowModuleThatCannotBeLoaded();
 };
 
 void UnattendedTest::reportsBadArchivesAndExitsWithOne() {
@@ -486,6 +489,53 @@ void UnattendedTest::displayThatCannotBeReached() {
     QCOMPARE(window.status, 2);
     QCOMPARE(window.errors.count('\n'), 1);
     QVERIFY2(window.errors.contains("display"), qPrintable(window.errors));
+}
+
+// What the dynamic loader maps it tells on standard error under LD_DEBUG=files, dlopen included.
+void UnattendedTest::runsFromTheCommandLineLoadNoWindowLibrary() {
+    InstalledCopy copy;
+    writeDamaged(copy.tree() + "/bad.zip");
+    const RunOptions traced{.environment = {{"LD_DEBUG", "files"}}};
+    for (const QStringList& arguments : {QStringList{"-q", copy.tree()}, QStringList{copy.tree()}}) {
+        const Outcome outcome = copy.run(arguments, traced);
+        QCOMPARE(outcome.status, 1);
+        QVERIFY2(outcome.errors.contains("libc.so"), qPrintable(outcome.errors.left(2000)));
+        QVERIFY2(!outcome.errors.contains("libQt6") && !outcome.errors.contains("libvellum-window"),
+                 qPrintable(outcome.errors.left(2000)));
+    }
+}
+
+void UnattendedTest::windowRunsLoadTheWindowModule() {
+    InstalledCopy copy;
+    writeDamaged(copy.tree() + "/bad.zip");
+    const Outcome outcome =
+        copy.run({copy.tree()}, {.environment = {{"QT_QPA_PLATFORM", "offscreen"}, {"LD_DEBUG", "files"}}});
+    QCOMPARE(outcome.status, 1);
+    QVERIFY2(outcome.errors.contains("libvellum-window.so") && outcome.errors.contains("libQt6Widgets"),
+             qPrintable(outcome.errors.left(2000)));
+    QCOMPARE(fileLines(copy.folder() + "/errors.txt").value(1), copy.tree() + "/bad.zip");
+}
+
+// A window module that is missing or damaged is told in one line, and the program ends with status 2;
+// a run from the command line still runs.
+void UnattendedTest::windowModuleThatCannotBeLoaded() {
+    InstalledCopy copy;
+    writeDamaged(copy.tree() + "/bad.zip");
+    const RunOptions display{.environment = {{"QT_QPA_PLATFORM", "offscreen"}}};
+    for (const bool damaged : {false, true}) {
+        QFile::remove(copy.windowModule());
+        if (damaged)
+            writeFile(copy.windowModule().toStdString(), "not a library\n");
+        for (const QStringList& arguments : {QStringList{}, QStringList{copy.tree()}}) {
+            const Outcome outcome = copy.run(arguments, display);
+            QCOMPARE(outcome.status, 2);
+            QCOMPARE(outcome.errors.count('\n'), 1);
+            QVERIFY2(outcome.errors.startsWith("vellum: cannot open the window: ") &&
+                         outcome.errors.contains("libvellum-window.so"),
+                     qPrintable(outcome.errors));
+        }
+        QCOMPARE(copy.run({"-q", copy.tree()}, display).status, 1);
+    }
 }
 
 QTEST_GUILESS_MAIN(UnattendedTest)
