@@ -50,9 +50,9 @@ int main(int argc, char** argv) {
     if (const std::optional<int> status = answerAtOnce(commandLine))
         return *status;
     if (commandLine.task == CommandLine::Task::CheckResults)
-        return deadline.ending(checkResults(commandLine));
+        return deadline.ending(checkResults(commandLine, [&stopSignals] { return stopSignals.received(); }));
     if (commandLine.task == CommandLine::Task::Import)
-        return deadline.ending(importResults(commandLine));
+        return deadline.ending(importResults(commandLine, [&stopSignals] { return stopSignals.received(); }));
     if (commandLine.memoryLimit != 0)
         limitDecoderMemory(commandLine.memoryLimit);
     if (commandLine.unattended() && runsInTerminalOnly(commandLine))

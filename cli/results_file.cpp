@@ -31,8 +31,8 @@ bool isJudged(std::string_view verdict) {
     return verdict == "good" || verdict == "bad" || verdict == "unverified";
 }
 
-ResultsFileEnd readResultsFile(const std::string& path,
-                               const std::function<void(const ResultLine&)>& onLine) {
+ResultsFileEnd readResultsFile(const std::string& path, const std::function<void(const ResultLine&)>& onLine,
+                               const std::function<bool()>& interrupted) {
     ResultsFileEnd end;
     const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rbe"));
     if (!file) {
@@ -44,6 +44,10 @@ ResultsFileEnd readResultsFile(const std::string& path,
     ssize_t length = 0;
     errno = 0;
     while ((length = ::getline(&buffer, &capacity, file.get())) > 0) {
+        if (interrupted && interrupted()) {
+            end.interrupted = true;
+            break;
+        }
         ++end.lines;
         const std::string_view text(buffer, static_cast<std::size_t>(length));
         Json object = Json::parse(text, nullptr, false);

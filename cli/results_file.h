@@ -34,10 +34,13 @@ struct ResultsFileEnd {
     bool hasSummary = false;          // the run that wrote it ended and said so
     bool complete = false;            // and judged all it was asked to
     std::string stopped;              // what stopped it, when its summary says
+    bool interrupted = false;         // the reading was given up at the caller's request
 };
 
-// Reads the file at `path` line by line, telling each archive line to `onLine`.
-ResultsFileEnd readResultsFile(const std::string& path, const std::function<void(const ResultLine&)>& onLine);
+// Reads the file at `path` line by line, telling each archive line to `onLine`, until its end or
+// until `interrupted` says to stop.
+ResultsFileEnd readResultsFile(const std::string& path, const std::function<void(const ResultLine&)>& onLine,
+                               const std::function<bool()>& interrupted = {});
 
 // What a results file's end says is wrong with it, as a note names it; empty when nothing is.
 std::string resultsFileFault(const ResultsFileEnd& end);

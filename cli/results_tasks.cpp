@@ -56,18 +56,24 @@ FileIdentity identityToRecord(const std::string& path, const FileIdentity& teste
 
 } // namespace
 
-int checkResults(const CommandLine& commandLine) {
+int checkResults(const CommandLine& commandLine, const std::function<int()>& stopSignal) {
+    const std::function<bool()> stopped = [&] { return stopSignal() != 0; };
     std::signal(SIGPIPE, SIG_IGN);
     const std::string& listPath = commandLine.paths.front();
     std::unordered_set<std::string> judged;
     std::uint64_t faultyFiles = 0;
     for (std::size_t index = 1; index < commandLine.paths.size(); ++index) {
         const std::string& results = commandLine.paths[index];
-        const ResultsFileEnd end = readResultsFile(results, [&](const ResultLine& line) {
-            // An archive deleted before its test has nothing left to test: it is accounted for.
-            if (isJudged(line.verdict) || line.verdict == "vanished")
-                judged.insert(line.path);
-        });
+        const ResultsFileEnd end = readResultsFile(
+            results,
+            [&](const ResultLine& line) {
+                // An archive deleted before its test has nothing left to test: it is accounted for.
+                if (isJudged(line.verdict) || line.verdict == "vanished")
+                    judged.insert(line.path);
+            },
+            stopped);
+        if (end.interrupted)
+            return 128 + stopSignal();
         if (const std::string fault = resultsFileFault(end); !fault.empty()) {
             ++faultyFiles;
             note(platform::escapedText(results) + " " + fault);
@@ -81,13 +87,17 @@ int checkResults(const CommandLine& commandLine) {
     std::uint64_t unjudged = 0;
     std::string name;
     FileList::Step step;
-    while ((step = list.next(name, true, [] { return true; })) == FileList::Step::Name) {
+    while ((step = list.next(name, true, [&] { return !stopped(); })) == FileList::Step::Name) {
+        if (stopped())
+            return 128 + stopSignal();
         ++listed;
         if (judged.contains(absolutePath(name)))
             continue;
         ++unjudged;
         output.writeLine(name + separator);
     }
+    if (step == FileList::Step::Stopped)
+        return 128 + stopSignal();
     int status = unjudged == 0 && faultyFiles == 0 ? 0 : 2;
     if (step == FileList::Step::Failed) {
         note("cannot read the list " + platform::escapedText(listPath) + ": " + list.failure());
@@ -110,7 +120,7 @@ int checkResults(const CommandLine& commandLine) {
     return status;
 }
 
-int importResults(const CommandLine& commandLine) {
+int importResults(const CommandLine& commandLine, const std::function<int()>& stopSignal) {
     OpenedLedger opened = openLedgerOf(commandLine);
     if (!opened.ledger) {
         note(opened.failure);
@@ -123,40 +133,47 @@ int importResults(const CommandLine& commandLine) {
     bool ledgerFailed = false;
     for (const std::string& results : commandLine.paths) {
         std::uint64_t unusableHere = 0;
-        const ResultsFileEnd end = readResultsFile(results, [&](const ResultLine& line) {
-            if (!isJudged(line.verdict) || ledgerFailed)
-                return;
-            const std::optional<FileIdentity> tested = identityIn(line.object);
-            const auto testedText = line.object.find("tested");
-            const std::optional<std::int64_t> testedAt =
-                testedText != line.object.end() && testedText->is_string()
-                    ? secondsOfIsoUtcTime(testedText->get<std::string>())
-                    : std::nullopt;
-            if (!tested || !testedAt) {
-                ++unusableHere;
-                return;
-            }
-            const std::optional<LedgerEntry> last = ledger.lastVerdict(line.path);
-            if (last && last->testedAt >= *testedAt) {
-                ++known;
-                return;
-            }
-            const FileIdentity identity = identityToRecord(line.path, *tested);
-            if (last && last->verdict == "good" && line.verdict == "bad" &&
-                identity.size == last->identity.size && identity.modifiedNs == last->identity.modifiedNs)
-                note(platform::escapedText(line.path) + ": went bad since " + isoUtcTime(last->testedAt) +
-                     " (unchanged on disk)");
-            const Json faults{{"faults", line.object.value("faults", Json::array())},
-                              {"notes", line.object.value("notes", Json::array())}};
-            const double seconds = line.object.value("seconds", 0.0);
-            if (!ledger.record({line.path, identity, line.verdict, jsonText(faults), *testedAt, seconds}))
-                ledgerFailed = true;
-            else
-                ++recorded;
-        });
+        const ResultsFileEnd end = readResultsFile(
+            results,
+            [&](const ResultLine& line) {
+                if (!isJudged(line.verdict) || ledgerFailed)
+                    return;
+                const std::optional<FileIdentity> tested = identityIn(line.object);
+                const auto testedText = line.object.find("tested");
+                const std::optional<std::int64_t> testedAt =
+                    testedText != line.object.end() && testedText->is_string()
+                        ? secondsOfIsoUtcTime(testedText->get<std::string>())
+                        : std::nullopt;
+                if (!tested || !testedAt) {
+                    ++unusableHere;
+                    return;
+                }
+                const std::optional<LedgerEntry> last = ledger.lastVerdict(line.path);
+                if (last && last->testedAt >= *testedAt) {
+                    ++known;
+                    return;
+                }
+                const FileIdentity identity = identityToRecord(line.path, *tested);
+                if (last && last->verdict == "good" && line.verdict == "bad" &&
+                    identity.size == last->identity.size && identity.modifiedNs == last->identity.modifiedNs)
+                    note(platform::escapedText(line.path) + ": went bad since " + isoUtcTime(last->testedAt) +
+                         " (unchanged on disk)");
+                const Json faults{{"faults", line.object.value("faults", Json::array())},
+                                  {"notes", line.object.value("notes", Json::array())}};
+                const double seconds = line.object.value("seconds", 0.0);
+                if (!ledger.record({line.path, identity, line.verdict, jsonText(faults), *testedAt, seconds}))
+                    ledgerFailed = true;
+                else
+                    ++recorded;
+            },
+            [&] { return stopSignal() != 0; });
         // Written before the next file is read, so that a verdict it holds again is known as such.
         if (!ledgerFailed && !ledger.flush())
             ledgerFailed = true;
+        if (end.interrupted && !ledgerFailed) {
+            note("stopped: recorded " + countOf(recorded, "verdict", "verdicts") + " before the stop");
+            return 128 + stopSignal();
+        }
         if (!end.failure.empty()) {
             unreadable = true;
             note("cannot read " + platform::escapedText(results) + ": " + end.failure);

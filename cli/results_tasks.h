@@ -6,6 +6,8 @@
 
 #include "command_line.h"
 
+#include <functional>
+
 namespace vellum {
 
 // --check-results LIST RESULTS...: prints each name of the list that has no verdict in any of the
@@ -13,13 +15,15 @@ namespace vellum {
 // standard error each results file whose run did not end complete, then the count. Answers the
 // exit status: 0 when every listed archive has a verdict and every results file is whole and
 // complete, else 2.
-int checkResults(const CommandLine& commandLine);
+// A stop signal (stopSignal() answers its number) ends it at the next line: 128 + the signal.
+int checkResults(const CommandLine& commandLine, const std::function<int()>& stopSignal);
 
 // --import RESULTS...: records every verdict the results files hold in the ledger, as if this
 // machine had judged the archive when the other one did. A verdict the ledger already holds, or one
 // older than the ledger's, changes nothing, so importing a file twice is the same as once.
 // Answers the exit status: 0, 2 when a file could not be read whole, 3 when the ledger could not be
 // used or written.
-int importResults(const CommandLine& commandLine);
+// A stop signal ends it at the next line, with what was recorded so far written: 128 + the signal.
+int importResults(const CommandLine& commandLine, const std::function<int()>& stopSignal);
 
 } // namespace vellum
