@@ -23,8 +23,9 @@ cp "$build/vellum" "$build/libvellum-window.so" "$build/thunder.wav" "$build/err
 "$build/bench/make_bench_tree" small "$work/tree/small" 1000 >/dev/null
 "$build/bench/make_bench_tree" zeros "$work/tree/zeros" 16 >/dev/null
 
-# The server picks a free display number itself and writes it out once it accepts connections.
-Xvfb -displayfd 3 -screen 0 400x300x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+# The server picks a free display number itself and writes it out once it accepts connections. It
+# must not reset when its last client leaves: the next program would find it refusing connections.
+Xvfb -displayfd 3 -noreset -screen 0 400x300x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || { echo "the virtual display did not start" >&2; exit 1; }
