@@ -281,6 +281,62 @@ struct Ledger::Batches {
     std::thread writer; // not joinable when none could be started
 };
 
+namespace {
+
+// Sets the file up: WAL, and the tables at this program's version, read and made in one write
+// transaction, so that two runs starting on a new ledger at once do not both make them. Some of
+// these steps answer "busy" at once, without the busy handler's wait, while another connection
+// takes the same steps: they are tried again for as long as that wait would last. Answers what went
+// wrong, to follow the ledger's path; empty when nothing did.
+std::string setUp(sqlite3* database) {
+    const auto giveUpAt =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(BusyTimeoutMilliseconds);
+    const auto tryAgain = [&](int result) {
+        if ((result != SQLITE_BUSY && result != SQLITE_LOCKED) ||
+            std::chrono::steady_clock::now() >= giveUpAt)
+            return false;
+        sqlite3_sleep(10);
+        return true;
+    };
+    const auto failure = [&] {
+        std::string text = std::string(": ") + sqlite3_errmsg(database);
+        if (!sqlite3_get_autocommit(database))
+            sqlite3_exec(database, "ROLLBACK", nullptr, nullptr, nullptr);
+        return text;
+    };
+    int result = SQLITE_OK;
+    while (tryAgain(result = sqlite3_exec(database, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr))) {
+    }
+    if (result != SQLITE_OK)
+        return failure();
+    while (tryAgain(result = sqlite3_exec(database, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr))) {
+    }
+    if (result != SQLITE_OK)
+        return failure();
+    sqlite3_stmt* version = nullptr;
+    int schemaVersion = -1;
+    if (sqlite3_prepare_v2(database, "PRAGMA user_version", -1, &version, nullptr) == SQLITE_OK &&
+        sqlite3_step(version) == SQLITE_ROW)
+        schemaVersion = sqlite3_column_int(version, 0);
+    sqlite3_finalize(version);
+    if (schemaVersion < 0)
+        return failure();
+    if (schemaVersion > SchemaVersion) {
+        sqlite3_exec(database, "ROLLBACK", nullptr, nullptr, nullptr);
+        return " was written by a newer Vellum (ledger version " + std::to_string(schemaVersion) + ")";
+    }
+    if (schemaVersion < SchemaVersion &&
+        sqlite3_exec(database,
+                     (std::string(Schema) + "PRAGMA user_version = " + std::to_string(SchemaVersion)).c_str(),
+                     nullptr, nullptr, nullptr) != SQLITE_OK)
+        return failure();
+    while (tryAgain(result = sqlite3_exec(database, "COMMIT", nullptr, nullptr, nullptr))) {
+    }
+    return result == SQLITE_OK ? std::string() : failure();
+}
+
+} // namespace
+
 std::int64_t secondsSinceEpoch() {
     return std::chrono::duration_cast<std::chrono::seconds>(
                std::chrono::system_clock::now().time_since_epoch())
@@ -312,26 +368,8 @@ std::unique_ptr<Ledger> Ledger::open(const std::string& path, std::string& error
     if (database == nullptr)
         return nullptr;
     std::unique_ptr<Ledger> ledger(new Ledger(database, path));
-    sqlite3_stmt* version = nullptr;
-    int schemaVersion = -1;
-    if (sqlite3_exec(database, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr) == SQLITE_OK &&
-        sqlite3_prepare_v2(database, "PRAGMA user_version", -1, &version, nullptr) == SQLITE_OK &&
-        sqlite3_step(version) == SQLITE_ROW)
-        schemaVersion = sqlite3_column_int(version, 0);
-    sqlite3_finalize(version);
-    if (schemaVersion > SchemaVersion) {
-        error =
-            path + " was written by a newer Vellum (ledger version " + std::to_string(schemaVersion) + ")";
-        return nullptr;
-    }
-    if (schemaVersion < 0 ||
-        (schemaVersion < SchemaVersion &&
-         sqlite3_exec(database,
-                      (std::string("BEGIN IMMEDIATE;") + Schema +
-                       "PRAGMA user_version = " + std::to_string(SchemaVersion) + "; COMMIT;")
-                          .c_str(),
-                      nullptr, nullptr, nullptr) != SQLITE_OK)) {
-        error = path + ": " + sqlite3_errmsg(database);
+    if (const std::string failure = setUp(database); !failure.empty()) {
+        error = path + failure;
         return nullptr;
     }
     ledger->m_select = prepared(database, SelectLastVerdict);
