@@ -283,8 +283,9 @@ struct Ledger::Batches {
 
 namespace {
 
-// Sets the file up: WAL, and the tables at this program's version, read and made in one write
-// transaction, so that two runs starting on a new ledger at once do not both make them. Some of
+// Sets the file up: WAL, and the tables at this program's version, made in one write transaction
+// that reads the version again, so that two runs starting on a new ledger at once do not both make
+// them. Some of
 // these steps answer "busy" at once, without the busy handler's wait, while another connection
 // takes the same steps: they are tried again for as long as that wait would last. Answers what went
 // wrong, to follow the ledger's path; empty when nothing did.
@@ -304,26 +305,47 @@ std::string setUp(sqlite3* database) {
             sqlite3_exec(database, "ROLLBACK", nullptr, nullptr, nullptr);
         return text;
     };
+    // The version the tables are at; -1 when it cannot be read.
+    const auto versionNow = [&] {
+        int version = -1;
+        int result = SQLITE_OK;
+        do {
+            sqlite3_stmt* statement = nullptr;
+            result = sqlite3_prepare_v2(database, "PRAGMA user_version", -1, &statement, nullptr);
+            if (result == SQLITE_OK && (result = sqlite3_step(statement)) == SQLITE_ROW)
+                version = sqlite3_column_int(statement, 0);
+            sqlite3_finalize(statement);
+        } while (version < 0 && tryAgain(result));
+        return version;
+    };
+    const auto newer = [](int version) {
+        return " was written by a newer Vellum (ledger version " + std::to_string(version) + ")";
+    };
     int result = SQLITE_OK;
     while (tryAgain(result = sqlite3_exec(database, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr))) {
     }
     if (result != SQLITE_OK)
         return failure();
+    // A ledger already at this version is only read here, so that one this user may not write can
+    // still be looked at.
+    int schemaVersion = versionNow();
+    if (schemaVersion < 0)
+        return failure();
+    if (schemaVersion == SchemaVersion)
+        return {};
+    if (schemaVersion > SchemaVersion)
+        return newer(schemaVersion);
     while (tryAgain(result = sqlite3_exec(database, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr))) {
     }
     if (result != SQLITE_OK)
         return failure();
-    sqlite3_stmt* version = nullptr;
-    int schemaVersion = -1;
-    if (sqlite3_prepare_v2(database, "PRAGMA user_version", -1, &version, nullptr) == SQLITE_OK &&
-        sqlite3_step(version) == SQLITE_ROW)
-        schemaVersion = sqlite3_column_int(version, 0);
-    sqlite3_finalize(version);
+    // Another run may have made the tables meanwhile.
+    schemaVersion = versionNow();
     if (schemaVersion < 0)
         return failure();
     if (schemaVersion > SchemaVersion) {
         sqlite3_exec(database, "ROLLBACK", nullptr, nullptr, nullptr);
-        return " was written by a newer Vellum (ledger version " + std::to_string(schemaVersion) + ")";
+        return newer(schemaVersion);
     }
     if (schemaVersion < SchemaVersion &&
         sqlite3_exec(database,
