@@ -2,11 +2,12 @@
 
 #include "absolute_path.h"
 #include "escaped_text.h"
+#include "fault_text.h"
 #include "file_list.h"
 #include "ledger.h"
-#include "result_output.h"
 #include "result_stream.h"
 #include "results_file.h"
+#include "run_observer.h"
 #include "terminal_run.h"
 
 #include <unistd.h>
@@ -154,10 +155,11 @@ int importResults(const CommandLine& commandLine, const std::function<int()>& st
                     return;
                 }
                 const FileIdentity identity = identityToRecord(line.path, *tested);
-                if (last && last->verdict == "good" && line.verdict == "bad" &&
-                    identity.size == last->identity.size && identity.modifiedNs == last->identity.modifiedNs)
-                    note(platform::escapedText(line.path) + ": went bad since " + isoUtcTime(last->testedAt) +
-                         " (unchanged on disk)");
+                // Decay is told as a run tells it.
+                if (last &&
+                    verdictChangeOf(*last, line.verdict == "bad", &identity) == VerdictChange::NewlyBad)
+                    note(platform::escapedText(line.path) + " " +
+                         verdictChangeText(VerdictChange::NewlyBad, last->testedAt));
                 const Json faults{{"faults", line.object.value("faults", Json::array())},
                                   {"notes", line.object.value("notes", Json::array())}};
                 const double seconds = line.object.value("seconds", 0.0);

@@ -16,14 +16,20 @@
 namespace vellum {
 
 std::string verdictChangeText(const ArchiveOutcome& outcome) {
-    if (outcome.change == VerdictChange::None || outcome.previous == nullptr)
+    if (outcome.previous == nullptr)
         return {};
-    const auto tested = static_cast<std::time_t>(outcome.previous->testedAt);
+    return verdictChangeText(outcome.change, outcome.previous->testedAt);
+}
+
+std::string verdictChangeText(VerdictChange change, std::int64_t previousTestedAt) {
+    if (change == VerdictChange::None)
+        return {};
+    const auto tested = static_cast<std::time_t>(previousTestedAt);
     std::tm local{};
     localtime_r(&tested, &local);
     std::array<char, 16> date{};
     std::strftime(date.data(), date.size(), "%Y-%m-%d", &local);
-    return outcome.change == VerdictChange::NewlyBad
+    return change == VerdictChange::NewlyBad
                ? std::string("went bad since ") + date.data() + " (unchanged on disk)"
                : std::string("replaced by a damaged copy since ") + date.data();
 }

@@ -14,12 +14,15 @@
 namespace vellum {
 
 struct ArchiveOutcome;
+enum class VerdictChange;
 
 // The word the printed results and the ledger use for a verdict: good, bad or unverified.
 const char* verdictWord(FullVerdict verdict);
 // What the ledger's history says of a bad archive: "went bad since 2026-12-01 (unchanged on disk)",
 // or "replaced by a damaged copy since 2026-12-01"; empty for an archive without such a change.
 std::string verdictChangeText(const ArchiveOutcome& outcome);
+// The same for a change of verdict from one last tested at `previousTestedAt` (seconds since the epoch).
+std::string verdictChangeText(VerdictChange change, std::int64_t previousTestedAt);
 
 // A stable snake_case name for scripts ("crc_mismatch"), as the component's fault table gives it.
 std::string faultKindName(ZipFaultKind kind);

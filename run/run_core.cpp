@@ -555,15 +555,9 @@ void RunCore::tellJudged(ArchiveOutcome& outcome, double seconds) {
     if (previous) {
         outcome.previous = &*previous;
         outcome.changedSinceTested = identity && identity->changedNs != previous->identity.changedNs;
-        if (previous->verdict == "good" && outcome.verdict == FullVerdict::Bad) {
-            // The size and modification time are what a rewrite changes; a change time alone moves
-            // with a rename or a new owner, which leave the bytes as they were.
-            const bool rewritten = !identity || identity->size != previous->identity.size ||
-                                   identity->modifiedNs != previous->identity.modifiedNs;
-            outcome.change = rewritten ? VerdictChange::Replaced : VerdictChange::NewlyBad;
-            if (!rewritten)
-                ++m_summary.newlyBad;
-        }
+        outcome.change = verdictChangeOf(*previous, outcome.verdict == FullVerdict::Bad, outcome.identity);
+        if (outcome.change == VerdictChange::NewlyBad)
+            ++m_summary.newlyBad;
     }
     tell([&](RunObserver& observer) { observer.archiveJudged(outcome); });
     tellMemoryShortfall(outcome);

@@ -23,6 +23,17 @@ enum class VerdictChange {
     Replaced, // good before, rewritten since, and the new copy is bad
 };
 
+// How a verdict stands against the archive's last one. The size and modification time are what a
+// rewrite changes; a change time alone moves with a rename or a new owner, which leave the bytes as
+// they were. An archive whose identity is not known counts as rewritten.
+inline VerdictChange verdictChangeOf(const LedgerEntry& previous, bool badNow, const FileIdentity* identity) {
+    if (previous.verdict != "good" || !badNow)
+        return VerdictChange::None;
+    const bool rewritten = identity == nullptr || identity->size != previous.identity.size ||
+                           identity->modifiedNs != previous.identity.modifiedNs;
+    return rewritten ? VerdictChange::Replaced : VerdictChange::NewlyBad;
+}
+
 // One archive once judged. The faults are those of its last operation: the verify when it ran
 // (it checks the structure again, so it holds everything the probe found), else the probe.
 struct ArchiveOutcome {
