@@ -58,8 +58,14 @@ FullVerdict printedVerdict(FullVerdict verdict, bool strict) {
     return strict && verdict == FullVerdict::Unverified ? FullVerdict::Bad : verdict;
 }
 
+namespace {
+
+constexpr std::string_view Base64Alphabet =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+} // namespace
+
 std::string base64(std::string_view bytes) {
-    static constexpr char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string text;
     text.reserve((bytes.size() + 2) / 3 * 4);
     for (std::size_t at = 0; at < bytes.size(); at += 3) {
@@ -69,12 +75,38 @@ std::string base64(std::string_view bytes) {
             group |= static_cast<std::uint8_t>(bytes[at + 1]) << 8;
         if (left > 2)
             group |= static_cast<std::uint8_t>(bytes[at + 2]);
-        text += Alphabet[(group >> 18) & 63];
-        text += Alphabet[(group >> 12) & 63];
-        text += left > 1 ? Alphabet[(group >> 6) & 63] : '=';
-        text += left > 2 ? Alphabet[group & 63] : '=';
+        text += Base64Alphabet[(group >> 18) & 63];
+        text += Base64Alphabet[(group >> 12) & 63];
+        text += left > 1 ? Base64Alphabet[(group >> 6) & 63] : '=';
+        text += left > 2 ? Base64Alphabet[group & 63] : '=';
     }
     return text;
+}
+
+std::optional<std::string> decodedBase64(std::string_view text) {
+    if (text.size() % 4 != 0)
+        return std::nullopt;
+    std::string bytes;
+    std::uint32_t group = 0;
+    int bits = 0;
+    std::size_t padding = 0;
+    for (const char letter : text) {
+        if (letter == '=' && padding < 2) {
+            ++padding;
+            continue;
+        }
+        const std::size_t value = Base64Alphabet.find(letter);
+        // Padding only at the end.
+        if (value == std::string_view::npos || padding != 0)
+            return std::nullopt;
+        group = (group << 6) | static_cast<std::uint32_t>(value);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            bytes += static_cast<char>((group >> bits) & 0xFF);
+        }
+    }
+    return bytes;
 }
 
 bool isValidUtf8(std::string_view bytes) {

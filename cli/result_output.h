@@ -19,6 +19,7 @@
 #include "run_observer.h"
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 namespace vellum {
@@ -72,6 +73,8 @@ private:
 FullVerdict printedVerdict(FullVerdict verdict, bool strict);
 // The bytes as base64 (RFC 4648, with padding).
 std::string base64(std::string_view bytes);
+// The bytes that base64 text (RFC 4648, padded) stands for; nullopt when it is not such text.
+std::optional<std::string> decodedBase64(std::string_view text);
 // Whether the bytes are valid UTF-8 (no overlong forms, no surrogates).
 bool isValidUtf8(std::string_view bytes);
 // Seconds since the epoch as ISO 8601 in UTC: 2024-12-04T21:07:45Z.

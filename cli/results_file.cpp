@@ -1,5 +1,7 @@
 #include "results_file.h"
 
+#include "result_output.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -97,45 +99,6 @@ std::string resultsFileFault(const ResultsFileEnd& end) {
         fault += (fault.empty() ? "" : "; ") + std::to_string(end.malformedLines) +
                  (end.malformedLines == 1 ? " line is not a result" : " lines are not results");
     return fault;
-}
-
-std::optional<std::string> decodedBase64(std::string_view text) {
-    if (text.size() % 4 != 0)
-        return std::nullopt;
-    std::string bytes;
-    std::uint32_t group = 0;
-    int bits = 0;
-    std::size_t padding = 0;
-    for (const char letter : text) {
-        int value = 0;
-        if (letter >= 'A' && letter <= 'Z')
-            value = letter - 'A';
-        else if (letter >= 'a' && letter <= 'z')
-            value = letter - 'a' + 26;
-        else if (letter >= '0' && letter <= '9')
-            value = letter - '0' + 52;
-        else if (letter == '+')
-            value = 62;
-        else if (letter == '/')
-            value = 63;
-        else if (letter == '=' && padding < 2)
-            value = -1;
-        else
-            return std::nullopt;
-        if (value < 0) {
-            ++padding;
-            continue;
-        }
-        if (padding != 0) // padding only at the end
-            return std::nullopt;
-        group = (group << 6) | static_cast<std::uint32_t>(value);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            bytes += static_cast<char>((group >> bits) & 0xFF);
-        }
-    }
-    return bytes;
 }
 
 std::optional<std::int64_t> secondsOfIsoUtcTime(const std::string& text) {

@@ -45,9 +45,6 @@ ResultsFileEnd readResultsFile(const std::string& path, const std::function<void
 // What a results file's end says is wrong with it, as a note names it; empty when nothing is.
 std::string resultsFileFault(const ResultsFileEnd& end);
 
-// The bytes that base64 text (RFC 4648, padded) stands for; nullopt when it is not such text.
-std::optional<std::string> decodedBase64(std::string_view text);
-
 // ISO 8601 in UTC as isoUtcTime writes it, back to seconds since the epoch.
 std::optional<std::int64_t> secondsOfIsoUtcTime(const std::string& text);
 
