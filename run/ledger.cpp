@@ -191,6 +191,14 @@ struct Ledger::Batches {
         }
     }
 
+    // Without a writer thread: the caller writes what waits, outside the lock it holds.
+    bool writeWaitingHere(std::unique_lock<std::mutex>& lock) {
+        std::vector<Waiting> batch;
+        batch.swap(waiting);
+        lock.unlock();
+        return writeBatch(batch);
+    }
+
     // Writes the batch as one transaction; after a failure, nothing more.
     bool writeBatch(const std::vector<Waiting>& batch) {
         if (failed || batch.empty())
@@ -509,10 +517,7 @@ bool Ledger::record(const JudgedArchive& judged) {
     if (batches.waiting.size() < BatchRecords &&
         std::chrono::steady_clock::now() - batches.firstWaitingSince < BatchTime)
         return true;
-    std::vector<Batches::Waiting> batch;
-    batch.swap(batches.waiting);
-    lock.unlock();
-    return batches.writeBatch(batch);
+    return batches.writeWaitingHere(lock);
 }
 
 bool Ledger::flush() {
@@ -520,12 +525,8 @@ bool Ledger::flush() {
     endLookUps();
     Batches& batches = *m_batches;
     std::unique_lock lock(batches.mutex);
-    if (!batches.writer.joinable()) {
-        std::vector<Batches::Waiting> batch;
-        batch.swap(batches.waiting);
-        lock.unlock();
-        return batches.writeBatch(batch);
-    }
+    if (!batches.writer.joinable())
+        return batches.writeWaitingHere(lock);
     ++batches.flushesAsked;
     batches.wake.notify_one();
     batches.moved.wait(lock, [&] { return batches.waiting.empty() && !batches.writing; });
